@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace archivers {
+
+// Result codes of every entry point; 0 is success.
+enum class Result : int32_t {
+  kOk = 0,
+  kBadCommandLine = 1,   // unknown option, wrong number of operands, unbalanced quote
+  kCannotOpen = 2,       // archive missing, unreadable or not of this format
+  kCorrupt = 3,          // malformed or truncated data, checksum mismatch, size past declared
+  kUnsupported = 4,      // method, encryption or multi-volume archive not handled
+  kWriteFailed = 5,      // destination not creatable or writable, disk full
+  kEntriesRefused = 6,   // some entries were skipped (unsafe names, links out); the rest landed
+  kInternal = 7,         // anything unexpected
+};
+
+// A failure with a one-line explanation for the caller's output buffer.
+class ArchiveError : public std::runtime_error {
+ public:
+  ArchiveError(Result result, const std::string& message)
+      : std::runtime_error(message), result_(result) {}
+  Result result() const { return result_; }
+
+ private:
+  Result result_;
+};
+
+}  // namespace archivers

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace archivers {
+
+enum class EntryType { kFile, kDirectory, kSymlink, kHardlink };
+
+// One archive member as a format reader hands it to the sink.
+struct EntryInfo {
+  std::string path;  // decoded to UTF-8 where the encoding is known, '/' separated
+  EntryType type = EntryType::kFile;
+  std::optional<std::uint64_t> declaredSize;  // uncompressed size the archive states
+  std::optional<std::int64_t> mtime;          // seconds since the epoch, UTC
+  std::optional<std::uint32_t> mode;          // Unix permission bits, where the archive has them
+  std::string linkTarget;                     // kSymlink: the link text; kHardlink: member path
+};
+
+// A regular file being written under a temporary name in its final folder. It appears under its
+// own name only on commit(), complete; destroyed without commit, it leaves nothing behind.
+class FileOutput {
+ public:
+  FileOutput(int directoryFd, std::string name, std::string temporaryName, int fd,
+             const EntryInfo& entry);
+  FileOutput(const FileOutput&) = delete;
+  FileOutput& operator=(const FileOutput&) = delete;
+  ~FileOutput();
+
+  // Throws ArchiveError: kCorrupt when the data would grow past the declared size (the guard
+  // against decompression bombs), kWriteFailed on an I/O error such as a full disk.
+  void write(const void* data, std::size_t size);
+  // Sets mode and modification time and renames the file into place. Throws kWriteFailed.
+  void commit();
+  std::uint64_t written() const { return written_; }
+
+ private:
+  void discard() noexcept;
+
+  int directoryFd_;
+  std::string name_;
+  std::string temporaryName_;
+  int fd_;
+  std::optional<std::uint64_t> limit_;
+  std::optional<std::int64_t> mtime_;
+  std::optional<std::uint32_t> mode_;
+  std::uint64_t written_ = 0;
+};
+
+// Extracts members under one destination folder and nowhere else. Names that are absolute, hold
+// "..", or would pass through a link are refused and reported; the rest is extracted.
+class ExtractionSink {
+ public:
+  // Creates the destination folder, parents included; an existing one is used as it stands.
+  // Throws ArchiveError(kWriteFailed).
+  explicit ExtractionSink(const std::string& destination);
+  ExtractionSink(const ExtractionSink&) = delete;
+  ExtractionSink& operator=(const ExtractionSink&) = delete;
+  ~ExtractionSink();
+
+  // Null when the entry is refused (the refusal is recorded).
+  std::unique_ptr<FileOutput> createFile(const EntryInfo& entry);
+  void createDirectory(const EntryInfo& entry);
+  // Symlinks whose target stays inside the destination, hard links to members already written.
+  void createLink(const EntryInfo& entry);
+  // Records a member the reader itself skips, e.g. an encrypted one inside a readable archive.
+  void refuse(std::string_view path, std::string_view reason);
+
+  // Applies folder times. Returns a one-line summary, or throws ArchiveError(kEntriesRefused)
+  // naming the first refused entry when any was refused.
+  std::string finish();
+
+  std::size_t filesWritten() const { return filesWritten_; }
+  std::size_t refusedCount() const { return refused_.size(); }
+
+ private:
+  struct PendingTime {
+    std::string path;
+    std::int64_t mtime;
+  };
+  // Opens (creating as needed) the folders of a member's path, never following a link.
+  // Returns the folder fd and the last component, or -1 when the name is refused.
+  int openParent(const std::vector<std::string>& components, std::string_view path);
+
+  int rootFd_ = -1;
+  std::size_t filesWritten_ = 0;
+  std::vector<std::string> refused_;
+  std::vector<PendingTime> folderTimes_;
+};
+
+// Splits a member path into safe components, or returns nothing when the path is absolute, has a
+// drive prefix, or climbs with "..". Empty and "." components are dropped.
+std::optional<std::vector<std::string>> safeComponents(std::string_view path);
+
+}  // namespace archivers

@@ -1,0 +1,9 @@
+#include "job/compress_folder.h"
+
+namespace parvo {
+
+// Packing folders arrives with the archivers' writing side; until then a dropped folder is
+// prepared and left as it is.
+void CompressFolder(Platform&, JobContext&) {}
+
+}  // namespace parvo

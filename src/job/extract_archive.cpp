@@ -1,0 +1,7 @@
+#include "job/extract_archive.h"
+
+namespace parvo {
+
+void ExtractArchive(Platform&, JobContext&) {}
+
+}  // namespace parvo

@@ -1,0 +1,143 @@
+#include "platform/posix/posix_platform.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cwctype>
+
+#include "platform/posix/argument_text.h"
+#include "platform/posix/ini_file.h"
+#include "platform/posix/utf8_text.h"
+#include "platform/posix/xdg_desktop.h"
+#include "runtime/run_time_error.h"
+
+namespace parvo {
+namespace {
+
+class PosixLibrary : public LoadedLibrary {
+ public:
+  explicit PosixLibrary(void* handle) : handle_(handle) {}
+  ~PosixLibrary() override { dlclose(handle_); }
+  void* entryPoint(const std::string& name) override { return dlsym(handle_, name.c_str()); }
+
+ private:
+  void* handle_;
+};
+
+std::string currentDirectory() {
+  std::string buffer(PATH_MAX, '\0');
+  if (getcwd(buffer.data(), buffer.size()) == nullptr) return "/";
+  return buffer.c_str();
+}
+
+std::string parentOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+bool isFolder(const std::string& path) {
+  struct stat info{};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+IniFile settingsFile(const SettingKey& key) {
+  const auto folder = configFolder();
+  if (!folder) raiseError(kPathNotFound);
+  return IniFile(*folder + "/" + toUtf8(key.application) + ".ini");
+}
+
+}  // namespace
+
+PosixPlatform::PosixPlatform(std::vector<std::string> arguments)
+    : arguments_(std::move(arguments)) {}
+
+std::wstring PosixPlatform::argumentText() {
+  return argumentTextFrom(arguments_, currentDirectory());
+}
+
+std::optional<std::wstring> PosixPlatform::findEntryName(const std::wstring& path) {
+  const std::string bytes = toUtf8(path);
+  struct stat info{};
+  if (lstat(bytes.c_str(), &info) != 0) return std::nullopt;
+  return path.substr(path.find_last_of(L'/') + 1);
+}
+
+std::uint32_t PosixPlatform::fileAttributes(const std::wstring& path) {
+  const std::string bytes = toUtf8(path);
+  struct stat info{};
+  if (stat(bytes.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? kDirectoryAttribute : 0;
+  if (errno == ENOENT) raiseError(isFolder(parentOf(bytes)) ? kFileNotFound : kPathNotFound);
+  if (errno == ENOTDIR) raiseError(kPathNotFound);
+  raiseError(kPathFileAccessError);
+}
+
+void PosixPlatform::changeDirectory(const std::wstring& path) {
+  if (chdir(toUtf8(path).c_str()) != 0) raiseError(kPathNotFound);
+}
+
+void PosixPlatform::deleteFile(const std::wstring& path) {
+  if (unlink(toUtf8(path).c_str()) == 0) return;
+  raiseError(errno == ENOENT ? kFileNotFound : kPathFileAccessError);
+}
+
+std::wstring PosixPlatform::executableFolder() {
+  std::string buffer(PATH_MAX, '\0');
+  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (length <= 0) raiseError(kPathNotFound);
+  buffer.resize(static_cast<std::size_t>(length));
+  return fromUtf8(parentOf(buffer));
+}
+
+std::optional<std::wstring> PosixPlatform::desktopFolder() {
+  const auto folder = parvo::desktopFolder();
+  if (!folder) return std::nullopt;
+  return fromUtf8(*folder);
+}
+
+std::optional<std::wstring> PosixPlatform::readSetting(const SettingKey& key) {
+  if (!configFolder()) return std::nullopt;
+  const auto value = settingsFile(key).read(toUtf8(key.section), toUtf8(key.key));
+  if (!value) return std::nullopt;
+  return fromUtf8(*value);
+}
+
+void PosixPlatform::writeSetting(const SettingKey& key, const std::wstring& value) {
+  if (!settingsFile(key).write(toUtf8(key.section), toUtf8(key.key), toUtf8(value))) {
+    raiseError(kPathFileAccessError);
+  }
+}
+
+void PosixPlatform::showMessage(const std::wstring& text, const std::wstring& caption) {
+  const std::string line = toUtf8(caption) + ": " + toUtf8(text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+void PosixPlatform::runSettingsDialog() {
+  showMessage(L"The settings dialog is not part of this build yet.", L"PARVO");
+}
+
+std::wstring PosixPlatform::libraryFileName(const std::wstring& windowsName) const {
+  std::wstring stem;
+  for (const wchar_t character : windowsName) stem += static_cast<wchar_t>(std::towlower(character));
+  if (stem.ends_with(L".dll")) stem.resize(stem.size() - 4);
+  return L"lib" + stem + L".so";
+}
+
+std::unique_ptr<LoadedLibrary> PosixPlatform::loadLibrary(const std::wstring& fileName) {
+  void* handle = dlopen(toUtf8(fileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) return nullptr;
+  return std::make_unique<PosixLibrary>(handle);
+}
+
+std::string PosixPlatform::toArchiverText(const std::wstring& text) const { return toUtf8(text); }
+
+std::wstring PosixPlatform::fromArchiverText(const std::string& text) const {
+  return fromUtf8(text);
+}
+
+}  // namespace parvo

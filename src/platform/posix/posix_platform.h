@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace parvo {
+
+class PosixPlatform : public Platform {
+ public:
+  explicit PosixPlatform(std::vector<std::string> arguments);
+
+  std::wstring argumentText() override;
+  PathSyntax pathSyntax() const override { return {L'/', 0}; }
+
+  std::optional<std::wstring> findEntryName(const std::wstring& path) override;
+  std::uint32_t fileAttributes(const std::wstring& path) override;
+  void changeDirectory(const std::wstring& path) override;
+  void deleteFile(const std::wstring& path) override;
+  std::wstring executableFolder() override;
+  std::optional<std::wstring> desktopFolder() override;
+
+  std::optional<std::wstring> readSetting(const SettingKey& key) override;
+  void writeSetting(const SettingKey& key, const std::wstring& value) override;
+
+  void showMessage(const std::wstring& text, const std::wstring& caption) override;
+  void pumpMessages() override {}
+  void runSettingsDialog() override;
+
+  std::wstring libraryFileName(const std::wstring& windowsName) const override;
+  std::unique_ptr<LoadedLibrary> loadLibrary(const std::wstring& fileName) override;
+
+  std::string toArchiverText(const std::wstring& text) const override;
+  std::wstring fromArchiverText(const std::string& text) const override;
+
+ private:
+  std::vector<std::string> arguments_;
+};
+
+}  // namespace parvo

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace parvo {
+
+// A Windows machine in memory, for testing the core's Windows behaviour on any host: drive
+// letters, backslash paths, 8.3 short aliases, case-insensitive lookup that reports the stored
+// long name, hidden and system entries. Message boxes, settings and library calls are recorded.
+class SimulatedWindows : public Platform {
+ public:
+  static constexpr std::uint32_t kHidden = 0x02;
+  static constexpr std::uint32_t kSystem = 0x04;
+  static constexpr std::uint32_t kArchive = 0x20;
+
+  struct Message {
+    std::wstring text;
+    std::wstring caption;
+  };
+
+  SimulatedWindows();
+
+  // Adds an entry, and any missing folders on the way, under drive C: or another drive. An
+  // entry gets an 8.3 alias the way Windows makes one when its long name is not 8.3 already.
+  void addFolder(const std::wstring& path, std::uint32_t attributes = 0);
+  void addFile(const std::wstring& path, std::uint32_t attributes = kArchive);
+  // The short alias that the entry at a long path received.
+  std::wstring shortAliasOf(const std::wstring& path) const;
+
+  void setArgumentText(std::wstring text) { argumentText_ = std::move(text); }
+  void setDesktop(std::optional<std::wstring> desktop) { desktop_ = std::move(desktop); }
+  void setExecutableFolder(std::wstring folder) { executableFolder_ = std::move(folder); }
+  void registerLibrary(const std::wstring& name, std::map<std::string, void*> entryPoints);
+  void failSettingWrites() { failSettingWrites_ = true; }
+
+  const std::vector<Message>& messages() const { return messages_; }
+  int pumpCount() const { return pumpCount_; }
+  int dialogsShown() const { return dialogsShown_; }
+  const std::vector<std::wstring>& loadedLibraries() const { return loadedLibraries_; }
+  const std::wstring& currentDirectory() const { return currentDirectory_; }
+  const std::map<std::wstring, std::wstring>& settings() const { return settings_; }
+  void setSetting(const SettingKey& key, const std::wstring& value);
+
+  std::wstring argumentText() override { return argumentText_; }
+  PathSyntax pathSyntax() const override { return {L'\\', 2}; }
+  std::optional<std::wstring> findEntryName(const std::wstring& path) override;
+  std::uint32_t fileAttributes(const std::wstring& path) override;
+  void changeDirectory(const std::wstring& path) override;
+  void deleteFile(const std::wstring& path) override;
+  std::wstring executableFolder() override { return executableFolder_; }
+  std::optional<std::wstring> desktopFolder() override { return desktop_; }
+  std::optional<std::wstring> readSetting(const SettingKey& key) override;
+  void writeSetting(const SettingKey& key, const std::wstring& value) override;
+  void showMessage(const std::wstring& text, const std::wstring& caption) override;
+  void pumpMessages() override { ++pumpCount_; }
+  void runSettingsDialog() override { ++dialogsShown_; }
+  std::wstring libraryFileName(const std::wstring& windowsName) const override {
+    return windowsName;
+  }
+  std::unique_ptr<LoadedLibrary> loadLibrary(const std::wstring& fileName) override;
+  std::string toArchiverText(const std::wstring& text) const override;
+  std::wstring fromArchiverText(const std::string& text) const override;
+
+ private:
+  struct Node {
+    std::wstring longName;
+    std::wstring shortName;
+    std::uint32_t attributes = 0;
+    std::vector<Node> children;
+  };
+  enum class Lookup { kFound, kMissing, kFolderMissing };
+
+  Node* drive(wchar_t letter);
+  Node* walk(const std::wstring& path, Lookup& outcome);
+  Node& add(const std::wstring& path, std::uint32_t attributes);
+
+  std::map<wchar_t, Node> drives_;
+  std::wstring argumentText_;
+  std::optional<std::wstring> desktop_ = L"C:\\Users\\user\\Desktop";
+  std::wstring executableFolder_ = L"C:\\Program Files\\Parvo";
+  std::wstring currentDirectory_ = L"C:\\";
+  std::map<std::wstring, std::wstring> settings_;
+  std::map<std::wstring, std::map<std::string, void*>> libraries_;
+  std::vector<std::wstring> loadedLibraries_;
+  std::vector<Message> messages_;
+  int pumpCount_ = 0;
+  int dialogsShown_ = 0;
+  bool failSettingWrites_ = false;
+};
+
+}  // namespace parvo
