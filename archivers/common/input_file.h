@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace archivers {
+
+// A read-only archive file read through a buffer, for the formats whose readers are our own.
+class InputFile {
+ public:
+  // Throws ArchiveError(kCannotOpen) naming the file when it cannot be opened.
+  explicit InputFile(const std::string& path);
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  std::uint64_t size() const { return size_; }
+  std::uint64_t tell() const;
+  // Throws ArchiveError(kCorrupt) for a position past the end.
+  void seek(std::uint64_t position);
+  // Up to count bytes; fewer only at the end of the file. Throws kCannotOpen on an I/O error.
+  std::size_t read(void* data, std::size_t count);
+  // Exactly count bytes, or ArchiveError(kCorrupt, "... truncated").
+  void readExact(void* data, std::size_t count);
+  // Reads the next count bytes into a vector (readExact semantics).
+  std::vector<std::uint8_t> readBytes(std::size_t count);
+
+ private:
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+  std::uint64_t bufferStart_ = 0;  // file position of buffer_[0]
+  std::size_t bufferFill_ = 0;
+  std::size_t bufferPos_ = 0;
+  std::vector<std::uint8_t> buffer_;
+};
+
+}  // namespace archivers

@@ -1,0 +1,208 @@
+#!/usr/bin/env python3
+"""Extracts every archive of the shared corpus and holds the result against its manifest.
+
+  run_corpus.py --corpus DIR --parvo BIN          drop each archive on the built parvo
+  run_corpus.py --corpus DIR --libdir DIR         call the archiver libraries directly
+
+Each archive runs in a fresh temporary folder, in a process of its own with a time limit.
+Expectations: ok (exactly the listed files with these SHA-256 sums), error (a non-zero result with
+a message), contained and any (no crash, no hang, nothing written outside the archive's folder).
+Archives named in the known-failures file are reported but do not fail the run.
+"""
+import argparse
+import hashlib
+import os
+import subprocess
+import sys
+import tempfile
+from collections import defaultdict
+
+LIBRARIES = {
+    ".cab": ("libcab32.so", "Cab", "-x -o -r "),
+    ".lzh": ("libunlha32.so", "Unlha", "e -rxy "),
+    ".zip": ("libunzip32.so", "UnZip", "-xv "),
+    ".tar": ("libtar32.so", "Tar", "-xvf "),
+    ".arj": ("libunarj32.so", "UnArj", "x -u "),
+}
+
+CALL_LIBRARY = r"""
+import ctypes, sys
+library = ctypes.CDLL(sys.argv[1])
+entry = getattr(library, sys.argv[2])
+entry.restype = ctypes.c_int32
+entry.argtypes = [ctypes.c_int32, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int32]
+output = ctypes.create_string_buffer(256)
+code = entry(0, sys.argv[3].encode('utf-8', 'surrogateescape'), output, 256)
+sys.stderr.write(output.value.decode('utf-8', 'replace') + '\n')
+sys.exit(0 if code == 0 else 3)
+"""
+
+TIMEOUT_SECONDS = 120
+
+
+def read_manifest(path):
+    expectations, files = {}, defaultdict(dict)
+    with open(path, encoding="utf-8") as manifest:
+        for line in manifest:
+            if line.startswith("#") or not line.strip():
+                continue
+            fields = line.rstrip("\n").split("\t")
+            if fields[0] == "A":
+                expectations[fields[1]] = fields[2]
+            elif fields[0] == "F":
+                files[fields[1]][fields[2]] = fields[3]
+    return expectations, files
+
+
+def sha256(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as stream:
+        for block in iter(lambda: stream.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def inside(path, folder):
+    path, folder = os.path.normpath(path), os.path.normpath(folder)
+    return path == folder or path.startswith(folder + os.sep)
+
+
+def survey(root, destination):
+    """Regular files under destination, and everything written outside it."""
+    found, outside = {}, []
+    allowed = {os.path.normpath(root)}
+    parent = destination
+    while inside(parent, root) and parent not in allowed:
+        allowed.add(os.path.normpath(parent))
+        parent = os.path.dirname(parent)
+    for folder, subfolders, names in os.walk(root):
+        for name in subfolders + names:
+            path = os.path.join(folder, name)
+            if not inside(path, destination):
+                if os.path.normpath(path) not in allowed:
+                    outside.append(path)
+                continue
+            if os.path.islink(path):
+                target = os.path.join(os.path.dirname(path), os.readlink(path))
+                if not inside(os.path.realpath(target), os.path.realpath(destination)):
+                    outside.append(path + " -> " + os.readlink(path))
+            elif os.path.isfile(path):
+                relative = os.path.relpath(path, destination)
+                found[relative.encode("utf-8", "surrogateescape").decode("utf-8", "replace")] = path
+    return found, outside
+
+
+def run_one(archive, args, root):
+    extension = archive[-4:].lower()
+    base = os.path.basename(archive).split(".")[0]
+    if args.parvo:
+        home = os.path.join(root, "home")
+        os.makedirs(home)
+        env = {"PATH": os.environ.get("PATH", ""), "HOME": home, "LC_ALL": "C"}
+        command = [args.parvo, archive]
+        destination = os.path.join(home, "Desktop", base)
+    else:
+        library, entry, prefix = LIBRARIES[extension]
+        destination = os.path.join(root, "out", base)
+        line = prefix + '"' + archive + '" "' + destination + '/"'
+        env = dict(os.environ, LC_ALL="C")
+        command = [sys.executable, "-c", CALL_LIBRARY,
+                   os.path.join(args.libdir, library), entry, line]
+    try:
+        process = subprocess.run(command, env=env, cwd=root, capture_output=True,
+                                 timeout=TIMEOUT_SECONDS)
+    except subprocess.TimeoutExpired:
+        return None, "", destination, "hang"
+    message = process.stderr.decode("utf-8", "replace").strip()
+    crashed = process.returncode < 0 or process.returncode not in (0, 1, 3)
+    if args.parvo:
+        failed = bool(message)  # Parvo shows nothing on success
+    else:
+        failed = process.returncode != 0
+    return failed, message, destination, "crash" if crashed else None
+
+
+def judge(name, expect, expected_files, args, corpus):
+    with tempfile.TemporaryDirectory(prefix="parvo-corpus-") as root:
+        failed, message, destination, trouble = run_one(os.path.join(corpus, name), args, root)
+        if trouble:
+            return trouble + (": " + message[-200:] if message else "")
+        found, outside = survey(root, destination)
+        if outside:
+            return "wrote outside its folder: " + ", ".join(outside[:3])
+        if expect == "ok":
+            if failed:
+                return "reported an error: " + message[-200:]
+            missing = sorted(set(expected_files) - set(found))
+            extra = sorted(set(found) - set(expected_files))
+            if missing or extra:
+                return f"files differ: missing {missing[:3]} extra {extra[:3]}"
+            for path, digest in expected_files.items():
+                if sha256(found[path]) != digest:
+                    return "content differs: " + path
+        elif expect == "error":
+            if not failed or not message:
+                return "no error reported"
+    return None
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--corpus", required=True)
+    via = parser.add_mutually_exclusive_group(required=True)
+    via.add_argument("--parvo")
+    via.add_argument("--libdir")
+    parser.add_argument("--known-failures")
+    parser.add_argument("--only", help="archives whose path starts with this")
+    parser.add_argument("--verbose", action="store_true")
+    args = parser.parse_args()
+    args.corpus = os.path.abspath(args.corpus)
+    args.parvo = args.parvo and os.path.abspath(args.parvo)
+    args.libdir = args.libdir and os.path.abspath(args.libdir)
+
+    if not os.path.isfile(os.path.join(args.corpus, "MANIFEST.tsv")):
+        print("corpus not present: skipped")
+        print("0 passed, 0 failed, 1 skipped")
+        return 0
+    expectations, files = read_manifest(os.path.join(args.corpus, "MANIFEST.tsv"))
+    known = {}
+    if args.known_failures and os.path.exists(args.known_failures):
+        with open(args.known_failures, encoding="utf-8") as listing:
+            for line in listing:
+                if line.strip() and not line.startswith("#"):
+                    name, _, reason = line.strip().partition(" ")
+                    known[name] = reason.strip()
+
+    tally = defaultdict(lambda: [0, 0])
+    failures, known_seen, fixed = [], [], []
+    for name, expect in sorted(expectations.items()):
+        if args.only and not name.startswith(args.only):
+            continue
+        problem = judge(name, expect, files.get(name, {}), args, args.corpus)
+        kind = name.split("/")[0]
+        tally[kind][0 if problem is None else 1] += 1
+        if problem is None:
+            if name in known:
+                fixed.append(name)
+        elif name in known:
+            known_seen.append(name)
+        else:
+            failures.append(f"{name} [{expect}]: {problem}")
+        if args.verbose and problem:
+            print(f"  {name} [{expect}]: {problem}")
+
+    for kind, (good, bad) in sorted(tally.items()):
+        print(f"{kind}: {good} of {good + bad} as the manifest says")
+    for line in failures:
+        print("FAIL " + line)
+    for name in known_seen:
+        print(f"known failure: {name} ({known[name]})")
+    for name in fixed:
+        print(f"now passes, drop it from the known failures: {name}")
+    passed = sum(good for good, _ in tally.values())
+    print(f"{passed} passed, {len(failures)} failed, {len(known_seen)} skipped")
+    return 1 if failures or fixed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
