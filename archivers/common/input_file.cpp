@@ -1,1 +1,111 @@
-// placeholder
+#include "common/input_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "common/archive_error.h"
+
+namespace archivers {
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+
+}  // namespace
+
+InputFile::InputFile(const std::string& path) : buffer_(kBufferSize) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) {
+    throw ArchiveError(Result::kCannotOpen, "cannot open " + path + ": " + std::strerror(errno));
+  }
+  struct stat status {};
+  if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+    const std::string reason = S_ISDIR(status.st_mode) ? "is a folder" : "not a regular file";
+    ::close(fd_);
+    fd_ = -1;
+    throw ArchiveError(Result::kCannotOpen, "cannot open " + path + ": " + reason);
+  }
+  size_ = static_cast<std::uint64_t>(status.st_size);
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::uint64_t InputFile::tell() const {
+  return bufferStart_ + bufferPos_;
+}
+
+void InputFile::seek(std::uint64_t position) {
+  if (position > size_) {
+    throw ArchiveError(Result::kCorrupt, "archive is truncated (offset past the end)");
+  }
+  if (position >= bufferStart_ && position <= bufferStart_ + bufferFill_) {
+    bufferPos_ = static_cast<std::size_t>(position - bufferStart_);
+    return;
+  }
+  bufferStart_ = position;
+  bufferFill_ = 0;
+  bufferPos_ = 0;
+}
+
+std::size_t InputFile::read(void* data, std::size_t count) {
+  auto* out = static_cast<std::uint8_t*>(data);
+  std::size_t done = 0;
+  while (done < count) {
+    if (bufferPos_ == bufferFill_) {
+      bufferStart_ += bufferFill_;
+      bufferFill_ = 0;
+      bufferPos_ = 0;
+      // Large reads bypass the buffer.
+      if (count - done >= buffer_.size()) {
+        const ssize_t got =
+            ::pread(fd_, out + done, count - done, static_cast<off_t>(bufferStart_));
+        if (got < 0) {
+          if (errno == EINTR) continue;
+          throw ArchiveError(Result::kCannotOpen,
+                             std::string("cannot read archive: ") + std::strerror(errno));
+        }
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+        bufferStart_ += static_cast<std::uint64_t>(got);
+        continue;
+      }
+      const ssize_t got =
+          ::pread(fd_, buffer_.data(), buffer_.size(), static_cast<off_t>(bufferStart_));
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        throw ArchiveError(Result::kCannotOpen,
+                           std::string("cannot read archive: ") + std::strerror(errno));
+      }
+      if (got == 0) break;
+      bufferFill_ = static_cast<std::size_t>(got);
+    }
+    const std::size_t take = std::min(count - done, bufferFill_ - bufferPos_);
+    std::memcpy(out + done, buffer_.data() + bufferPos_, take);
+    bufferPos_ += take;
+    done += take;
+  }
+  return done;
+}
+
+void InputFile::readExact(void* data, std::size_t count) {
+  if (read(data, count) != count) {
+    throw ArchiveError(Result::kCorrupt, "archive is truncated");
+  }
+}
+
+std::vector<std::uint8_t> InputFile::readBytes(std::size_t count) {
+  if (count > size_ - std::min(size_, tell())) {
+    throw ArchiveError(Result::kCorrupt, "archive is truncated");
+  }
+  std::vector<std::uint8_t> bytes(count);
+  readExact(bytes.data(), count);
+  return bytes;
+}
+
+}  // namespace archivers

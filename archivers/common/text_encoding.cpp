@@ -1,1 +1,126 @@
-// placeholder
+#include "common/text_encoding.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace archivers {
+namespace {
+
+// One conversion state per thread: iconv_t must not be shared between threads.
+class Cp932Decoder {
+ public:
+  Cp932Decoder() : handle_(iconv_open("UTF-8", "CP932")) {}
+  ~Cp932Decoder() {
+    if (handle_ != invalid()) iconv_close(handle_);
+  }
+  Cp932Decoder(const Cp932Decoder&) = delete;
+  Cp932Decoder& operator=(const Cp932Decoder&) = delete;
+
+  // Appends the UTF-8 form of exactly these bytes as one character, or returns false.
+  bool decode(std::string_view bytes, std::string& out) {
+    if (handle_ == invalid()) return false;
+    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+    char input[2];
+    std::copy(bytes.begin(), bytes.end(), input);
+    char output[16];
+    char* in = input;
+    char* outPointer = output;
+    std::size_t inLeft = bytes.size();
+    std::size_t outLeft = sizeof output;
+    if (iconv(handle_, &in, &inLeft, &outPointer, &outLeft) == static_cast<std::size_t>(-1) ||
+        inLeft != 0 || outPointer == output) {
+      return false;
+    }
+    out.append(output, static_cast<std::size_t>(outPointer - output));
+    return true;
+  }
+
+ private:
+  static iconv_t invalid() { return reinterpret_cast<iconv_t>(-1); }
+  iconv_t handle_;
+};
+
+bool isLeadByte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+bool isTrailByte(unsigned char byte) {
+  return byte >= 0x40 && byte <= 0xFC && byte != 0x7F;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    std::uint32_t codePoint = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      codePoint = lead & 0x1FU;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      codePoint = lead & 0x0FU;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      codePoint = lead & 0x07U;
+    } else {
+      return false;
+    }
+    if (bytes.size() - i < length) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if ((next & 0xC0U) != 0x80U) return false;
+      codePoint = (codePoint << 6) | (next & 0x3FU);
+    }
+    const bool overlong =
+        (length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000);
+    const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
+    if (overlong || surrogate || codePoint > 0x10FFFF) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::string cp932ToUtf8(std::string_view bytes) {
+  thread_local Cp932Decoder decoder;
+  std::string out;
+  out.reserve(bytes.size() * 3 / 2);
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    if (byte < 0x80) {
+      out.push_back(static_cast<char>(byte));
+      ++i;
+      continue;
+    }
+    if (isLeadByte(byte) && i + 1 < bytes.size() &&
+        isTrailByte(static_cast<unsigned char>(bytes[i + 1])) &&
+        decoder.decode(bytes.substr(i, 2), out)) {
+      i += 2;
+      continue;
+    }
+    if (!decoder.decode(bytes.substr(i, 1), out)) out.push_back(static_cast<char>(byte));
+    ++i;
+  }
+  return out;
+}
+
+std::string decodeUnflaggedName(std::string_view bytes) {
+  if (isValidUtf8(bytes)) return std::string(bytes);
+  return cp932ToUtf8(bytes);
+}
+
+std::string withForwardSlashes(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+}  // namespace archivers
