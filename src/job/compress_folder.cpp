@@ -4,6 +4,6 @@ namespace parvo {
 
 // Packing folders arrives with the archivers' writing side; until then a dropped folder is
 // prepared and left as it is.
-void CompressFolder(Platform&, JobContext&) {}
+void CompressFolder(Platform&, ArchiverBinding&, JobContext&) {}
 
 }  // namespace parvo

@@ -12,9 +12,9 @@ inline constexpr std::size_t kOutputBufferLength = 256;
 struct JobContext {
   std::wstring outputBuffer;  // fixed-length, kOutputBufferLength characters
   FormatCode formatCode;
-  std::wstring desktopPath;   // no trailing separator; may be empty
-  std::wstring sourcePath;    // long form unless the argument was quoted
-  std::wstring baseName;      // leaf name before its first dot; may be empty
+  std::wstring desktopPath;  // no trailing separator; may be empty
+  std::wstring sourcePath;   // long form unless the argument was quoted
+  std::wstring baseName;     // leaf name before its first dot; may be empty
 };
 
 }  // namespace parvo

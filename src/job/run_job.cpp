@@ -47,12 +47,12 @@ PreparedJob PrepareJob(Platform& platform, const std::wstring& argument) {
   return job;
 }
 
-void RunJob(Platform& platform, const std::wstring& argument) {
+void RunJob(Platform& platform, ArchiverBinding& binding, const std::wstring& argument) {
   PreparedJob job = PrepareJob(platform, argument);
   if (job.isFolder) {
-    CompressFolder(platform, job.context);
+    CompressFolder(platform, binding, job.context);
   } else {
-    ExtractArchive(platform, job.context);
+    ExtractArchive(platform, binding, job.context);
   }
 }
 

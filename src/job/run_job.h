@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "job/archivers/archiver_binding.h"
 #include "job/job_context.h"
 #include "platform/platform.h"
 
@@ -17,6 +18,6 @@ struct PreparedJob {
 PreparedJob PrepareJob(Platform& platform, const std::wstring& argument);
 
 // One dropped item: prepares it, then packs a folder or extracts a file.
-void RunJob(Platform& platform, const std::wstring& argument);
+void RunJob(Platform& platform, ArchiverBinding& binding, const std::wstring& argument);
 
 }  // namespace parvo

@@ -9,9 +9,9 @@ namespace parvo {
 
 // How the platform writes paths. The core splits, joins and expands paths only through this.
 struct PathSyntax {
-  wchar_t separator;        // '\\' on Windows, '/' on POSIX
-  std::size_t rootLength;   // characters before the root separator kept as they stand:
-                            // 2 for a drive ("C:"), 0 for the POSIX root
+  wchar_t separator;       // '\\' on Windows, '/' on POSIX
+  std::size_t rootLength;  // characters before the root separator kept as they stand:
+                           // 2 for a drive ("C:"), 0 for the POSIX root
 };
 
 inline constexpr std::uint32_t kDirectoryAttribute = 0x10;

@@ -7,7 +7,9 @@
 namespace parvo {
 
 // A fixed-length text field as first created: length NUL characters.
-inline std::wstring emptyField(std::size_t length) { return std::wstring(length, L'\0'); }
+inline std::wstring emptyField(std::size_t length) {
+  return std::wstring(length, L'\0');
+}
 
 // Stores text into a fixed-length field: left-aligned, cut when longer, padded on the right
 // with blanks when shorter.

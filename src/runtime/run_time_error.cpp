@@ -13,6 +13,8 @@ std::wstring standardDescription(int number) {
       return L"Invalid procedure call or argument";
     case kOverflow:
       return L"Overflow";
+    case kOutOfMemory:
+      return L"Out of memory";
     case kErrorInLoadingDll:
       return L"Error in loading DLL";
     case kBadFileName:
@@ -28,7 +30,9 @@ std::wstring standardDescription(int number) {
   }
 }
 
-void raiseError(int number) { throw RunTimeError(number, standardDescription(number)); }
+void raiseError(int number) {
+  throw RunTimeError(number, standardDescription(number));
+}
 
 void raiseEntryPointNotFound(const std::wstring& entryPoint, const std::wstring& library) {
   throw RunTimeError(kCantFindDllEntryPoint,

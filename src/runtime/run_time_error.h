@@ -9,6 +9,7 @@ namespace parvo {
 enum ErrorNumber : int {
   kInvalidProcedureCall = 5,
   kOverflow = 6,
+  kOutOfMemory = 7,
   kErrorInLoadingDll = 48,
   kFileNotFound = 53,
   kPathFileAccessError = 75,

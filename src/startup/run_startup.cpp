@@ -1,6 +1,8 @@
 #include "startup/run_startup.h"
 
+#include "job/archivers/archiver_binding.h"
 #include "job/run_job.h"
+#include "runtime/application.h"
 #include "runtime/run_time_error.h"
 #include "startup/split_arguments.h"
 
@@ -12,8 +14,9 @@ void RunStartup(Platform& platform) {
     platform.runSettingsDialog();
     return;
   }
+  ArchiverBinding binding(platform);
   for (const std::wstring& path : SplitArguments(text)) {
-    RunJob(platform, path);
+    RunJob(platform, binding, path);
   }
 }
 
@@ -23,8 +26,12 @@ int RunProgram(Platform& platform) {
     return 0;
   } catch (const RunTimeError& error) {
     platform.showMessage(runTimeErrorMessage(error), kApplicationTitle);
-    return 1;
+  } catch (const std::bad_alloc&) {
+    platform.showMessage(
+        runTimeErrorMessage(RunTimeError(kOutOfMemory, standardDescription(kOutOfMemory))),
+        kApplicationTitle);
   }
+  return 1;
 }
 
 }  // namespace parvo

@@ -4,8 +4,6 @@
 
 namespace parvo {
 
-inline constexpr wchar_t kApplicationTitle[] = L"PARVO";
-
 // The program's entry: with arguments, one job per path in order; without, the settings dialog.
 // Run-time errors are not handled here.
 void RunStartup(Platform& platform);

@@ -40,7 +40,7 @@ std::string parentOf(const std::string& path) {
 }
 
 bool isFolder(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -61,14 +61,14 @@ std::wstring PosixPlatform::argumentText() {
 
 std::optional<std::wstring> PosixPlatform::findEntryName(const std::wstring& path) {
   const std::string bytes = toUtf8(path);
-  struct stat info{};
+  struct stat info {};
   if (lstat(bytes.c_str(), &info) != 0) return std::nullopt;
   return path.substr(path.find_last_of(L'/') + 1);
 }
 
 std::uint32_t PosixPlatform::fileAttributes(const std::wstring& path) {
   const std::string bytes = toUtf8(path);
-  struct stat info{};
+  struct stat info {};
   if (stat(bytes.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? kDirectoryAttribute : 0;
   if (errno == ENOENT) raiseError(isFolder(parentOf(bytes)) ? kFileNotFound : kPathNotFound);
   if (errno == ENOTDIR) raiseError(kPathNotFound);
@@ -123,7 +123,8 @@ void PosixPlatform::runSettingsDialog() {
 
 std::wstring PosixPlatform::libraryFileName(const std::wstring& windowsName) const {
   std::wstring stem;
-  for (const wchar_t character : windowsName) stem += static_cast<wchar_t>(std::towlower(character));
+  for (const wchar_t character : windowsName)
+    stem += static_cast<wchar_t>(std::towlower(character));
   if (stem.ends_with(L".dll")) stem.resize(stem.size() - 4);
   return L"lib" + stem + L".so";
 }
@@ -134,7 +135,9 @@ std::unique_ptr<LoadedLibrary> PosixPlatform::loadLibrary(const std::wstring& fi
   return std::make_unique<PosixLibrary>(handle);
 }
 
-std::string PosixPlatform::toArchiverText(const std::wstring& text) const { return toUtf8(text); }
+std::string PosixPlatform::toArchiverText(const std::wstring& text) const {
+  return toUtf8(text);
+}
 
 std::wstring PosixPlatform::fromArchiverText(const std::string& text) const {
   return fromUtf8(text);

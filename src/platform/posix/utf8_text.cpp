@@ -5,7 +5,9 @@ namespace {
 
 constexpr wchar_t kEscapeBase = 0xDC00;
 
-bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool isContinuation(unsigned char byte) {
+  return (byte & 0xC0) == 0x80;
+}
 
 // Length and value of the valid UTF-8 sequence at the start of bytes, or 0 when there is none.
 std::size_t decodeOne(std::string_view bytes, char32_t& value) {

@@ -37,8 +37,8 @@ std::optional<std::string> homeFolder() {
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
     return withoutTrailingSlashes(home);
   }
-  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr &&
-                                                 entry->pw_dir[0] == '/') {
+  if (const passwd* entry = getpwuid(getuid());
+      entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/') {
     return withoutTrailingSlashes(entry->pw_dir);
   }
   return std::nullopt;

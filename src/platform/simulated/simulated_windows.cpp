@@ -15,7 +15,9 @@ std::wstring upper(std::wstring_view text) {
   return result;
 }
 
-bool sameName(std::wstring_view a, std::wstring_view b) { return upper(a) == upper(b); }
+bool sameName(std::wstring_view a, std::wstring_view b) {
+  return upper(a) == upper(b);
+}
 
 std::vector<std::wstring> componentsOf(const std::wstring& path) {
   std::vector<std::wstring> components;
@@ -34,8 +36,8 @@ bool isPlainShortName(const std::wstring& name) {
   const std::wstring base = name.substr(0, dot);
   const std::wstring extension = dot == std::wstring::npos ? L"" : name.substr(dot + 1);
   const bool plainCharacters = std::all_of(name.begin(), name.end(), [](wchar_t c) {
-    return c < 0x80 && c != L' ' && c != L'+' && c != L',' && c != L';' && c != L'=' &&
-           c != L'[' && c != L']';
+    return c < 0x80 && c != L' ' && c != L'+' && c != L',' && c != L';' && c != L'=' && c != L'[' &&
+           c != L']';
   });
   return plainCharacters && !base.empty() && base.size() <= 8 && extension.size() <= 3 &&
          extension.find(L'.') == std::wstring::npos;
@@ -45,8 +47,7 @@ std::wstring aliasStem(const std::wstring& text, std::size_t length) {
   std::wstring stem;
   for (const wchar_t c : upper(text)) {
     if (c == L' ' || c == L'.') continue;
-    stem += (c < 0x80 && c != L'+' && c != L',' && c != L';' && c != L'=' && c != L'[' &&
-             c != L']')
+    stem += (c < 0x80 && c != L'+' && c != L',' && c != L';' && c != L'=' && c != L'[' && c != L']')
                 ? c
                 : L'_';
     if (stem.size() == length) break;
@@ -67,14 +68,16 @@ SimulatedWindows::Node* SimulatedWindows::drive(wchar_t letter) {
 
 SimulatedWindows::Node& SimulatedWindows::add(const std::wstring& path, std::uint32_t attributes) {
   const wchar_t letter = static_cast<wchar_t>(std::towupper(path.at(0)));
-  Node* node = &drives_.try_emplace(letter, Node{path.substr(0, 2), path.substr(0, 2),
-                                                 kDirectoryAttribute, {}})
-                    .first->second;
+  Node* node =
+      &drives_
+           .try_emplace(letter, Node{path.substr(0, 2), path.substr(0, 2), kDirectoryAttribute, {}})
+           .first->second;
   const auto components = componentsOf(path);
   for (std::size_t i = 0; i < components.size(); ++i) {
     auto& siblings = node->children;
-    auto existing = std::find_if(siblings.begin(), siblings.end(),
-                                 [&](const Node& n) { return sameName(n.longName, components[i]); });
+    auto existing = std::find_if(siblings.begin(), siblings.end(), [&](const Node& n) {
+      return sameName(n.longName, components[i]);
+    });
     if (existing == siblings.end()) {
       Node child{components[i], upper(components[i]), kDirectoryAttribute, {}};
       if (!isPlainShortName(components[i])) {

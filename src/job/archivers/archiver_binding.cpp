@@ -1,0 +1,99 @@
+#include "job/archivers/archiver_binding.h"
+
+#include <vector>
+
+#include "runtime/application.h"
+#include "runtime/fixed_text.h"
+#include "runtime/run_time_error.h"
+
+namespace parvo {
+namespace {
+
+struct Declaration {
+  const wchar_t* library;
+  const char* entryPoint;
+};
+
+Declaration declarationOf(Archiver archiver) {
+  switch (archiver) {
+    case Archiver::kCab:
+      return {L"cab32.dll", "Cab"};
+    case Archiver::kUnlha:
+      return {L"UNLHA32.DLL", "Unlha"};
+    case Archiver::kUnZip:
+      return {L"UNZIP32.DLL", "UnZip"};
+    case Archiver::kTar:
+      return {L"TAR32.DLL", "Tar"};
+    case Archiver::kUnArj:
+      return {L"UNARJ32.DLL", "UnArj"};
+  }
+  raiseError(kInvalidProcedureCall);
+}
+
+std::vector<char> writableText(const std::string& text, std::size_t minimumSize) {
+  std::vector<char> buffer(text.begin(), text.end());
+  buffer.resize(std::max(buffer.size(), minimumSize) + 1, '\0');
+  return buffer;
+}
+
+std::wstring trimmedRight(std::wstring text) {
+  const std::size_t end = text.find_last_not_of(L" \t\r\n");
+  text.resize(end == std::wstring::npos ? 0 : end + 1);
+  return text;
+}
+
+}  // namespace
+
+void* ArchiverBinding::resolve(const std::wstring& library, const std::string& entryPoint) {
+  if (const auto found = entryPoints_.find(entryPoint); found != entryPoints_.end()) {
+    return found->second;
+  }
+  const std::wstring fileName = platform_.libraryFileName(library);
+  auto& loaded = libraries_[fileName];
+  if (!loaded) loaded = platform_.loadLibrary(fileName);
+  if (!loaded) {
+    libraries_.erase(fileName);
+    raiseError(kErrorInLoadingDll);
+  }
+  void* address = loaded->entryPoint(entryPoint);
+  if (address == nullptr) {
+    raiseEntryPointNotFound(std::wstring(entryPoint.begin(), entryPoint.end()), fileName);
+  }
+  entryPoints_[entryPoint] = address;
+  return address;
+}
+
+ArchiverFunction ArchiverBinding::entryPoint(Archiver archiver) {
+  const Declaration declaration = declarationOf(archiver);
+  return reinterpret_cast<ArchiverFunction>(resolve(declaration.library, declaration.entryPoint));
+}
+
+CabGetRunningFunction ArchiverBinding::cabGetRunning() {
+  return reinterpret_cast<CabGetRunningFunction>(resolve(L"cab32.dll", "CabGetRunning"));
+}
+
+std::int32_t CallArchiver(Platform& platform, ArchiverBinding& binding, Archiver archiver,
+                          std::wstring& commandLine, std::wstring& outputBuffer) {
+  const ArchiverFunction function = binding.entryPoint(archiver);
+  const std::size_t size = outputBuffer.size();
+  std::vector<char> output = writableText(platform.toArchiverText(outputBuffer), size);
+  std::vector<char> command = writableText(platform.toArchiverText(commandLine), 0);
+
+  const std::int32_t result =
+      function(0, command.data(), output.data(), static_cast<std::int32_t>(size));
+
+  output[size] = '\0';  // the spare byte: the text ends even when the library filled all
+  commandLine = platform.fromArchiverText(command.data());
+  outputBuffer = fitText(platform.fromArchiverText(std::string(output.data(), size)), size);
+
+  if (result != 0) {
+    std::wstring explanation = trimmedRight(textBeforeNul(outputBuffer));
+    if (explanation.empty()) {
+      explanation = L"The archiver reported error " + std::to_wstring(result) + L".";
+    }
+    platform.showMessage(explanation, kApplicationTitle);
+  }
+  return result;
+}
+
+}  // namespace parvo

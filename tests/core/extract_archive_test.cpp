@@ -1,0 +1,152 @@
+#include "job/extract_archive.h"
+
+#include <gtest/gtest.h>
+
+#include "job/run_job.h"
+#include "recording_archiver.h"
+#include "runtime/run_time_error.h"
+
+namespace parvo {
+namespace {
+
+constexpr wchar_t kUnsupported[] = L"この拡張子のファイルは解凍出来ません";
+
+class ExtractArchiveTest : public ::testing::Test {
+ protected:
+  ExtractArchiveTest() {
+    RecordingArchiver::reset();
+    RecordingArchiver::installAll(windows);
+  }
+
+  void drop(const std::wstring& path) {
+    windows.addFile(path);
+    ArchiverBinding binding(windows);
+    RunJob(windows, binding, path);
+  }
+
+  SimulatedWindows windows;
+};
+
+TEST_F(ExtractArchiveTest, EachExtensionKeySelectsItsArchiverAndCommand) {
+  const struct {
+    const wchar_t* file;
+    const char* entryPoint;
+    const char* prefix;
+  } cases[] = {
+      {L"a.cab", "Cab", "-x -o -r "}, {L"a.CAB", "Cab", "-x -o -r "},
+      {L"a.Cab", "Cab", "-x -o -r "}, {L"a.lzh", "Unlha", "e -rxy "},
+      {L"a.LZH", "Unlha", "e -rxy "}, {L"a.Lzh", "Unlha", "e -rxy "},
+      {L"a.zip", "UnZip", "-xv "},    {L"a.ZIP", "UnZip", "-xv "},
+      {L"a.Zip", "UnZip", "-xv "},    {L"a.tar", "Tar", "-xvf "},
+      {L"a.TAR", "Tar", "-xvf "},     {L"a.Tar", "Tar", "-xvf "},
+      {L"a.arj", "UnArj", "x -u "},   {L"a.ARJ", "UnArj", "x -u "},
+      {L"a.Arj", "UnArj", "x -u "},
+  };
+  for (const auto& c : cases) {
+    // A fresh machine each time: the file system would otherwise report the first spelling.
+    windows = SimulatedWindows();
+    RecordingArchiver::reset();
+    RecordingArchiver::installAll(windows);
+    drop(std::wstring(L"C:\\In\\") + c.file);
+    ASSERT_EQ(RecordingArchiver::calls.size(), 1u);
+    EXPECT_EQ(RecordingArchiver::calls[0].entryPoint, c.entryPoint);
+    EXPECT_EQ(RecordingArchiver::calls[0].commandLine, std::string(c.prefix) + "\"C:\\In\\" +
+                                                           std::string(c.file, c.file + 5) +
+                                                           "\" \"C:\\Users\\user\\Desktop\\a\\\"");
+    EXPECT_EQ(RecordingArchiver::calls[0].size, 256);
+  }
+  EXPECT_TRUE(windows.messages().empty());
+}
+
+TEST_F(ExtractArchiveTest, ShortFormDropExtractsIntoTheLongBaseName) {
+  windows.addFile(L"C:\\Data\\My Report.Zip");
+  ArchiverBinding binding(windows);
+  RunJob(windows, binding, L"C:\\DATA\\MYREPO~1.ZIP");
+  ASSERT_EQ(RecordingArchiver::calls.size(), 1u);
+  EXPECT_EQ(RecordingArchiver::calls[0].commandLine,
+            "-xv \"C:\\Data\\My Report.Zip\" \"C:\\Users\\user\\Desktop\\My Report\\\"");
+}
+
+TEST_F(ExtractArchiveTest, FolderNameStopsAtTheFirstDotExtensionIsTheLastFour) {
+  drop(L"C:\\Data\\backup.2024.tar");
+  ASSERT_EQ(RecordingArchiver::calls.size(), 1u);
+  EXPECT_EQ(RecordingArchiver::calls[0].commandLine,
+            "-xvf \"C:\\Data\\backup.2024.tar\" \"C:\\Users\\user\\Desktop\\backup\\\"");
+}
+
+TEST_F(ExtractArchiveTest, OtherExtensionsGetTheMessageAndNoLibraryIsLoaded) {
+  for (const wchar_t* file : {L"C:\\Data\\pack.tar.gz", L"C:\\Data\\archive.ZiP",
+                              L"C:\\Data\\notes.txt", L"C:\\Data\\zip"}) {
+    drop(file);
+  }
+  EXPECT_TRUE(RecordingArchiver::calls.empty());
+  ASSERT_EQ(windows.messages().size(), 4u);
+  for (const auto& message : windows.messages()) {
+    EXPECT_EQ(message.text, kUnsupported);
+    EXPECT_EQ(message.caption, L"PARVO");
+  }
+  EXPECT_TRUE(windows.loadedLibraries().empty());
+}
+
+TEST_F(ExtractArchiveTest, EmptyDesktopPutsTheFolderAtTheDriveRoot) {
+  windows.setDesktop(std::nullopt);
+  drop(L"C:\\Data\\a.lzh");
+  ASSERT_EQ(RecordingArchiver::calls.size(), 1u);
+  EXPECT_EQ(RecordingArchiver::calls[0].commandLine, "e -rxy \"C:\\Data\\a.lzh\" \"\\a\\\"");
+}
+
+TEST_F(ExtractArchiveTest, LibrariesLoadOnFirstUseAndOnlyWhenNeeded) {
+  windows.addFile(L"C:\\Data\\a.zip");
+  windows.addFile(L"C:\\Data\\b.zip");
+  ArchiverBinding binding(windows);
+  RunJob(windows, binding, L"C:\\Data\\a.zip");
+  RunJob(windows, binding, L"C:\\Data\\b.zip");
+  EXPECT_EQ(windows.loadedLibraries(), std::vector<std::wstring>{L"UNZIP32.DLL"});
+  EXPECT_EQ(RecordingArchiver::calls.size(), 2u);
+}
+
+TEST_F(ExtractArchiveTest, MissingLibraryOrEntryPointRaisesAtTheCall) {
+  SimulatedWindows bare;
+  bare.addFile(L"C:\\Data\\a.arj");
+  bare.registerLibrary(L"UNLHA32.DLL", {});
+  bare.addFile(L"C:\\Data\\a.lzh");
+  ArchiverBinding binding(bare);
+  try {
+    RunJob(bare, binding, L"C:\\Data\\a.arj");
+    FAIL() << "no error raised";
+  } catch (const RunTimeError& error) {
+    EXPECT_EQ(error.number(), 48);
+    EXPECT_EQ(error.description(), L"Error in loading DLL");
+  }
+  try {
+    RunJob(bare, binding, L"C:\\Data\\a.lzh");
+    FAIL() << "no error raised";
+  } catch (const RunTimeError& error) {
+    EXPECT_EQ(error.number(), 453);
+    EXPECT_EQ(error.description(), L"Can't find DLL entry point Unlha in UNLHA32.DLL");
+  }
+}
+
+TEST_F(ExtractArchiveTest, FailureIsShownWithTheArchiversExplanation) {
+  RecordingArchiver::result = 3;
+  RecordingArchiver::output = "a.zip: CRC mismatch in data.bin";
+  drop(L"C:\\Data\\a.zip");
+  ASSERT_EQ(windows.messages().size(), 1u);
+  EXPECT_EQ(windows.messages()[0].text, L"a.zip: CRC mismatch in data.bin");
+  EXPECT_EQ(windows.messages()[0].caption, L"PARVO");
+
+  // A library that fills the whole buffer and says nothing useful still gets a message.
+  RecordingArchiver::output = std::string(300, ' ');
+  drop(L"C:\\Data\\b.zip");
+  ASSERT_EQ(windows.messages().size(), 2u);
+  EXPECT_EQ(windows.messages()[1].text, L"The archiver reported error 3.");
+
+  // Success is silent whatever the buffer holds.
+  RecordingArchiver::result = 0;
+  RecordingArchiver::output = std::string(256, 'x');
+  drop(L"C:\\Data\\c.zip");
+  EXPECT_EQ(windows.messages().size(), 2u);
+}
+
+}  // namespace
+}  // namespace parvo

@@ -1,0 +1,46 @@
+#include "settings/format_preference.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/simulated/simulated_windows.h"
+#include "runtime/run_time_error.h"
+
+namespace parvo {
+namespace {
+
+FormatCode readStored(const std::wstring& stored) {
+  SimulatedWindows windows;
+  windows.setSetting(formatPreferenceKey(), stored);
+  return ReadFormatPreference(windows);
+}
+
+TEST(FormatPreference, NothingStoredReadsAsSelfExtracting) {
+  SimulatedWindows windows;
+  EXPECT_EQ(ReadFormatPreference(windows), L"cabex");
+}
+
+TEST(FormatPreference, StoredTextIsFittedToFiveCharactersUnvalidated) {
+  EXPECT_EQ(readStored(L"cab"), L"cab  ");
+  EXPECT_EQ(readStored(L"lha"), L"lha  ");
+  EXPECT_EQ(readStored(L"cabexe"), L"cabex");
+  EXPECT_EQ(readStored(L"cabex "), L"cabex");
+  EXPECT_EQ(readStored(L""), L"     ");
+  EXPECT_EQ(readStored(L"CABEX"), L"CABEX");
+  EXPECT_EQ(readStored(L" cab"), L" cab ");
+}
+
+TEST(FormatPreference, SavedCodesKeepTheirTrailingBlanks) {
+  SimulatedWindows windows;
+  SaveFormatPreference(windows, kLhaCode);
+  EXPECT_EQ(windows.readSetting({L"NORRIN", L"Parvo", L"ArcDllSelect"}), L"lha  ");
+  EXPECT_EQ(ReadFormatPreference(windows), L"lha  ");
+}
+
+TEST(FormatPreference, FailedSaveIsAnError) {
+  SimulatedWindows windows;
+  windows.failSettingWrites();
+  EXPECT_THROW(SaveFormatPreference(windows, kCabinetCode), RunTimeError);
+}
+
+}  // namespace
+}  // namespace parvo

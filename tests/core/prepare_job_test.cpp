@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include "job/run_job.h"
+#include "platform/simulated/simulated_windows.h"
+#include "runtime/run_time_error.h"
+
+namespace parvo {
+namespace {
+
+class PrepareJobTest : public ::testing::Test {
+ protected:
+  PrepareJobTest() {
+    windows.addFile(L"C:\\Program Files\\Tools\\Data File.zip");
+    windows.addFile(L"C:\\Data Files\\A.ZIP");
+    windows.addFolder(L"C:\\Data");
+    windows.addFile(L"C:\\Data\\archive.tar");
+    windows.addFile(L"C:\\Data\\a.b.c");
+    windows.addFile(L"C:\\Data\\.profile");
+    windows.addFile(L"C:\\Data\\noext");
+    windows.addFile(L"C:\\Data\\a\"b.zip");
+    windows.addFolder(L"C:\\Work\\my.folder");
+    windows.addFile(L"C:\\Work\\secret.zip", SimulatedWindows::kHidden | SimulatedWindows::kSystem);
+  }
+
+  std::wstring shortPath(const std::wstring& longPath) {
+    std::wstring result = longPath.substr(0, 2);
+    std::size_t start = 3;
+    while (start <= longPath.size()) {
+      std::size_t end = longPath.find(L'\\', start);
+      if (end == std::wstring::npos) end = longPath.size();
+      result += L"\\" + windows.shortAliasOf(longPath.substr(0, end));
+      start = end + 1;
+    }
+    return result;
+  }
+
+  int errorOf(const std::wstring& argument) {
+    try {
+      PrepareJob(windows, argument);
+    } catch (const RunTimeError& error) {
+      return error.number();
+    }
+    return 0;
+  }
+
+  SimulatedWindows windows;
+};
+
+TEST_F(PrepareJobTest, ShortPathExpandsToStoredLongNamesKeepingTheDrive) {
+  const std::wstring shortForm = shortPath(L"c:\\Program Files\\Tools\\Data File.zip");
+  ASSERT_EQ(shortForm, L"c:\\PROGRA~1\\TOOLS\\DATAFI~1.ZIP");
+
+  const PreparedJob job = PrepareJob(windows, shortForm);
+  EXPECT_EQ(job.context.sourcePath, L"c:\\Program Files\\Tools\\Data File.zip");
+  EXPECT_EQ(job.context.baseName, L"Data File");
+  EXPECT_FALSE(job.isFolder);
+  EXPECT_EQ(job.context.outputBuffer, std::wstring(256, L'\0'));
+  EXPECT_EQ(job.context.formatCode, L"cabex");
+  EXPECT_EQ(job.context.desktopPath, L"C:\\Users\\user\\Desktop");
+  EXPECT_GT(windows.pumpCount(), 0);
+}
+
+TEST_F(PrepareJobTest, LookupIgnoresCaseAndFindsHiddenAndSystemEntries) {
+  EXPECT_EQ(PrepareJob(windows, L"C:\\program files\\TOOLS").context.sourcePath,
+            L"C:\\Program Files\\Tools");
+  EXPECT_TRUE(PrepareJob(windows, L"C:\\program files\\TOOLS").isFolder);
+  EXPECT_EQ(PrepareJob(windows, L"C:\\WORK\\SECRET.ZIP").context.sourcePath,
+            L"C:\\Work\\secret.zip");
+}
+
+TEST_F(PrepareJobTest, QuotedPathIsStrippedButNotExpanded) {
+  const std::wstring shortForm = shortPath(L"C:\\Data Files\\A.ZIP");
+  const PreparedJob job = PrepareJob(windows, L"\"" + shortForm + L"\"");
+  EXPECT_EQ(job.context.sourcePath, shortForm);
+  EXPECT_NE(shortForm.find(L"~1"), std::wstring::npos);
+
+  // The first and last characters go whatever they are.
+  EXPECT_EQ(PrepareJob(windows, L"xC:\\Data\\a\"b.zipy").context.sourcePath, L"C:\\Data\\a\"b.zip");
+}
+
+TEST_F(PrepareJobTest, TrailingBackslashStaysInTheQuotedLeaf) {
+  const PreparedJob quoted = PrepareJob(windows, L"\"C:\\Data\\\"");
+  EXPECT_EQ(quoted.context.sourcePath, L"C:\\Data\\");
+  EXPECT_EQ(quoted.context.baseName, L"Data\\");
+  EXPECT_TRUE(quoted.isFolder);
+
+  // Unquoted, the expansion drops repeated and trailing separators.
+  const PreparedJob unquoted = PrepareJob(windows, L"c:\\data\\\\archive.tar\\");
+  EXPECT_EQ(unquoted.context.sourcePath, L"c:\\Data\\archive.tar");
+}
+
+TEST_F(PrepareJobTest, BaseNameStopsAtTheFirstDot) {
+  EXPECT_EQ(PrepareJob(windows, L"C:\\Data\\archive.tar").context.baseName, L"archive");
+  EXPECT_EQ(PrepareJob(windows, L"C:\\Data\\a.b.c").context.baseName, L"a");
+  EXPECT_EQ(PrepareJob(windows, L"C:\\Data\\.profile").context.baseName, L"");
+  EXPECT_EQ(PrepareJob(windows, L"C:\\Data\\noext").context.baseName, L"noext");
+
+  const PreparedJob folder = PrepareJob(windows, L"C:\\Work\\my.folder");
+  EXPECT_EQ(folder.context.baseName, L"my");
+  EXPECT_TRUE(folder.isFolder);
+}
+
+TEST_F(PrepareJobTest, EachFailingStepRaisesItsError) {
+  EXPECT_EQ(errorOf(L"\""), kInvalidProcedureCall);                     // quote stripping
+  EXPECT_EQ(errorOf(L"\"\""), kInvalidProcedureCall);                   // leaf scan of ""
+  EXPECT_EQ(errorOf(L"ab\"cd"), kInvalidProcedureCall);                 // leaf scan of b"c
+  EXPECT_EQ(errorOf(L"C:\\Data\\missing.zip"), kInvalidProcedureCall);  // not expanded
+  EXPECT_EQ(errorOf(L"\"C:\\Data\\missing.zip\""), kFileNotFound);
+  EXPECT_EQ(errorOf(L"\"C:\\Nowhere\\missing.zip\""), kPathNotFound);
+  EXPECT_EQ(errorOf(L"\"D:\\x\\missing.zip\""), kPathNotFound);
+
+  const std::wstring deep = L"C:\\" + std::wstring(40000, L'a') + L"\\b.zip";
+  EXPECT_EQ(errorOf(deep), kOverflow);
+}
+
+TEST_F(PrepareJobTest, MissingDesktopLeavesAnEmptyPath) {
+  windows.setDesktop(std::nullopt);
+  EXPECT_EQ(PrepareJob(windows, L"C:\\Data\\archive.tar").context.desktopPath, L"");
+}
+
+TEST_F(PrepareJobTest, EachJobReadsThePreferenceAfresh) {
+  EXPECT_EQ(PrepareJob(windows, L"C:\\Data").context.formatCode, L"cabex");
+  windows.setSetting({L"norrin", L"parvo", L"arcdllselect"}, L"lha");
+  EXPECT_EQ(PrepareJob(windows, L"C:\\Data").context.formatCode, L"lha  ");
+}
+
+}  // namespace
+}  // namespace parvo
