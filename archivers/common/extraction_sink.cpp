@@ -1,1 +1,514 @@
-// placeholder
+#include "common/extraction_sink.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "common/archive_error.h"
+
+namespace archivers {
+namespace {
+
+constexpr std::size_t kMaxNameBytes = 255;
+
+std::string joined(const std::vector<std::string>& components) {
+  std::string path;
+  for (const std::string& component : components) {
+    if (!path.empty()) path.push_back('/');
+    path += component;
+  }
+  return path;
+}
+
+// Member names go into a one-line message: control characters would break it.
+std::string printable(std::string_view text) {
+  std::string out(text.substr(0, 200));
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
+[[noreturn]] void throwWriteFailed(const std::string& what, int error) {
+  throw ArchiveError(Result::kWriteFailed, what + ": " + std::strerror(error));
+}
+
+unsigned readProcessUmask() {
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    }
+    std::fclose(status);
+    if (found) return mask & 0777U;
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask & 0777U;
+}
+
+std::string temporaryNameFor(const std::string& name) {
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  static constexpr char kAlphabet[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::string temporary = "." + name.substr(0, 200) + ".parvo-";
+  for (int i = 0; i < 6; ++i) temporary.push_back(kAlphabet[random() % (sizeof kAlphabet - 1)]);
+  return temporary;
+}
+
+void createFoldersWithParents(const std::string& destination) {
+  for (std::size_t slash = destination.find('/', 1);; slash = destination.find('/', slash + 1)) {
+    const std::string prefix = destination.substr(0, slash);
+    if (!prefix.empty() && ::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+      throwWriteFailed("cannot create " + prefix, errno);
+    }
+    if (slash == std::string::npos) return;
+  }
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> safeComponents(std::string_view path) {
+  if (path.empty() || path.front() == '/') return std::nullopt;
+  if (path.size() >= 2 && path[1] == ':' &&
+      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
+    return std::nullopt;
+  }
+  std::vector<std::string> components;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view component = path.substr(start, end - start);
+    if (component == "..") return std::nullopt;
+    if (!component.empty() && component != ".") components.emplace_back(component);
+    start = end + 1;
+  }
+  return components;
+}
+
+// ---------------------------------------------------------------------------------------------
+// FileOutput
+
+FileOutput::FileOutput(int directoryFd, std::string name, std::string temporaryName, int fd,
+                       const EntryInfo& entry)
+    : directoryFd_(directoryFd),
+      name_(std::move(name)),
+      temporaryName_(std::move(temporaryName)),
+      fd_(fd),
+      limit_(entry.declaredSize),
+      mtime_(entry.mtime),
+      mode_(entry.mode) {}
+
+FileOutput::~FileOutput() {
+  if (!committed_) discard();
+  closeAll();
+}
+
+void FileOutput::write(const void* data, std::size_t size) {
+  if (fd_ < 0) throw ArchiveError(Result::kInternal, "write to a closed file " + name_);
+  if (limit_ && size > *limit_ - std::min(*limit_, written_)) {
+    throw ArchiveError(Result::kCorrupt, printable(name_) + " is larger than declared (" +
+                                             std::to_string(*limit_) + " bytes)");
+  }
+  const auto* bytes = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t count = ::write(fd_, bytes + done, size - done);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      throwWriteFailed("cannot write " + printable(name_), errno);
+    }
+    done += static_cast<std::size_t>(count);
+  }
+  written_ += size;
+}
+
+void FileOutput::commit() {
+  if (fd_ < 0) throw ArchiveError(Result::kInternal, "commit of a closed file " + name_);
+  const unsigned mask = sink_ != nullptr ? sink_->permissionMask_ : readProcessUmask();
+  const bool executable = mode_ && (*mode_ & 0111U) != 0;
+  const auto permissions = static_cast<mode_t>((executable ? 0755U : 0644U) & ~mask);
+  if (::fchmod(fd_, permissions) != 0) throwWriteFailed("cannot set mode of " + name_, errno);
+  if (mtime_) {
+    const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(*mtime_), 0}};
+    if (::futimens(fd_, times) != 0) throwWriteFailed("cannot set time of " + name_, errno);
+  }
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0 && errno != EINTR) {
+    const int error = errno;
+    discard();
+    throwWriteFailed("cannot write " + printable(name_), error);
+  }
+  if (::renameat(directoryFd_, temporaryName_.c_str(), directoryFd_, name_.c_str()) != 0) {
+    const int error = errno;
+    discard();
+    if (sink_ != nullptr && (error == EISDIR || error == ENOTEMPTY || error == EEXIST)) {
+      sink_->refuse(memberPath_, "a folder of that name exists");
+      committed_ = true;
+      return;
+    }
+    throwWriteFailed("cannot create " + printable(name_), error);
+  }
+  committed_ = true;
+  if (sink_ != nullptr) sink_->fileCommitted(memberPath_);
+}
+
+void FileOutput::discard() noexcept {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (directoryFd_ >= 0 && !temporaryName_.empty()) {
+    ::unlinkat(directoryFd_, temporaryName_.c_str(), 0);
+  }
+  temporaryName_.clear();
+}
+
+void FileOutput::closeAll() noexcept {
+  if (fd_ >= 0) ::close(fd_);
+  if (directoryFd_ >= 0) ::close(directoryFd_);
+  fd_ = -1;
+  directoryFd_ = -1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// ExtractionSink
+
+ExtractionSink::ExtractionSink(const std::string& destination)
+    : permissionMask_(readProcessUmask()) {
+  if (destination.empty()) throw ArchiveError(Result::kWriteFailed, "no destination folder given");
+  createFoldersWithParents(destination);
+  rootFd_ = ::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (rootFd_ < 0) throwWriteFailed("cannot open " + destination, errno);
+}
+
+ExtractionSink::~ExtractionSink() {
+  if (!finished_) removeEscapingSymlinks();
+  if (rootFd_ >= 0) ::close(rootFd_);
+}
+
+void ExtractionSink::refuse(std::string_view path, std::string_view reason) {
+  refused_.push_back(printable(path) + " (" + std::string(reason) + ")");
+}
+
+std::optional<std::vector<std::string>> ExtractionSink::componentsOf(std::string_view path) {
+  auto components = safeComponents(path);
+  if (!components) {
+    refuse(path, "absolute or climbing name");
+    return std::nullopt;
+  }
+  if (components->empty()) {
+    refuse(path, "empty name");
+    return std::nullopt;
+  }
+  for (const std::string& component : *components) {
+    if (component.size() > kMaxNameBytes) {
+      refuse(path, "name too long");
+      return std::nullopt;
+    }
+  }
+  return components;
+}
+
+int ExtractionSink::openFolders(const std::vector<std::string>& components, std::size_t count,
+                                std::string_view path, bool create) {
+  int fd = ::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) throwWriteFailed("cannot open the destination", errno);
+  for (std::size_t i = 0; i < count; ++i) {
+    const char* name = components[i].c_str();
+    int next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0 && errno == ENOENT && create) {
+      if (::mkdirat(fd, name, 0777) != 0 && errno != EEXIST) {
+        const int error = errno;
+        ::close(fd);
+        throwWriteFailed("cannot create folder " + printable(joined(components)), error);
+      }
+      next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (next < 0) {
+      const int error = errno;
+      struct stat status {};
+      const bool exists = ::fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) == 0;
+      ::close(fd);
+      if (exists && S_ISLNK(status.st_mode)) {
+        refuse(path, "passes through a link");
+        return -1;
+      }
+      if (exists && !S_ISDIR(status.st_mode)) {
+        refuse(path, "passes through a file");
+        return -1;
+      }
+      if (error == ENOENT && !create) {
+        refuse(path, "no such member");
+        return -1;
+      }
+      throwWriteFailed("cannot open folder " + printable(joined(components)), error);
+    }
+    ::close(fd);
+    fd = next;
+  }
+  return fd;
+}
+
+int ExtractionSink::openParent(const std::vector<std::string>& components, std::string_view path) {
+  return openFolders(components, components.size() - 1, path, true);
+}
+
+bool ExtractionSink::finalNameReplaceable(int folderFd, const std::string& name,
+                                          std::string_view path) {
+  struct stat status {};
+  if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISDIR(status.st_mode)) {
+    refuse(path, "a folder of that name exists");
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
+  const auto components = componentsOf(entry.path);
+  if (!components) return nullptr;
+  const int folderFd = openParent(*components, entry.path);
+  if (folderFd < 0) return nullptr;
+  const std::string& name = components->back();
+  if (!finalNameReplaceable(folderFd, name, entry.path)) {
+    ::close(folderFd);
+    return nullptr;
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temporary = temporaryNameFor(name);
+    const int fd = ::openat(folderFd, temporary.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) {
+      const int error = errno;
+      ::close(folderFd);
+      throwWriteFailed("cannot create " + printable(entry.path), error);
+    }
+    auto output = std::make_unique<FileOutput>(folderFd, name, std::move(temporary), fd, entry);
+    output->sink_ = this;
+    output->memberPath_ = joined(*components);
+    return output;
+  }
+  ::close(folderFd);
+  throw ArchiveError(Result::kWriteFailed,
+                     "cannot create a temporary file for " + printable(entry.path));
+}
+
+void ExtractionSink::fileCommitted(const std::string& memberPath) {
+  ++filesWritten_;
+  written_.insert(memberPath);
+}
+
+void ExtractionSink::createDirectory(const EntryInfo& entry) {
+  const auto components = safeComponents(entry.path);
+  if (!components) {
+    refuse(entry.path, "absolute or climbing name");
+    return;
+  }
+  if (components->empty()) return;  // the destination itself, as in "./"
+  for (const std::string& component : *components) {
+    if (component.size() > kMaxNameBytes) {
+      refuse(entry.path, "name too long");
+      return;
+    }
+  }
+  const int fd = openFolders(*components, components->size(), entry.path, true);
+  if (fd < 0) return;
+  ::close(fd);
+  if (entry.mtime) folderTimes_.push_back({*components, *entry.mtime});
+}
+
+void ExtractionSink::createLink(const EntryInfo& entry) {
+  if (entry.type == EntryType::kHardlink) {
+    createHardlink(entry);
+  } else {
+    createSymlink(entry);
+  }
+}
+
+void ExtractionSink::createSymlink(const EntryInfo& entry) {
+  const auto components = componentsOf(entry.path);
+  if (!components) return;
+  const std::string& target = entry.linkTarget;
+  if (target.empty() || target.front() == '/') {
+    refuse(entry.path, "link points outside");
+    return;
+  }
+  // Lexically, from the link's own folder.
+  std::vector<std::string_view> resolved(components->begin(), components->end() - 1);
+  for (std::size_t start = 0; start <= target.size();) {
+    std::size_t end = target.find('/', start);
+    if (end == std::string::npos) end = target.size();
+    const std::string_view component = std::string_view(target).substr(start, end - start);
+    start = end + 1;
+    if (component.empty() || component == ".") continue;
+    if (component == "..") {
+      if (resolved.empty()) {
+        refuse(entry.path, "link points outside");
+        return;
+      }
+      resolved.pop_back();
+    } else {
+      resolved.push_back(component);
+    }
+  }
+  const int folderFd = openParent(*components, entry.path);
+  if (folderFd < 0) return;
+  const std::string& name = components->back();
+  if (!finalNameReplaceable(folderFd, name, entry.path)) {
+    ::close(folderFd);
+    return;
+  }
+  // Made under a temporary name and renamed, so a file or link already there is replaced whole.
+  std::string temporary;
+  int result = -1;
+  for (int attempt = 0; attempt < 100 && result != 0; ++attempt) {
+    temporary = temporaryNameFor(name);
+    result = ::symlinkat(target.c_str(), folderFd, temporary.c_str());
+    if (result != 0 && errno != EEXIST) break;
+  }
+  if (result != 0 || ::renameat(folderFd, temporary.c_str(), folderFd, name.c_str()) != 0) {
+    const int error = errno;
+    if (result == 0) ::unlinkat(folderFd, temporary.c_str(), 0);
+    ::close(folderFd);
+    throwWriteFailed("cannot create link " + printable(entry.path), error);
+  }
+  const std::string memberPath = joined(*components);
+  // Links already in the destination may still carry a lexically inner target outside.
+  if (!symlinkStaysInside(memberPath)) {
+    ::unlinkat(folderFd, name.c_str(), 0);
+    ::close(folderFd);
+    refuse(entry.path, "link points outside");
+    return;
+  }
+  ::close(folderFd);
+  written_.erase(memberPath);
+  symlinks_.push_back(memberPath);
+  ++linksCreated_;
+}
+
+bool ExtractionSink::symlinkStaysInside(const std::string& memberPath) const {
+  open_how how{};
+  how.flags = O_PATH | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH;
+  const long fd = ::syscall(SYS_openat2, rootFd_, memberPath.c_str(), &how, sizeof how);
+  if (fd >= 0) {
+    ::close(static_cast<int>(fd));
+    return true;
+  }
+  // ENOENT: the link dangles; ELOOP: it loops. Neither resolves anywhere. ENOSYS: older kernels
+  // keep the lexical check.
+  return errno != EXDEV;
+}
+
+void ExtractionSink::removeEscapingSymlinks() noexcept {
+  for (const std::string& memberPath : symlinks_) {
+    struct stat status {};
+    if (::fstatat(rootFd_, memberPath.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISLNK(status.st_mode) || symlinkStaysInside(memberPath)) {
+      continue;
+    }
+    // The walk to memberPath held no link when the link was made, and nothing replaces a folder.
+    ::unlinkat(rootFd_, memberPath.c_str(), 0);
+    --linksCreated_;
+    try {
+      refuse(memberPath, "link points outside");
+    } catch (...) {
+    }
+  }
+  symlinks_.clear();
+}
+
+void ExtractionSink::createHardlink(const EntryInfo& entry) {
+  const auto components = componentsOf(entry.path);
+  if (!components) return;
+  const auto targetComponents = safeComponents(entry.linkTarget);
+  if (!targetComponents || targetComponents->empty() ||
+      written_.count(joined(*targetComponents)) == 0) {
+    refuse(entry.path, "link to a member not extracted");
+    return;
+  }
+  const int targetFolderFd =
+      openFolders(*targetComponents, targetComponents->size() - 1, entry.path, false);
+  if (targetFolderFd < 0) return;
+  const std::string& targetName = targetComponents->back();
+  struct stat status {};
+  if (::fstatat(targetFolderFd, targetName.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(status.st_mode)) {
+    ::close(targetFolderFd);
+    refuse(entry.path, "link to a member not extracted");
+    return;
+  }
+  const int folderFd = openParent(*components, entry.path);
+  if (folderFd < 0) {
+    ::close(targetFolderFd);
+    return;
+  }
+  const std::string& name = components->back();
+  if (!finalNameReplaceable(folderFd, name, entry.path)) {
+    ::close(folderFd);
+    ::close(targetFolderFd);
+    return;
+  }
+  std::string temporary;
+  int result = -1;
+  for (int attempt = 0; attempt < 100 && result != 0; ++attempt) {
+    temporary = temporaryNameFor(name);
+    result = ::linkat(targetFolderFd, targetName.c_str(), folderFd, temporary.c_str(), 0);
+    if (result != 0 && errno != EEXIST) break;
+  }
+  int error = errno;
+  if (result == 0 && ::renameat(folderFd, temporary.c_str(), folderFd, name.c_str()) != 0) {
+    error = errno;
+    result = -1;
+  }
+  // A rename onto the same file leaves the temporary name in place.
+  ::unlinkat(folderFd, temporary.c_str(), 0);
+  ::close(folderFd);
+  ::close(targetFolderFd);
+  if (result != 0) throwWriteFailed("cannot create link " + printable(entry.path), error);
+  fileCommitted(joined(*components));
+}
+
+std::string ExtractionSink::finish() {
+  removeEscapingSymlinks();
+  std::stable_sort(folderTimes_.begin(), folderTimes_.end(),
+                   [](const PendingTime& a, const PendingTime& b) {
+                     return a.components.size() > b.components.size();
+                   });
+  for (const PendingTime& pending : folderTimes_) {
+    const std::string path = joined(pending.components);
+    const int fd = openFolders(pending.components, pending.components.size(), path, false);
+    if (fd < 0) continue;
+    const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(pending.mtime), 0}};
+    ::futimens(fd, times);
+    ::close(fd);
+  }
+  folderTimes_.clear();
+  finished_ = true;
+  if (!refused_.empty()) {
+    throw ArchiveError(Result::kEntriesRefused,
+                       "skipped " + std::to_string(refused_.size()) + " unsafe entr" +
+                           (refused_.size() == 1 ? "y" : "ies") + ", first: " + refused_.front());
+  }
+  std::string summary = std::to_string(filesWritten_) + (filesWritten_ == 1 ? " file" : " files");
+  if (linksCreated_ > 0) {
+    summary += ", " + std::to_string(linksCreated_) + (linksCreated_ == 1 ? " link" : " links");
+  }
+  return summary + " extracted";
+}
+
+}  // namespace archivers

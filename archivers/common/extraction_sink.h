@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace archivers {
@@ -21,8 +22,11 @@ struct EntryInfo {
   std::string linkTarget;                     // kSymlink: the link text; kHardlink: member path
 };
 
+class ExtractionSink;
+
 // A regular file being written under a temporary name in its final folder. It appears under its
 // own name only on commit(), complete; destroyed without commit, it leaves nothing behind.
+// It owns both descriptors. One made by ExtractionSink::createFile must not outlive the sink.
 class FileOutput {
  public:
   FileOutput(int directoryFd, std::string name, std::string temporaryName, int fd,
@@ -39,8 +43,13 @@ class FileOutput {
   std::uint64_t written() const { return written_; }
 
  private:
+  friend class ExtractionSink;
   void discard() noexcept;
+  void closeAll() noexcept;
 
+  ExtractionSink* sink_ = nullptr;  // told of the commit, when the sink made this output
+  std::string memberPath_;          // normalised member path, for hard links to this file
+  bool committed_ = false;
   int directoryFd_;
   std::string name_;
   std::string temporaryName_;
@@ -78,18 +87,40 @@ class ExtractionSink {
   std::size_t refusedCount() const { return refused_.size(); }
 
  private:
+  friend class FileOutput;
   struct PendingTime {
-    std::string path;
+    std::vector<std::string> components;
     std::int64_t mtime;
   };
   // Opens (creating as needed) the folders of a member's path, never following a link.
   // Returns the folder fd and the last component, or -1 when the name is refused.
   int openParent(const std::vector<std::string>& components, std::string_view path);
+  // Opens the first count components as folders without following links; creates missing ones
+  // when create is set. Returns -1 (and records the refusal) when one is a link or a file.
+  int openFolders(const std::vector<std::string>& components, std::size_t count,
+                  std::string_view path, bool create);
+  // Null when the member's path is unsafe or empty (the refusal is recorded).
+  std::optional<std::vector<std::string>> componentsOf(std::string_view path);
+  // Refuses the entry when a folder stands at the final name; true when the name is free or
+  // holds something a rename may replace.
+  bool finalNameReplaceable(int folderFd, const std::string& name, std::string_view path);
+  void createSymlink(const EntryInfo& entry);
+  void createHardlink(const EntryInfo& entry);
+  // False when the link, resolved through the links now in the destination, leads outside.
+  bool symlinkStaysInside(const std::string& memberPath) const;
+  // Removes created links that, through links made after them, now lead outside.
+  void removeEscapingSymlinks() noexcept;
+  void fileCommitted(const std::string& memberPath);
 
   int rootFd_ = -1;
+  unsigned permissionMask_ = 0;  // the process umask
+  bool finished_ = false;
   std::size_t filesWritten_ = 0;
+  std::size_t linksCreated_ = 0;
   std::vector<std::string> refused_;
   std::vector<PendingTime> folderTimes_;
+  std::unordered_set<std::string> written_;  // member paths of committed files and hard links
+  std::vector<std::string> symlinks_;        // member paths of created symlinks
 };
 
 // Splits a member path into safe components, or returns nothing when the path is absolute, has a
