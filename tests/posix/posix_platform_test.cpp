@@ -1,0 +1,90 @@
+#include "platform/posix/posix_platform.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "platform/posix/utf8_text.h"
+#include "platform/posix/xdg_desktop.h"
+#include "runtime/run_time_error.h"
+#include "support/temporary_folder.h"
+
+namespace parvo {
+namespace {
+
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+int errorNumber(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const RunTimeError& error) {
+    return error.number();
+  }
+  return 0;
+}
+
+TEST(PosixPlatform, EntryLookupSeesDanglingLinksAndAttributesTellWhatIsMissing) {
+  TemporaryFolder folder;
+  writeFile(folder / "a/file.zip", "x");
+  ASSERT_EQ(symlink("nowhere", (folder / "a/dangling").c_str()), 0);
+  PosixPlatform platform({});
+
+  EXPECT_EQ(platform.findEntryName(fromUtf8(folder / "a/file.zip")), L"file.zip");
+  EXPECT_EQ(platform.findEntryName(fromUtf8(folder / "a/dangling")), L"dangling");
+  EXPECT_EQ(platform.findEntryName(fromUtf8(folder / "a/none")), std::nullopt);
+
+  EXPECT_EQ(platform.fileAttributes(fromUtf8(folder / "a")) & kDirectoryAttribute,
+            kDirectoryAttribute);
+  EXPECT_EQ(platform.fileAttributes(fromUtf8(folder / "a/file.zip")) & kDirectoryAttribute, 0u);
+  EXPECT_EQ(errorNumber([&] { platform.fileAttributes(fromUtf8(folder / "a/none")); }),
+            kFileNotFound);
+  EXPECT_EQ(errorNumber([&] { platform.fileAttributes(fromUtf8(folder / "b/none")); }),
+            kPathNotFound);
+  EXPECT_EQ(errorNumber([&] { platform.fileAttributes(fromUtf8(folder / "a/file.zip/x")); }),
+            kPathNotFound);
+}
+
+TEST(PosixPlatform, DesktopFollowsTheXdgUserDirs) {
+  TemporaryFolder folder;
+  ScopedEnvironment home("HOME", folder / "home");
+  ScopedEnvironment config("XDG_CONFIG_HOME", folder / "config");
+  EXPECT_EQ(desktopFolder(), folder / "home/Desktop");
+
+  writeFile(folder / "config/user-dirs.dirs",
+            "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch/\"\n");
+  EXPECT_EQ(desktopFolder(), folder / "home/Schreibtisch");
+  writeFile(folder / "config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"/srv/desk\"\n");
+  EXPECT_EQ(desktopFolder(), "/srv/desk");
+}
+
+TEST(PosixPlatform, SettingsLiveInTheConfigFolder) {
+  TemporaryFolder folder;
+  ScopedEnvironment config("XDG_CONFIG_HOME", folder / "config");
+  PosixPlatform platform({});
+  const SettingKey key{L"norrin", L"parvo", L"arcdllselect"};
+  EXPECT_EQ(platform.readSetting(key), std::nullopt);
+  platform.writeSetting(key, L"lha  ");
+  EXPECT_EQ(platform.readSetting(key), L"lha  ");
+  EXPECT_EQ(readFile(folder / "config/norrin.ini"), "[parvo]\narcdllselect=\"lha  \"\n");
+}
+
+TEST(PosixPlatform, LibrariesGetTheirSharedObjectNames) {
+  PosixPlatform platform({});
+  EXPECT_EQ(platform.libraryFileName(L"UNZIP32.DLL"), L"libunzip32.so");
+  EXPECT_EQ(platform.libraryFileName(L"cab32.dll"), L"libcab32.so");
+  EXPECT_EQ(platform.loadLibrary(L"libparvo-no-such-library.so"), nullptr);
+}
+
+}  // namespace
+}  // namespace parvo

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Runs a program with exactly the given environment and collects what it prints.
+struct ProcessResult {
+  int exitStatus = -1;  // -1 when it did not exit normally
+  std::string output;   // standard output and standard error together
+};
+
+inline ProcessResult runProcess(const std::vector<std::string>& argv,
+                                const std::vector<std::string>& environment,
+                                const std::string& directory = ".") {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+  const pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    dup2(pipeFds[1], STDOUT_FILENO);
+    dup2(pipeFds[1], STDERR_FILENO);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    const int devNull = open("/dev/null", O_RDONLY);
+    dup2(devNull, STDIN_FILENO);
+    if (chdir(directory.c_str()) != 0) _exit(126);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<char*> env;
+    for (const auto& e : environment) env.push_back(const_cast<char*>(e.c_str()));
+    env.push_back(nullptr);
+    execve(args[0], args.data(), env.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  ProcessResult result;
+  std::array<char, 4096> buffer;
+  for (ssize_t n; (n = read(pipeFds[0], buffer.data(), buffer.size())) > 0;) {
+    result.output.append(buffer.data(), static_cast<std::size_t>(n));
+  }
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  return result;
+}
