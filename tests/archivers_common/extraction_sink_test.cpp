@@ -1,0 +1,305 @@
+#include "common/extraction_sink.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "common/archive_error.h"
+#include "common/text_encoding.h"
+
+namespace archivers {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder per test: the destination lives in dest/, and everything else in the folder
+// counts as outside it.
+class ExtractionSinkTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "parvo-sink-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    destination_ = root_ / "dest";
+    umask(022);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  static std::string read(const fs::path& path) {
+    std::ifstream stream(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(stream), {});
+  }
+  static void writeFile(ExtractionSink& sink, const EntryInfo& entry, std::string_view data) {
+    auto output = sink.createFile(entry);
+    ASSERT_NE(output, nullptr) << entry.path;
+    output->write(data.data(), data.size());
+    output->commit();
+  }
+  static EntryInfo file(std::string path) {
+    EntryInfo entry;
+    entry.path = std::move(path);
+    return entry;
+  }
+  static EntryInfo link(EntryType type, std::string path, std::string target) {
+    EntryInfo entry = file(std::move(path));
+    entry.type = type;
+    entry.linkTarget = std::move(target);
+    return entry;
+  }
+  static EntryInfo symlink(std::string path, std::string target) {
+    return link(EntryType::kSymlink, std::move(path), std::move(target));
+  }
+  static EntryInfo hardlink(std::string path, std::string target) {
+    return link(EntryType::kHardlink, std::move(path), std::move(target));
+  }
+  // Every name under a folder, hidden ones included, relative and sorted.
+  static std::vector<std::string> listing(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+      names.push_back(item.path().lexically_relative(folder).string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  static ArchiveError finishError(ExtractionSink& sink) {
+    try {
+      sink.finish();
+    } catch (const ArchiveError& error) {
+      return error;
+    }
+    return ArchiveError(Result::kOk, "finished");
+  }
+
+  fs::path root_;
+  fs::path destination_;
+};
+
+using Strings = std::vector<std::string>;
+
+TEST_F(ExtractionSinkTest, SafeComponentsDropsEmptyAndDotAndRefusesEscapes) {
+  EXPECT_EQ(safeComponents("./a//b/./c/"), (Strings{"a", "b", "c"}));
+  EXPECT_EQ(safeComponents("a..b/..c"), (Strings{"a..b", "..c"}));
+  for (const char* bad : {"../x", "/abs", "a/../../x", "a/..", "C:/x", "c:x", "..", "//host/x"}) {
+    EXPECT_FALSE(safeComponents(bad)) << bad;
+  }
+  EXPECT_FALSE(safeComponents(withForwardSlashes("C:\\Windows\\x")));
+}
+
+TEST_F(ExtractionSinkTest, ClimbingAndAbsoluteNamesAreRefusedAndTheRestExtracted) {
+  ExtractionSink sink(destination_.string() + "/");
+  for (const char* name : {"../x", "/tmp/parvo-absolute-test", "C:/x", "a/../../x", "a/../b"}) {
+    EXPECT_EQ(sink.createFile(file(name)), nullptr) << name;
+  }
+  sink.createDirectory(file("../up"));
+  writeFile(sink, file("./kept/ok.txt"), "fine");
+  EXPECT_EQ(sink.refusedCount(), 6U);
+  const ArchiveError error = finishError(sink);
+  EXPECT_EQ(error.result(), Result::kEntriesRefused);
+  EXPECT_STREQ(error.what(), "skipped 6 unsafe entries, first: ../x (absolute or climbing name)");
+  EXPECT_EQ(read(destination_ / "kept/ok.txt"), "fine");
+  EXPECT_EQ(listing(root_), (Strings{"dest", "dest/kept", "dest/kept/ok.txt"}));
+  EXPECT_FALSE(fs::exists("/tmp/parvo-absolute-test"));
+}
+
+TEST_F(ExtractionSinkTest, LinksOutAreRefusedAndNothingIsWrittenThroughLinks) {
+  fs::create_directories(root_ / "outside");
+  ExtractionSink sink(destination_.string());
+  sink.createLink(symlink("abs", (root_ / "outside").string()));
+  sink.createLink(symlink("up", ".."));
+  sink.createLink(symlink("deep/up", "../../outside"));
+  sink.createLink(symlink("in", "sub"));  // inside: made
+  fs::create_directory_symlink(root_ / "outside", destination_ / "planted");
+  EXPECT_EQ(sink.createFile(file("in/file")), nullptr);
+  EXPECT_EQ(sink.createFile(file("planted/file")), nullptr);
+  sink.createDirectory(file("planted/folder"));
+  // The refused links do not exist, so these land in real folders inside.
+  writeFile(sink, file("abs/file"), "a");
+  writeFile(sink, file("up/file"), "u");
+  EXPECT_EQ(finishError(sink).result(), Result::kEntriesRefused);
+  EXPECT_EQ(sink.refusedCount(), 6U);
+  EXPECT_TRUE(fs::is_empty(root_ / "outside"));
+  EXPECT_EQ(fs::read_symlink(destination_ / "in"), "sub");
+  EXPECT_EQ(read(destination_ / "up/file"), "u");
+}
+
+TEST_F(ExtractionSinkTest, LinksLeadingOutThroughOtherLinksAreRemoved) {
+  ExtractionSink sink(destination_.string());
+  sink.createLink(symlink("here", "."));
+  sink.createLink(symlink("a/escape", "../here/../../x"));  // refused as it is made
+  sink.createLink(symlink("later", "dot/../x"));            // fine until "dot" appears
+  sink.createLink(symlink("dot", "."));
+  sink.createLink(symlink("loop", "loop"));
+  EXPECT_EQ(finishError(sink).result(), Result::kEntriesRefused);
+  EXPECT_EQ(sink.refusedCount(), 2U);
+  EXPECT_FALSE(fs::is_symlink(destination_ / "a/escape"));
+  EXPECT_FALSE(fs::is_symlink(destination_ / "later"));
+  EXPECT_TRUE(fs::is_symlink(destination_ / "dot"));
+  EXPECT_TRUE(fs::is_symlink(destination_ / "loop"));
+}
+
+TEST_F(ExtractionSinkTest, ExistingLinkAtTheNameIsReplacedNotFollowed) {
+  std::ofstream(root_ / "outside.txt") << "keep";
+  fs::create_directories(destination_);
+  fs::create_symlink(root_ / "outside.txt", destination_ / "victim");
+  fs::create_symlink(root_ / "outside.txt", destination_ / "victim2");
+  ExtractionSink sink(destination_.string());
+  writeFile(sink, file("victim"), "new");
+  sink.createLink(symlink("victim2", "victim"));
+  EXPECT_EQ(sink.finish(), "1 file, 1 link extracted");
+  EXPECT_EQ(read(root_ / "outside.txt"), "keep");
+  EXPECT_FALSE(fs::is_symlink(destination_ / "victim"));
+  EXPECT_EQ(read(destination_ / "victim"), "new");
+  EXPECT_EQ(fs::read_symlink(destination_ / "victim2"), "victim");
+}
+
+TEST_F(ExtractionSinkTest, ExistingFolderOrFileInThePathRefusesTheEntry) {
+  fs::create_directories(destination_ / "folder");
+  std::ofstream(destination_ / "plain") << "x";
+  ExtractionSink sink(destination_.string());
+  EXPECT_EQ(sink.createFile(file("folder")), nullptr);
+  EXPECT_EQ(sink.createFile(file("plain/child")), nullptr);
+  sink.createLink(symlink("folder", "plain"));
+  EXPECT_EQ(sink.refusedCount(), 3U);
+  EXPECT_TRUE(fs::is_directory(destination_ / "folder"));
+}
+
+TEST_F(ExtractionSinkTest, FileGrowingPastItsDeclaredSizeIsStoppedAndLeavesNothing) {
+  ExtractionSink sink(destination_.string());
+  EntryInfo entry = file("bomb.bin");
+  entry.declaredSize = 10;
+  auto output = sink.createFile(entry);
+  ASSERT_NE(output, nullptr);
+  output->write("12345678", 8);
+  output->write("90", 2);
+  try {
+    output->write("x", 1);
+    FAIL() << "no exception";
+  } catch (const ArchiveError& error) {
+    EXPECT_EQ(error.result(), Result::kCorrupt);
+    EXPECT_NE(std::string(error.what()).find("larger than declared"), std::string::npos);
+  }
+  output.reset();
+  EXPECT_TRUE(fs::is_empty(destination_));
+}
+
+TEST_F(ExtractionSinkTest, FileAppearsOnlyOnCommitWithContentModeAndTime) {
+  ExtractionSink sink(destination_.string());
+  {
+    auto output = sink.createFile(file("dropped.txt"));
+    output->write("partial", 7);
+    EXPECT_FALSE(fs::exists(destination_ / "dropped.txt"));
+  }
+  EXPECT_TRUE(fs::is_empty(destination_));
+
+  std::string big(300000, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i % 251);
+  EntryInfo tool = file("bin/tool");
+  tool.mode = 0100711;
+  tool.mtime = 1234567890;
+  tool.declaredSize = big.size();
+  writeFile(sink, tool, big);
+  EntryInfo text = file("doc.txt");
+  text.mode = 0666;
+  text.mtime = -86400;
+  writeFile(sink, text, "");
+  writeFile(sink, file("plain"), "p");
+  EXPECT_EQ(sink.finish(), "3 files extracted");
+  EXPECT_EQ(sink.filesWritten(), 3U);
+
+  struct stat status {};
+  ASSERT_EQ(stat((destination_ / "bin/tool").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0755U);
+  EXPECT_EQ(status.st_mtime, 1234567890);
+  EXPECT_EQ(read(destination_ / "bin/tool"), big);
+  ASSERT_EQ(stat((destination_ / "doc.txt").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0644U);
+  EXPECT_EQ(status.st_mtime, -86400);
+  ASSERT_EQ(stat((destination_ / "plain").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0644U);
+  EXPECT_EQ(listing(destination_), (Strings{"bin", "bin/tool", "doc.txt", "plain"}));
+}
+
+TEST_F(ExtractionSinkTest, UmaskNarrowsTheModes) {
+  umask(077);
+  ExtractionSink sink(destination_.string());
+  EntryInfo tool = file("tool");
+  tool.mode = 0755;
+  writeFile(sink, tool, "#!");
+  umask(022);
+  EXPECT_EQ(fs::status(destination_ / "tool").permissions(), fs::perms::owner_all);
+}
+
+TEST_F(ExtractionSinkTest, FolderTimesAreAppliedAfterTheirContent) {
+  ExtractionSink sink((destination_ / "made/with/parents/").string());
+  const fs::path base = destination_ / "made/with/parents";
+  EntryInfo outer = file("dir/");
+  outer.mtime = 1000000000;
+  EntryInfo inner = file("dir/sub");
+  inner.mtime = 1100000000;
+  sink.createDirectory(file("./"));
+  sink.createDirectory(outer);
+  sink.createDirectory(inner);
+  writeFile(sink, file("dir/sub/late.txt"), "late");
+  writeFile(sink, file("dir/new/x"), "x");
+  EXPECT_EQ(sink.finish(), "2 files extracted");
+  struct stat status {};
+  ASSERT_EQ(stat((base / "dir").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mtime, 1000000000);
+  ASSERT_EQ(stat((base / "dir/sub").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mtime, 1100000000);
+}
+
+TEST_F(ExtractionSinkTest, HardLinksOnlyToMembersAlreadyWritten) {
+  std::ofstream(root_ / "secret") << "s";
+  ExtractionSink sink(destination_.string());
+  writeFile(sink, file("a/original"), "data");
+  sink.createLink(hardlink("b/copy", "a/original"));
+  sink.createLink(hardlink("a/original", "./a/original"));  // onto itself
+  sink.createLink(hardlink("stolen", "../secret"));
+  sink.createLink(hardlink("ghost", "not/written"));
+  fs::create_symlink(root_ / "secret", destination_ / "preexisting");
+  sink.createLink(hardlink("via", "preexisting"));
+  EXPECT_EQ(
+      finishError(sink).what(),
+      std::string("skipped 3 unsafe entries, first: stolen (link to a member not extracted)"));
+  EXPECT_EQ(fs::equivalent(destination_ / "a/original", destination_ / "b/copy"), true);
+  EXPECT_EQ(read(destination_ / "b/copy"), "data");
+  EXPECT_EQ(fs::hard_link_count(root_ / "secret"), 1U);
+  EXPECT_EQ(listing(destination_), (Strings{"a", "a/original", "b", "b/copy", "preexisting"}));
+}
+
+TEST_F(ExtractionSinkTest, UnwritableDestinationIsAWriteFailure) {
+  // Root ignores permission bits; sysfs refuses new files to everybody.
+  fs::path readOnly = "/sys";
+  if (geteuid() != 0) {
+    readOnly = root_ / "read-only";
+    fs::create_directories(readOnly);
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  const auto resultOf = [](const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const ArchiveError& error) {
+      return error.result();
+    }
+    return Result::kOk;
+  };
+  EXPECT_EQ(resultOf([&] {
+              ExtractionSink sink(readOnly.string());
+              sink.createFile(file("x"));
+            }),
+            Result::kWriteFailed);
+  EXPECT_EQ(resultOf([&] { ExtractionSink sink((readOnly / "new/folder/").string()); }),
+            Result::kWriteFailed);
+  std::ofstream(root_ / "a-file") << "x";
+  EXPECT_EQ(resultOf([&] { ExtractionSink sink((root_ / "a-file/").string()); }),
+            Result::kWriteFailed);
+  if (geteuid() != 0) fs::permissions(readOnly, fs::perms::owner_all);
+}
+
+}  // namespace
+}  // namespace archivers

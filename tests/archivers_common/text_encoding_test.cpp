@@ -1,0 +1,78 @@
+#include "common/text_encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/crc.h"
+
+namespace archivers {
+namespace {
+
+TEST(Cp932, TrailByte5CStaysInsideItsCharacter) {
+  EXPECT_EQ(cp932ToUtf8("\x83\x5C"), "ソ");
+  EXPECT_EQ(cp932ToUtf8("\x95\x5C"), "表");
+  // Decoded first, then separators turned: only the real separator becomes '/'.
+  EXPECT_EQ(withForwardSlashes(cp932ToUtf8("dir\\\x95\x5C\\\x83\x5C.txt")), "dir/表/ソ.txt");
+}
+
+TEST(Cp932, KanaNecAndIbmExtensionsAndAsciiDecode) {
+  EXPECT_EQ(cp932ToUtf8("\xB1\x82\xA0"), "ｱあ");
+  EXPECT_EQ(cp932ToUtf8("\x87\x40\xED\x40\xFA\x40"), "①纊ⅰ");
+  EXPECT_EQ(cp932ToUtf8("plain ~\\"), "plain ~\\");
+}
+
+TEST(Cp932, UndecodableBytesAreKeptAsTheyStand) {
+  EXPECT_EQ(cp932ToUtf8("a\x80"
+                        "b\xA0"),
+            "a\x80"
+            "b\xA0");
+  EXPECT_EQ(cp932ToUtf8("\x83"), "\x83");  // lead byte at the end
+  EXPECT_EQ(cp932ToUtf8("\x83\x20"
+                        "x"),
+            "\x83 x");  // lead byte before a non-trail byte
+  EXPECT_EQ(cp932ToUtf8("\xFF\x83\x5C"),
+            "\xFF"
+            "ソ");
+}
+
+TEST(Cp932, DecodesTheSameFromManyThreads) {
+  const std::string name = "\x95\x5C\x8E\xA6\x83\x5C\x83\x74\x83\x67.txt";
+  const std::string expected = cp932ToUtf8(name);
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 2000; ++i) mismatches[t] += cp932ToUtf8(name) != expected ? 1 : 0;
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+  EXPECT_EQ(expected, "表示ソフト.txt");
+}
+
+TEST(UnflaggedNames, ValidUtf8StaysElseCp932) {
+  EXPECT_EQ(decodeUnflaggedName("日本語/ファイル.txt"), "日本語/ファイル.txt");
+  EXPECT_EQ(decodeUnflaggedName("\x93\xFA\x96\x7B"), "日本");
+  EXPECT_TRUE(isValidUtf8("ascii €𝄞"));
+  EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong '/'
+  EXPECT_FALSE(isValidUtf8("\xE0\x80\xAF"));      // overlong '/'
+  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
+  EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
+  EXPECT_FALSE(isValidUtf8("\xE3\x82"));          // truncated
+}
+
+TEST(Crc, KnownValuesAndIncrementalUpdates) {
+  const char check[] = "123456789";
+  EXPECT_EQ(crc32(0, check, 9), 0xCBF43926U);
+  EXPECT_EQ(crc16(0, check, 9), 0xBB3DU);
+  EXPECT_EQ(crc32(crc32(0, check, 4), check + 4, 5), 0xCBF43926U);
+  EXPECT_EQ(crc16(crc16(0, check, 4), check + 4, 5), 0xBB3DU);
+  EXPECT_EQ(crc32(0, "", 0), 0U);
+  EXPECT_EQ(crc32(0, "The quick brown fox jumps over the lazy dog", 43), 0x414FA339U);
+}
+
+}  // namespace
+}  // namespace archivers
