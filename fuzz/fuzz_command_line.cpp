@@ -1,0 +1,55 @@
+// Any byte string as a command line: the tokenizer either reports a bad command line or returns
+// tokens holding every byte but the separators and quotes (blanks inside quotes included).
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "common/archive_error.h"
+#include "common/command_line.h"
+
+namespace {
+
+bool isSeparator(char c) {
+  return c == ' ' || c == '\t' || c == '"';
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view line(reinterpret_cast<const char*>(data), size);
+  archivers::Command command;
+  try {
+    command = archivers::parseCommand(line);
+  } catch (const archivers::ArchiveError& error) {
+    if (error.result() != archivers::Result::kBadCommandLine) std::abort();
+    return 0;
+  }
+  std::size_t kept = 0;
+  for (const char c : line) kept += isSeparator(c) ? 0 : 1;
+  for (const auto& option : command.options) {
+    if (option.empty() || option.front() != '-') std::abort();
+  }
+  for (const auto& operand : command.operands) {
+    if (!operand.empty() && operand.front() == '-') std::abort();
+  }
+  // Options and operands are split in two lists, so only the total byte count can be compared.
+  std::size_t total = 0;
+  for (const auto& token : command.options) total += token.size();
+  for (const auto& token : command.operands) total += token.size();
+  std::size_t quotedBlanks = 0;
+  bool quoted = false;
+  for (const char c : line) {
+    if (c == '"') quoted = !quoted;
+    if (quoted && (c == ' ' || c == '\t')) ++quotedBlanks;
+  }
+  if (total != kept + quotedBlanks) std::abort();
+
+  try {
+    archivers::requireOptionsWithin(command, {"-x", "-o", "-r", "-xv", "-xvf"});
+    archivers::requireOperandCount(command, 2);
+  } catch (const archivers::ArchiveError& error) {
+    if (error.result() != archivers::Result::kBadCommandLine) std::abort();
+  }
+  return 0;
+}
