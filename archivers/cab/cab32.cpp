@@ -1,10 +1,63 @@
+#include <atomic>
+
+#include "cab/cabinet_extraction.h"
 #include "common/archive_error.h"
+#include "common/command_line.h"
 #include "common/entry_point.h"
 
-ARCHIVER_EXPORT int32_t Cab(int32_t, const char* commandLine, char* output, int32_t size) {
-  return archivers::runEntryPoint(commandLine, output, size, [](std::string_view) -> std::string {
-    throw archivers::ArchiveError(archivers::Result::kUnsupported, "not available yet");
-  });
+namespace {
+
+std::atomic<int> operationsRunning{0};
+
+class RunningOperation {
+ public:
+  RunningOperation() { ++operationsRunning; }
+  RunningOperation(const RunningOperation&) = delete;
+  RunningOperation& operator=(const RunningOperation&) = delete;
+  ~RunningOperation() { --operationsRunning; }
+};
+
+bool hasAll(const archivers::Command& command, std::initializer_list<std::string_view> options) {
+  for (std::string_view option : options) {
+    if (!command.hasOption(option)) return false;
+  }
+  return true;
 }
 
-ARCHIVER_EXPORT int32_t CabGetRunning() { return 0; }
+std::string runCommand(std::string_view line) {
+  using archivers::ArchiveError;
+  using archivers::Result;
+  const archivers::Command command = archivers::parseCommand(line);
+  if (command.hasOption("-x")) {
+    archivers::requireOptionsWithin(command, {"-x", "-o", "-r"});
+    if (!hasAll(command, {"-o", "-r"})) {
+      throw ArchiveError(Result::kBadCommandLine, "extraction takes -x -o -r together");
+    }
+    archivers::requireOperandCount(command, 2);
+    return archivers::cab::extractCabinet(command.operands[0], command.operands[1]);
+  }
+  if (command.hasOption("-a")) {
+    archivers::requireOptionsWithin(command, {"-a", "-r", "-ml:21"});
+    if (command.operands.size() < 2) {
+      throw ArchiveError(Result::kBadCommandLine, "-a needs a cabinet and files to add");
+    }
+    throw ArchiveError(Result::kUnsupported, "creating cabinets is not supported yet");
+  }
+  if (command.hasOption("-f")) {
+    archivers::requireOptionsWithin(command, {"-f"});
+    archivers::requireOperandCount(command, 2);
+    throw ArchiveError(Result::kUnsupported, "-f is not supported yet");
+  }
+  throw ArchiveError(Result::kBadCommandLine, "expected -x, -a or -f");
+}
+
+}  // namespace
+
+ARCHIVER_EXPORT int32_t Cab(int32_t, const char* commandLine, char* output, int32_t size) {
+  const RunningOperation running;
+  return archivers::runEntryPoint(commandLine, output, size, runCommand);
+}
+
+ARCHIVER_EXPORT int32_t CabGetRunning() {
+  return operationsRunning.load() > 0 ? 1 : 0;
+}

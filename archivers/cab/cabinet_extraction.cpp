@@ -1,0 +1,230 @@
+#include "cab/cabinet_extraction.h"
+
+#include <mspack.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "cab/cab_member.h"
+#include "cab/mspack_bridge.h"
+#include "common/archive_error.h"
+#include "common/extraction_sink.h"
+
+namespace archivers::cab {
+namespace {
+
+struct DecompressorDeleter {
+  void operator()(mscab_decompressor* decompressor) const {
+    mspack_destroy_cab_decompressor(decompressor);
+  }
+};
+using Decompressor = std::unique_ptr<mscab_decompressor, DecompressorDeleter>;
+
+// The cabinet list open() or search() returned, closed as a whole.
+class OpenCabinets {
+ public:
+  OpenCabinets(mscab_decompressor* decompressor, mscabd_cabinet* first)
+      : decompressor_(decompressor), first_(first) {}
+  OpenCabinets(const OpenCabinets&) = delete;
+  OpenCabinets& operator=(const OpenCabinets&) = delete;
+  ~OpenCabinets() { decompressor_->close(decompressor_, first_); }
+  mscabd_cabinet* first() const { return first_; }
+
+ private:
+  mscab_decompressor* decompressor_;
+  mscabd_cabinet* first_;
+};
+
+std::string describe(int code) {
+  switch (code) {
+    case MSPACK_ERR_READ:
+      return "data cut short (truncated cabinet)";
+    case MSPACK_ERR_SEEK:
+      return "an offset points past the end of the cabinet";
+    case MSPACK_ERR_NOMEMORY:
+      return "needs more memory than allowed";
+    case MSPACK_ERR_SIGNATURE:
+      return "not a cabinet";
+    case MSPACK_ERR_DATAFORMAT:
+      return "malformed cabinet data";
+    case MSPACK_ERR_CHECKSUM:
+      return "data block checksum mismatch";
+    case MSPACK_ERR_DECRUNCH:
+      return "damaged compressed data";
+    default:
+      return "cabinet decoder error " + std::to_string(code);
+  }
+}
+
+[[noreturn]] void throwOpenFailure(MspackBridge& bridge, int code, const std::string& path) {
+  if (std::optional<ArchiveError> pending = bridge.takeError()) throw *pending;
+  if (code == MSPACK_ERR_OPEN) throw ArchiveError(Result::kCannotOpen, "cannot open " + path);
+  throw ArchiveError(Result::kCorrupt, "cannot read cabinet " + path + ": " + describe(code));
+}
+
+mscabd_cabinet* openCabinets(mscab_decompressor* decompressor, MspackBridge& bridge,
+                             const std::string& path) {
+  if (mscabd_cabinet* cabinet = decompressor->open(decompressor, path.c_str())) return cabinet;
+  const int code = decompressor->last_error(decompressor);
+  if (code == MSPACK_ERR_OPEN || code == MSPACK_ERR_NOMEMORY) throwOpenFailure(bridge, code, path);
+  // No cabinet that starts at the first byte: perhaps a self-extracting program with cabinets
+  // inside, or a stray signature ahead of the real header.
+  std::optional<ArchiveError> openError = bridge.takeError();
+  bridge.takeMessage();
+  if (mscabd_cabinet* cabinet = decompressor->search(decompressor, path.c_str())) return cabinet;
+  if (openError) throw *openError;
+  if (code == MSPACK_ERR_SIGNATURE) {
+    throw ArchiveError(Result::kCannotOpen, path + " is not a cabinet and holds none");
+  }
+  throwOpenFailure(bridge, code, path);
+}
+
+// Whether the member's data starts in the previous cabinet of a set or goes on into the next.
+bool reachesOtherParts(const mscabd_cabinet& cabinet, const mscabd_file& file) {
+  return ((cabinet.flags & MSCAB_HDR_PREVCAB) != 0 && file.folder == cabinet.folders) ||
+         ((cabinet.flags & MSCAB_HDR_NEXTCAB) != 0 && file.folder != nullptr &&
+          file.folder->next == nullptr);
+}
+
+struct Member {
+  const mscabd_cabinet* cabinet;
+  mscabd_file* file;
+  std::size_t folderIndex;
+};
+
+// Members in folder order and by offset within each folder, so that each folder is decoded once
+// from start to end however the file list is ordered.
+std::vector<Member> membersInDataOrder(mscabd_cabinet* cabinets) {
+  std::vector<Member> members;
+  for (const mscabd_cabinet* cabinet = cabinets; cabinet != nullptr; cabinet = cabinet->next) {
+    std::map<const mscabd_folder*, std::size_t> folderIndex;
+    for (const mscabd_folder* folder = cabinet->folders; folder != nullptr; folder = folder->next) {
+      folderIndex.emplace(folder, folderIndex.size());
+    }
+    const std::size_t base = members.size();
+    for (mscabd_file* file = cabinet->files; file != nullptr; file = file->next) {
+      const auto found = folderIndex.find(file->folder);
+      members.push_back(
+          {cabinet, file, found == folderIndex.end() ? folderIndex.size() : found->second});
+    }
+    std::stable_sort(members.begin() + static_cast<std::ptrdiff_t>(base), members.end(),
+                     [](const Member& left, const Member& right) {
+                       if (left.folderIndex != right.folderIndex) {
+                         return left.folderIndex < right.folderIndex;
+                       }
+                       return left.file->offset < right.file->offset;
+                     });
+  }
+  return members;
+}
+
+class CabinetExtractor {
+ public:
+  CabinetExtractor(mscab_decompressor* decompressor, MspackBridge& bridge, ExtractionSink& sink)
+      : decompressor_(decompressor), bridge_(bridge), sink_(sink) {}
+
+  void extract(const Member& member) {
+    mscabd_file& file = *member.file;
+    const EntryInfo entry = memberEntry(file);
+    if (brokenFolders_.count(file.folder) != 0) {
+      noteFailure(member, entry.path, "its folder's data is damaged", false);
+      return;
+    }
+    std::unique_ptr<FileOutput> output = sink_.createFile(entry);
+    if (output == nullptr) return;  // refused; the sink reports it
+
+    bridge_.setOutput(output.get());
+    const int code = decompressor_->extract(decompressor_, &file, MspackBridge::outputName());
+    bridge_.setOutput(nullptr);
+    std::optional<ArchiveError> pending = bridge_.takeError();
+    const std::string message = bridge_.takeMessage();
+    const bool setIncomplete = message.find("cabinet set is incomplete") != std::string::npos ||
+                               message.find("ran out of cabinets") != std::string::npos;
+    if (pending && pending->result() == Result::kWriteFailed) throw *pending;
+
+    if (code == MSPACK_ERR_OK && !pending && output->written() == file.length) {
+      output->commit();
+      return;
+    }
+    const std::uint64_t written = output->written();
+    output.reset();  // nothing is left under the member's name
+    brokenFolders_.insert(file.folder);
+    if (pending) {
+      noteFailure(member, entry.path, pending->what(), setIncomplete);
+    } else if (code == MSPACK_ERR_OK) {
+      noteFailure(member, entry.path,
+                  "size differs: " + std::to_string(written) + " of " +
+                      std::to_string(file.length) + " bytes",
+                  setIncomplete);
+    } else {
+      noteFailure(member, entry.path, describe(code), setIncomplete);
+    }
+  }
+
+  // Throws the outcome of the members that were not extracted, if any.
+  void reportFailures() const {
+    if (damaged_ > 0) {
+      throw ArchiveError(Result::kCorrupt, "cabinet damaged, " + std::to_string(damaged_) +
+                                               " member(s) not extracted: " + firstDamage_);
+    }
+    if (incomplete_ > 0) {
+      throw ArchiveError(
+          Result::kUnsupported,
+          std::to_string(incomplete_) +
+              " member(s) need other cabinets of the set, not extracted: " + firstIncomplete_);
+    }
+  }
+
+ private:
+  void noteFailure(const Member& member, const std::string& path, const std::string& reason,
+                   bool setIncomplete) {
+    if (setIncomplete || reachesOtherParts(*member.cabinet, *member.file)) {
+      if (incomplete_++ == 0) firstIncomplete_ = path;
+    } else if (damaged_++ == 0) {
+      firstDamage_ = path + ": " + reason;
+    }
+  }
+
+  mscab_decompressor* decompressor_;
+  MspackBridge& bridge_;
+  ExtractionSink& sink_;
+  std::set<const mscabd_folder*> brokenFolders_;
+  std::size_t damaged_ = 0;
+  std::size_t incomplete_ = 0;
+  std::string firstDamage_;
+  std::string firstIncomplete_;
+};
+
+}  // namespace
+
+std::string extractCabinet(const std::string& archivePath, const std::string& destination) {
+  MspackBridge bridge;
+  bridge.allowInput(archivePath);
+  Decompressor decompressor(mspack_create_cab_decompressor(bridge.system()));
+  if (!decompressor) throw ArchiveError(Result::kInternal, "cannot start the cabinet decoder");
+
+  OpenCabinets cabinets(decompressor.get(), openCabinets(decompressor.get(), bridge, archivePath));
+  const std::vector<Member> members = membersInDataOrder(cabinets.first());
+
+  ExtractionSink sink(destination);
+  CabinetExtractor extractor(decompressor.get(), bridge, sink);
+  for (const Member& member : members) extractor.extract(member);
+
+  std::optional<ArchiveError> refused;
+  std::string summary;
+  try {
+    summary = sink.finish();
+  } catch (const ArchiveError& error) {
+    if (error.result() != Result::kEntriesRefused) throw;
+    refused = error;
+  }
+  extractor.reportFailures();
+  if (refused) throw *refused;
+  return summary;
+}
+
+}  // namespace archivers::cab

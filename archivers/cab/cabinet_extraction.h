@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+namespace archivers::cab {
+
+// Extracts every member of the cabinet at archivePath, or of the cabinets embedded in it (a
+// self-extracting program), under destination. Members of a broken folder or of a cabinet set
+// whose other parts are missing are left out; the rest is extracted. Returns the summary line;
+// throws ArchiveError: kCannotOpen, kCorrupt (some member damaged), kUnsupported (members need
+// other parts of the set), kWriteFailed, kEntriesRefused.
+std::string extractCabinet(const std::string& archivePath, const std::string& destination);
+
+}  // namespace archivers::cab

@@ -1,0 +1,188 @@
+#include "cab/mspack_bridge.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "common/input_file.h"
+
+namespace archivers::cab {
+namespace {
+
+// The decoders need a few MiB at most (a 2 MiB window and small buffers); anything past this
+// comes from a hostile header.
+constexpr std::size_t kMemoryLimit = 64u << 20;
+
+// libmspack hands its callbacks copies of the system structure (and messages name no owner), so
+// the bridge of the operation running on this thread is found here.
+thread_local MspackBridge* currentBridge = nullptr;
+
+struct Handle {
+  MspackBridge* owner;
+  std::unique_ptr<InputFile> input;  // null for the output handle
+};
+
+Handle* handleOf(mspack_file* file) {
+  return reinterpret_cast<Handle*>(file);
+}
+
+mspack_file* openFile(mspack_system*, const char* filename, int mode) {
+  MspackBridge* owner = currentBridge;
+  if (owner == nullptr) return nullptr;
+  try {
+    if (mode == MSPACK_SYS_OPEN_READ && owner->mayRead(filename)) {
+      auto handle = std::make_unique<Handle>(Handle{owner, std::make_unique<InputFile>(filename)});
+      return reinterpret_cast<mspack_file*>(handle.release());
+    }
+    if (mode == MSPACK_SYS_OPEN_WRITE && owner->output() != nullptr &&
+        std::strcmp(filename, MspackBridge::outputName()) == 0) {
+      return reinterpret_cast<mspack_file*>(new Handle{owner, nullptr});
+    }
+  } catch (const ArchiveError& error) {
+    owner->recordError(error);
+  } catch (const std::bad_alloc&) {
+  }
+  return nullptr;
+}
+
+void closeFile(mspack_file* file) {
+  delete handleOf(file);
+}
+
+int readFile(mspack_file* file, void* buffer, int bytes) {
+  Handle* handle = handleOf(file);
+  if (handle->input == nullptr || bytes < 0) return -1;
+  try {
+    return static_cast<int>(handle->input->read(buffer, static_cast<std::size_t>(bytes)));
+  } catch (const ArchiveError& error) {
+    handle->owner->recordError(error);
+    return -1;
+  }
+}
+
+int writeFile(mspack_file* file, void* buffer, int bytes) {
+  Handle* handle = handleOf(file);
+  FileOutput* output = handle->owner->output();
+  if (handle->input != nullptr || output == nullptr || bytes < 0) return -1;
+  try {
+    output->write(buffer, static_cast<std::size_t>(bytes));
+    return bytes;
+  } catch (const ArchiveError& error) {
+    handle->owner->recordError(error);
+    return -1;
+  }
+}
+
+int seekFile(mspack_file* file, off_t offset, int mode) {
+  Handle* handle = handleOf(file);
+  if (handle->input == nullptr) return -1;
+  InputFile& input = *handle->input;
+  off_t base = 0;
+  if (mode == MSPACK_SYS_SEEK_CUR) {
+    base = static_cast<off_t>(input.tell());
+  } else if (mode == MSPACK_SYS_SEEK_END) {
+    base = static_cast<off_t>(input.size());
+  } else if (mode != MSPACK_SYS_SEEK_START) {
+    return -1;
+  }
+  // A position before the start or past the end is a header pointing outside the file.
+  if (offset < -base || base + offset > static_cast<off_t>(input.size())) return -1;
+  try {
+    input.seek(static_cast<std::uint64_t>(base + offset));
+    return 0;
+  } catch (const ArchiveError&) {
+    return -1;
+  }
+}
+
+off_t tellFile(mspack_file* file) {
+  Handle* handle = handleOf(file);
+  return handle->input == nullptr ? -1 : static_cast<off_t>(handle->input->tell());
+}
+
+__attribute__((format(printf, 2, 3))) void reportMessage(mspack_file*, const char* format, ...) {
+  if (currentBridge == nullptr) return;
+  char text[512];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  currentBridge->recordMessage(text);
+}
+
+// Each block carries its size and owner ahead of the memory handed out.
+struct alignas(std::max_align_t) BlockHeader {
+  std::size_t size;
+  MspackBridge* owner;
+};
+
+void* allocate(mspack_system*, std::size_t bytes) {
+  MspackBridge* owner = currentBridge;
+  if (owner == nullptr || !owner->reserve(bytes)) return nullptr;
+  void* block = std::malloc(sizeof(BlockHeader) + bytes);
+  if (block == nullptr) {
+    owner->release(bytes);
+    return nullptr;
+  }
+  auto* header = static_cast<BlockHeader*>(block);
+  header->size = bytes;
+  header->owner = owner;
+  return header + 1;
+}
+
+void freeBlock(void* pointer) {
+  if (pointer == nullptr) return;
+  BlockHeader* header = static_cast<BlockHeader*>(pointer) - 1;
+  header->owner->release(header->size);
+  std::free(header);
+}
+
+void copyBytes(void* source, void* destination, std::size_t bytes) {
+  std::memmove(destination, source, bytes);
+}
+
+}  // namespace
+
+MspackBridge::MspackBridge() {
+  system_ = mspack_system{openFile,      closeFile, readFile,  writeFile, seekFile, tellFile,
+                          reportMessage, allocate,  freeBlock, copyBytes, nullptr};
+  currentBridge = this;
+}
+
+MspackBridge::~MspackBridge() {
+  if (currentBridge == this) currentBridge = nullptr;
+}
+
+bool MspackBridge::mayRead(const char* path) const {
+  for (const std::string& input : inputs_) {
+    if (input == path) return true;
+  }
+  return false;
+}
+
+void MspackBridge::recordError(const ArchiveError& error) {
+  if (!error_) error_ = error;
+}
+
+std::optional<ArchiveError> MspackBridge::takeError() {
+  std::optional<ArchiveError> error = std::move(error_);
+  error_.reset();
+  return error;
+}
+
+std::string MspackBridge::takeMessage() {
+  std::string message = std::move(message_);
+  message_.clear();
+  return message;
+}
+
+bool MspackBridge::reserve(std::size_t bytes) {
+  if (bytes > kMemoryLimit - allocated_) return false;
+  allocated_ += bytes;
+  return true;
+}
+
+}  // namespace archivers::cab
