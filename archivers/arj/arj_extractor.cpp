@@ -1,0 +1,203 @@
+#include "arj/arj_extractor.h"
+
+#include <algorithm>
+#include <ctime>
+#include <optional>
+#include <vector>
+
+#include "arj/arj_decoder.h"
+#include "arj/arj_fastest.h"
+#include "arj/arj_header.h"
+#include "common/archive_error.h"
+#include "common/crc.h"
+#include "common/extraction_sink.h"
+#include "common/input_file.h"
+#include "common/text_encoding.h"
+
+namespace archivers::arj {
+
+namespace {
+
+constexpr std::uint8_t kStored = 0;
+constexpr std::uint8_t kFastest = 4;
+
+bool isFile(const Header& header) {
+  return header.fileType == file_types::kBinary || header.fileType == file_types::kText;
+}
+
+// Decoded before the separators change: a CP932 trail byte may be 0x5C.
+std::string memberPath(const Header& header) {
+  return withForwardSlashes(decodeUnflaggedName(header.name));
+}
+
+bool isUnixHost(const Header& header) {
+  return header.hostOs == host_os::kUnix || header.hostOs == host_os::kNext;
+}
+
+// DOS timestamps hold local time.
+std::optional<std::int64_t> dosTimeToUnix(std::uint32_t dos) {
+  std::tm fields{};
+  fields.tm_year = static_cast<int>((dos >> 25) & 0x7F) + 80;
+  fields.tm_mon = static_cast<int>((dos >> 21) & 0x0F) - 1;
+  fields.tm_mday = static_cast<int>((dos >> 16) & 0x1F);
+  fields.tm_hour = static_cast<int>((dos >> 11) & 0x1F);
+  fields.tm_min = static_cast<int>((dos >> 5) & 0x3F);
+  fields.tm_sec = static_cast<int>(dos & 0x1F) * 2;
+  fields.tm_isdst = -1;
+  if (fields.tm_mon < 0 || fields.tm_mon > 11 || fields.tm_mday == 0) return std::nullopt;
+  const std::time_t seconds = std::mktime(&fields);
+  if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
+  return static_cast<std::int64_t>(seconds);
+}
+
+EntryInfo entryFor(const Header& header) {
+  EntryInfo entry;
+  entry.path = memberPath(header);
+  entry.type = header.fileType == file_types::kDirectory ? EntryType::kDirectory : EntryType::kFile;
+  if (entry.type == EntryType::kFile) entry.declaredSize = header.originalSize;
+  // Unix hosts store their own timestamps, seconds since the epoch.
+  if (isUnixHost(header)) {
+    entry.mtime = header.timestamp;
+    entry.mode = header.accessMode & 0777u;
+  } else {
+    entry.mtime = dosTimeToUnix(header.timestamp);
+  }
+  return entry;
+}
+
+ArchiveError multiVolume() {
+  return ArchiveError(Result::kUnsupported, "multi-volume ARJ archives are not supported");
+}
+
+// Walks the header chain without writing anything.
+void checkArchive(InputFile& file, const Header& main) {
+  if ((main.flags & flags::kVolume) != 0) throw multiVolume();
+  std::size_t files = 0;
+  std::size_t encrypted = 0;
+  while (std::optional<Header> header = readLocalHeader(file)) {
+    if ((header->flags & (flags::kVolume | flags::kExtFile)) != 0) throw multiVolume();
+    if (isFile(*header)) {
+      ++files;
+      if ((header->flags & flags::kGarbled) != 0) ++encrypted;
+    }
+    file.seek(header->dataOffset + header->compressedSize);
+  }
+  if (files > 0 && encrypted == files) {
+    throw ArchiveError(Result::kUnsupported,
+                       "the archive is encrypted; password-protected ARJ is not supported");
+  }
+}
+
+// One member's compressed bytes.
+class MemberSource : public ByteSource {
+ public:
+  MemberSource(InputFile& file, std::uint64_t size) : file_(file), left_(size) {}
+  std::size_t read(std::uint8_t* data, std::size_t count) override {
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(count, left_));
+    const std::size_t got = wanted == 0 ? 0 : file_.read(data, wanted);
+    left_ -= got;
+    return got;
+  }
+
+ private:
+  InputFile& file_;
+  std::uint64_t left_;
+};
+
+class CheckedOutput : public ByteSink {
+ public:
+  explicit CheckedOutput(FileOutput& output) : output_(output) {}
+  void write(const std::uint8_t* data, std::size_t size) override {
+    crc_ = crc32(crc_, data, size);
+    output_.write(data, size);
+  }
+  std::uint32_t crc() const { return crc_; }
+
+ private:
+  FileOutput& output_;
+  std::uint32_t crc_ = 0;
+};
+
+void copyStored(MemberSource& source, std::uint64_t size, ByteSink& sink) {
+  std::vector<std::uint8_t> buffer(64 * 1024);
+  while (size > 0) {
+    const std::size_t got = source.read(buffer.data(), buffer.size());
+    if (got == 0) throw ArchiveError(Result::kCorrupt, "stored data truncated");
+    if (got > size) throw ArchiveError(Result::kCorrupt, "data longer than stated");
+    sink.write(buffer.data(), got);
+    size -= got;
+  }
+}
+
+void decodeMember(InputFile& file, const Header& header, ByteSink& sink) {
+  file.seek(header.dataOffset);
+  MemberSource source(file, header.compressedSize);
+  if (header.method == kStored) {
+    if (header.compressedSize != header.originalSize) {
+      throw ArchiveError(Result::kCorrupt, "stored sizes disagree");
+    }
+    copyStored(source, header.originalSize, sink);
+  } else if (header.method == kFastest) {
+    decodeFastestMethod(source, header.originalSize, sink);
+  } else {
+    decodeHuffmanMethod(source, header.originalSize, sink);
+  }
+}
+
+// Returns a description of the damage when the member's data is corrupt.
+std::optional<std::string> extractMember(InputFile& file, const Header& header,
+                                         ExtractionSink& sink) {
+  const EntryInfo entry = entryFor(header);
+  if (header.fileType == file_types::kDirectory) {
+    sink.createDirectory(entry);
+    return std::nullopt;
+  }
+  if (!isFile(header)) return std::nullopt;  // comments, volume and chapter labels
+  if ((header.flags & flags::kGarbled) != 0) {
+    sink.refuse(entry.path, "encrypted");
+    return std::nullopt;
+  }
+  if (header.method > kFastest) {
+    sink.refuse(entry.path,
+                "compression method " + std::to_string(header.method) + " not supported");
+    return std::nullopt;
+  }
+  std::unique_ptr<FileOutput> output = sink.createFile(entry);
+  if (!output) return std::nullopt;
+  CheckedOutput checked(*output);
+  try {
+    decodeMember(file, header, checked);
+  } catch (const ArchiveError& error) {
+    if (error.result() != Result::kCorrupt) throw;
+    return entry.path + ": " + error.what();
+  }
+  if (checked.crc() != header.fileCrc) return entry.path + ": CRC mismatch";
+  output->commit();
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string extractArchive(const std::string& archivePath, const std::string& destination) {
+  InputFile file(archivePath);
+  const Header main = readMainHeader(file);
+  checkArchive(file, main);
+
+  ExtractionSink sink(destination);
+  file.seek(main.dataOffset);
+  std::optional<std::string> firstDamage;
+  while (std::optional<Header> header = readLocalHeader(file)) {
+    std::optional<std::string> damage = extractMember(file, *header, sink);
+    if (damage && !firstDamage) firstDamage = std::move(damage);
+    file.seek(header->dataOffset + header->compressedSize);
+  }
+  if (!firstDamage) return sink.finish();
+  try {
+    sink.finish();
+  } catch (const ArchiveError&) {
+    // The damage is the more important news.
+  }
+  throw ArchiveError(Result::kCorrupt, "damaged data in " + *firstDamage);
+}
+
+}  // namespace archivers::arj
