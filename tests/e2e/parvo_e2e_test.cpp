@@ -1,0 +1,123 @@
+// The built program, run as a user runs it: a temporary home, no display, the C locale.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/process.h"
+#include "support/temporary_folder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kParvo = std::string(PARVO_BINARY_DIR) + "/bin/parvo";
+
+class ParvoRun : public ::testing::Test {
+ protected:
+  ProcessResult parvo(const std::vector<std::string>& arguments,
+                      const std::string& program = kParvo) {
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return runProcess(argv, {"HOME=" + home(), "PATH=/usr/bin:/bin", "LC_ALL=C"},
+                      folder.path().string());
+  }
+  std::string home() const { return folder / "home"; }
+  fs::path desktop() const { return fs::path(home()) / "Desktop"; }
+
+  // A zip made by the zip tool, holding one text file.
+  std::string makeZip(const std::string& name) {
+    writeFile(folder / "src/inside/readme.txt", "hello from inside\n");
+    const std::string archive = folder / name;
+    const auto made = runProcess({"/usr/bin/zip", "-q", "-r", archive, "inside"},
+                                 {"PATH=/usr/bin:/bin"}, folder / "src");
+    EXPECT_EQ(made.exitStatus, 0) << made.output;
+    return archive;
+  }
+
+  TemporaryFolder folder;
+};
+
+TEST_F(ParvoRun, BlankArgumentsRunNoJob) {
+  const auto run = parvo({" ", "\t"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.output, "");
+}
+
+TEST_F(ParvoRun, MissingPathEndsWithError5AndLaterPathsAreNotProcessed) {
+  const std::string archive = makeZip("later.zip");
+  const auto run = parvo({folder / "missing.zip", archive});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.output, "PARVO: Run-time error '5':\n\nInvalid procedure call or argument\n");
+  EXPECT_FALSE(fs::exists(desktop() / "later"));
+}
+
+TEST_F(ParvoRun, MissingPathWithABlankIsQuotedAndEndsWith53Or76) {
+  auto run = parvo({folder / "no such.zip"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.output, "PARVO: Run-time error '53':\n\nFile not found\n");
+
+  run = parvo({folder / "no such/a.zip"});
+  EXPECT_EQ(run.output, "PARVO: Run-time error '76':\n\nPath not found\n");
+}
+
+TEST_F(ParvoRun, NameWithADoubleQuoteIsRefusedNotMisread) {
+  writeFile(folder / "say\"hi\".zip", "x");
+  const auto run = parvo({folder / "say\"hi\".zip"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.output, "PARVO: Run-time error '52':\n\nBad file name or number\n");
+}
+
+TEST_F(ParvoRun, ExistingFileAndFolderArePrepared) {
+  writeFile(folder / "notes.txt", "x");
+  fs::create_directories(folder / "some folder");
+  const auto run = parvo({"notes.txt", "some folder", "."});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.output, "PARVO: この拡張子のファイルは解凍出来ません\n");
+}
+
+TEST_F(ParvoRun, DroppedZipLandsInADesktopFolderNamedAfterIt) {
+  const std::string archive = makeZip("My Report.v2.Zip");
+  const auto run = parvo({archive});
+  EXPECT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(run.output, "");
+  EXPECT_EQ(readFile(desktop() / "My Report/inside/readme.txt"), "hello from inside\n");
+}
+
+TEST_F(ParvoRun, NonUtf8NamesReachTheArchiverByteForByte) {
+  const std::string archive = makeZip("caf\xe9.zip");
+  const auto run = parvo({archive});
+  EXPECT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_TRUE(fs::exists(desktop() / "caf\xe9/inside/readme.txt"));
+}
+
+TEST_F(ParvoRun, BrokenArchiveIsReportedAndTheRunGoesOn) {
+  writeFile(folder / "broken.zip", "PK\x03\x04 this is not really a zip archive");
+  const std::string good = makeZip("good.zip");
+  const auto run = parvo({folder / "broken.zip", good});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_TRUE(run.output.starts_with("PARVO: ")) << run.output;
+  EXPECT_TRUE(fs::exists(desktop() / "good/inside/readme.txt"));
+}
+
+TEST_F(ParvoRun, OnlyTheNeededLibraryMustBePresent) {
+  // A copy of the program with only the ZIP library beside it: the others are never loaded.
+  fs::create_directories(folder / "install/bin");
+  fs::create_directories(folder / "install/lib");
+  fs::copy_file(kParvo, folder / "install/bin/parvo");
+  const std::string program = folder / "install/bin/parvo";
+  writeFile(folder / "a.lzh", "not needed");
+
+  const std::string archive = makeZip("solo.zip");
+  auto run = parvo({archive}, program);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.output, "PARVO: Run-time error '48':\n\nError in loading DLL\n");
+
+  fs::copy_file(std::string(PARVO_LIBRARY_DIR) + "/libunzip32.so",
+                folder / "install/lib/libunzip32.so");
+  run = parvo({archive, folder / "a.lzh"}, program);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.output, "PARVO: Run-time error '48':\n\nError in loading DLL\n");
+  EXPECT_TRUE(fs::exists(desktop() / "solo/inside/readme.txt"));
+}
+
+}  // namespace
