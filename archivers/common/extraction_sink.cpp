@@ -18,6 +18,7 @@ namespace archivers {
 namespace {
 
 constexpr std::size_t kMaxNameBytes = 255;
+constexpr std::size_t kWriteBufferBytes = 64 * 1024;
 
 std::string joined(const std::vector<std::string>& components) {
   std::string path;
@@ -39,6 +40,18 @@ std::string printable(std::string_view text) {
 
 [[noreturn]] void throwWriteFailed(const std::string& what, int error) {
   throw ArchiveError(Result::kWriteFailed, what + ": " + std::strerror(error));
+}
+
+void writeAll(int fd, const char* bytes, std::size_t size, const std::string& name) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t count = ::write(fd, bytes + done, size - done);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      throwWriteFailed("cannot write " + printable(name), errno);
+    }
+    done += static_cast<std::size_t>(count);
+  }
 }
 
 unsigned readProcessUmask() {
@@ -122,20 +135,23 @@ void FileOutput::write(const void* data, std::size_t size) {
                                              std::to_string(*limit_) + " bytes)");
   }
   const auto* bytes = static_cast<const char*>(data);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t count = ::write(fd_, bytes + done, size - done);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      throwWriteFailed("cannot write " + printable(name_), errno);
-    }
-    done += static_cast<std::size_t>(count);
+  if (buffer_.size() + size > kWriteBufferBytes) flush();
+  if (size >= kWriteBufferBytes) {
+    writeAll(fd_, bytes, size, name_);
+  } else {
+    buffer_.insert(buffer_.end(), bytes, bytes + size);
   }
   written_ += size;
 }
 
+void FileOutput::flush() {
+  writeAll(fd_, buffer_.data(), buffer_.size(), name_);
+  buffer_.clear();
+}
+
 void FileOutput::commit() {
   if (fd_ < 0) throw ArchiveError(Result::kInternal, "commit of a closed file " + name_);
+  flush();
   const unsigned mask = sink_ != nullptr ? sink_->permissionMask_ : readProcessUmask();
   const bool executable = mode_ && (*mode_ & 0111U) != 0;
   const auto permissions = static_cast<mode_t>((executable ? 0755U : 0644U) & ~mask);

@@ -46,10 +46,12 @@ class FileOutput {
   friend class ExtractionSink;
   void discard() noexcept;
   void closeAll() noexcept;
+  void flush();
 
   ExtractionSink* sink_ = nullptr;  // told of the commit, when the sink made this output
   std::string memberPath_;          // normalised member path, for hard links to this file
   bool committed_ = false;
+  std::vector<char> buffer_;  // small writes are gathered into larger ones
   int directoryFd_;
   std::string name_;
   std::string temporaryName_;

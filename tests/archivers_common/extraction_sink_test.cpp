@@ -1,5 +1,6 @@
 #include "common/extraction_sink.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -201,7 +202,15 @@ TEST_F(ExtractionSinkTest, FileAppearsOnlyOnCommitWithContentModeAndTime) {
   tool.mode = 0100711;
   tool.mtime = 1234567890;
   tool.declaredSize = big.size();
-  writeFile(sink, tool, big);
+  auto output = sink.createFile(tool);
+  // Uneven pieces around the size at which writes are gathered.
+  std::size_t offset = 0;
+  for (std::size_t piece : {1, 7, 65536, 65529, 70000, 1}) {
+    output->write(big.data() + offset, piece);
+    offset += piece;
+  }
+  output->write(big.data() + offset, big.size() - offset);
+  output->commit();
   EntryInfo text = file("doc.txt");
   text.mode = 0666;
   text.mtime = -86400;
@@ -270,6 +279,22 @@ TEST_F(ExtractionSinkTest, HardLinksOnlyToMembersAlreadyWritten) {
   EXPECT_EQ(read(destination_ / "b/copy"), "data");
   EXPECT_EQ(fs::hard_link_count(root_ / "secret"), 1U);
   EXPECT_EQ(listing(destination_), (Strings{"a", "a/original", "b", "b/copy", "preexisting"}));
+}
+
+TEST_F(ExtractionSinkTest, FullDiskIsAWriteFailureNamingTheCause) {
+  const int folderFd = open(root_.c_str(), O_RDONLY | O_DIRECTORY);
+  const int fd = open("/dev/full", O_WRONLY);
+  ASSERT_GE(fd, 0);
+  FileOutput output(folderFd, "full.bin", "", fd, file("full.bin"));
+  const std::string block(100000, 'x');
+  try {
+    output.write(block.data(), block.size());
+    output.commit();
+    FAIL() << "no exception";
+  } catch (const ArchiveError& error) {
+    EXPECT_EQ(error.result(), Result::kWriteFailed);
+    EXPECT_EQ(std::string(error.what()), "cannot write full.bin: No space left on device");
+  }
 }
 
 TEST_F(ExtractionSinkTest, UnwritableDestinationIsAWriteFailure) {
