@@ -1,0 +1,124 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/crc.h"
+#include "support/archiver_library.h"
+#include "support/process.h"
+#include "support/temporary_folder.h"
+
+namespace arj_test {
+
+namespace fs = std::filesystem;
+
+// Runs the Debian arj tool in folder; the test fails when it does.
+inline void runArj(const std::vector<std::string>& arguments, const fs::path& folder) {
+  std::vector<std::string> argv = {"/usr/bin/arj"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const ProcessResult result =
+      runProcess(argv, {"PATH=/usr/bin:/bin", "HOME=" + folder.string(), "TZ=UTC"}, folder);
+  ASSERT_EQ(result.exitStatus, 0) << result.output;
+}
+
+inline ArchiverResult extract(const fs::path& archive, const fs::path& destination) {
+  return callArchiver("libunarj32.so", "UnArj",
+                      "x -u \"" + archive.string() + "\" \"" + destination.string() + "/\"");
+}
+
+// Regular files under root by relative path, with their contents.
+inline std::map<std::string, std::string> filesUnder(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  if (!fs::exists(root)) return files;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    if (item.is_regular_file()) files[fs::relative(item.path(), root).string()] = readFile(item);
+  }
+  return files;
+}
+
+// The regular files under root are exactly these; failures name files, never dump contents.
+inline void expectFiles(const fs::path& root, const std::map<std::string, std::string>& expected) {
+  const auto actual = filesUnder(root);
+  std::vector<std::string> actualNames, expectedNames;
+  for (const auto& item : actual) actualNames.push_back(item.first);
+  for (const auto& item : expected) expectedNames.push_back(item.first);
+  EXPECT_EQ(actualNames, expectedNames) << "under " << root;
+  for (const auto& [name, contents] : expected) {
+    const auto found = actual.find(name);
+    if (found == actual.end()) continue;
+    EXPECT_TRUE(found->second == contents)
+        << name << ": " << found->second.size() << " bytes, expected " << contents.size();
+  }
+}
+
+// A deterministic byte pattern that does not compress.
+inline std::string noise(std::size_t size, std::uint32_t seed) {
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) {
+    seed = seed * 1664525u + 1013904223u;
+    byte = static_cast<char>(seed >> 24);
+  }
+  return bytes;
+}
+
+inline std::uint32_t le32(const std::string& bytes, std::size_t at) {
+  return static_cast<std::uint8_t>(bytes[at]) | static_cast<std::uint8_t>(bytes[at + 1]) << 8 |
+         static_cast<std::uint8_t>(bytes[at + 2]) << 16 |
+         static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 3])) << 24;
+}
+inline std::uint16_t le16(const std::string& bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) |
+                                    static_cast<std::uint8_t>(bytes[at + 1]) << 8);
+}
+
+// One header of an archive held in memory: where it starts and its basic header's bytes.
+struct HeaderSpan {
+  std::size_t start;      // the header id
+  std::string basic;      // first_hdr_size up to the comment's NUL
+  std::size_t dataStart;  // the member's data (after the extended headers)
+  std::string name() const { return basic.c_str() + static_cast<std::uint8_t>(basic[0]); }
+  std::uint8_t method() const { return static_cast<std::uint8_t>(basic[5]); }
+  std::uint32_t compressedSize() const { return le32(basic, 12); }
+};
+
+// The main header followed by every local header, in order (the archive starts with its id).
+inline std::vector<HeaderSpan> headersOf(const std::string& archive) {
+  std::vector<HeaderSpan> headers;
+  std::size_t position = 0;
+  while (position + 4 <= archive.size()) {
+    const std::uint16_t size = le16(archive, position + 2);
+    if (size == 0) break;
+    HeaderSpan header{position, archive.substr(position + 4, size), 0};
+    std::size_t next = position + 4 + size + 4;
+    while (le16(archive, next) != 0) next += 2 + le16(archive, next) + 4;
+    header.dataStart = next + 2;
+    position = header.dataStart + (headers.empty() ? 0 : header.compressedSize());
+    headers.push_back(header);
+  }
+  return headers;
+}
+
+// Replaces a local header's name, recomputing its size and CRC.
+inline std::string withName(const std::string& archive, std::size_t index,
+                            const std::string& name) {
+  const HeaderSpan header = headersOf(archive).at(index);
+  const std::size_t nameStart = static_cast<std::uint8_t>(header.basic[0]);
+  const std::size_t nameEnd = header.basic.find('\0', nameStart);
+  const std::string basic = header.basic.substr(0, nameStart) + name + header.basic.substr(nameEnd);
+  const std::uint32_t crc = archivers::crc32(0, basic.data(), basic.size());
+  std::string rebuilt = "\x60\xEA";
+  rebuilt += static_cast<char>(basic.size() & 0xFF);
+  rebuilt += static_cast<char>(basic.size() >> 8);
+  rebuilt += basic;
+  for (int shift = 0; shift < 32; shift += 8) rebuilt += static_cast<char>(crc >> shift);
+  const std::size_t oldEnd = header.start + 4 + header.basic.size() + 4;
+  return archive.substr(0, header.start) + rebuilt + archive.substr(oldEnd);
+}
+
+}  // namespace arj_test
