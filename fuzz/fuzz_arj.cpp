@@ -1,0 +1,115 @@
+// Arbitrary bytes through the ARJ decoders and the header reader. The first byte picks the target:
+// the method 1-3 decoder, the method 4 decoder, or an archive walked header by header with each
+// member decoded. Damage must surface as ArchiveError, never as a crash or an overrun.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "arj/arj_decoder.h"
+#include "arj/arj_fastest.h"
+#include "arj/arj_header.h"
+#include "common/archive_error.h"
+#include "common/input_file.h"
+
+namespace {
+
+constexpr std::uint64_t kMaxOutput = 1 << 20;
+
+struct CountingSink : archivers::arj::ByteSink {
+  std::uint64_t total = 0;
+  void write(const std::uint8_t*, std::size_t size) override { total += size; }
+};
+
+void decodeStream(const std::uint8_t* data, std::size_t size, bool fastest) {
+  if (size < 3) return;
+  const std::uint64_t expected = (data[0] | data[1] << 8 | data[2] << 16) % kMaxOutput;
+  archivers::arj::MemorySource source(data + 3, size - 3);
+  CountingSink sink;
+  if (fastest) {
+    archivers::arj::decodeFastestMethod(source, expected, sink);
+  } else {
+    archivers::arj::decodeHuffmanMethod(source, expected, sink);
+  }
+  if (sink.total != expected) std::abort();
+}
+
+// One member's data, read from the archive file.
+class FileSource : public archivers::arj::ByteSource {
+ public:
+  FileSource(archivers::InputFile& file, std::uint64_t size) : file_(file), left_(size) {}
+  std::size_t read(std::uint8_t* data, std::size_t count) override {
+    const std::size_t wanted = count < left_ ? count : static_cast<std::size_t>(left_);
+    const std::size_t got = wanted == 0 ? 0 : file_.read(data, wanted);
+    left_ -= got;
+    return got;
+  }
+
+ private:
+  archivers::InputFile& file_;
+  std::uint64_t left_;
+};
+
+const std::string& archivePath() {
+  static const std::string path = [] {
+    std::string pattern = "/tmp/fuzz_arj-XXXXXX";
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) std::abort();
+    close(fd);
+    return pattern;
+  }();
+  return path;
+}
+
+void walkArchive(const std::uint8_t* data, std::size_t size) {
+  FILE* out = std::fopen(archivePath().c_str(), "wb");
+  if (out == nullptr) std::abort();
+  std::fwrite(data, 1, size, out);
+  std::fclose(out);
+
+  archivers::InputFile file(archivePath());
+  archivers::arj::readMainHeader(file);
+  while (const auto header = archivers::arj::readLocalHeader(file)) {
+    const std::uint64_t next = header->dataOffset + header->compressedSize;
+    if (header->originalSize <= kMaxOutput && header->method >= 1 && header->method <= 4) {
+      FileSource source(file, header->compressedSize);
+      CountingSink sink;
+      try {
+        if (header->method == 4) {
+          archivers::arj::decodeFastestMethod(source, header->originalSize, sink);
+        } else {
+          archivers::arj::decodeHuffmanMethod(source, header->originalSize, sink);
+        }
+      } catch (const archivers::ArchiveError&) {
+      }
+    }
+    file.seek(next);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  try {
+    switch (data[0] % 3) {
+      case 0:
+        decodeStream(data + 1, size - 1, false);
+        break;
+      case 1:
+        decodeStream(data + 1, size - 1, true);
+        break;
+      default:
+        walkArchive(data + 1, size - 1);
+        break;
+    }
+  } catch (const archivers::ArchiveError& error) {
+    if (error.result() != archivers::Result::kCorrupt &&
+        error.result() != archivers::Result::kCannotOpen) {
+      std::abort();
+    }
+  }
+  return 0;
+}
