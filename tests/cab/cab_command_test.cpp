@@ -1,0 +1,66 @@
+#include <dlfcn.h>
+
+#include <atomic>
+#include <thread>
+
+#include "cab_test_support.h"
+
+namespace cabtest {
+namespace {
+
+TEST(CabCommand, AnswersTheCommandLinesItDoesNotExtract) {
+  TemporaryFolder work;
+  EXPECT_EQ(callArchiver("libcab32.so", "Cab", "-a -r -ml:21 \"out.cab\" *.*").code, 4);
+  EXPECT_EQ(callArchiver("libcab32.so", "Cab", "-f \"x.cab\" \"" + work / "d/\"").code, 4);
+  for (const std::string line :
+       {"", "-x -o -r \"a.cab\"", "-x -o -r \"a.cab\" \"d/\" \"extra\"", "-x -q -o -r a.cab d/",
+        "-z a.cab d/", "-x -o -r \"a.cab d/", "-a -r -ml:21 \"out.cab\""}) {
+    SCOPED_TRACE(line);
+    const ArchiverResult result = callArchiver("libcab32.so", "Cab", line);
+    EXPECT_EQ(result.code, 1);
+    EXPECT_FALSE(result.output.empty());
+  }
+}
+
+TEST(CabCommand, MissingOrForeignArchiveCannotBeOpened) {
+  TemporaryFolder work;
+  EXPECT_EQ(extractCab(work / "missing.cab", work / "out").code, 2);
+  writeFile(work.path() / "plain.cab", std::string(5000, 'x'));
+  const ArchiverResult result = extractCab(work / "plain.cab", work / "out");
+  EXPECT_EQ(result.code, 2);
+  EXPECT_NE(result.output.find("not a cabinet"), std::string::npos) << result.output;
+}
+
+TEST(CabCommand, ReportsRunningOnlyDuringAnOperation) {
+  TemporaryFolder work;
+  std::string big(8 << 20, 'a');
+  writeFile(work.path() / "big.cab", storedCabinet({{"big.bin", big}}));
+
+  void* library = dlopen((std::string(PARVO_LIBRARY_DIR) + "/libcab32.so").c_str(), RTLD_NOW);
+  ASSERT_NE(library, nullptr);
+  using Entry = int32_t (*)(int32_t, const char*, char*, int32_t);
+  using Running = int32_t (*)();
+  auto cab = reinterpret_cast<Entry>(dlsym(library, "Cab"));
+  auto running = reinterpret_cast<Running>(dlsym(library, "CabGetRunning"));
+  ASSERT_NE(running, nullptr);
+  EXPECT_EQ(running(), 0);
+
+  std::atomic<bool> done{false};
+  int32_t code = -1;
+  const std::string line = "-x -o -r \"" + work / "big.cab" + "\" \"" + work / "out/\"";
+  std::thread worker([&] {
+    char output[256] = {};
+    code = cab(0, line.c_str(), output, sizeof output);
+    done = true;
+  });
+  bool seenRunning = false;
+  while (!done) seenRunning = seenRunning || running() != 0;
+  worker.join();
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(seenRunning);
+  EXPECT_EQ(running(), 0);
+  dlclose(library);
+}
+
+}  // namespace
+}  // namespace cabtest
