@@ -1,8 +1,9 @@
-#include "common/archive_error.h"
 #include "common/entry_point.h"
+#include "libarchive/extract_command.h"
 
+// Tar -xvf "ARCHIVE" "DEST/": extracts the whole TAR archive, compressed or not, into DEST.
 ARCHIVER_EXPORT int32_t Tar(int32_t, const char* commandLine, char* output, int32_t size) {
-  return archivers::runEntryPoint(commandLine, output, size, [](std::string_view) -> std::string {
-    throw archivers::ArchiveError(archivers::Result::kUnsupported, "not available yet");
+  return archivers::runEntryPoint(commandLine, output, size, [](std::string_view line) {
+    return archivers::runExtractCommand(line, "-xvf", archivers::ArchiveKind::kTar);
   });
 }

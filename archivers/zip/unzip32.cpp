@@ -1,8 +1,9 @@
-#include "common/archive_error.h"
 #include "common/entry_point.h"
+#include "libarchive/extract_command.h"
 
+// UnZip -xv "ARCHIVE" "DEST/": extracts the whole ZIP archive into DEST.
 ARCHIVER_EXPORT int32_t UnZip(int32_t, const char* commandLine, char* output, int32_t size) {
-  return archivers::runEntryPoint(commandLine, output, size, [](std::string_view) -> std::string {
-    throw archivers::ArchiveError(archivers::Result::kUnsupported, "not available yet");
+  return archivers::runEntryPoint(commandLine, output, size, [](std::string_view line) {
+    return archivers::runExtractCommand(line, "-xv", archivers::ArchiveKind::kZip);
   });
 }

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+#include "common/archive_error.h"
+#include "libarchive/archive_kind.h"
+
+struct archive;
+
+namespace archivers {
+
+// An open libarchive reader set up for one kind of archive: ZIP through the central directory
+// (falling back to the local headers when there is none) with CP932 for names without the UTF-8
+// flag; TAR in every variant behind any compression filter, detected by content.
+class ArchiveReader {
+ public:
+  // Throws ArchiveError(kCannotOpen) when the file cannot be opened.
+  ArchiveReader(const std::string& path, ArchiveKind kind);
+  ArchiveReader(const ArchiveReader&) = delete;
+  ArchiveReader& operator=(const ArchiveReader&) = delete;
+  ~ArchiveReader();
+
+  archive* handle() const { return archive_; }
+  ArchiveKind kind() const { return kind_; }
+
+  // libarchive's last error as one line, never empty.
+  std::string errorMessage() const;
+  // The error's result code: kUnsupported for encryption and unknown methods, else kCorrupt.
+  Result errorResult() const;
+
+ private:
+  archive* archive_;
+  ArchiveKind kind_;
+};
+
+}  // namespace archivers

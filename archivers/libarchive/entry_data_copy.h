@@ -1,0 +1,16 @@
+#pragma once
+
+#include "common/extraction_sink.h"
+#include "libarchive/archive_reader.h"
+
+struct archive_entry;
+
+namespace archivers {
+
+// Copies the current member's data into output; holes of sparse members and any shortfall from
+// the stated size become zeros, as bsdtar writes them. Throws ArchiveError with libarchive's
+// message when the data is damaged (checksum, truncation), and the output's own errors (past the
+// declared size, disk full).
+void copyEntryData(const ArchiveReader& reader, archive_entry* entry, FileOutput& output);
+
+}  // namespace archivers

@@ -1,0 +1,124 @@
+#include "libarchive/libarchive_extraction.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <optional>
+
+#include "common/extraction_sink.h"
+#include "libarchive/archive_reader.h"
+#include "libarchive/entry_conversion.h"
+#include "libarchive/entry_data_copy.h"
+#include "libarchive/utf8_thread_locale.h"
+
+namespace archivers {
+
+namespace {
+
+class Extraction {
+ public:
+  Extraction(const std::string& archivePath, const std::string& destination, ArchiveKind kind)
+      : reader_(archivePath, kind), archivePath_(archivePath), destination_(destination) {}
+
+  std::string run() {
+    for (;;) {
+      archive_entry* entry = nullptr;
+      const int status = archive_read_next_header(reader_.handle(), &entry);
+      if (status == ARCHIVE_EOF) break;
+      if (status == ARCHIVE_FATAL) failAtHeader();
+      ExtractionSink& sink = openSink();
+      if (status == ARCHIVE_FAILED) {
+        // This member's header is unusable but the reader can go on to the next one.
+        note(ArchiveError(reader_.errorResult(), reader_.errorMessage()));
+        continue;
+      }
+      extract(sink, entry);
+    }
+    return finish(openSink());
+  }
+
+ private:
+  ExtractionSink& openSink() {
+    // Created only once the archive proved readable, so a wrong file leaves no folder behind.
+    if (!sink_) sink_.emplace(destination_);
+    return *sink_;
+  }
+
+  [[noreturn]] void failAtHeader() {
+    if (!sink_ && archive_format(reader_.handle()) == 0) {
+      throw ArchiveError(Result::kCannotOpen, archivePath_ + ": " + reader_.errorMessage());
+    }
+    throw ArchiveError(reader_.errorResult(), reader_.errorMessage());
+  }
+
+  void extract(ExtractionSink& sink, archive_entry* entry) {
+    const std::optional<EntryInfo> info = toEntryInfo(entry, reader_.kind());
+    const char* name = archive_entry_pathname(entry);
+    const std::string shownName = info ? info->path : (name != nullptr ? name : "");
+    if (!info) {
+      sink.refuse(shownName, "not a file, folder or link");
+    } else if (info->type == EntryType::kDirectory) {
+      sink.createDirectory(*info);
+    } else if (archive_entry_is_encrypted(entry)) {
+      if (encrypted_++ == 0) firstEncrypted_ = shownName;
+    } else if (info->type == EntryType::kFile) {
+      extractFile(sink, entry, *info);
+    } else {
+      sink.createLink(*info);
+    }
+  }
+
+  void extractFile(ExtractionSink& sink, archive_entry* entry, const EntryInfo& info) {
+    std::unique_ptr<FileOutput> output = sink.createFile(info);
+    if (!output) return;  // refused; the reader skips its data
+    try {
+      copyEntryData(reader_, entry, *output);
+      output->commit();
+    } catch (const ArchiveError& error) {
+      if (error.result() == Result::kWriteFailed) throw;
+      note(ArchiveError(error.result(), info.path + ": " + error.what()));
+    }
+  }
+
+  void note(const ArchiveError& error) {
+    if (!firstError_) firstError_ = error;
+  }
+
+  std::string finish(ExtractionSink& sink) {
+    std::optional<ArchiveError> refused;
+    std::string summary;
+    try {
+      summary = sink.finish();
+    } catch (const ArchiveError& error) {
+      if (error.result() != Result::kEntriesRefused) throw;
+      refused = error;
+    }
+    if (firstError_) throw *firstError_;
+    if (encrypted_ > 0) {
+      throw ArchiveError(Result::kUnsupported,
+                         std::to_string(encrypted_) +
+                             " encrypted member(s) not extracted, encryption is not supported: " +
+                             firstEncrypted_);
+    }
+    if (refused) throw *refused;
+    return summary;
+  }
+
+  Utf8ThreadLocale locale_;  // before the reader: libarchive picks its name conversions on setup
+  ArchiveReader reader_;
+  std::string archivePath_;
+  std::string destination_;
+  std::optional<ExtractionSink> sink_;
+  std::optional<ArchiveError> firstError_;
+  std::size_t encrypted_ = 0;
+  std::string firstEncrypted_;
+};
+
+}  // namespace
+
+std::string extractWithLibarchive(const std::string& archivePath, const std::string& destination,
+                                  ArchiveKind kind) {
+  return Extraction(archivePath, destination, kind).run();
+}
+
+}  // namespace archivers
