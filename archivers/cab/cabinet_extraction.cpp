@@ -3,6 +3,7 @@
 #include <mspack.h>
 
 #include <algorithm>
+#include <list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "cab/cab_member.h"
+#include "cab/cabinet_set.h"
 #include "cab/mspack_bridge.h"
 #include "common/archive_error.h"
 #include "common/extraction_sink.h"
@@ -85,8 +87,8 @@ mscabd_cabinet* openCabinets(mscab_decompressor* decompressor, MspackBridge& bri
 
 // Whether the member's data starts in the previous cabinet of a set or goes on into the next.
 bool reachesOtherParts(const mscabd_cabinet& cabinet, const mscabd_file& file) {
-  return ((cabinet.flags & MSCAB_HDR_PREVCAB) != 0 && file.folder == cabinet.folders) ||
-         ((cabinet.flags & MSCAB_HDR_NEXTCAB) != 0 && file.folder != nullptr &&
+  return ((firstOfSet(cabinet).flags & MSCAB_HDR_PREVCAB) != 0 && file.folder == cabinet.folders) ||
+         ((lastOfSet(cabinet).flags & MSCAB_HDR_NEXTCAB) != 0 && file.folder != nullptr &&
           file.folder->next == nullptr);
 }
 
@@ -207,7 +209,12 @@ std::string extractCabinet(const std::string& archivePath, const std::string& de
   Decompressor decompressor(mspack_create_cab_decompressor(bridge.system()));
   if (!decompressor) throw ArchiveError(Result::kInternal, "cannot start the cabinet decoder");
 
+  std::list<std::string> partPaths;  // outlives the cabinets, which point into it
   OpenCabinets cabinets(decompressor.get(), openCabinets(decompressor.get(), bridge, archivePath));
+  if (cabinets.first()->next == nullptr &&
+      (cabinets.first()->flags & (MSCAB_HDR_PREVCAB | MSCAB_HDR_NEXTCAB)) != 0) {
+    joinSetParts(decompressor.get(), bridge, cabinets.first(), archivePath, partPaths);
+  }
   const std::vector<Member> members = membersInDataOrder(cabinets.first());
 
   ExtractionSink sink(destination);

@@ -145,3 +145,47 @@ TEST(CabExtract, MatchesThePeerExtractorOnLzxAndQuantumCabinets) {
 
 }  // namespace
 }  // namespace cabtest
+
+namespace cabtest {
+namespace {
+
+// A set of five cabinets whose folders span parts: dropping any part extracts the whole set.
+TEST(CabSet, JoinsTheOtherPartsFromTheSameFolder) {
+  const fs::path corpus = fs::path(PARVO_CORPUS_DIR) / "cab/cabextract";
+  if (!fs::exists(corpus / "split-1.cab")) GTEST_SKIP() << "corpus not present";
+  TemporaryFolder work;
+  runTool({"cabextract", "-q", "-d", work / "peer", (corpus / "split-1.cab").string()},
+          work.path());
+  const auto expected = readTree(work.path() / "peer");
+  ASSERT_EQ(expected.size(), 6u);
+  for (const char* part : {"split-1.cab", "split-3.cab", "split-5.cab"}) {
+    SCOPED_TRACE(part);
+    TemporaryFolder out;
+    const ArchiverResult result = extractCab((corpus / part).string(), out / "out");
+    ASSERT_EQ(result.code, 0) << result.output;
+    EXPECT_EQ(readTree(out.path() / "out"), expected);
+  }
+}
+
+TEST(CabSet, MissingPartLeavesOnlyCompleteMembersAndSaysSo) {
+  const fs::path corpus = fs::path(PARVO_CORPUS_DIR) / "cab/cabextract";
+  if (!fs::exists(corpus / "split-1.cab")) GTEST_SKIP() << "corpus not present";
+  TemporaryFolder work;
+  runTool({"cabextract", "-q", "-d", work / "peer", (corpus / "split-1.cab").string()},
+          work.path());
+  const auto complete = readTree(work.path() / "peer");
+  fs::create_directories(work.path() / "set");
+  for (const char* part : {"split-1.cab", "split-2.cab", "split-4.cab", "split-5.cab"}) {
+    fs::copy_file(corpus / part, work.path() / "set" / part);
+  }
+  const ArchiverResult result = extractCab(work / "set/split-1.cab", work / "out");
+  EXPECT_EQ(result.code, 4) << result.output;
+  EXPECT_NE(result.output.find("other cabinets"), std::string::npos) << result.output;
+  const auto landed = readTree(work.path() / "out");
+  EXPECT_FALSE(landed.empty());
+  EXPECT_LT(landed.size(), complete.size());
+  for (const auto& [path, contents] : landed) EXPECT_EQ(contents, complete.at(path)) << path;
+}
+
+}  // namespace
+}  // namespace cabtest
