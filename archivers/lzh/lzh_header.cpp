@@ -1,0 +1,236 @@
+#include "lzh/lzh_header.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "common/archive_error.h"
+#include "common/crc.h"
+#include "lzh/lzh_extended_headers.h"
+
+namespace archivers::lzh {
+namespace {
+
+constexpr std::size_t kCommonPrefix = 22;         // bytes every header level has, level byte at 20
+constexpr std::size_t kLevel0MinSize = 22;        // header size field of a level-0 header, no name
+constexpr std::size_t kLevel1MinSize = 25;        // the same for level 1
+constexpr std::size_t kLevel2BaseSize = 26;       // fixed part of a level-2 header
+constexpr std::size_t kLevel3BaseSize = 32;       // fixed part of a level-3 header
+constexpr std::size_t kMaxHeaderBytes = 1 << 20;  // bounds memory for level 1 and 3 chains
+constexpr std::uint64_t kSearchLimit = 1 << 20;   // how far a self-extracting stub may reach
+
+[[noreturn]] void damaged(const std::string& what) {
+  throw ArchiveError(Result::kCorrupt, "damaged member header: " + what);
+}
+
+bool looksLikeMethod(const std::uint8_t* bytes) {
+  return bytes[0] == '-' && bytes[4] == '-' &&
+         std::all_of(bytes + 1, bytes + 4, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; });
+}
+
+// MS-DOS date and time, read as local time like the systems that wrote them.
+std::optional<std::int64_t> dosTimeToUnix(std::uint32_t stamp) {
+  if (stamp == 0) return std::nullopt;
+  std::tm parts{};
+  parts.tm_sec = static_cast<int>((stamp & 0x1F) * 2);
+  parts.tm_min = static_cast<int>((stamp >> 5) & 0x3F);
+  parts.tm_hour = static_cast<int>((stamp >> 11) & 0x1F);
+  parts.tm_mday = static_cast<int>((stamp >> 16) & 0x1F);
+  parts.tm_mon = static_cast<int>((stamp >> 21) & 0x0F) - 1;
+  parts.tm_year = static_cast<int>((stamp >> 25) & 0x7F) + 80;
+  parts.tm_isdst = -1;
+  const std::time_t result = std::mktime(&parts);
+  if (result == static_cast<std::time_t>(-1)) return std::nullopt;
+  return static_cast<std::int64_t>(result);
+}
+
+void appendFromFile(InputFile& input, std::vector<std::uint8_t>& raw, std::size_t count) {
+  const std::size_t old = raw.size();
+  raw.resize(old + count);
+  if (input.read(raw.data() + old, count) != count) damaged("the archive ends inside a header");
+}
+
+// The extended area some level-0 writers append after the CRC (Unix: type, mtime, mode, ids).
+void readLevel0UnixArea(const std::uint8_t* area, std::size_t size, MemberHeader& header) {
+  if (size < 12 || area[1] != 0) return;
+  if (area[0] != 'U') return;  // OS-9 variants hold OS-9 permissions, not Unix ones
+  header.osId = area[0];
+  header.mtime = readLe32(area + 2);
+  header.unixMode = readLe16(area + size - 6);
+}
+
+struct Parsed {
+  MemberHeader header;
+  ExtendedFields extended;
+};
+
+void readFixedFields(const std::vector<std::uint8_t>& raw, MemberHeader& header) {
+  header.method.assign(reinterpret_cast<const char*>(raw.data()) + 2, 5);
+  header.compressedSize = readLe32(raw.data() + 7);
+  header.originalSize = readLe32(raw.data() + 11);
+  header.dosAttributes = raw[19];
+}
+
+void readLevel0Or1(InputFile& input, std::vector<std::uint8_t>& raw, Parsed& parsed) {
+  MemberHeader& header = parsed.header;
+  const std::size_t headerSize = raw[0];
+  const std::size_t minimum = header.level == 0 ? kLevel0MinSize : kLevel1MinSize;
+  if (headerSize < minimum) damaged("header too short");
+  appendFromFile(input, raw, headerSize + 2 - raw.size());
+
+  unsigned sum = 0;
+  for (std::size_t i = 2; i < raw.size(); ++i) sum += raw[i];
+  if ((sum & 0xFF) != raw[1]) damaged("header checksum mismatch");
+
+  readFixedFields(raw, header);
+  header.mtime = dosTimeToUnix(readLe32(raw.data() + 15));
+  const std::size_t nameLength = raw[21];
+  if (minimum + nameLength > headerSize) damaged("name longer than the header");
+  parsed.extended.name.name.assign(reinterpret_cast<const char*>(raw.data()) + 22, nameLength);
+  header.crc = readLe16(raw.data() + 22 + nameLength);
+
+  if (header.level == 0) {
+    if (headerSize > kLevel0MinSize + nameLength && header.method.compare(0, 3, "-pm") != 0) {
+      readLevel0UnixArea(raw.data() + 24 + nameLength, headerSize - kLevel0MinSize - nameLength,
+                         header);
+    }
+    return;
+  }
+
+  header.osId = raw[24 + nameLength];
+  const std::size_t chainStart = raw.size() - 2;
+  // Level 1 counts its extended headers in the compressed size, as level 0 readers skip them.
+  for (std::size_t next = readLe16(raw.data() + chainStart); next != 0;
+       next = readLe16(raw.data() + raw.size() - 2)) {
+    if (next < 3) damaged("extended header too short");
+    if (next > header.compressedSize) damaged("extended headers larger than the member");
+    if (raw.size() + next > kMaxHeaderBytes) damaged("extended headers too large");
+    header.compressedSize -= next;
+    appendFromFile(input, raw, next);
+  }
+  walkExtendedHeaders(raw, chainStart, 2, parsed.extended);
+}
+
+void readLevel2(InputFile& input, std::vector<std::uint8_t>& raw, Parsed& parsed) {
+  MemberHeader& header = parsed.header;
+  std::size_t headerSize = readLe16(raw.data());
+  if (headerSize < kLevel2BaseSize) damaged("header too short");
+  appendFromFile(input, raw, headerSize - raw.size());
+  readFixedFields(raw, header);
+  header.mtime = readLe32(raw.data() + 15);
+  header.crc = readLe16(raw.data() + 21);
+  header.osId = raw[23];
+  // The OS-9/68k writer stores the size without its own two bytes.
+  if (header.osId == 'K') appendFromFile(input, raw, 2);
+  walkExtendedHeaders(raw, 24, 2, parsed.extended);
+}
+
+void readLevel3(InputFile& input, std::vector<std::uint8_t>& raw, Parsed& parsed) {
+  MemberHeader& header = parsed.header;
+  if (readLe16(raw.data()) != 4) damaged("unknown level-3 word size");
+  appendFromFile(input, raw, kLevel3BaseSize - raw.size());
+  const std::size_t headerSize = readLe32(raw.data() + 24);
+  if (headerSize < kLevel3BaseSize || headerSize > kMaxHeaderBytes) damaged("bad header size");
+  appendFromFile(input, raw, headerSize - raw.size());
+  readFixedFields(raw, header);
+  header.mtime = readLe32(raw.data() + 15);
+  header.crc = readLe16(raw.data() + 21);
+  header.osId = raw[23];
+  walkExtendedHeaders(raw, 28, 4, parsed.extended);
+}
+
+void checkHeaderCrc(std::vector<std::uint8_t>& raw, const ExtendedFields& extended) {
+  if (!extended.headerCrc) return;
+  raw[extended.headerCrcOffset] = 0;
+  raw[extended.headerCrcOffset + 1] = 0;
+  if (archivers::crc16(0, raw.data(), raw.size()) != *extended.headerCrc) {
+    damaged("header CRC mismatch");
+  }
+}
+
+void applyExtendedFields(const ExtendedFields& extended, MemberHeader& header) {
+  if (extended.unixMtime) header.mtime = extended.unixMtime;
+  if (extended.windowsMtime) header.mtime = extended.windowsMtime;
+  if (extended.unixMode) header.unixMode = extended.unixMode;
+  if (extended.dosAttributes)
+    header.dosAttributes = static_cast<std::uint8_t>(*extended.dosAttributes);
+  // OS-9/68k stores OS-9 permissions where Unix writers store a mode.
+  if (header.osId == 'K') header.unixMode.reset();
+}
+
+}  // namespace
+
+std::optional<MemberHeader> readMemberHeader(InputFile& input) {
+  std::vector<std::uint8_t> raw(kCommonPrefix);
+  const std::size_t got = input.read(raw.data(), raw.size());
+  if (got == 0) return std::nullopt;
+  // A zero byte ends the archive. A level-2 header whose size has a zero low byte is told apart
+  // by the rest of the prefix.
+  const bool levelTwoWithZeroLowByte =
+      got == raw.size() && raw[0] == 0 && raw[1] != 0 && raw[20] == 2 && looksLikeMethod(&raw[2]);
+  if (raw[0] == 0 && !levelTwoWithZeroLowByte) return std::nullopt;
+  // Padding or junk after the last member is not a header; a header that stops short is.
+  if (got < raw.size()) {
+    if (got >= 7 && looksLikeMethod(&raw[2])) damaged("the archive ends inside a header");
+    return std::nullopt;
+  }
+  if (!looksLikeMethod(&raw[2])) return std::nullopt;
+
+  Parsed parsed;
+  parsed.header.level = raw[20];
+  switch (parsed.header.level) {
+    case 0:
+    case 1:
+      readLevel0Or1(input, raw, parsed);
+      break;
+    case 2:
+      readLevel2(input, raw, parsed);
+      break;
+    case 3:
+      readLevel3(input, raw, parsed);
+      break;
+    default:
+      damaged("unknown header level " + std::to_string(parsed.header.level));
+  }
+  checkHeaderCrc(raw, parsed.extended);
+  MemberHeader& header = parsed.header;
+  applyExtendedFields(parsed.extended, header);
+
+  const bool symlink =
+      header.method == "-lhd-" && header.unixMode && (*header.unixMode & 0170000) == 0120000;
+  DecodedName name = decodeMemberName(parsed.extended.name, header.osId, symlink);
+  header.path = std::move(name.path);
+  header.linkTarget = std::move(name.linkTarget);
+  header.hasName = name.hasName;
+  header.dataOffset = input.tell();
+  return header;
+}
+
+std::uint64_t findFirstHeader(InputFile& input) {
+  std::array<std::uint8_t, kCommonPrefix> prefix{};
+  input.seek(0);
+  const std::size_t got = input.read(prefix.data(), prefix.size());
+  if (got == 0) throw ArchiveError(Result::kCannotOpen, "the archive is empty");
+  if (prefix[0] == 0 && got == 1) return 0;  // an archive with no members
+  if (got == prefix.size() && looksLikeMethod(&prefix[2]) && prefix[20] <= 3) return 0;
+
+  // A self-extracting program or other data in front: look for the first header that reads
+  // cleanly.
+  const std::uint64_t limit = std::min<std::uint64_t>(input.size(), kSearchLimit);
+  std::vector<std::uint8_t> window(static_cast<std::size_t>(limit));
+  input.seek(0);
+  input.readExact(window.data(), window.size());
+  for (std::size_t at = 0; at + kCommonPrefix <= window.size(); ++at) {
+    if (!looksLikeMethod(&window[at + 2]) || window[at + 20] > 3) continue;
+    try {
+      input.seek(at);
+      if (readMemberHeader(input)) return at;
+    } catch (const ArchiveError&) {
+    }
+  }
+  throw ArchiveError(Result::kCannotOpen, "not an LZH archive (no member header found)");
+}
+
+}  // namespace archivers::lzh
