@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 from collections import defaultdict
+from concurrent.futures import ThreadPoolExecutor
 
 LIBRARIES = {
     ".cab": ("libcab32.so", "Cab", "-x -o -r "),
@@ -173,12 +174,14 @@ def main():
                     name, _, reason = line.strip().partition(" ")
                     known[name] = reason.strip()
 
+    chosen = [(name, expect) for name, expect in sorted(expectations.items())
+              if not args.only or name.startswith(args.only)]
+    with ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
+        problems = pool.map(lambda item: judge(item[0], item[1], files.get(item[0], {}), args,
+                                               args.corpus), chosen)
     tally = defaultdict(lambda: [0, 0])
     failures, known_seen, fixed = [], [], []
-    for name, expect in sorted(expectations.items()):
-        if args.only and not name.startswith(args.only):
-            continue
-        problem = judge(name, expect, files.get(name, {}), args, args.corpus)
+    for (name, expect), problem in zip(chosen, problems):
         kind = name.split("/")[0]
         tally[kind][0 if problem is None else 1] += 1
         if problem is None:
