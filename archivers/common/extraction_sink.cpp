@@ -129,7 +129,7 @@ FileOutput::~FileOutput() {
 }
 
 void FileOutput::write(const void* data, std::size_t size) {
-  if (fd_ < 0) throw ArchiveError(Result::kInternal, "write to a closed file " + name_);
+  if (fd_ < 0) throw ArchiveError(Result::kInternal, "write to a closed file " + printable(name_));
   if (limit_ && size > *limit_ - std::min(*limit_, written_)) {
     throw ArchiveError(Result::kCorrupt, printable(name_) + " is larger than declared (" +
                                              std::to_string(*limit_) + " bytes)");
@@ -150,15 +150,17 @@ void FileOutput::flush() {
 }
 
 void FileOutput::commit() {
-  if (fd_ < 0) throw ArchiveError(Result::kInternal, "commit of a closed file " + name_);
+  if (fd_ < 0) throw ArchiveError(Result::kInternal, "commit of a closed file " + printable(name_));
   flush();
   const unsigned mask = sink_ != nullptr ? sink_->permissionMask_ : readProcessUmask();
   const bool executable = mode_ && (*mode_ & 0111U) != 0;
   const auto permissions = static_cast<mode_t>((executable ? 0755U : 0644U) & ~mask);
-  if (::fchmod(fd_, permissions) != 0) throwWriteFailed("cannot set mode of " + name_, errno);
+  if (::fchmod(fd_, permissions) != 0)
+    throwWriteFailed("cannot set mode of " + printable(name_), errno);
   if (mtime_) {
     const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(*mtime_), 0}};
-    if (::futimens(fd_, times) != 0) throwWriteFailed("cannot set time of " + name_, errno);
+    // A time the file system cannot hold (far past or future) leaves the file as it is.
+    ::futimens(fd_, times);
   }
   const int fd = fd_;
   fd_ = -1;
