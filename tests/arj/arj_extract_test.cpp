@@ -29,6 +29,7 @@ std::map<std::string, std::string> sampleTree() {
       {"large.txt", largeText()},
       {"sub/nested.txt", std::string(5000, 'a') + "tail"},
       {"sub/deeper/tool.sh", "#!/bin/sh\necho hi\n"},
+      {"sub/\xC3\xBCnicode-\xE5\x90\x8D\xE5\x89\x8D.txt", "stored as UTF-8 by arj on Linux\n"},
   };
 }
 

@@ -85,17 +85,10 @@ TEST_P(ArjDamage, FlippedHeaderBitWritesNothing) {
 TEST_P(ArjDamage, SizeThatDisagreesWithTheDataIsCaught) {
   TemporaryFolder folder;
   const SampleArchive sample = makeSample(folder, GetParam());
-  const std::string archive = sample.bytes;
   // Claim one byte more than large.txt holds: the stream ends early, or stored sizes disagree.
-  HeaderSpan large = headersOf(archive).at(2);
-  std::string basic = large.basic;
-  basic[16] = static_cast<char>(static_cast<std::uint8_t>(basic[16]) + 1);
-  const std::uint32_t crc = archivers::crc32(0, basic.data(), basic.size());
-  std::string patched = archive;
-  patched.replace(large.start + 4, basic.size(), basic);
-  for (int i = 0; i < 4; ++i) {
-    patched[large.start + 4 + basic.size() + i] = static_cast<char>(crc >> (8 * i));
-  }
+  const std::string patched = withPatchedHeader(sample.bytes, 2, [](std::string& basic) {
+    basic[16] = static_cast<char>(static_cast<std::uint8_t>(basic[16]) + 1);
+  });
   writeFile(folder / "longer.arj", patched);
   const ArchiverResult result = extract(folder / "longer.arj", folder / "out");
   EXPECT_EQ(result.code, 3) << result.output;
@@ -127,6 +120,19 @@ TEST(ArjHostile, DosSeparatorsCannotClimbEither) {
   EXPECT_EQ(result.code, 6) << result.output;
   EXPECT_FALSE(fs::exists(folder / "a/escape.txt"));
   EXPECT_FALSE(fs::exists(folder / "a/b/escape.txt"));
+}
+
+TEST(ArjUnsupported, UnknownMethodIsRefusedAndTheRestExtracted) {
+  TemporaryFolder folder;
+  const SampleArchive sample = makeSample(folder, 1);
+  writeFile(folder / "method.arj",
+            withPatchedHeader(sample.bytes, 2, [](std::string& basic) { basic[5] = 7; }));
+  const ArchiverResult result = extract(folder / "method.arj", folder / "out");
+  EXPECT_EQ(result.code, 6) << result.output;
+  EXPECT_NE(result.output.find("large.txt"), std::string::npos) << result.output;
+  auto expected = sample.files;
+  expected.erase("large.txt");
+  expectFiles(folder / "out", expected);
 }
 
 TEST(ArjUnsupported, EncryptedArchiveIsRefusedBeforeWriting) {

@@ -104,13 +104,12 @@ inline std::vector<HeaderSpan> headersOf(const std::string& archive) {
   return headers;
 }
 
-// Replaces a local header's name, recomputing its size and CRC.
-inline std::string withName(const std::string& archive, std::size_t index,
-                            const std::string& name) {
+// Rewrites a header's basic bytes, recomputing its size and CRC.
+inline std::string withPatchedHeader(const std::string& archive, std::size_t index,
+                                     const std::function<void(std::string& basic)>& patch) {
   const HeaderSpan header = headersOf(archive).at(index);
-  const std::size_t nameStart = static_cast<std::uint8_t>(header.basic[0]);
-  const std::size_t nameEnd = header.basic.find('\0', nameStart);
-  const std::string basic = header.basic.substr(0, nameStart) + name + header.basic.substr(nameEnd);
+  std::string basic = header.basic;
+  patch(basic);
   const std::uint32_t crc = archivers::crc32(0, basic.data(), basic.size());
   std::string rebuilt = "\x60\xEA";
   rebuilt += static_cast<char>(basic.size() & 0xFF);
@@ -119,6 +118,14 @@ inline std::string withName(const std::string& archive, std::size_t index,
   for (int shift = 0; shift < 32; shift += 8) rebuilt += static_cast<char>(crc >> shift);
   const std::size_t oldEnd = header.start + 4 + header.basic.size() + 4;
   return archive.substr(0, header.start) + rebuilt + archive.substr(oldEnd);
+}
+
+inline std::string withName(const std::string& archive, std::size_t index,
+                            const std::string& name) {
+  return withPatchedHeader(archive, index, [&](std::string& basic) {
+    const std::size_t nameStart = static_cast<std::uint8_t>(basic[0]);
+    basic.replace(nameStart, basic.find('\0', nameStart) - nameStart, name);
+  });
 }
 
 }  // namespace arj_test
