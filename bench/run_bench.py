@@ -1,0 +1,368 @@
+#!/usr/bin/env python3
+"""Parvo end to end against the fastest peer tool of each archive format.
+
+  bench/run_bench.py [--size-mib 100] [--runs 3] [--verify] [--formats zip,tar,lzh,cab,arj]
+                     [--build-dir build/bench] [--no-build] [--keep DIR]
+
+Builds a seeded mixed tree (text, binaries, thousands of small files, one large file), packs it
+with the peer archivers, then times extraction by the built parvo and by every peer that reads
+the format: best of --runs after one untimed warm-up, each run into a fresh empty folder. Prints
+wall seconds, peak memory (max RSS) and Parvo's ratio to the fastest peer. The exit status is 0
+unless a build, an archiver or an extraction fails.
+"""
+import argparse
+import ctypes
+import hashlib
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+MIB = 1 << 20
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+GOAL_RATIO = 1.1
+SMALL_FILES_AT_100_MIB = 5000
+ARCHIVE_BASE = "bench"  # Parvo extracts bench.EXT into HOME/Desktop/bench
+LIBRARY_TARGETS = ["cab32", "unlha32", "unzip32", "tar32", "unarj32"]
+SAFE_NAME_CHARACTERS = set("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-")
+PR_SET_CHILD_SUBREAPER = 36
+LAUNCH = '"$@" </dev/null >/dev/null 2>"$0" & echo $!'  # sh -c LAUNCH STDERR_PATH COMMAND...
+BINARY_FOLDERS = {"bin": "/usr/bin", "lib": "/usr/lib/x86_64-linux-gnu"}
+
+# Commands that pack the members (top-level names of the tree, run inside it) into OUT.
+PACKERS = {
+    "zip": ("zip", lambda out, members: ["zip", "-r", "-q", out] + members),
+    "tar": ("tar", lambda out, members: ["tar", "cf", out] + members),
+    "lzh": ("jlha", lambda out, members: ["jlha", "aq", out] + members),  # lh5
+    "cab": ("gcab", lambda out, members: ["gcab", "-c", "-z", out] + members),  # MSZIP
+    "arj": ("arj", lambda out, members: ["arj", "a", "-r", "-m1", "-y", out, "*"]),
+}
+
+# Peer extractors: (label, executable, command from archive and destination folder).
+PEERS = {
+    "zip": [("unzip", "unzip", lambda a, d: ["unzip", "-q", "-o", a, "-d", d]),
+            ("bsdtar", "bsdtar", lambda a, d: ["bsdtar", "-xf", a, "-C", d]),
+            ("7zz", "7zz", lambda a, d: ["7zz", "x", "-y", "-o" + d, a])],
+    "tar": [("bsdtar", "bsdtar", lambda a, d: ["bsdtar", "-xf", a, "-C", d]),
+            ("GNU tar", "tar", lambda a, d: ["tar", "xf", a, "-C", d]),
+            ("7zz", "7zz", lambda a, d: ["7zz", "x", "-y", "-o" + d, a])],
+    "lzh": [("lhasa", "lhasa", lambda a, d: ["lhasa", "-xqw=" + d, a]),
+            ("bsdtar", "bsdtar", lambda a, d: ["bsdtar", "-xf", a, "-C", d]),
+            ("7zz", "7zz", lambda a, d: ["7zz", "x", "-y", "-o" + d, a])],
+    "cab": [("cabextract", "cabextract", lambda a, d: ["cabextract", "-q", "-d", d, a]),
+            ("bsdtar", "bsdtar", lambda a, d: ["bsdtar", "-xf", a, "-C", d]),
+            ("7zz", "7zz", lambda a, d: ["7zz", "x", "-y", "-o" + d, a])],
+    "arj": [("arj", "arj", lambda a, d: ["arj", "x", "-y", a, d + "/"]),
+            ("7zz", "7zz", lambda a, d: ["7zz", "x", "-y", "-o" + d, a])],
+}
+
+
+class Measurement:
+    def __init__(self, fmt, tool):
+        self.format, self.tool = fmt, tool
+        self.seconds, self.peak_kib, self.error = [], 0, None
+
+
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+def build_parvo(build_dir):
+    """Configures a Release build folder if needed and builds parvo and the five libraries."""
+    if not os.path.exists(os.path.join(build_dir, "CMakeCache.txt")):
+        subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-G", "Ninja",
+                        "-DCMAKE_BUILD_TYPE=Release"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build_dir, "--target", "parvo"] + LIBRARY_TARGETS,
+                   check=True, stdout=subprocess.DEVNULL)
+    return os.path.join(build_dir, "bin", "parvo")
+
+
+def make_vocabulary(rng):
+    syllables = ["ka", "ri", "to", "mel", "sun", "ver", "da", "no", "pli", "quo", "str", "en",
+                 "ath", "or", "ux", "be", "lan", "gi", "ser", "mo", "tra", "ic", "al", "ze"]
+    return ["".join(rng.choices(syllables, k=rng.randint(1, 4))) for _ in range(3000)]
+
+
+def make_text(rng, vocabulary, size):
+    """Word-like text with a skewed word frequency, as prose has."""
+    weights = [1.0 / (rank + 1) for rank in range(len(vocabulary))]
+    lines, used = [], 0
+    while used < size:
+        words = rng.choices(vocabulary, weights, k=rng.randint(6, 16))
+        line = " ".join(words).capitalize() + ".\n"
+        lines.append(line)
+        used += len(line)
+    return "".join(lines).encode("ascii")[:size]
+
+
+def write_file(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as handle:
+        handle.write(data)
+
+
+def write_text_files(tree, rng, vocabulary, budget):
+    used, index = 0, 0
+    while used < budget:
+        size = min(rng.randint(16 << 10, 512 << 10), budget - used)
+        write_file(os.path.join(tree, "text", "part%02d" % (index % 8), "doc%04d.txt" % index),
+                   make_text(rng, vocabulary, size))
+        used, index = used + size, index + 1
+
+
+def is_elf_binary(path):
+    with open(path, "rb") as handle:
+        return handle.read(4) == b"\x7fELF"
+
+
+def copy_binaries(tree, rng, budget):
+    """Copies a seeded choice of executables and shared libraries, up to budget bytes."""
+    candidates = []
+    for label, folder in sorted(BINARY_FOLDERS.items()):
+        for entry in sorted(os.scandir(folder), key=lambda e: e.name):
+            if (entry.is_file(follow_symlinks=False) and set(entry.name) <= SAFE_NAME_CHARACTERS
+                    and 8 << 10 <= entry.stat().st_size <= 4 * MIB and is_elf_binary(entry.path)):
+                candidates.append((label, entry.path, entry.stat().st_size))
+    rng.shuffle(candidates)
+    used = 0
+    for label, path, size in candidates:
+        if used + size <= budget:
+            target = os.path.join(tree, "binaries", label, os.path.basename(path))
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            shutil.copyfile(path, target)
+            used += size
+
+
+def write_small_files(tree, rng, vocabulary, count):
+    """count files of 100 B to 8 KiB, two folders deep; some text, some noise."""
+    for index in range(count):
+        size = rng.randint(100, 8 << 10)
+        data = make_text(rng, vocabulary, size) if rng.random() < 0.6 else rng.randbytes(size)
+        folder = os.path.join(tree, "small", "g%02d" % (index % 20), "h%02d" % (index // 20 % 10))
+        write_file(os.path.join(folder, "f%05d.%s" % (index, "txt" if data.isascii() else "dat")),
+                   data)
+
+
+def write_large_file(tree, rng, vocabulary, size):
+    """One file of 1 MiB blocks: noise, prose and repeated records in turn (partly compressible)."""
+    record = b"".join(b"%08d|%s|%016x\n" % (n, vocabulary[n % 50].encode(), n * 7919)
+                      for n in range(4096))
+    path = os.path.join(tree, "large", "large.bin")
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as handle:
+        for block in range(max(1, size // MIB)):
+            kind = block % 3
+            if kind == 0:
+                data = rng.randbytes(MIB)
+            elif kind == 1:
+                data = make_text(rng, vocabulary, MIB)
+            else:
+                data = (record * (MIB // len(record) + 1))[:MIB]
+            handle.write(data)
+
+
+def build_corpus(tree, size_mib, seed):
+    rng = random.Random(seed)
+    vocabulary = make_vocabulary(rng)
+    size = size_mib * MIB
+    write_text_files(tree, rng, vocabulary, size // 10)
+    copy_binaries(tree, rng, size // 4)
+    write_small_files(tree, rng, vocabulary, max(1, SMALL_FILES_AT_100_MIB * size_mib // 100))
+    write_large_file(tree, rng, vocabulary, size * 45 // 100)
+
+
+def list_tree(folder):
+    """Relative path -> absolute path of every regular file under folder."""
+    files = {}
+    for parent, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(parent, name)
+            files[os.path.relpath(path, folder)] = path
+    return files
+
+
+def pack_archives(tree, archive_folder, formats):
+    """Packs the tree once per format; a format whose packer is missing is left out."""
+    members = sorted(os.listdir(tree))
+    archives = {}
+    for fmt in formats:
+        program, command = PACKERS[fmt]
+        if not shutil.which(program):
+            log("skipping %s: %s is not installed" % (fmt, program))
+            continue
+        out = os.path.join(archive_folder, "%s.%s" % (ARCHIVE_BASE, fmt))
+        if not os.path.exists(out):  # else kept from an earlier run with --keep
+            log("packing %s with %s" % (fmt, program))
+            partial = os.path.join(archive_folder, "partial", os.path.basename(out))
+            os.makedirs(os.path.dirname(partial), exist_ok=True)
+            subprocess.run(command(partial, members), cwd=tree, check=True,
+                           stdout=subprocess.DEVNULL)
+            os.rename(partial, out)
+        archives[fmt] = out
+    return archives
+
+
+def become_subreaper():
+    """Orphaned grandchildren are handed to this process, so it can wait4 them."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        raise OSError(ctypes.get_errno(), "prctl(PR_SET_CHILD_SUBREAPER)")
+
+
+def time_process(command, env, stderr_path):
+    """Runs command; returns (wall seconds, max RSS in KiB, exit status, stderr text).
+
+    A process forked from Python starts with Python's resident size as its max RSS, so the
+    command is forked by a small shell instead, which prints its id and exits; the command is
+    then reaped here (we are its subreaper) with its own rusage.
+    """
+    start = time.perf_counter()
+    launcher = subprocess.Popen(["sh", "-c", LAUNCH, stderr_path] + command, env=env,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+    pid = int(launcher.communicate()[0])
+    _, status, usage = os.wait4(pid, 0)
+    seconds = time.perf_counter() - start
+    with open(stderr_path, "rb") as stderr:
+        message = stderr.read().decode("utf-8", "replace").strip()
+    return seconds, usage.ru_maxrss, os.waitstatus_to_exitcode(status), message
+
+
+def check_extraction(destination, source_files, full):
+    """None when destination holds the same names and sizes (and bytes, if full) as the source."""
+    found = list_tree(destination)
+    if found.keys() != source_files.keys():
+        missing, extra = source_files.keys() - found.keys(), found.keys() - source_files.keys()
+        return "%d files missing, %d unexpected (e.g. %s)" % (
+            len(missing), len(extra), sorted(missing or extra)[0])
+    for name, path in source_files.items():
+        if os.path.getsize(found[name]) != os.path.getsize(path):
+            return "%s: size differs" % name
+        if full and file_digest(found[name]) != file_digest(path):
+            return "%s: content differs" % name
+    return None
+
+
+def file_digest(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as handle:
+        for chunk in iter(lambda: handle.read(MIB), b""):
+            digest.update(chunk)
+    return digest.digest()
+
+
+def measure_tool(fmt, tool, command_for, scratch, source_files, args):
+    """Warm-up plus args.runs timed runs, each into a fresh folder; every output is checked."""
+    result = Measurement(fmt, tool)
+    for run in range(args.runs + 1):
+        home = tempfile.mkdtemp(prefix="run-", dir=scratch)
+        os.makedirs(os.path.join(home, "Desktop"))
+        os.makedirs(os.path.join(home, "out"))
+        command, destination = command_for(home)
+        env = {"PATH": os.environ.get("PATH", ""), "HOME": home, "LC_ALL": "C"}
+        os.sync()  # write back the previous run's files before the clock starts
+        seconds, peak_kib, status, message = time_process(
+            command, env, os.path.join(scratch, "stderr.txt"))
+        # Parvo reports a failing library with a message and goes on; peers use the status.
+        if status != 0 or (tool == "parvo" and message):
+            result.error = "exit status %d: %s" % (status, (message.splitlines() or [""])[0])
+        else:
+            result.error = check_extraction(destination, source_files, args.verify and run == 0)
+        shutil.rmtree(home)
+        if result.error:
+            return result
+        if run > 0:
+            result.seconds.append(seconds)
+        result.peak_kib = max(result.peak_kib, peak_kib)
+    return result
+
+
+def measure_format(fmt, archive, parvo, scratch, source_files, args):
+    tools = [("parvo", parvo, lambda home: (
+        [parvo, archive], os.path.join(home, "Desktop", ARCHIVE_BASE)))]
+    for label, program, command in PEERS[fmt]:
+        if shutil.which(program):
+            tools.append((label, program, lambda home, c=command: (
+                c(archive, os.path.join(home, "out")), os.path.join(home, "out"))))
+        else:
+            log("skipping %s for %s: not installed" % (label, fmt))
+    results = []
+    for label, _, command_for in tools:
+        log("timing %s %s" % (fmt, label))
+        results.append(measure_tool(fmt, label, command_for, scratch, source_files, args))
+    return results
+
+
+def print_table(results, archives):
+    print("%-4s %-10s %8s %8s %9s %7s  %s" % (
+        "fmt", "tool", "best s", "worst s", "peak MiB", "ratio", "goal (<= %.1fx fastest peer)"
+        % GOAL_RATIO))
+    for fmt in archives:
+        rows = [r for r in results if r.format == fmt]
+        peers = [min(r.seconds) for r in rows if r.tool != "parvo" and not r.error]
+        fastest = min(peers) if peers else None
+        for row in rows:
+            if row.error:
+                print("%-4s %-10s FAILED: %s" % (fmt, row.tool, row.error))
+                continue
+            best = min(row.seconds)
+            ratio = goal = ""
+            if row.tool == "parvo" and fastest:
+                ratio = "%.2fx" % (best / fastest)
+                goal = "within" if best <= GOAL_RATIO * fastest else "OUTSIDE"
+            print("%-4s %-10s %8.3f %8.3f %9.1f %7s  %s" % (
+                fmt, row.tool, best, max(row.seconds), row.peak_kib / 1024, ratio, goal))
+        print("%-4s archive %.1f MiB" % ("", os.path.getsize(archives[fmt]) / MIB))
+
+
+def parse_arguments():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--size-mib", type=int, default=100, help="tree size (default 100)")
+    parser.add_argument("--runs", type=int, default=3, help="timed runs per tool (default 3)")
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--verify", action="store_true",
+                        help="also compare every extracted file's SHA-256 with the source")
+    parser.add_argument("--formats", default="zip,tar,lzh,cab,arj")
+    parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "bench"))
+    parser.add_argument("--no-build", action="store_true", help="use the parvo already built")
+    parser.add_argument("--keep", help="work in this folder and leave it (tree and archives)")
+    args = parser.parse_args()
+    args.formats = [f for f in args.formats.split(",") if f]
+    unknown = set(args.formats) - PACKERS.keys()
+    if unknown or args.runs < 1 or args.size_mib < 1:
+        parser.error("bad --formats, --runs or --size-mib")
+    return args
+
+
+def main():
+    args = parse_arguments()
+    become_subreaper()
+    parvo = os.path.join(os.path.abspath(args.build_dir), "bin", "parvo")
+    if not args.no_build:
+        parvo = build_parvo(os.path.abspath(args.build_dir))
+    work = os.path.abspath(args.keep) if args.keep else tempfile.mkdtemp(prefix="parvo-bench-")
+    try:
+        tree, archive_folder, scratch = (os.path.join(work, n) for n in ("tree", "archives", "scratch"))
+        for folder in (archive_folder, scratch):
+            os.makedirs(folder, exist_ok=True)
+        if not os.path.isdir(tree):
+            log("building a %d MiB tree" % args.size_mib)
+            build_corpus(tree, args.size_mib, args.seed)
+        source_files = list_tree(tree)
+        log("%d files, %.1f MiB" % (len(source_files), sum(
+            os.path.getsize(p) for p in source_files.values()) / MIB))
+        archives = pack_archives(tree, archive_folder, args.formats)
+        results = []
+        for fmt, archive in archives.items():
+            results += measure_format(fmt, archive, parvo, scratch, source_files, args)
+        print_table(results, archives)
+        return 1 if any(r.error for r in results) else 0
+    finally:
+        if not args.keep:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
