@@ -79,7 +79,8 @@ std::optional<Header> tryMainHeaderAt(InputFile& file, std::uint64_t position) {
   file.readExact(storedCrc.data(), storedCrc.size());
   if (!crcMatches(basic, storedCrc.data())) return std::nullopt;
   std::optional<Header> header = parseBasicHeader(basic);
-  if (!header) return std::nullopt;
+  // A local header is no main header, even when the real one is damaged.
+  if (!header || header->fileType != file_types::kMainHeader) return std::nullopt;
   try {
     skipExtendedHeaders(file);
   } catch (const ArchiveError&) {

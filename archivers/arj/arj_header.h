@@ -17,6 +17,7 @@ constexpr std::uint8_t kExtFile = 0x08;  // continued from the previous volume
 namespace file_types {
 constexpr std::uint8_t kBinary = 0;
 constexpr std::uint8_t kText = 1;
+constexpr std::uint8_t kMainHeader = 2;
 constexpr std::uint8_t kDirectory = 3;
 }  // namespace file_types
 

@@ -74,12 +74,17 @@ TEST_P(ArjDamage, FlippedDataBitLeavesOutOnlyThatFile) {
 TEST_P(ArjDamage, FlippedHeaderBitWritesNothing) {
   TemporaryFolder folder;
   const SampleArchive sample = makeSample(folder, GetParam());
-  std::string damaged = sample.bytes;
-  damaged[headersOf(sample.bytes).at(3).start + 10] ^= 0x01;
-  writeFile(folder / "flipped.arj", damaged);
-  const ArchiverResult result = extract(folder / "flipped.arj", folder / "out");
-  EXPECT_EQ(result.code, 3) << result.output;
-  EXPECT_TRUE(filesUnder(folder / "out").empty());
+  // The main header, the first member's and the last member's.
+  for (const std::size_t index : {0, 1, 3}) {
+    std::string damaged = sample.bytes;
+    damaged[headersOf(sample.bytes).at(index).start + 10] ^= 0x01;
+    const fs::path out = folder / ("out" + std::to_string(index));
+    writeFile(folder / "flipped.arj", damaged);
+    const ArchiverResult result = extract(folder / "flipped.arj", out);
+    EXPECT_NE(result.code, 0) << index;
+    EXPECT_FALSE(result.output.empty());
+    EXPECT_TRUE(filesUnder(out).empty()) << index;
+  }
 }
 
 TEST_P(ArjDamage, SizeThatDisagreesWithTheDataIsCaught) {
