@@ -130,7 +130,14 @@ std::wstring PosixPlatform::libraryFileName(const std::wstring& windowsName) con
 }
 
 std::unique_ptr<LoadedLibrary> PosixPlatform::loadLibrary(const std::wstring& fileName) {
-  void* handle = dlopen(toUtf8(fileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::string name = toUtf8(fileName);
+  void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // The program's RUNPATH ($ORIGIN/../lib), spelled out: a sanitizer runtime that intercepts
+  // dlopen makes itself the caller, and the loader then searches the runtime's path instead.
+  if (handle == nullptr && name.find('/') == std::string::npos) {
+    const std::string beside = toUtf8(executableFolder()) + "/../lib/" + name;
+    handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+  }
   if (handle == nullptr) return nullptr;
   return std::make_unique<PosixLibrary>(handle);
 }
