@@ -3,7 +3,9 @@
 #include <archive.h>
 
 #include <algorithm>
-#include <string_view>
+#include <cerrno>
+
+#include "libarchive/gzip_source.h"
 
 namespace archivers {
 
@@ -18,12 +20,31 @@ void configure(archive* reader, ArchiveKind kind) {
     // is only used for archives that have none.
     archive_read_support_format_zip_seekable(reader);
     archive_read_support_format_zip_streamable(reader);
-    archive_read_set_options(reader, "zip:hdrcharset=CP932");
   } else {
     archive_read_support_filter_all(reader);
     archive_read_support_format_tar(reader);
     archive_read_support_format_empty(reader);
   }
+}
+
+la_ssize_t readGzip(archive* reader, void* source, const void** block) {
+  try {
+    std::size_t size = 0;
+    *block = static_cast<GzipSource*>(source)->next(size);
+    return static_cast<la_ssize_t>(size);
+  } catch (const std::exception& error) {
+    archive_set_error(reader, EIO, "%s", error.what());
+    return -1;
+  }
+}
+
+int openArchive(archive* reader, const std::string& path, ArchiveKind kind,
+                std::unique_ptr<GzipSource>& gzip) {
+  if (kind == ArchiveKind::kTar && GzipSource::looksLikeGzip(path)) {
+    gzip = std::make_unique<GzipSource>(path);
+    return archive_read_open(reader, gzip.get(), nullptr, readGzip, nullptr);
+  }
+  return archive_read_open_filename(reader, path.c_str(), kReadBlockSize);
 }
 
 }  // namespace
@@ -32,15 +53,22 @@ ArchiveReader::ArchiveReader(const std::string& path, ArchiveKind kind)
     : archive_(archive_read_new()), kind_(kind) {
   if (archive_ == nullptr) throw std::bad_alloc();
   configure(archive_, kind);
-  if (archive_read_open_filename(archive_, path.c_str(), kReadBlockSize) != ARCHIVE_OK) {
-    const std::string message = path + ": " + errorMessage();
+  try {
+    if (openArchive(archive_, path, kind, gzip_) != ARCHIVE_OK) {
+      throw ArchiveError(Result::kCannotOpen, path + ": " + errorMessage());
+    }
+  } catch (...) {
     archive_read_free(archive_);
-    throw ArchiveError(Result::kCannotOpen, message);
+    throw;
   }
 }
 
 ArchiveReader::~ArchiveReader() {
   archive_read_free(archive_);
+}
+
+void ArchiveReader::verifyToEnd() {
+  if (gzip_) gzip_->drain();
 }
 
 std::string ArchiveReader::errorMessage() const {

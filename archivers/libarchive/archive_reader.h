@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "common/archive_error.h"
@@ -9,9 +10,11 @@ struct archive;
 
 namespace archivers {
 
+class GzipSource;
+
 // An open libarchive reader set up for one kind of archive: ZIP through the central directory
-// (falling back to the local headers when there is none) with CP932 for names without the UTF-8
-// flag; TAR in every variant behind any compression filter, detected by content.
+// (falling back to the local headers when there is none); TAR in every variant behind any
+// compression filter, detected by content. Names are left as libarchive finds them.
 class ArchiveReader {
  public:
   // Throws ArchiveError(kCannotOpen) when the file cannot be opened.
@@ -21,6 +24,9 @@ class ArchiveReader {
   ~ArchiveReader();
 
   archive* handle() const { return archive_; }
+  // After the last member: reads what follows to the end where that verifies a checksum (the
+  // trailer of a gzip stream). Throws ArchiveError(kCorrupt).
+  void verifyToEnd();
   ArchiveKind kind() const { return kind_; }
 
   // libarchive's last error as one line, never empty.
@@ -31,6 +37,7 @@ class ArchiveReader {
  private:
   archive* archive_;
   ArchiveKind kind_;
+  std::unique_ptr<GzipSource> gzip_;
 };
 
 }  // namespace archivers

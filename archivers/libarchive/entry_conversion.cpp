@@ -8,16 +8,17 @@ namespace archivers {
 
 namespace {
 
-std::string text(const char* utf8, const char* asStored) {
-  if (utf8 != nullptr) return utf8;
-  return asStored != nullptr ? asStored : "";
+std::string text(const char* bytes) {
+  return bytes != nullptr ? bytes : "";
 }
 
-// In a ZIP the names were decoded by the reader (UTF-8 or CP932), so backslashes can be turned
-// into separators safely; TAR names are Unix paths where a backslash is an ordinary character.
-std::string memberName(const char* utf8, const char* asStored, ArchiveKind kind) {
-  if (kind == ArchiveKind::kZip) return withForwardSlashes(text(utf8, asStored));
-  return text(nullptr, asStored);
+// ZIP names are handed over as stored (libarchive leaves names without the UTF-8 flag alone under
+// a UTF-8 locale): valid UTF-8 stays, anything else is CP932. A hard-wired CP932 reading would
+// lose the UTF-8 names Unix zip tools write without the flag. Only then is '\' a separator.
+// TAR names are Unix paths, where a backslash is an ordinary character.
+std::string memberName(const char* stored, ArchiveKind kind) {
+  if (kind == ArchiveKind::kZip) return withForwardSlashes(decodeUnflaggedName(text(stored)));
+  return text(stored);
 }
 
 std::optional<EntryType> entryType(archive_entry* entry) {
@@ -42,15 +43,13 @@ std::optional<EntryInfo> toEntryInfo(archive_entry* entry, ArchiveKind kind) {
   if (!type) return std::nullopt;
   EntryInfo info;
   info.type = *type;
-  info.path = memberName(archive_entry_pathname_utf8(entry), archive_entry_pathname(entry), kind);
+  info.path = memberName(archive_entry_pathname(entry), kind);
   if (*type == EntryType::kHardlink) {
-    info.linkTarget =
-        memberName(archive_entry_hardlink_utf8(entry), archive_entry_hardlink(entry), kind);
+    info.linkTarget = memberName(archive_entry_hardlink(entry), kind);
   } else if (*type == EntryType::kSymlink) {
-    // Link text is kept as written: its separators are part of what the link means.
-    info.linkTarget = kind == ArchiveKind::kZip
-                          ? text(archive_entry_symlink_utf8(entry), archive_entry_symlink(entry))
-                          : text(nullptr, archive_entry_symlink(entry));
+    // Link text keeps its separators: they are part of what the link means.
+    const std::string target = text(archive_entry_symlink(entry));
+    info.linkTarget = kind == ArchiveKind::kZip ? decodeUnflaggedName(target) : target;
   }
   if (archive_entry_size_is_set(entry) && archive_entry_size(entry) >= 0) {
     info.declaredSize = static_cast<std::uint64_t>(archive_entry_size(entry));

@@ -34,6 +34,11 @@ class Extraction {
       }
       extract(sink, entry);
     }
+    try {
+      reader_.verifyToEnd();
+    } catch (const ArchiveError& error) {
+      note(error);
+    }
     return finish(openSink());
   }
 
