@@ -1,6 +1,8 @@
 #include <dlfcn.h>
+#include <sys/stat.h>
 
-#include <atomic>
+#include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "cab_test_support.h"
@@ -32,9 +34,11 @@ TEST(CabCommand, MissingOrForeignArchiveCannotBeOpened) {
 }
 
 TEST(CabCommand, ReportsRunningOnlyDuringAnOperation) {
+  // The cabinet is a named pipe: the operation blocks reading it until the test writes, so
+  // the running state is seen without racing the extraction.
   TemporaryFolder work;
-  std::string big(8 << 20, 'a');
-  writeFile(work.path() / "big.cab", storedCabinet({{"big.bin", big}}));
+  const std::string pipePath = work / "held.cab";
+  ASSERT_EQ(mkfifo(pipePath.c_str(), 0600), 0);
 
   void* library = dlopen((std::string(PARVO_LIBRARY_DIR) + "/libcab32.so").c_str(), RTLD_NOW);
   ASSERT_NE(library, nullptr);
@@ -45,18 +49,21 @@ TEST(CabCommand, ReportsRunningOnlyDuringAnOperation) {
   ASSERT_NE(running, nullptr);
   EXPECT_EQ(running(), 0);
 
-  std::atomic<bool> done{false};
-  int32_t code = -1;
-  const std::string line = "-x -o -r \"" + work / "big.cab" + "\" \"" + work / "out/\"";
+  const std::string line = "-x -o -r \"" + pipePath + "\" \"" + work / "out/\"";
   std::thread worker([&] {
     char output[256] = {};
-    code = cab(0, line.c_str(), output, sizeof output);
-    done = true;
+    cab(0, line.c_str(), output, sizeof output);
   });
   bool seenRunning = false;
-  while (!done) seenRunning = seenRunning || running() != 0;
+  for (int i = 0; i < 1000 && !seenRunning; ++i) {
+    seenRunning = running() != 0;
+    if (!seenRunning) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  {
+    std::ofstream feed(pipePath, std::ios::binary);
+    feed << storedCabinet({{"small.bin", "abc"}});
+  }
   worker.join();
-  EXPECT_EQ(code, 0);
   EXPECT_TRUE(seenRunning);
   EXPECT_EQ(running(), 0);
   dlclose(library);
