@@ -9,13 +9,13 @@ namespace archivers {
 // Result codes of every entry point; 0 is success.
 enum class Result : int32_t {
   kOk = 0,
-  kBadCommandLine = 1,   // unknown option, wrong number of operands, unbalanced quote
-  kCannotOpen = 2,       // archive missing, unreadable or not of this format
-  kCorrupt = 3,          // malformed or truncated data, checksum mismatch, size past declared
-  kUnsupported = 4,      // method, encryption or multi-volume archive not handled
-  kWriteFailed = 5,      // destination not creatable or writable, disk full
-  kEntriesRefused = 6,   // some entries were skipped (unsafe names, links out); the rest landed
-  kInternal = 7,         // anything unexpected
+  kBadCommandLine = 1,  // unknown option, wrong number of operands, unbalanced quote
+  kCannotOpen = 2,      // archive missing, unreadable or not of this format
+  kCorrupt = 3,         // malformed or truncated data, checksum mismatch, size past declared
+  kUnsupported = 4,     // method, encryption or multi-volume archive not handled
+  kWriteFailed = 5,     // destination not creatable or writable, disk full
+  kEntriesRefused = 6,  // some entries were skipped (unsafe names, links out); the rest landed
+  kInternal = 7,        // anything unexpected
 };
 
 // A failure with a one-line explanation for the caller's output buffer.
