@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <array>
@@ -10,7 +11,25 @@ namespace archivers {
 
 namespace {
 
-void writeZeros(FileOutput& output, std::uint64_t count) {
+// Holes cost the archive nothing but are written out in full here: a hole larger than the free
+// space is refused at once instead of filling the disk first.
+void requireRoomForZeros(const std::string& destination, std::uint64_t count,
+                         archive_entry* entry) {
+  constexpr std::uint64_t kCheckFrom = 16 << 20;
+  struct statvfs space {};
+  if (count < kCheckFrom || ::statvfs(destination.c_str(), &space) != 0) return;
+  if (count / space.f_frsize >= space.f_bavail) {
+    throw ArchiveError(
+        Result::kWriteFailed,
+        "no room for " + std::to_string(count) + " bytes of zeros in " +
+            std::string(archive_entry_pathname(entry) != nullptr ? archive_entry_pathname(entry)
+                                                                 : "a member"));
+  }
+}
+
+void writeZeros(FileOutput& output, std::uint64_t count, const std::string& destination,
+                archive_entry* entry) {
+  requireRoomForZeros(destination, count, entry);
   static constexpr std::array<char, 64 * 1024> kZeros{};
   while (count > 0) {
     const std::size_t chunk =
@@ -22,7 +41,8 @@ void writeZeros(FileOutput& output, std::uint64_t count) {
 
 }  // namespace
 
-void copyEntryData(const ArchiveReader& reader, archive_entry* entry, FileOutput& output) {
+void copyEntryData(const ArchiveReader& reader, archive_entry* entry, FileOutput& output,
+                   const std::string& destination) {
   std::uint64_t position = 0;
   for (;;) {
     const void* block = nullptr;
@@ -35,7 +55,7 @@ void copyEntryData(const ArchiveReader& reader, archive_entry* entry, FileOutput
     if (offset < 0 || static_cast<std::uint64_t>(offset) < position) {
       throw ArchiveError(Result::kCorrupt, "data blocks out of order");
     }
-    writeZeros(output, static_cast<std::uint64_t>(offset) - position);
+    writeZeros(output, static_cast<std::uint64_t>(offset) - position, destination, entry);
     output.write(block, size);
     position = static_cast<std::uint64_t>(offset) + size;
   }
@@ -44,7 +64,7 @@ void copyEntryData(const ArchiveReader& reader, archive_entry* entry, FileOutput
   // zeros up to the stated size.
   if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0) {
     const auto size = static_cast<std::uint64_t>(archive_entry_size(entry));
-    if (size > position) writeZeros(output, size - position);
+    if (size > position) writeZeros(output, size - position, destination, entry);
   }
 }
 

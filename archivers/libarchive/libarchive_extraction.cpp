@@ -77,7 +77,7 @@ class Extraction {
     std::unique_ptr<FileOutput> output = sink.createFile(info);
     if (!output) return;  // refused; the reader skips its data
     try {
-      copyEntryData(reader_, entry, *output);
+      copyEntryData(reader_, entry, *output, destination_);
       output->commit();
     } catch (const ArchiveError& error) {
       if (error.result() == Result::kWriteFailed) throw;

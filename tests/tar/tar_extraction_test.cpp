@@ -55,6 +55,18 @@ TEST_F(TarTest, FillsTheHolesOfSparseFiles) {
   }
 }
 
+TEST_F(TarTest, RefusesAHoleLargerThanTheFreeSpaceAtOnce) {
+  // 8 TiB of hole in a 10 KiB archive: written out as zeros it would fill the disk.
+  if (std::system(("truncate -s 8T '" + (source() / "huge").string() + "'").c_str()) != 0) {
+    GTEST_SKIP() << "no sparse files here";
+  }
+  shell("cd source && echo end >> huge && tar --format=gnu -S -cf ../a.tar huge");
+  const ArchiverResult result = untar("a.tar");
+  EXPECT_EQ(result.code, kWriteFailed) << result.output;
+  EXPECT_NE(result.output.find("huge"), std::string::npos) << result.output;
+  EXPECT_EQ(snapshot(destination()), Tree{});
+}
+
 TEST_F(TarTest, KeepsNamesThatAreNotUtf8AsTheyStand) {
   shell("cd source && printf latin > \"$(printf 'caf\\351')\" && tar --format=gnu -cf ../a.tar *");
   ASSERT_EQ(untar("a.tar").code, kOk);

@@ -132,4 +132,4 @@ class ExtractionFixture : public ::testing::Test {
 
 // The ways the result may go wrong, as the libraries number them.
 enum : int32_t { kOk = 0, kBadCommandLine = 1, kCannotOpen = 2, kCorrupt = 3, kUnsupported = 4 };
-enum : int32_t { kEntriesRefused = 6 };
+enum : int32_t { kWriteFailed = 5, kEntriesRefused = 6 };
