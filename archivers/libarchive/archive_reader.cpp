@@ -73,6 +73,9 @@ void ArchiveReader::verifyToEnd() {
 
 std::string ArchiveReader::errorMessage() const {
   const char* text = archive_error_string(archive_);
+  if ((text == nullptr || *text == '\0') && archive_read_has_encrypted_entries(archive_) > 0) {
+    return "the archive is encrypted, which is not supported";
+  }
   std::string message = text != nullptr && *text != '\0' ? text : "unreadable archive data";
   std::replace(message.begin(), message.end(), '\n', ' ');
   return message;

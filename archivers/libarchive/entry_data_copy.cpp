@@ -13,23 +13,18 @@ namespace {
 
 // Holes cost the archive nothing but are written out in full here: a hole larger than the free
 // space is refused at once instead of filling the disk first.
-void requireRoomForZeros(const std::string& destination, std::uint64_t count,
-                         archive_entry* entry) {
+void requireRoomForZeros(std::uint64_t count, const ExtractionTarget& target) {
   constexpr std::uint64_t kCheckFrom = 16 << 20;
   struct statvfs space {};
-  if (count < kCheckFrom || ::statvfs(destination.c_str(), &space) != 0) return;
+  if (count < kCheckFrom || ::statvfs(target.destination.c_str(), &space) != 0) return;
   if (count / space.f_frsize >= space.f_bavail) {
-    throw ArchiveError(
-        Result::kWriteFailed,
-        "no room for " + std::to_string(count) + " bytes of zeros in " +
-            std::string(archive_entry_pathname(entry) != nullptr ? archive_entry_pathname(entry)
-                                                                 : "a member"));
+    throw ArchiveError(Result::kWriteFailed, "no room for " + std::to_string(count) +
+                                                 " bytes of zeros in " + target.memberPath);
   }
 }
 
-void writeZeros(FileOutput& output, std::uint64_t count, const std::string& destination,
-                archive_entry* entry) {
-  requireRoomForZeros(destination, count, entry);
+void writeZeros(FileOutput& output, std::uint64_t count, const ExtractionTarget& target) {
+  requireRoomForZeros(count, target);
   static constexpr std::array<char, 64 * 1024> kZeros{};
   while (count > 0) {
     const std::size_t chunk =
@@ -42,7 +37,7 @@ void writeZeros(FileOutput& output, std::uint64_t count, const std::string& dest
 }  // namespace
 
 void copyEntryData(const ArchiveReader& reader, archive_entry* entry, FileOutput& output,
-                   const std::string& destination) {
+                   const ExtractionTarget& target) {
   std::uint64_t position = 0;
   for (;;) {
     const void* block = nullptr;
@@ -51,11 +46,13 @@ void copyEntryData(const ArchiveReader& reader, archive_entry* entry, FileOutput
     const int status = archive_read_data_block(reader.handle(), &block, &size, &offset);
     if (status == ARCHIVE_EOF) break;
     // A warning here is a checksum or length mismatch: the data cannot be trusted.
-    if (status != ARCHIVE_OK) throw ArchiveError(reader.errorResult(), reader.errorMessage());
-    if (offset < 0 || static_cast<std::uint64_t>(offset) < position) {
-      throw ArchiveError(Result::kCorrupt, "data blocks out of order");
+    if (status != ARCHIVE_OK) {
+      throw ArchiveError(reader.errorResult(), target.memberPath + ": " + reader.errorMessage());
     }
-    writeZeros(output, static_cast<std::uint64_t>(offset) - position, destination, entry);
+    if (offset < 0 || static_cast<std::uint64_t>(offset) < position) {
+      throw ArchiveError(Result::kCorrupt, target.memberPath + ": data blocks out of order");
+    }
+    writeZeros(output, static_cast<std::uint64_t>(offset) - position, target);
     output.write(block, size);
     position = static_cast<std::uint64_t>(offset) + size;
   }
@@ -64,7 +61,7 @@ void copyEntryData(const ArchiveReader& reader, archive_entry* entry, FileOutput
   // zeros up to the stated size.
   if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0) {
     const auto size = static_cast<std::uint64_t>(archive_entry_size(entry));
-    if (size > position) writeZeros(output, size - position, destination, entry);
+    if (size > position) writeZeros(output, size - position, target);
   }
 }
 

@@ -15,6 +15,9 @@ namespace archivers {
 
 namespace {
 
+// Past this many unusable headers the archive is garbage: stop instead of crawling through it.
+constexpr std::size_t kMaxFailedHeaders = 1000;
+
 class Extraction {
  public:
   Extraction(const std::string& archivePath, const std::string& destination, ArchiveKind kind)
@@ -30,6 +33,7 @@ class Extraction {
       if (status == ARCHIVE_FAILED) {
         // This member's header is unusable but the reader can go on to the next one.
         note(ArchiveError(reader_.errorResult(), reader_.errorMessage()));
+        if (++failedHeaders_ == kMaxFailedHeaders) throw *firstError_;
         continue;
       }
       extract(sink, entry);
@@ -50,6 +54,8 @@ class Extraction {
   }
 
   [[noreturn]] void failAtHeader() {
+    // A member whose data broke the reader was noted with its name: that says more.
+    if (firstError_) throw *firstError_;
     if (!sink_ && archive_format(reader_.handle()) == 0) {
       throw ArchiveError(Result::kCannotOpen, archivePath_ + ": " + reader_.errorMessage());
     }
@@ -77,11 +83,11 @@ class Extraction {
     std::unique_ptr<FileOutput> output = sink.createFile(info);
     if (!output) return;  // refused; the reader skips its data
     try {
-      copyEntryData(reader_, entry, *output, destination_);
+      copyEntryData(reader_, entry, *output, {destination_, info.path});
       output->commit();
     } catch (const ArchiveError& error) {
       if (error.result() == Result::kWriteFailed) throw;
-      note(ArchiveError(error.result(), info.path + ": " + error.what()));
+      note(error);
     }
   }
 
@@ -115,6 +121,7 @@ class Extraction {
   std::string destination_;
   std::optional<ExtractionSink> sink_;
   std::optional<ArchiveError> firstError_;
+  std::size_t failedHeaders_ = 0;
   std::size_t encrypted_ = 0;
   std::string firstEncrypted_;
 };
