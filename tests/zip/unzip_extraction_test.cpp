@@ -45,6 +45,21 @@ TEST_F(UnZipTest, ExtractsEveryMethodPeerToolsWrite) {
   }
 }
 
+TEST_F(UnZipTest, KeepsLinksThatStayInside) {
+  writeFile(source() / "folder/target.txt", "target");
+  std::filesystem::create_symlink("folder/target.txt", source() / "link");
+  const Tree expected = snapshot(source());
+  for (const char* command :
+       {"zip -q -r -y ../a.zip .", "bsdtar --format zip -cf ../a.zip .", "7zz a -snl ../a.zip ."}) {
+    std::filesystem::remove(path("a.zip"));
+    std::filesystem::remove_all(destination());
+    shell(std::string("cd source && ") + command);
+    const ArchiverResult result = unzip("a.zip");
+    EXPECT_EQ(result.code, kOk) << command << ": " << result.output;
+    EXPECT_EQ(snapshot(destination()), expected) << command;
+  }
+}
+
 TEST_F(UnZipTest, ReadsZip64FromAStreamingWriter) {
   // zip writes Zip64 sizes for data it reads from a pipe, not knowing its length beforehand.
   shell("yes streamed | head -c 2000000 | zip -q stream.zip -");
