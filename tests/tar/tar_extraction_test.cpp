@@ -84,14 +84,27 @@ TEST_F(TarTest, RefusesNamesAndLinksThatLeaveTheDestination) {
       "mkdir -p s1 s2/link && ln -s ../outside s1/link && echo evil > s2/link/evil.txt && "
       "(cd s2 && bsdtar -cf ../inner.tar link/evil.txt) && "
       "(cd s1 && bsdtar -cf ../link.tar link @../inner.tar)");
-  for (const char* archive : {"names.tar", "link.tar"}) {
+  // A hard link to a file outside, then data written through it.
+  writeFile(path("secret/secret.txt"), "secret");
+  shell(
+      "python3 -c \"import io, tarfile\n"
+      "with tarfile.open('hard.tar', 'w', format=tarfile.GNU_FORMAT) as t:\n"
+      "  link = tarfile.TarInfo('hard'); link.type = tarfile.LNKTYPE\n"
+      "  link.linkname = '" +
+      path("secret/secret.txt").string() +
+      "'; t.addfile(link)\n"
+      "  data = tarfile.TarInfo('hard'); data.size = 11\n"
+      "  t.addfile(data, io.BytesIO(b'overwritten'))\"");
+  for (const char* archive : {"names.tar", "link.tar", "hard.tar"}) {
     const ArchiverResult result = untar(archive);
     EXPECT_EQ(result.code, kEntriesRefused) << archive << ": " << result.output;
     EXPECT_FALSE(result.output.empty());
   }
   EXPECT_TRUE(std::filesystem::is_empty(path("outside")));
-  EXPECT_EQ(strayEntries({"outside", "names.tar", "link.tar", "s1", "s2", "inner.tar"}),
+  EXPECT_EQ(strayEntries({"outside", "names.tar", "link.tar", "s1", "s2", "inner.tar", "hard.tar",
+                          "secret"}),
             std::vector<std::string>{});
+  EXPECT_EQ(snapshot(path("secret")).at("secret.txt").content, "secret");
   EXPECT_EQ(snapshot(destination()).at("safe.txt").content, "safe");
 }
 
