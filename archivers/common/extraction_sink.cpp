@@ -128,12 +128,28 @@ FileOutput::~FileOutput() {
   closeAll();
 }
 
-void FileOutput::write(const void* data, std::size_t size) {
+void FileOutput::checkGrowth(std::uint64_t size) const {
   if (fd_ < 0) throw ArchiveError(Result::kInternal, "write to a closed file " + printable(name_));
   if (limit_ && size > *limit_ - std::min(*limit_, written_)) {
     throw ArchiveError(Result::kCorrupt, printable(name_) + " is larger than declared (" +
                                              std::to_string(*limit_) + " bytes)");
   }
+}
+
+void FileOutput::skip(std::uint64_t count) {
+  checkGrowth(count);
+  if (count == 0) return;
+  flush();
+  if (::lseek(fd_, static_cast<off_t>(count), SEEK_CUR) < 0) {
+    throwWriteFailed("cannot write " + printable(name_), errno);
+  }
+  written_ += count;
+  endsInHole_ = true;
+}
+
+void FileOutput::write(const void* data, std::size_t size) {
+  checkGrowth(size);
+  if (size > 0) endsInHole_ = false;
   const auto* bytes = static_cast<const char*>(data);
   if (buffer_.size() + size > kWriteBufferBytes) flush();
   if (size >= kWriteBufferBytes) {
@@ -152,6 +168,9 @@ void FileOutput::flush() {
 void FileOutput::commit() {
   if (fd_ < 0) throw ArchiveError(Result::kInternal, "commit of a closed file " + printable(name_));
   flush();
+  if (endsInHole_ && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
+    throwWriteFailed("cannot write " + printable(name_), errno);
+  }
   const unsigned mask = sink_ != nullptr ? sink_->permissionMask_ : readProcessUmask();
   const bool executable = mode_ && (*mode_ & 0111U) != 0;
   const auto permissions = static_cast<mode_t>((executable ? 0755U : 0644U) & ~mask);

@@ -38,6 +38,9 @@ class FileOutput {
   // Throws ArchiveError: kCorrupt when the data would grow past the declared size (the guard
   // against decompression bombs), kWriteFailed on an I/O error such as a full disk.
   void write(const void* data, std::size_t size);
+  // Continues the file with count zero bytes left as a hole (sparse members); the same limits
+  // apply as to write().
+  void skip(std::uint64_t count);
   // Sets mode and modification time and renames the file into place. Throws kWriteFailed.
   void commit();
   std::uint64_t written() const { return written_; }
@@ -45,12 +48,14 @@ class FileOutput {
  private:
   friend class ExtractionSink;
   void discard() noexcept;
+  void checkGrowth(std::uint64_t size) const;
   void closeAll() noexcept;
   void flush();
 
   ExtractionSink* sink_ = nullptr;  // told of the commit, when the sink made this output
   std::string memberPath_;          // normalised member path, for hard links to this file
   bool committed_ = false;
+  bool endsInHole_ = false;
   std::vector<char> buffer_;  // small writes are gathered into larger ones
   int directoryFd_;
   std::string name_;

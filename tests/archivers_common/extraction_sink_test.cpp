@@ -187,6 +187,29 @@ TEST_F(ExtractionSinkTest, FileGrowingPastItsDeclaredSizeIsStoppedAndLeavesNothi
   EXPECT_TRUE(fs::is_empty(destination_));
 }
 
+TEST_F(ExtractionSinkTest, SkippedRangesAreHolesWithinTheDeclaredSize) {
+  ExtractionSink sink(destination_.string());
+  EntryInfo entry = file("sparse.bin");
+  entry.declaredSize = (std::uint64_t{1} << 30) + 2;
+  auto output = sink.createFile(entry);
+  output->write("a", 1);
+  output->skip(std::uint64_t{1} << 30);
+  output->write("b", 1);
+  EXPECT_THROW(output->skip(1), ArchiveError);
+  output->commit();
+  struct stat status {};
+  ASSERT_EQ(stat((destination_ / "sparse.bin").c_str(), &status), 0);
+  EXPECT_EQ(static_cast<std::uint64_t>(status.st_size), *entry.declaredSize);
+  EXPECT_LT(status.st_blocks * 512, 1 << 20);
+
+  entry = file("ends-in-hole.bin");  // no write after the hole: the size must still be right
+  output = sink.createFile(entry);
+  output->write("a", 1);
+  output->skip(4096);
+  output->commit();
+  EXPECT_EQ(fs::file_size(destination_ / "ends-in-hole.bin"), 4097u);
+}
+
 TEST_F(ExtractionSinkTest, FileAppearsOnlyOnCommitWithContentModeAndTime) {
   ExtractionSink sink(destination_.string());
   {
