@@ -185,19 +185,13 @@ std::string extractArchive(const std::string& archivePath, const std::string& de
 
   ExtractionSink sink(destination);
   file.seek(main.dataOffset);
-  std::optional<std::string> firstDamage;
   while (std::optional<Header> header = readLocalHeader(file)) {
-    std::optional<std::string> damage = extractMember(file, *header, sink);
-    if (damage && !firstDamage) firstDamage = std::move(damage);
+    if (std::optional<std::string> damage = extractMember(file, *header, sink)) {
+      sink.fail(ArchiveError(Result::kCorrupt, "damaged data in " + *damage));
+    }
     file.seek(header->dataOffset + header->compressedSize);
   }
-  if (!firstDamage) return sink.finish();
-  try {
-    sink.finish();
-  } catch (const ArchiveError&) {
-    // The damage is the more important news.
-  }
-  throw ArchiveError(Result::kCorrupt, "damaged data in " + *firstDamage);
+  return sink.finish();
 }
 
 }  // namespace archivers::arj

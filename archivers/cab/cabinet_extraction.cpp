@@ -167,27 +167,13 @@ class CabinetExtractor {
     }
   }
 
-  // Throws the outcome of the members that were not extracted, if any.
-  void reportFailures() const {
-    if (damaged_ > 0) {
-      throw ArchiveError(Result::kCorrupt, "cabinet damaged, " + std::to_string(damaged_) +
-                                               " member(s) not extracted: " + firstDamage_);
-    }
-    if (incomplete_ > 0) {
-      throw ArchiveError(
-          Result::kUnsupported,
-          std::to_string(incomplete_) +
-              " member(s) need other cabinets of the set, not extracted: " + firstIncomplete_);
-    }
-  }
-
  private:
   void noteFailure(const Member& member, const std::string& path, const std::string& reason,
                    bool setIncomplete) {
     if (setIncomplete || reachesOtherParts(*member.cabinet, *member.file)) {
-      if (incomplete_++ == 0) firstIncomplete_ = path;
-    } else if (damaged_++ == 0) {
-      firstDamage_ = path + ": " + reason;
+      sink_.fail(ArchiveError(Result::kUnsupported, path + ": needs other cabinets of the set"));
+    } else {
+      sink_.fail(ArchiveError(Result::kCorrupt, "cabinet damaged, " + path + ": " + reason));
     }
   }
 
@@ -195,10 +181,6 @@ class CabinetExtractor {
   MspackBridge& bridge_;
   ExtractionSink& sink_;
   std::set<const mscabd_folder*> brokenFolders_;
-  std::size_t damaged_ = 0;
-  std::size_t incomplete_ = 0;
-  std::string firstDamage_;
-  std::string firstIncomplete_;
 };
 
 }  // namespace
@@ -221,17 +203,7 @@ std::string extractCabinet(const std::string& archivePath, const std::string& de
   CabinetExtractor extractor(decompressor.get(), bridge, sink);
   for (const Member& member : members) extractor.extract(member);
 
-  std::optional<ArchiveError> refused;
-  std::string summary;
-  try {
-    summary = sink.finish();
-  } catch (const ArchiveError& error) {
-    if (error.result() != Result::kEntriesRefused) throw;
-    refused = error;
-  }
-  extractor.reportFailures();
-  if (refused) throw *refused;
-  return summary;
+  return sink.finish();
 }
 
 }  // namespace archivers::cab

@@ -236,6 +236,11 @@ ExtractionSink::~ExtractionSink() {
   if (rootFd_ >= 0) ::close(rootFd_);
 }
 
+void ExtractionSink::fail(const ArchiveError& error) {
+  Failures& failures = error.result() == Result::kUnsupported ? unsupported_ : damaged_;
+  if (failures.count++ == 0) failures.first = error;
+}
+
 void ExtractionSink::refuse(std::string_view path, std::string_view reason) {
   refused_.push_back(printable(path) + " (" + std::string(reason) + ")");
 }
@@ -536,6 +541,14 @@ std::string ExtractionSink::finish() {
   }
   folderTimes_.clear();
   finished_ = true;
+  // Damage is the most important news, then what could not be read, then what was refused.
+  for (const Failures* failures : {&damaged_, &unsupported_}) {
+    if (failures->count == 0) continue;
+    const std::size_t more = failures->count - 1;
+    throw ArchiveError(failures->first->result(),
+                       failures->first->what() +
+                           (more > 0 ? " (and " + std::to_string(more) + " more)" : std::string()));
+  }
   if (!refused_.empty()) {
     throw ArchiveError(Result::kEntriesRefused,
                        "skipped " + std::to_string(refused_.size()) + " unsafe entr" +

@@ -8,6 +8,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/archive_error.h"
+
 namespace archivers {
 
 enum class EntryType { kFile, kDirectory, kSymlink, kHardlink };
@@ -85,9 +87,13 @@ class ExtractionSink {
   void createLink(const EntryInfo& entry);
   // Records a member the reader itself skips, e.g. an encrypted one inside a readable archive.
   void refuse(std::string_view path, std::string_view reason);
+  // Records a member the reader could not extract: kUnsupported for a method, encryption or a
+  // missing volume; any other result counts as damage.
+  void fail(const ArchiveError& error);
 
-  // Applies folder times. Returns a one-line summary, or throws ArchiveError(kEntriesRefused)
-  // naming the first refused entry when any was refused.
+  // Applies folder times. Returns a one-line summary, or throws the first failure recorded
+  // (damage before unsupported members), else ArchiveError(kEntriesRefused) naming the first
+  // refused entry.
   std::string finish();
 
   std::size_t filesWritten() const { return filesWritten_; }
@@ -125,6 +131,12 @@ class ExtractionSink {
   std::size_t filesWritten_ = 0;
   std::size_t linksCreated_ = 0;
   std::vector<std::string> refused_;
+  struct Failures {
+    std::size_t count = 0;
+    std::optional<ArchiveError> first;
+  };
+  Failures damaged_;
+  Failures unsupported_;
   std::vector<PendingTime> folderTimes_;
   std::unordered_set<std::string> written_;  // member paths of committed files and hard links
   std::vector<std::string> symlinks_;        // member paths of created symlinks

@@ -43,7 +43,7 @@ class Extraction {
     } catch (const ArchiveError& error) {
       note(error);
     }
-    return finish(openSink());
+    return openSink().finish();
   }
 
  private:
@@ -71,7 +71,8 @@ class Extraction {
     } else if (info->type == EntryType::kDirectory) {
       sink.createDirectory(*info);
     } else if (archive_entry_is_encrypted(entry)) {
-      if (encrypted_++ == 0) firstEncrypted_ = shownName;
+      sink.fail(ArchiveError(Result::kUnsupported,
+                             shownName + ": encrypted, encryption is not supported"));
     } else if (info->type == EntryType::kFile) {
       extractFile(sink, entry, *info);
     } else {
@@ -93,26 +94,7 @@ class Extraction {
 
   void note(const ArchiveError& error) {
     if (!firstError_) firstError_ = error;
-  }
-
-  std::string finish(ExtractionSink& sink) {
-    std::optional<ArchiveError> refused;
-    std::string summary;
-    try {
-      summary = sink.finish();
-    } catch (const ArchiveError& error) {
-      if (error.result() != Result::kEntriesRefused) throw;
-      refused = error;
-    }
-    if (firstError_) throw *firstError_;
-    if (encrypted_ > 0) {
-      throw ArchiveError(Result::kUnsupported,
-                         std::to_string(encrypted_) +
-                             " encrypted member(s) not extracted, encryption is not supported: " +
-                             firstEncrypted_);
-    }
-    if (refused) throw *refused;
-    return summary;
+    openSink().fail(error);
   }
 
   Utf8ThreadLocale locale_;  // before the reader: libarchive picks its name conversions on setup
@@ -122,8 +104,6 @@ class Extraction {
   std::optional<ExtractionSink> sink_;
   std::optional<ArchiveError> firstError_;
   std::size_t failedHeaders_ = 0;
-  std::size_t encrypted_ = 0;
-  std::string firstEncrypted_;
 };
 
 }  // namespace

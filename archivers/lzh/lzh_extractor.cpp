@@ -63,11 +63,8 @@ class ArchiveExtraction {
     } else if (header.isDirectory()) {
       if (!header.path.empty()) sink_.createDirectory(entryFor(header, EntryType::kDirectory));
     } else if (!isSupportedMethod(header.method)) {
-      if (!firstUnsupported_) {
-        firstUnsupported_ =
-            header.path + ": compression method " + header.method + " is not supported";
-      }
-      ++unsupportedCount_;
+      sink_.fail(ArchiveError(Result::kUnsupported, header.path + ": compression method " +
+                                                        header.method + " is not supported"));
     } else {
       extractFile(header);
     }
@@ -122,26 +119,12 @@ class ArchiveExtraction {
     }
   }
 
-  void noteCorrupt(std::string message) {
-    if (!firstCorrupt_) firstCorrupt_ = std::move(message);
+  void noteCorrupt(const std::string& message) {
+    sink_.fail(ArchiveError(Result::kCorrupt, message));
   }
 
   std::string finish() {
-    std::optional<ArchiveError> refused;
-    std::string summary;
-    try {
-      summary = sink_.finish();
-    } catch (const ArchiveError& error) {
-      if (error.result() != Result::kEntriesRefused) throw;
-      refused = error;
-    }
-    if (firstCorrupt_) throw ArchiveError(Result::kCorrupt, *firstCorrupt_);
-    if (firstUnsupported_) {
-      const std::string others =
-          unsupportedCount_ > 1 ? " (" + std::to_string(unsupportedCount_) + " members)" : "";
-      throw ArchiveError(Result::kUnsupported, *firstUnsupported_ + others);
-    }
-    if (refused) throw *refused;
+    std::string summary = sink_.finish();
     if (absoluteLinksSkipped_ > 0) {
       summary +=
           ", " + std::to_string(absoluteLinksSkipped_) + " link(s) to absolute paths not made";
@@ -151,9 +134,6 @@ class ArchiveExtraction {
 
   InputFile input_;
   ExtractionSink sink_;
-  std::optional<std::string> firstCorrupt_;
-  std::optional<std::string> firstUnsupported_;
-  std::size_t unsupportedCount_ = 0;
   std::size_t absoluteLinksSkipped_ = 0;
 };
 

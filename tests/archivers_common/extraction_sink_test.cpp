@@ -210,6 +210,21 @@ TEST_F(ExtractionSinkTest, SkippedRangesAreHolesWithinTheDeclaredSize) {
   EXPECT_EQ(fs::file_size(destination_ / "ends-in-hole.bin"), 4097u);
 }
 
+TEST_F(ExtractionSinkTest, DamageOutranksUnsupportedMembersWhichOutrankRefusals) {
+  ExtractionSink sink(destination_.string());
+  sink.refuse("../x", "climbs");
+  sink.fail(ArchiveError(Result::kUnsupported, "b: method 9"));
+  sink.fail(ArchiveError(Result::kCorrupt, "c: CRC error"));
+  sink.fail(ArchiveError(Result::kCorrupt, "d: CRC error"));
+  try {
+    sink.finish();
+    FAIL() << "no exception";
+  } catch (const ArchiveError& error) {
+    EXPECT_EQ(error.result(), Result::kCorrupt);
+    EXPECT_STREQ(error.what(), "c: CRC error (and 1 more)");
+  }
+}
+
 TEST_F(ExtractionSinkTest, FileAppearsOnlyOnCommitWithContentModeAndTime) {
   ExtractionSink sink(destination_.string());
   {
