@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -25,4 +26,31 @@ inline ArchiverResult callArchiver(const std::string& library, const std::string
   const int32_t code = entry(0, commandLine.c_str(), output, sizeof output);
   dlclose(handle);
   return {code, output};
+}
+
+// The libraries' result codes.
+enum : int32_t { kOk = 0, kBadCommandLine = 1, kCannotOpen = 2, kCorrupt = 3, kUnsupported = 4 };
+enum : int32_t { kWriteFailed = 5, kEntriesRefused = 6 };
+
+// A library, its entry point and the options Parvo extracts with.
+struct Archiver {
+  const char* library;
+  const char* entryPoint;
+  const char* extractOptions;
+};
+inline constexpr Archiver kCab{"libcab32.so", "Cab", "-x -o -r"};
+inline constexpr Archiver kLzh{"libunlha32.so", "Unlha", "e -rxy"};
+inline constexpr Archiver kZip{"libunzip32.so", "UnZip", "-xv"};
+inline constexpr Archiver kTar{"libtar32.so", "Tar", "-xvf"};
+inline constexpr Archiver kArj{"libunarj32.so", "UnArj", "x -u"};
+
+inline ArchiverResult callArchiver(const Archiver& archiver, const std::string& commandLine) {
+  return callArchiver(archiver.library, archiver.entryPoint, commandLine);
+}
+
+// Extracts archive into destination with the command line Parvo hands the library.
+inline ArchiverResult extractWith(const Archiver& archiver, const std::filesystem::path& archive,
+                                  const std::filesystem::path& destination) {
+  return callArchiver(archiver, std::string(archiver.extractOptions) + " \"" + archive.string() +
+                                    "\" \"" + destination.string() + "/\"");
 }

@@ -1,71 +1,15 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
+// Reading and rewriting the headers of an ARJ archive held in memory, to make damaged and hostile
+// archives from good ones.
 #include <cstdint>
-#include <filesystem>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "common/crc.h"
-#include "support/archiver_library.h"
-#include "support/process.h"
-#include "support/temporary_folder.h"
 
 namespace arj_test {
-
-namespace fs = std::filesystem;
-
-// Runs the Debian arj tool in folder; the test fails when it does.
-inline void runArj(const std::vector<std::string>& arguments, const fs::path& folder) {
-  std::vector<std::string> argv = {"/usr/bin/arj"};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  const ProcessResult result =
-      runProcess(argv, {"PATH=/usr/bin:/bin", "HOME=" + folder.string(), "TZ=UTC"}, folder);
-  ASSERT_EQ(result.exitStatus, 0) << result.output;
-}
-
-inline ArchiverResult extract(const fs::path& archive, const fs::path& destination) {
-  return callArchiver("libunarj32.so", "UnArj",
-                      "x -u \"" + archive.string() + "\" \"" + destination.string() + "/\"");
-}
-
-// Regular files under root by relative path, with their contents.
-inline std::map<std::string, std::string> filesUnder(const fs::path& root) {
-  std::map<std::string, std::string> files;
-  if (!fs::exists(root)) return files;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    if (item.is_regular_file()) files[fs::relative(item.path(), root).string()] = readFile(item);
-  }
-  return files;
-}
-
-// The regular files under root are exactly these; failures name files, never dump contents.
-inline void expectFiles(const fs::path& root, const std::map<std::string, std::string>& expected) {
-  const auto actual = filesUnder(root);
-  std::vector<std::string> actualNames, expectedNames;
-  for (const auto& item : actual) actualNames.push_back(item.first);
-  for (const auto& item : expected) expectedNames.push_back(item.first);
-  EXPECT_EQ(actualNames, expectedNames) << "under " << root;
-  for (const auto& [name, contents] : expected) {
-    const auto found = actual.find(name);
-    if (found == actual.end()) continue;
-    EXPECT_TRUE(found->second == contents)
-        << name << ": " << found->second.size() << " bytes, expected " << contents.size();
-  }
-}
-
-// A deterministic byte pattern that does not compress.
-inline std::string noise(std::size_t size, std::uint32_t seed) {
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) {
-    seed = seed * 1664525u + 1013904223u;
-    byte = static_cast<char>(seed >> 24);
-  }
-  return bytes;
-}
 
 inline std::uint32_t le32(const std::string& bytes, std::size_t at) {
   return static_cast<std::uint8_t>(bytes[at]) | static_cast<std::uint8_t>(bytes[at + 1]) << 8 |
