@@ -1,35 +1,38 @@
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <fstream>
 #include <thread>
 
-#include "cab_test_support.h"
+#include "stored_cabinet.h"
+#include "support/archiver_library.h"
+#include "support/temporary_folder.h"
 
 namespace cabtest {
 namespace {
 
 TEST(CabCommand, AnswersTheCommandLinesItDoesNotExtract) {
   TemporaryFolder work;
-  EXPECT_EQ(callArchiver("libcab32.so", "Cab", "-a -r -ml:21 \"out.cab\" *.*").code, 4);
-  EXPECT_EQ(callArchiver("libcab32.so", "Cab", "-f \"x.cab\" \"" + work / "d/\"").code, 4);
+  EXPECT_EQ(callArchiver(kCab, "-a -r -ml:21 \"out.cab\" *.*").code, kUnsupported);
+  EXPECT_EQ(callArchiver(kCab, "-f \"x.cab\" \"" + work / "d/\"").code, kUnsupported);
   for (const std::string line :
        {"", "-x -o -r \"a.cab\"", "-x -o -r \"a.cab\" \"d/\" \"extra\"", "-x -q -o -r a.cab d/",
         "-z a.cab d/", "-x -o -r \"a.cab d/", "-a -r -ml:21 \"out.cab\""}) {
     SCOPED_TRACE(line);
-    const ArchiverResult result = callArchiver("libcab32.so", "Cab", line);
-    EXPECT_EQ(result.code, 1);
+    const ArchiverResult result = callArchiver(kCab, line);
+    EXPECT_EQ(result.code, kBadCommandLine);
     EXPECT_FALSE(result.output.empty());
   }
 }
 
 TEST(CabCommand, MissingOrForeignArchiveCannotBeOpened) {
   TemporaryFolder work;
-  EXPECT_EQ(extractCab(work / "missing.cab", work / "out").code, 2);
+  EXPECT_EQ(extractWith(kCab, work / "missing.cab", work / "out").code, kCannotOpen);
   writeFile(work.path() / "plain.cab", std::string(5000, 'x'));
-  const ArchiverResult result = extractCab(work / "plain.cab", work / "out");
-  EXPECT_EQ(result.code, 2);
+  const ArchiverResult result = extractWith(kCab, work / "plain.cab", work / "out");
+  EXPECT_EQ(result.code, kCannotOpen);
   EXPECT_NE(result.output.find("not a cabinet"), std::string::npos) << result.output;
 }
 

@@ -1,28 +1,28 @@
-#include "cab_test_support.h"
+#include "stored_cabinet.h"
+#include "support/archiver_library.h"
+#include "support/peer_tool.h"
+#include "support/sample_files.h"
+#include "support/tree_snapshot.h"
 
 namespace cabtest {
 namespace {
 
-// Nothing but the destination (and the archive) may appear in the work folder.
-void expectOnlyInside(const TemporaryFolder& work, const std::string& archive) {
-  for (const auto& entry : fs::directory_iterator(work.path())) {
-    const std::string name = entry.path().filename().string();
-    EXPECT_TRUE(name == "out" || name == archive || name == "src") << "written outside: " << name;
-  }
-}
+namespace fs = std::filesystem;
+
+using Names = std::vector<std::string>;
 
 TEST(CabHostile, RefusesClimbingAndAbsoluteNamesAndExtractsTheRest) {
   TemporaryFolder work;
-  writeFile(work.path() / "evil.cab", storedCabinet({{"..\\escaped.txt", "bad"},
-                                                     {"\\absolute.txt", "bad"},
-                                                     {"safe\\..\\..\\climb.txt", "bad"},
-                                                     {"C:\\drive.txt", "bad"},
-                                                     {"good\\kept.txt", "kept"}}));
-  const ArchiverResult result = extractCab(work / "evil.cab", work / "out");
-  EXPECT_EQ(result.code, 6) << result.output;
+  writeFile(work / "evil.cab", storedCabinet({{"..\\escaped.txt", "bad"},
+                                              {"\\absolute.txt", "bad"},
+                                              {"safe\\..\\..\\climb.txt", "bad"},
+                                              {"C:\\drive.txt", "bad"},
+                                              {"good\\kept.txt", "kept"}}));
+  const ArchiverResult result = extractWith(kCab, work / "evil.cab", work / "out");
+  EXPECT_EQ(result.code, kEntriesRefused) << result.output;
   EXPECT_FALSE(result.output.empty());
-  expectOnlyInside(work, "evil.cab");
-  const auto landed = readTree(work.path() / "out");
+  EXPECT_EQ(strayNames(work.path(), {"out", "evil.cab"}), Names{});
+  const Contents landed = filesIn(work / "out");
   EXPECT_EQ(landed.at("good/kept.txt"), "kept");
   for (const auto& [path, contents] : landed) EXPECT_NE(contents, "bad") << path;
 }
@@ -30,73 +30,58 @@ TEST(CabHostile, RefusesClimbingAndAbsoluteNamesAndExtractsTheRest) {
 TEST(CabHostile, DecodesCp932BeforeSplittingOnBackslash) {
   TemporaryFolder work;
   // "表\ソフト.txt" in CP932: both 表 (95 5C) and ソ (83 5C) end in the byte of '\'.
-  writeFile(work.path() / "sjis.cab", storedCabinet({{"\x95\x5c\\\x83\x5c\x83t\x83g.txt", "sjis"},
-                                                     {"utf\\\xe8\xa1\xa8.txt", "flagged", 0xA0}}));
-  const ArchiverResult result = extractCab(work / "sjis.cab", work / "out");
-  ASSERT_EQ(result.code, 0) << result.output;
-  const std::map<std::string, std::string> expected = {
-      {"\xe8\xa1\xa8/\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88.txt", "sjis"},
-      {"utf/\xe8\xa1\xa8.txt", "flagged"}};
-  EXPECT_EQ(readTree(work.path() / "out"), expected);
+  writeFile(work / "sjis.cab", storedCabinet({{"\x95\x5c\\\x83\x5c\x83t\x83g.txt", "sjis"},
+                                              {"utf\\\xe8\xa1\xa8.txt", "flagged", 0xA0}}));
+  const ArchiverResult result = extractWith(kCab, work / "sjis.cab", work / "out");
+  ASSERT_EQ(result.code, kOk) << result.output;
+  EXPECT_EQ(filesIn(work / "out"),
+            (Contents{{"\xe8\xa1\xa8/\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88.txt", "sjis"},
+                      {"utf/\xe8\xa1\xa8.txt", "flagged"}}));
 }
 
-std::string gcabCabinet(const TemporaryFolder& work, std::map<std::string, std::string>& tree) {
-  std::string text;
-  for (int line = 0; line < 12000; ++line) text += "row " + std::to_string(line * 7919) + "\n";
-  tree = {{"a/first.txt", "first member\n"}, {"a/big.txt", text}, {"z/last.txt", "last\n"}};
-  std::vector<std::string> command = {"gcab", "-c", "-z", work / "src.cab"};
-  for (const auto& [path, contents] : tree) {
-    writeFile(work.path() / "src" / path, contents);
-    command.push_back(path);
+// An MSZIP cabinet of gcab's whose middle member spans several blocks.
+class CabDamage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writeFiles(base_ / "src", files_);
+    runTool({"gcab", "-c", "-z", base_ / "src.cab", "a/first.txt", "a/big.txt", "z/last.txt"},
+            base_ / "src");
+    cabinet_ = readFile(base_ / "src.cab");
+    ASSERT_GT(cabinet_.size(), 2000u);
   }
-  runTool(command, work.path() / "src");
-  return readFile(work.path() / "src.cab");
-}
-
-// Whatever landed must be a complete, correct member under its own name: no partial file, no
-// temporary left behind.
-void expectOnlyCompleteMembers(const TemporaryFolder& work,
-                               const std::map<std::string, std::string>& tree) {
-  if (!fs::exists(work.path() / "out")) return;
-  for (const auto& [path, contents] : readTree(work.path() / "out")) {
-    const auto source = tree.find(path);
-    ASSERT_NE(source, tree.end()) << "unexpected file " << path;
-    EXPECT_EQ(contents, source->second) << "partial or wrong " << path;
+  // Whatever lands must be a whole member under its own name, with nothing beside the output.
+  ArchiverResult extractDamaged(const std::string& bytes) {
+    TemporaryFolder work;
+    writeFile(work / "damaged.cab", bytes);
+    const ArchiverResult result = extractWith(kCab, work / "damaged.cab", work / "out");
+    EXPECT_EQ(strayNames(work.path(), {"out", "damaged.cab"}), Names{});
+    expectOnlyIntactFiles(work / "out", files_);
+    return result;
   }
-}
 
-TEST(CabHostile, TruncatedCabinetsFailWithoutHalfFiles) {
-  TemporaryFolder base;
-  std::map<std::string, std::string> tree;
-  const std::string cabinet = gcabCabinet(base, tree);
-  ASSERT_GT(cabinet.size(), 2000u);
-  for (std::size_t length = 0; length < cabinet.size(); length += cabinet.size() / 37 + 1) {
+  TemporaryFolder base_;
+  const Contents files_ = {
+      {"a/first.txt", "first member\n"}, {"a/big.txt", varyingText(200000)}, {"z/last.txt", "z"}};
+  std::string cabinet_;
+};
+
+TEST_F(CabDamage, TruncatedCabinetsFailWithoutHalfFiles) {
+  for (std::size_t length = 0; length < cabinet_.size(); length += cabinet_.size() / 37 + 1) {
     SCOPED_TRACE("length " + std::to_string(length));
-    TemporaryFolder work;
-    writeFile(work.path() / "cut.cab", cabinet.substr(0, length));
-    const ArchiverResult result = extractCab(work / "cut.cab", work / "out");
-    EXPECT_NE(result.code, 0);
+    const ArchiverResult result = extractDamaged(cabinet_.substr(0, length));
+    EXPECT_NE(result.code, kOk);
     EXPECT_FALSE(result.output.empty());
-    expectOnlyInside(work, "cut.cab");
-    expectOnlyCompleteMembers(work, tree);
   }
 }
 
-TEST(CabHostile, FlippedBitsInTheDataAreReportedAsCorrupt) {
-  TemporaryFolder base;
-  std::map<std::string, std::string> tree;
-  const std::string cabinet = gcabCabinet(base, tree);
+TEST_F(CabDamage, FlippedBitsInTheDataAreReportedAsCorrupt) {
   const std::size_t dataStart = 0x100;  // past the header, folder and file entries
-  for (std::size_t position = dataStart; position < cabinet.size();
-       position += (cabinet.size() - dataStart) / 23 + 1) {
+  for (std::size_t position = dataStart; position < cabinet_.size();
+       position += (cabinet_.size() - dataStart) / 23 + 1) {
     SCOPED_TRACE("byte " + std::to_string(position));
-    TemporaryFolder work;
-    std::string damaged = cabinet;
+    std::string damaged = cabinet_;
     damaged[position] = static_cast<char>(damaged[position] ^ 0x10);
-    writeFile(work.path() / "flip.cab", damaged);
-    const ArchiverResult result = extractCab(work / "flip.cab", work / "out");
-    EXPECT_EQ(result.code, 3) << result.output;
-    expectOnlyCompleteMembers(work, tree);
+    EXPECT_EQ(extractDamaged(damaged).code, kCorrupt);
   }
 }
 
@@ -106,10 +91,10 @@ TEST(CabHostile, MemberLongerThanItsFolderIsCorrupt) {
   // Claim 40000 bytes for the member while the folder holds one block of 16.
   cabinet[44] = static_cast<char>(40000 & 0xFF);
   cabinet[45] = static_cast<char>(40000 >> 8);
-  writeFile(work.path() / "long.cab", cabinet);
-  const ArchiverResult result = extractCab(work / "long.cab", work / "out");
-  EXPECT_NE(result.code, 0) << result.output;
-  EXPECT_TRUE(!fs::exists(work.path() / "out") || listEverything(work.path() / "out").empty());
+  writeFile(work / "long.cab", cabinet);
+  const ArchiverResult result = extractWith(kCab, work / "long.cab", work / "out");
+  EXPECT_NE(result.code, kOk) << result.output;
+  EXPECT_EQ(snapshot(work / "out"), Tree{});
 }
 
 TEST(CabHostile, CorpusReproducersNeitherCrashNorEscape) {
@@ -123,10 +108,10 @@ TEST(CabHostile, CorpusReproducersNeitherCrashNorEscape) {
         "cab/mspack/partial_nodata.cab"}) {
     SCOPED_TRACE(name);
     TemporaryFolder work;
-    const ArchiverResult result = extractCab((corpus / name).string(), work / "out");
-    EXPECT_NE(result.code, 0);
+    const ArchiverResult result = extractWith(kCab, corpus / name, work / "out");
+    EXPECT_NE(result.code, kOk);
     EXPECT_FALSE(result.output.empty());
-    expectOnlyInside(work, "");
+    EXPECT_EQ(strayNames(work.path(), {"out"}), Names{});
   }
 }
 

@@ -1,60 +1,10 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
-#include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "support/archiver_library.h"
-#include "support/process.h"
-#include "support/temporary_folder.h"
-
 namespace cabtest {
-
-namespace fs = std::filesystem;
-
-inline ArchiverResult extractCab(const std::string& archive, const std::string& destination) {
-  return callArchiver("libcab32.so", "Cab",
-                      "-x -o -r \"" + archive + "\" \"" + destination + "/\"");
-}
-
-// Regular files under root by relative path, with their contents.
-inline std::map<std::string, std::string> readTree(const fs::path& root) {
-  std::map<std::string, std::string> files;
-  if (!fs::exists(root)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) {
-      files[fs::relative(entry.path(), root).generic_string()] = readFile(entry.path());
-    }
-  }
-  return files;
-}
-
-// Every name under root, folders and leftovers included.
-inline std::vector<std::string> listEverything(const fs::path& root) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    names.push_back(fs::relative(entry.path(), root).generic_string());
-  }
-  return names;
-}
-
-// Runs a peer tool found on PATH in directory; fails the test when it does not succeed.
-inline void runTool(const std::vector<std::string>& argv, const fs::path& directory) {
-  std::vector<std::string> resolved = argv;
-  for (const char* folder : {"/usr/bin/", "/bin/", "/usr/local/bin/"}) {
-    if (fs::exists(folder + argv[0])) {
-      resolved[0] = folder + argv[0];
-      break;
-    }
-  }
-  const ProcessResult result =
-      runProcess(resolved, {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"}, directory.string());
-  ASSERT_EQ(result.exitStatus, 0) << argv[0] << ": " << result.output;
-}
 
 // A cabinet written by hand: one uncompressed folder, member names stored exactly as given.
 struct RawMember {
