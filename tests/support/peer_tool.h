@@ -12,6 +12,7 @@
 // Runs a peer tool from /usr/bin or /bin in folder, with HOME there and a UTF-8 locale. The test
 // fails with the command and everything the tool printed when it does not succeed.
 inline void runTool(std::vector<std::string> argv, const std::filesystem::path& folder) {
+  ASSERT_TRUE(std::filesystem::is_directory(folder)) << "no folder " << folder << " to run in";
   std::string command;
   for (const std::string& argument : argv) command += argument + " ";
   for (const char* bin : {"/usr/bin/", "/bin/"}) {
