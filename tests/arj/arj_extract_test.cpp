@@ -54,13 +54,18 @@ TEST(ArjExtract, CreatesStoredFoldersEmptyOnesIncluded) {
   EXPECT_EQ(entriesIn(folder / "out"), entriesIn(folder / "tree"));
 }
 
+// The arj tool's archive of a.txt.
+std::string oneFileArchive(const TemporaryFolder& folder, const std::string& contents) {
+  writeFile(folder / "tree/a.txt", contents);
+  runTool({"arj", "a", "-y", "../a.arj", "a.txt"}, folder / "tree");
+  return readFile(folder / "a.arj");
+}
+
 TEST(ArjExtract, SkipsASelfExtractorInFront) {
   TemporaryFolder folder;
-  writeFile(folder / "tree/a.txt", "after a prefix\n");
-  runTool({"arj", "a", "-y", "../plain.arj", "a.txt"}, folder / "tree");
   // A stray header id with a plausible size but a wrong CRC must not be taken for the archive.
   const std::string prefix = "MZ" + noise(3000, 1) + "\x60\xEA\x20\x00" + std::string(40, 'x');
-  writeFile(folder / "sfx.arj", prefix + readFile(folder / "plain.arj"));
+  writeFile(folder / "sfx.arj", prefix + oneFileArchive(folder, "after a prefix\n"));
 
   const ArchiverResult result = extractWith(kArj, folder / "sfx.arj", folder / "out");
   ASSERT_EQ(result.code, kOk) << result.output;
@@ -69,10 +74,9 @@ TEST(ArjExtract, SkipsASelfExtractorInFront) {
 
 TEST(ArjExtract, DecodesCp932NamesBeforeSeparators) {
   TemporaryFolder folder;
-  writeFile(folder / "tree/x.txt", "shift-jis\n");
-  runTool({"arj", "a", "-y", "../names.arj", "x.txt"}, folder / "tree");
   // "dir\表.txt" in CP932: the trail byte of 表 (0x95 0x5C) is a backslash.
-  writeFile(folder / "names.arj", withName(readFile(folder / "names.arj"), 1, "dir\\\x95\x5C.txt"));
+  writeFile(folder / "names.arj",
+            withName(oneFileArchive(folder, "shift-jis\n"), 1, "dir\\\x95\x5C.txt"));
 
   const ArchiverResult result = extractWith(kArj, folder / "names.arj", folder / "out");
   ASSERT_EQ(result.code, kOk) << result.output;
@@ -81,8 +85,7 @@ TEST(ArjExtract, DecodesCp932NamesBeforeSeparators) {
 
 TEST(ArjCommandLine, AcceptsOnlyTheExtractCommand) {
   TemporaryFolder folder;
-  writeFile(folder / "tree/a.txt", "a\n");
-  runTool({"arj", "a", "-y", "../a.arj", "a.txt"}, folder / "tree");
+  oneFileArchive(folder, "a\n");
   const std::string archive = "\"" + (folder / "a.arj") + "\" ";
   const std::string destination = "\"" + (folder / "out") + "/\"";
   for (const std::string& line :
