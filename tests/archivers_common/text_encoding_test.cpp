@@ -6,8 +6,6 @@
 #include <thread>
 #include <vector>
 
-#include "common/crc.h"
-
 namespace archivers {
 namespace {
 
@@ -62,16 +60,6 @@ TEST(UnflaggedNames, ValidUtf8StaysElseCp932) {
   EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
   EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
   EXPECT_FALSE(isValidUtf8("\xE3\x82"));          // truncated
-}
-
-TEST(Crc, KnownValuesAndIncrementalUpdates) {
-  const char check[] = "123456789";
-  EXPECT_EQ(crc32(0, check, 9), 0xCBF43926U);
-  EXPECT_EQ(crc16(0, check, 9), 0xBB3DU);
-  EXPECT_EQ(crc32(crc32(0, check, 4), check + 4, 5), 0xCBF43926U);
-  EXPECT_EQ(crc16(crc16(0, check, 4), check + 4, 5), 0xBB3DU);
-  EXPECT_EQ(crc32(0, "", 0), 0U);
-  EXPECT_EQ(crc32(0, "The quick brown fox jumps over the lazy dog", 43), 0x414FA339U);
 }
 
 }  // namespace
