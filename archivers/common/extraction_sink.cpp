@@ -113,9 +113,18 @@ std::optional<std::vector<std::string>> safeComponents(std::string_view path) {
 // ---------------------------------------------------------------------------------------------
 // FileOutput
 
+OpenFolder::~OpenFolder() {
+  if (owned && fd >= 0) ::close(fd);
+}
+
 FileOutput::FileOutput(int directoryFd, std::string name, std::string temporaryName, int fd,
                        const EntryInfo& entry)
-    : directoryFd_(directoryFd),
+    : FileOutput(std::make_shared<OpenFolder>(directoryFd, true), std::move(name),
+                 std::move(temporaryName), fd, entry) {}
+
+FileOutput::FileOutput(std::shared_ptr<OpenFolder> directory, std::string name,
+                       std::string temporaryName, int fd, const EntryInfo& entry)
+    : directory_(std::move(directory)),
       name_(std::move(name)),
       temporaryName_(std::move(temporaryName)),
       fd_(fd),
@@ -188,11 +197,13 @@ void FileOutput::commit() {
     discard();
     throwWriteFailed("cannot write " + printable(name_), error);
   }
-  if (::renameat(directoryFd_, temporaryName_.c_str(), directoryFd_, name_.c_str()) != 0) {
+  // Renaming onto a folder fails (EISDIR), which is how a folder at the name is found.
+  const int directoryFd = directory_->fd;
+  if (::renameat(directoryFd, temporaryName_.c_str(), directoryFd, name_.c_str()) != 0) {
     const int error = errno;
     discard();
     if (sink_ != nullptr && (error == EISDIR || error == ENOTEMPTY || error == EEXIST)) {
-      sink_->refuse(memberPath_, "a folder of that name exists");
+      sink_->refuse(entryPath_, "a folder of that name exists");
       committed_ = true;
       return;
     }
@@ -207,17 +218,16 @@ void FileOutput::discard() noexcept {
     ::close(fd_);
     fd_ = -1;
   }
-  if (directoryFd_ >= 0 && !temporaryName_.empty()) {
-    ::unlinkat(directoryFd_, temporaryName_.c_str(), 0);
+  if (directory_ != nullptr && !temporaryName_.empty()) {
+    ::unlinkat(directory_->fd, temporaryName_.c_str(), 0);
   }
   temporaryName_.clear();
 }
 
 void FileOutput::closeAll() noexcept {
   if (fd_ >= 0) ::close(fd_);
-  if (directoryFd_ >= 0) ::close(directoryFd_);
   fd_ = -1;
-  directoryFd_ = -1;
+  directory_.reset();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -229,10 +239,13 @@ ExtractionSink::ExtractionSink(const std::string& destination)
   createFoldersWithParents(destination);
   rootFd_ = ::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (rootFd_ < 0) throwWriteFailed("cannot open " + destination, errno);
+  root_ = std::make_shared<OpenFolder>(rootFd_, false);
 }
 
 ExtractionSink::~ExtractionSink() {
   if (!finished_) removeEscapingSymlinks();
+  cachedFolder_.reset();
+  root_.reset();
   if (rootFd_ >= 0) ::close(rootFd_);
 }
 
@@ -266,15 +279,23 @@ std::optional<std::vector<std::string>> ExtractionSink::componentsOf(std::string
 
 int ExtractionSink::openFolders(const std::vector<std::string>& components, std::size_t count,
                                 std::string_view path, bool create) {
-  int fd = ::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) throwWriteFailed("cannot open the destination", errno);
+  if (count == 0) {
+    const int fd = ::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) throwWriteFailed("cannot open the destination", errno);
+    return fd;
+  }
+  // The walk starts at the destination's own descriptor, which it must not close.
+  const auto release = [this](int folderFd) {
+    if (folderFd != rootFd_) ::close(folderFd);
+  };
+  int fd = rootFd_;
   for (std::size_t i = 0; i < count; ++i) {
     const char* name = components[i].c_str();
     int next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 && errno == ENOENT && create) {
       if (::mkdirat(fd, name, 0777) != 0 && errno != EEXIST) {
         const int error = errno;
-        ::close(fd);
+        release(fd);
         throwWriteFailed("cannot create folder " + printable(joined(components)), error);
       }
       next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -283,7 +304,7 @@ int ExtractionSink::openFolders(const std::vector<std::string>& components, std:
       const int error = errno;
       struct stat status {};
       const bool exists = ::fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) == 0;
-      ::close(fd);
+      release(fd);
       if (exists && S_ISLNK(status.st_mode)) {
         refuse(path, "passes through a link");
         return -1;
@@ -298,7 +319,7 @@ int ExtractionSink::openFolders(const std::vector<std::string>& components, std:
       }
       throwWriteFailed("cannot open folder " + printable(joined(components)), error);
     }
-    ::close(fd);
+    release(fd);
     fd = next;
   }
   return fd;
@@ -306,6 +327,22 @@ int ExtractionSink::openFolders(const std::vector<std::string>& components, std:
 
 int ExtractionSink::openParent(const std::vector<std::string>& components, std::string_view path) {
   return openFolders(components, components.size() - 1, path, true);
+}
+
+std::shared_ptr<OpenFolder> ExtractionSink::fileFolder(const std::vector<std::string>& components,
+                                                       std::string_view path) {
+  const std::size_t depth = components.size() - 1;
+  if (depth == 0) return root_;
+  if (cachedFolder_ != nullptr && cachedComponents_.size() == depth &&
+      std::equal(cachedComponents_.begin(), cachedComponents_.end(), components.begin())) {
+    return cachedFolder_;
+  }
+  const int fd = openFolders(components, depth, path, true);
+  if (fd < 0) return nullptr;
+  cachedFolder_ = std::make_shared<OpenFolder>(fd, true);
+  cachedComponents_.assign(components.begin(),
+                           components.begin() + static_cast<std::ptrdiff_t>(depth));
+  return cachedFolder_;
 }
 
 bool ExtractionSink::finalNameReplaceable(int folderFd, const std::string& name,
@@ -322,29 +359,23 @@ bool ExtractionSink::finalNameReplaceable(int folderFd, const std::string& name,
 std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
   const auto components = componentsOf(entry.path);
   if (!components) return nullptr;
-  const int folderFd = openParent(*components, entry.path);
-  if (folderFd < 0) return nullptr;
+  std::shared_ptr<OpenFolder> folder = fileFolder(*components, entry.path);
+  if (folder == nullptr) return nullptr;
+  const int folderFd = folder->fd;
   const std::string& name = components->back();
-  if (!finalNameReplaceable(folderFd, name, entry.path)) {
-    ::close(folderFd);
-    return nullptr;
-  }
+  // A folder already at the name is found by the rename on commit, which refuses the entry.
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temporary = temporaryNameFor(name);
     const int fd = ::openat(folderFd, temporary.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno == EEXIST) continue;
-    if (fd < 0) {
-      const int error = errno;
-      ::close(folderFd);
-      throwWriteFailed("cannot create " + printable(entry.path), error);
-    }
-    auto output = std::make_unique<FileOutput>(folderFd, name, std::move(temporary), fd, entry);
+    if (fd < 0) throwWriteFailed("cannot create " + printable(entry.path), errno);
+    auto output = std::make_unique<FileOutput>(folder, name, std::move(temporary), fd, entry);
     output->sink_ = this;
     output->memberPath_ = joined(*components);
+    output->entryPath_ = entry.path;
     return output;
   }
-  ::close(folderFd);
   throw ArchiveError(Result::kWriteFailed,
                      "cannot create a temporary file for " + printable(entry.path));
 }

@@ -26,13 +26,27 @@ struct EntryInfo {
 
 class ExtractionSink;
 
+// An open folder that outputs and the sink share; closed when the last user lets go, unless it is
+// borrowed (the destination, which the sink itself closes).
+struct OpenFolder {
+  int fd = -1;
+  bool owned = true;
+  OpenFolder(int folderFd, bool ownsFd) : fd(folderFd), owned(ownsFd) {}
+  OpenFolder(const OpenFolder&) = delete;
+  OpenFolder& operator=(const OpenFolder&) = delete;
+  ~OpenFolder();
+};
+
 // A regular file being written under a temporary name in its final folder. It appears under its
 // own name only on commit(), complete; destroyed without commit, it leaves nothing behind.
-// It owns both descriptors. One made by ExtractionSink::createFile must not outlive the sink.
+// It owns both descriptors. One made by ExtractionSink::createFile shares its folder with the
+// sink and must not outlive it.
 class FileOutput {
  public:
   FileOutput(int directoryFd, std::string name, std::string temporaryName, int fd,
              const EntryInfo& entry);
+  FileOutput(std::shared_ptr<OpenFolder> directory, std::string name, std::string temporaryName,
+             int fd, const EntryInfo& entry);
   FileOutput(const FileOutput&) = delete;
   FileOutput& operator=(const FileOutput&) = delete;
   ~FileOutput();
@@ -56,10 +70,11 @@ class FileOutput {
 
   ExtractionSink* sink_ = nullptr;  // told of the commit, when the sink made this output
   std::string memberPath_;          // normalised member path, for hard links to this file
+  std::string entryPath_;           // the path as the archive gives it, for messages
   bool committed_ = false;
   bool endsInHole_ = false;
   std::vector<char> buffer_;  // small writes are gathered into larger ones
-  int directoryFd_;
+  std::shared_ptr<OpenFolder> directory_;
   std::string name_;
   std::string temporaryName_;
   int fd_;
@@ -71,6 +86,12 @@ class FileOutput {
 
 // Extracts members under one destination folder and nowhere else. Names that are absolute, hold
 // "..", or would pass through a link are refused and reported; the rest is extracted.
+//
+// Every folder is reached by a walk from the destination that follows no link. A file in the same
+// folder as the file before it reuses that walk's descriptor instead of walking again: it lands in
+// the real folder the walk opened, wherever that folder now is, and never through a link put in
+// its place in the meantime (members themselves cannot replace a folder: a file, link or hard link
+// at a folder's name is refused). A member in any other folder is walked afresh.
 class ExtractionSink {
  public:
   // Creates the destination folder, parents included; an existing one is used as it stands.
@@ -108,6 +129,10 @@ class ExtractionSink {
   // Opens (creating as needed) the folders of a member's path, never following a link.
   // Returns the folder fd and the last component, or -1 when the name is refused.
   int openParent(const std::vector<std::string>& components, std::string_view path);
+  // The folder a new file goes into: the previous file's when it is the same, else a fresh walk.
+  // Null when the name is refused.
+  std::shared_ptr<OpenFolder> fileFolder(const std::vector<std::string>& components,
+                                         std::string_view path);
   // Opens the first count components as folders without following links; creates missing ones
   // when create is set. Returns -1 (and records the refusal) when one is a link or a file.
   int openFolders(const std::vector<std::string>& components, std::size_t count,
@@ -126,6 +151,9 @@ class ExtractionSink {
   void fileCommitted(const std::string& memberPath);
 
   int rootFd_ = -1;
+  std::shared_ptr<OpenFolder> root_;           // rootFd_, borrowed
+  std::vector<std::string> cachedComponents_;  // the folder of the last file created
+  std::shared_ptr<OpenFolder> cachedFolder_;
   unsigned permissionMask_ = 0;  // the process umask
   bool finished_ = false;
   std::size_t filesWritten_ = 0;

@@ -158,14 +158,55 @@ TEST_F(ExtractionSinkTest, ExistingLinkAtTheNameIsReplacedNotFollowed) {
 }
 
 TEST_F(ExtractionSinkTest, ExistingFolderOrFileInThePathRefusesTheEntry) {
-  fs::create_directories(destination_ / "folder");
+  fs::create_directories(destination_ / "folder/inner");
   std::ofstream(destination_ / "plain") << "x";
   ExtractionSink sink(destination_.string());
-  EXPECT_EQ(sink.createFile(file("folder")), nullptr);
+  // A folder at the name is found when the file would take its place.
+  auto output = sink.createFile(file("./folder"));
+  ASSERT_NE(output, nullptr);
+  output->write("data", 4);
+  output->commit();
   EXPECT_EQ(sink.createFile(file("plain/child")), nullptr);
   sink.createLink(symlink("folder", "plain"));
   EXPECT_EQ(sink.refusedCount(), 3U);
-  EXPECT_TRUE(fs::is_directory(destination_ / "folder"));
+  const ArchiveError error = finishError(sink);
+  EXPECT_STREQ(error.what(),
+               "skipped 3 unsafe entries, first: ./folder (a folder of that name exists)");
+  EXPECT_EQ(listing(destination_), (Strings{"folder", "folder/inner", "plain"}));
+}
+
+// The second file reuses the folder the first one opened. Swapping that folder for a link in
+// between must not lead the write through the link: the file lands in the real folder, and a
+// member in another folder below the link is walked afresh and refused.
+TEST_F(ExtractionSinkTest, FolderSwappedForALinkBetweenFilesIsNotFollowed) {
+  fs::create_directories(root_ / "outside/deeper");
+  ExtractionSink sink(destination_.string());
+  writeFile(sink, file("sub/one"), "1");
+  fs::rename(destination_ / "sub", destination_ / "moved");
+  fs::create_directory_symlink(root_ / "outside", destination_ / "sub");
+  writeFile(sink, file("sub/two"), "2");
+  EXPECT_EQ(sink.createFile(file("sub/deeper/three")), nullptr);
+  writeFile(sink, file("sub/four"), "4");  // the previous folder was not replaced by a refusal
+  const ArchiveError error = finishError(sink);
+  EXPECT_STREQ(error.what(),
+               "skipped 1 unsafe entry, first: sub/deeper/three (passes through a link)");
+  EXPECT_EQ(listing(root_ / "outside"), (Strings{"deeper"}));
+  EXPECT_EQ(listing(destination_),
+            (Strings{"moved", "moved/four", "moved/one", "moved/two", "sub"}));
+  EXPECT_EQ(read(destination_ / "moved/two"), "2");
+}
+
+TEST_F(ExtractionSinkTest, FilesAlternatingBetweenFoldersLandInTheirOwn) {
+  ExtractionSink sink(destination_.string());
+  for (const char* name : {"a/1", "a/2", "b/1", "a/3", "top", "a/b/1", "b/2", "a/4"}) {
+    writeFile(sink, file(name), name);
+  }
+  EXPECT_EQ(sink.finish(), "8 files extracted");
+  EXPECT_EQ(listing(destination_),
+            (Strings{"a", "a/1", "a/2", "a/3", "a/4", "a/b", "a/b/1", "b", "b/1", "b/2", "top"}));
+  for (const char* name : {"a/1", "a/3", "a/b/1", "b/2", "top"}) {
+    EXPECT_EQ(read(destination_ / name), name);
+  }
 }
 
 TEST_F(ExtractionSinkTest, FileGrowingPastItsDeclaredSizeIsStoppedAndLeavesNothing) {
