@@ -35,6 +35,8 @@ class RunTimeError : public std::exception {
 // The standard description of a number, e.g. 53 "File not found".
 std::wstring standardDescription(int number);
 
+// The error with its number's standard description.
+RunTimeError standardError(int number);
 [[noreturn]] void raiseError(int number);
 [[noreturn]] void raiseEntryPointNotFound(const std::wstring& entryPoint,
                                           const std::wstring& library);
