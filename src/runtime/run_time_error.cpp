@@ -30,8 +30,12 @@ std::wstring standardDescription(int number) {
   }
 }
 
+RunTimeError standardError(int number) {
+  return {number, standardDescription(number)};
+}
+
 void raiseError(int number) {
-  throw RunTimeError(number, standardDescription(number));
+  throw standardError(number);
 }
 
 void raiseEntryPointNotFound(const std::wstring& entryPoint, const std::wstring& library) {

@@ -27,9 +27,7 @@ int RunProgram(Platform& platform) {
   } catch (const RunTimeError& error) {
     platform.showMessage(runTimeErrorMessage(error), kApplicationTitle);
   } catch (const std::bad_alloc&) {
-    platform.showMessage(
-        runTimeErrorMessage(RunTimeError(kOutOfMemory, standardDescription(kOutOfMemory))),
-        kApplicationTitle);
+    platform.showMessage(runTimeErrorMessage(standardError(kOutOfMemory)), kApplicationTitle);
   }
   return 1;
 }
