@@ -18,7 +18,7 @@ namespace {
 
 constexpr std::uint64_t kMaxOutput = 1 << 20;
 
-struct CountingSink : archivers::arj::ByteSink {
+struct CountingSink : archivers::lz::ByteSink {
   std::uint64_t total = 0;
   void write(const std::uint8_t*, std::size_t size) override { total += size; }
 };
@@ -26,7 +26,7 @@ struct CountingSink : archivers::arj::ByteSink {
 void decodeStream(const std::uint8_t* data, std::size_t size, bool fastest) {
   if (size < 3) return;
   const std::uint64_t expected = (data[0] | data[1] << 8 | data[2] << 16) % kMaxOutput;
-  archivers::arj::MemorySource source(data + 3, size - 3);
+  archivers::lz::MemorySource source(data + 3, size - 3);
   CountingSink sink;
   if (fastest) {
     archivers::arj::decodeFastestMethod(source, expected, sink);
@@ -37,7 +37,7 @@ void decodeStream(const std::uint8_t* data, std::size_t size, bool fastest) {
 }
 
 // One member's data, read from the archive file.
-class FileSource : public archivers::arj::ByteSource {
+class FileSource : public archivers::lz::ByteSource {
  public:
   FileSource(archivers::InputFile& file, std::uint64_t size) : file_(file), left_(size) {}
   std::size_t read(std::uint8_t* data, std::size_t count) override {

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "arj/bit_reader.h"
 #include "arj/sliding_window.h"
 
 namespace archivers::arj {

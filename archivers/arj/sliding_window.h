@@ -4,14 +4,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/lz_huffman_bit_reader.h"
+
 namespace archivers::arj {
 
-// Where a decoder delivers its output, in order.
-class ByteSink {
- public:
-  virtual ~ByteSink() = default;
-  virtual void write(const std::uint8_t* data, std::size_t size) = 0;
-};
+using lz::BitReader;
+using lz::ByteSink;
+using lz::ByteSource;
 
 // The decoder's history: literals and back-references land here and are handed to the sink each
 // time the window fills. Exactly `expected` bytes may be produced; a reference to data before the

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "common/archive_error.h"
-#include "common/crc.h"
 #include "common/extraction_sink.h"
 #include "common/input_file.h"
 #include "lzh/lzh_header.h"
@@ -14,8 +13,6 @@
 
 namespace archivers::lzh {
 namespace {
-
-constexpr std::size_t kBlockSize = 64 * 1024;
 
 EntryInfo entryFor(const MemberHeader& header, EntryType type) {
   EntryInfo entry;
@@ -27,6 +24,80 @@ EntryInfo entryFor(const MemberHeader& header, EntryType type) {
   if (type == EntryType::kSymlink) entry.linkTarget = header.linkTarget;
   return entry;
 }
+
+// Where a member's decoded bytes go. The first bytes may be a MacBinary wrapper, to be known
+// before the file is created: such a member's bytes are held until the wrapper can be judged.
+class MemberOutput : public lz::ByteSink {
+ public:
+  MemberOutput(ExtractionSink& sink, const MemberHeader& header)
+      : sink_(sink),
+        header_(header),
+        keep_(header.originalSize),
+        waiting_(header.osId == 'm' && header.originalSize >= kMacBinaryHeaderSize) {}
+
+  bool waitsForMacBinary() const { return waiting_; }
+
+  // Creates the file; false when the sink refused it.
+  bool open() {
+    if (waiting_) {
+      waiting_ = false;
+      if (pending_.size() == kMacBinaryHeaderSize) {
+        if (std::optional<std::uint64_t> length =
+                macBinaryContentLength(pending_.data(), header_)) {
+          skip_ = kMacBinaryHeaderSize;
+          keep_ = *length;
+        }
+      }
+    }
+    EntryInfo entry = entryFor(header_, EntryType::kFile);
+    entry.declaredSize = keep_;
+    output_ = sink_.createFile(entry);
+    if (!output_) return false;
+    std::vector<std::uint8_t> held;
+    held.swap(pending_);
+    pass(held.data(), held.size());
+    return true;
+  }
+
+  void write(const std::uint8_t* data, std::size_t size) override {
+    if (waiting_) {
+      const std::size_t take = std::min(size, kMacBinaryHeaderSize - pending_.size());
+      pending_.insert(pending_.end(), data, data + take);
+      data += take;
+      size -= take;
+      if (pending_.size() < kMacBinaryHeaderSize) return;
+      if (!open()) {
+        refused_ = true;
+        return;
+      }
+    }
+    if (!refused_) pass(data, size);
+  }
+
+  bool refused() const { return refused_; }
+  std::uint64_t decoded() const { return position_; }
+  void commit() {
+    if (output_) output_->commit();
+  }
+
+ private:
+  void pass(const std::uint8_t* data, std::size_t size) {
+    const std::uint64_t from = std::clamp(skip_, position_, position_ + size);
+    const std::uint64_t to = std::clamp(skip_ + keep_, position_, position_ + size);
+    if (to > from) output_->write(data + (from - position_), static_cast<std::size_t>(to - from));
+    position_ += size;
+  }
+
+  ExtractionSink& sink_;
+  const MemberHeader& header_;
+  std::vector<std::uint8_t> pending_;
+  std::unique_ptr<FileOutput> output_;
+  std::uint64_t position_ = 0;  // in the decoded stream
+  std::uint64_t skip_ = 0;
+  std::uint64_t keep_;
+  bool waiting_;
+  bool refused_ = false;
+};
 
 class ArchiveExtraction {
  public:
@@ -72,50 +143,25 @@ class ArchiveExtraction {
 
   void extractFile(const MemberHeader& header) {
     MemberDecoder decoder(input_, header.method, header.compressedSize, header.originalSize);
-    std::vector<std::uint8_t> block(kBlockSize);
-    // The first bytes may be a MacBinary wrapper, to be known before the file is created.
-    std::size_t pending = 0;
-    std::uint64_t skip = 0;
-    std::uint64_t keep = header.originalSize;
-    if (header.osId == 'm' && header.originalSize >= kMacBinaryHeaderSize) {
-      while (pending < kMacBinaryHeaderSize) {
-        const std::size_t got =
-            decoder.read(block.data() + pending, kMacBinaryHeaderSize - pending);
-        if (got == 0) break;
-        pending += got;
-      }
-      if (pending == kMacBinaryHeaderSize) {
-        if (std::optional<std::uint64_t> length = macBinaryContentLength(block.data(), header)) {
-          skip = kMacBinaryHeaderSize;
-          keep = *length;
-        }
-      }
-    }
-    EntryInfo entry = entryFor(header, EntryType::kFile);
-    entry.declaredSize = keep;
-    std::unique_ptr<FileOutput> output = sink_.createFile(entry);
-    if (!output) return;
-
+    MemberOutput output(sink_, header);
+    if (!output.waitsForMacBinary() && !output.open()) return;
     std::uint16_t crc = 0;
-    std::uint64_t position = 0;  // in the decoded stream
-    auto take = [&](const std::uint8_t* data, std::size_t size) {
-      crc = crc16(crc, data, size);
-      const std::uint64_t from = std::clamp(skip, position, position + size);
-      const std::uint64_t to = std::clamp(skip + keep, position, position + size);
-      if (to > from) output->write(data + (from - position), static_cast<std::size_t>(to - from));
-      position += size;
-    };
-    take(block.data(), pending);
-    while (const std::size_t got = decoder.read(block.data(), block.size()))
-      take(block.data(), got);
+    try {
+      crc = decoder.decodeTo(output);
+    } catch (const ArchiveError& error) {
+      if (error.result() != Result::kCorrupt) throw;
+      noteCorrupt(header.path + ": " + error.what());
+      return;
+    }
+    if (output.refused() || (output.waitsForMacBinary() && !output.open())) return;
 
-    if (position != header.originalSize) {
-      noteCorrupt(header.path + ": data ends after " + std::to_string(position) + " of " +
+    if (output.decoded() != header.originalSize) {
+      noteCorrupt(header.path + ": data ends after " + std::to_string(output.decoded()) + " of " +
                   std::to_string(header.originalSize) + " bytes");
     } else if (crc != header.crc) {
       noteCorrupt(header.path + ": CRC error, the data is damaged");
     } else {
-      output->commit();
+      output.commit();
     }
   }
 

@@ -8,61 +8,108 @@
 #include <vector>
 
 #include "common/archive_error.h"
+#include "common/crc.h"
+#include "common/lz_huffman_decoder.h"
 
 namespace archivers::lzh {
 namespace {
 
-LHADecoderType* decoderTypeFor(const std::string& method) {
-  // -lhd- is a folder and holds no data; everything else liblhasa knows is decoded by it.
+const lz::LzHuffmanFormat* ownFormatFor(const std::string& method) {
+  if (method == "-lh4-") return &lz::kLh4;
+  if (method == "-lh5-") return &lz::kLh5;
+  if (method == "-lh6-") return &lz::kLh6;
+  if (method == "-lh7-") return &lz::kLh7;
+  return nullptr;
+}
+
+LHADecoderType* liblhasaTypeFor(const std::string& method) {
+  // -lhd- is a folder and holds no data.
   if (method == "-lhd-") return nullptr;
   std::vector<char> name(method.begin(), method.end());
   name.push_back('\0');
   return lha_decoder_for_name(name.data());
 }
 
+// Passes the output on, its CRC taken on the way.
+class CrcSink : public lz::ByteSink {
+ public:
+  explicit CrcSink(lz::ByteSink& sink) : sink_(sink) {}
+  void write(const std::uint8_t* data, std::size_t size) override {
+    crc_ = crc16(crc_, data, size);
+    sink_.write(data, size);
+  }
+  std::uint16_t crc() const { return crc_; }
+
+ private:
+  lz::ByteSink& sink_;
+  std::uint16_t crc_ = 0;
+};
+
+constexpr std::size_t kBlockSize = 64 * 1024;
+
 }  // namespace
 
 bool isSupportedMethod(const std::string& method) {
-  return decoderTypeFor(method) != nullptr;
+  return ownFormatFor(method) != nullptr || liblhasaTypeFor(method) != nullptr;
 }
 
 MemberDecoder::MemberDecoder(InputFile& input, const std::string& method,
                              std::uint64_t compressedSize, std::uint64_t originalSize)
-    : input_(input), compressedLeft_(compressedSize), outputLeft_(originalSize) {
-  LHADecoderType* type = decoderTypeFor(method);
-  if (type == nullptr) {
+    : input_(input), method_(method), compressedLeft_(compressedSize), originalSize_(originalSize) {
+  if (ownFormatFor(method) != nullptr) return;
+  liblhasaType_ = liblhasaTypeFor(method);
+  if (liblhasaType_ == nullptr) {
     throw ArchiveError(Result::kUnsupported, "compression method " + method + " is not supported");
   }
   if (originalSize > std::numeric_limits<std::size_t>::max()) {
     throw ArchiveError(Result::kUnsupported, "member too large");
   }
-  decoder_ =
-      lha_decoder_new(type, &MemberDecoder::feed, this, static_cast<std::size_t>(originalSize));
-  if (decoder_ == nullptr) throw std::bad_alloc();
 }
 
 MemberDecoder::~MemberDecoder() {
   if (decoder_ != nullptr) lha_decoder_free(decoder_);
 }
 
+std::uint16_t MemberDecoder::decodeTo(lz::ByteSink& sink) {
+  if (const lz::LzHuffmanFormat* format = ownFormatFor(method_)) {
+    CrcSink checked(sink);
+    lz::decodeLzHuffman(*this, originalSize_, checked, *format);
+    return checked.crc();
+  }
+  return decodeWithLiblhasa(sink);
+}
+
+std::uint16_t MemberDecoder::decodeWithLiblhasa(lz::ByteSink& sink) {
+  decoder_ = lha_decoder_new(liblhasaType_, &MemberDecoder::feed, this,
+                             static_cast<std::size_t>(originalSize_));
+  if (decoder_ == nullptr) throw std::bad_alloc();
+  std::vector<std::uint8_t> block(kBlockSize);
+  std::uint64_t left = originalSize_;
+  while (left > 0) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), left));
+    const std::size_t got = lha_decoder_read(decoder_, block.data(), want);
+    if (readError_) std::rethrow_exception(readError_);
+    if (got == 0) break;
+    sink.write(block.data(), got);
+    left -= got;
+  }
+  // liblhasa keeps the CRC of everything it decoded.
+  return lha_decoder_get_crc(decoder_);
+}
+
 std::size_t MemberDecoder::read(std::uint8_t* data, std::size_t size) {
-  if (outputLeft_ == 0) return 0;
-  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size, outputLeft_));
-  const std::size_t got = lha_decoder_read(decoder_, data, want);
-  if (readError_) std::rethrow_exception(readError_);
-  outputLeft_ -= got;
+  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size, compressedLeft_));
+  if (want == 0) return 0;
+  const std::size_t got = input_.read(data, want);
+  compressedLeft_ -= got;
   return got;
 }
 
 std::size_t MemberDecoder::feed(void* data, std::size_t size, void* self) {
   auto* decoder = static_cast<MemberDecoder*>(self);
-  const std::size_t want =
-      static_cast<std::size_t>(std::min<std::uint64_t>(size, decoder->compressedLeft_));
-  if (want == 0) return 0;
-  // No exception may cross liblhasa's C frames: keep it for read() to throw.
+  // No exception may cross liblhasa's C frames: keep it for decodeWithLiblhasa() to throw.
   try {
-    const std::size_t got = decoder->input_.read(data, want);
-    decoder->compressedLeft_ -= got;
+    const std::size_t got = decoder->read(static_cast<std::uint8_t*>(data), size);
     return got;
   } catch (...) {
     decoder->readError_ = std::current_exception();

@@ -13,8 +13,8 @@
 
 namespace {
 
-using archivers::arj::ByteSink;
-using archivers::arj::MemorySource;
+using archivers::lz::ByteSink;
+using archivers::lz::MemorySource;
 
 class BitWriter {
  public:
@@ -40,7 +40,7 @@ struct StringSink : ByteSink {
   }
 };
 
-using Decoder = void (*)(archivers::arj::ByteSource&, std::uint64_t, ByteSink&);
+using Decoder = void (*)(archivers::lz::ByteSource&, std::uint64_t, ByteSink&);
 
 std::string decode(Decoder decoder, const BitWriter& stream, std::uint64_t size) {
   MemorySource source(stream.bytes().data(), stream.bytes().size());

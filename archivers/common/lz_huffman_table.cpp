@@ -1,11 +1,15 @@
-#include "arj/huffman_table.h"
+#include "common/lz_huffman_table.h"
+
+#include <algorithm>
 
 #include "common/archive_error.h"
 
-namespace archivers::arj {
+namespace archivers::lz {
+
+HuffmanTable::HuffmanTable(unsigned lookupBits)
+    : lookupBits_(lookupBits), lookup_(std::size_t{1} << lookupBits, kLong << kLengthShift) {}
 
 void HuffmanTable::build(std::span<const std::uint8_t> lengths) {
-  single_ = false;
   counts_.fill(0);
   for (const std::uint8_t length : lengths) {
     if (length > kMaxLength) throw ArchiveError(Result::kCorrupt, "bad code length");
@@ -32,44 +36,45 @@ void HuffmanTable::build(std::span<const std::uint8_t> lengths) {
     }
   }
 
-  lookup_.fill(Lookup{});
   std::uint32_t code = 0;
   std::size_t index = 0;
-  for (unsigned length = 1; length <= kLookupBits; ++length) {
+  std::uint32_t* entries = lookup_.data();
+  for (unsigned length = 1; length <= lookupBits_; ++length) {
+    const unsigned shift = lookupBits_ - length;
+    const std::uint32_t lengthField = static_cast<std::uint32_t>(length) << kLengthShift;
     for (unsigned n = 0; n < counts_[length]; ++n, ++code, ++index) {
-      const unsigned shift = kLookupBits - length;
-      const std::uint32_t first = code << shift;
-      for (std::uint32_t fill = 0; fill < (1u << shift); ++fill) {
-        lookup_[first + fill] = {sortedSymbols_[index], static_cast<std::uint8_t>(length)};
-      }
+      std::fill_n(entries + (code << shift), std::size_t{1} << shift,
+                  sortedSymbols_[index] | lengthField);
     }
     code <<= 1;
   }
+  // The rest of the table: codes longer than lookupBits, or none at all. The loop left code at
+  // the first code of length lookupBits + 1.
+  const std::size_t filled = std::min<std::size_t>(code >> 1, lookup_.size());
+  std::fill(lookup_.begin() + static_cast<std::ptrdiff_t>(filled), lookup_.end(),
+            kLong << kLengthShift);
 }
 
 void HuffmanTable::setSingle(std::uint16_t symbol) {
-  single_ = true;
-  singleSymbol_ = symbol;
+  std::fill(lookup_.begin(), lookup_.end(), symbol);
+  counts_.fill(0);
 }
 
 std::uint16_t HuffmanTable::decode(BitReader& bits) const {
-  if (single_) return singleSymbol_;
-  const Lookup& entry = lookup_[bits.peek(kLookupBits)];
-  if (entry.length != 0) {
-    bits.skip(entry.length);
-    return entry.symbol;
-  }
-  return decodeLong(bits);
+  bits.refill();
+  const std::uint16_t symbol = decode(bits.state());
+  bits.checkOverrun();
+  return symbol;
 }
 
-std::uint16_t HuffmanTable::decodeLong(BitReader& bits) const {
-  const std::uint32_t window = bits.peek(kMaxLength);
+std::uint16_t HuffmanTable::decodeLong(BitState& bits) const {
+  const std::uint32_t window = bits.top(kMaxLength);
   std::uint32_t first = 0;  // first code of the current length
   std::size_t index = 0;    // index of that code's symbol in sortedSymbols_
   for (unsigned length = 1; length <= kMaxLength; ++length) {
     const std::uint32_t code = window >> (kMaxLength - length);
     if (code - first < counts_[length]) {
-      bits.skip(length);
+      bits.consume(length);
       return sortedSymbols_[index + (code - first)];
     }
     index += counts_[length];
@@ -78,4 +83,4 @@ std::uint16_t HuffmanTable::decodeLong(BitReader& bits) const {
   throw ArchiveError(Result::kCorrupt, "invalid code in compressed data");
 }
 
-}  // namespace archivers::arj
+}  // namespace archivers::lz
