@@ -1,6 +1,7 @@
 // Arbitrary bytes through the ARJ decoders and the header reader. The first byte picks the target:
-// the method 1-3 decoder, the method 4 decoder, or an archive walked header by header with each
-// member decoded. Damage must surface as ArchiveError, never as a crash or an overrun.
+// the method 1-3 decoder, the method 4 decoder, an archive walked header by header with each
+// member decoded, or the same static-Huffman decoder set up for LZH -lh4- to -lh7-. Damage must
+// surface as ArchiveError, never as a crash or an overrun.
 #include <unistd.h>
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 #include "arj/arj_header.h"
 #include "common/archive_error.h"
 #include "common/input_file.h"
+#include "common/lz_huffman_decoder.h"
 
 namespace {
 
@@ -23,9 +25,13 @@ struct CountingSink : archivers::lz::ByteSink {
   void write(const std::uint8_t*, std::size_t size) override { total += size; }
 };
 
+std::uint64_t expectedSize(const std::uint8_t* data) {
+  return (data[0] | data[1] << 8 | data[2] << 16) % kMaxOutput;
+}
+
 void decodeStream(const std::uint8_t* data, std::size_t size, bool fastest) {
   if (size < 3) return;
-  const std::uint64_t expected = (data[0] | data[1] << 8 | data[2] << 16) % kMaxOutput;
+  const std::uint64_t expected = expectedSize(data);
   archivers::lz::MemorySource source(data + 3, size - 3);
   CountingSink sink;
   if (fastest) {
@@ -33,6 +39,18 @@ void decodeStream(const std::uint8_t* data, std::size_t size, bool fastest) {
   } else {
     archivers::arj::decodeHuffmanMethod(source, expected, sink);
   }
+  if (sink.total != expected) std::abort();
+}
+
+void decodeLhStream(const std::uint8_t* data, std::size_t size) {
+  if (size < 4) return;
+  static constexpr const archivers::lz::LzHuffmanFormat* kFormats[] = {
+      &archivers::lz::kLh4, &archivers::lz::kLh5, &archivers::lz::kLh6, &archivers::lz::kLh7};
+  const archivers::lz::LzHuffmanFormat& format = *kFormats[data[0] % 4];
+  const std::uint64_t expected = expectedSize(data + 1);
+  archivers::lz::MemorySource source(data + 4, size - 4);
+  CountingSink sink;
+  archivers::lz::decodeLzHuffman(source, expected, sink, format);
   if (sink.total != expected) std::abort();
 }
 
@@ -94,15 +112,18 @@ void walkArchive(const std::uint8_t* data, std::size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   try {
-    switch (data[0] % 3) {
+    switch (data[0] % 4) {
       case 0:
         decodeStream(data + 1, size - 1, false);
         break;
       case 1:
         decodeStream(data + 1, size - 1, true);
         break;
-      default:
+      case 2:
         walkArchive(data + 1, size - 1);
+        break;
+      default:
+        decodeLhStream(data + 1, size - 1);
         break;
     }
   } catch (const archivers::ArchiveError& error) {

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "arj/arj_fastest.h"
 #include "common/archive_error.h"
+#include "common/lz_huffman_decoder.h"
 
 namespace {
 
@@ -80,11 +82,13 @@ TEST(ArjFastestDecoder, RefusesBadStreams) {
 }
 
 // A method 1-3 block whose three codes each hold a single symbol, so that symbols cost no bits.
-void singleSymbolBlock(BitWriter& stream, std::uint16_t blockSize, unsigned charSymbol) {
+// The position code's count is positionBits wide (5 for ARJ, 4 for LZH -lh4- and -lh5-).
+void singleSymbolBlock(BitWriter& stream, std::uint16_t blockSize, unsigned charSymbol,
+                       unsigned positionSymbol = 0, unsigned positionBits = 5) {
   stream.put(blockSize, 16);
-  stream.put(0, 5).put(0, 5);           // pre-code: a single symbol
-  stream.put(0, 9).put(charSymbol, 9);  // character code: a single symbol
-  stream.put(0, 5).put(0, 5);           // position code: distance 1
+  stream.put(0, 5).put(0, 5);                                     // pre-code: a single symbol
+  stream.put(0, 9).put(charSymbol, 9);                            // character code: a single symbol
+  stream.put(0, positionBits).put(positionSymbol, positionBits);  // 0: distance 1
 }
 
 TEST(ArjHuffmanDecoder, ReadsConsecutiveBlocks) {
@@ -116,6 +120,104 @@ TEST(ArjHuffmanDecoder, RefusesBadTables) {
     BitWriter stream;
     streams[i](stream);
     expectCorrupt(archivers::arj::decodeHuffmanMethod, stream, 3);
+  }
+}
+
+// The same decoder set up for LZH and ARJ, on what tells the set-ups apart.
+std::string decodeAs(const archivers::lz::LzHuffmanFormat& format, const BitWriter& stream,
+                     std::uint64_t size) {
+  MemorySource source(stream.bytes().data(), stream.bytes().size());
+  StringSink sink;
+  archivers::lz::decodeLzHuffman(source, size, sink, format);
+  return sink.data;
+}
+
+bool refusedAs(const archivers::lz::LzHuffmanFormat& format, const BitWriter& stream,
+               std::uint64_t size) {
+  try {
+    decodeAs(format, stream, size);
+    return false;
+  } catch (const archivers::ArchiveError& error) {
+    EXPECT_EQ(error.result(), archivers::Result::kCorrupt) << error.what();
+    return true;
+  }
+}
+
+// One match of 3 bytes whose distance has the given bit length, its extra bits all zero.
+BitWriter matchWithDistanceCode(unsigned positionSymbol, unsigned positionBits) {
+  BitWriter stream;
+  singleSymbolBlock(stream, 1, 256, positionSymbol, positionBits);
+  if (positionSymbol > 1) stream.put(0, positionSymbol - 1);
+  return stream;
+}
+
+TEST(LzHuffmanDecoder, LhMatchesBeforeTheStartReadSpacesUpToTheDictionary) {
+  using archivers::lz::kLh4;
+  using archivers::lz::kLh5;
+  // Distance 1 and distance 4097 (bit length 13) both reach before the first byte.
+  EXPECT_EQ(decodeAs(kLh5, matchWithDistanceCode(0, 4), 3), "   ");
+  EXPECT_EQ(decodeAs(kLh5, matchWithDistanceCode(13, 4), 3), "   ");
+  // 4097 is past -lh4-'s 4 KiB dictionary.
+  EXPECT_TRUE(refusedAs(kLh4, matchWithDistanceCode(13, 4), 3));
+  EXPECT_TRUE(refusedAs(archivers::lz::kArjHuffman, matchWithDistanceCode(0, 5), 3));
+  // Position symbols past the format's count: 14 for -lh5-, 17 for -lh7-.
+  EXPECT_TRUE(refusedAs(kLh5, matchWithDistanceCode(14, 4), 3));
+  EXPECT_EQ(decodeAs(archivers::lz::kLh7, matchWithDistanceCode(16, 5), 3), "   ");
+  EXPECT_TRUE(refusedAs(archivers::lz::kLh7, matchWithDistanceCode(17, 5), 3));
+}
+
+TEST(LzHuffmanDecoder, OnlyLhCutsAMatchAtTheStatedSize) {
+  BitWriter stream;
+  singleSymbolBlock(stream, 1, 'A', 0, 5);
+  singleSymbolBlock(stream, 1, 256 + 7, 0, 5);  // 10 bytes at distance 1
+  EXPECT_EQ(decodeAs(archivers::lz::kLh7, stream, 6), "AAAAAA");
+  EXPECT_TRUE(refusedAs(archivers::lz::kArjHuffman, stream, 6));
+  EXPECT_EQ(decodeAs(archivers::lz::kArjHuffman, stream, 11), std::string(11, 'A'));
+}
+
+// Overlapping copies must repeat the pattern whatever the distance: short distances overlap
+// within a word, longer ones span whole-word copies.
+TEST(LzHuffmanDecoder, OverlappingMatchesRepeatTheirPattern) {
+  for (unsigned distance = 1; distance <= 40; ++distance) {
+    SCOPED_TRACE(distance);
+    BitWriter stream;
+    std::string expected;
+    for (unsigned i = 0; i < distance; ++i) {
+      const char literal = static_cast<char>('!' + i);
+      singleSymbolBlock(stream, 1, static_cast<unsigned char>(literal));
+      expected += literal;
+    }
+    const unsigned length = 200;
+    // Bit length n of distance - 1 codes 2^(n-1) plus n-1 extra bits.
+    const unsigned offset = distance - 1;
+    const unsigned symbol = offset == 0 ? 0 : static_cast<unsigned>(std::bit_width(offset));
+    singleSymbolBlock(stream, 1, 256 + length - 3, symbol);
+    if (symbol > 1) stream.put(offset - (1u << (symbol - 1)), symbol - 1);
+    for (unsigned i = 0; i < length; ++i) expected += expected[expected.size() - distance];
+    singleSymbolBlock(stream, 1, 'z');
+    expected += 'z';
+    EXPECT_EQ(decodeAs(archivers::lz::kArjHuffman, stream, expected.size()), expected);
+  }
+}
+
+// Output far larger than the decoder's buffer, with matches across every flush.
+TEST(LzHuffmanDecoder, KeepsHistoryAcrossFlushes) {
+  BitWriter stream;
+  singleSymbolBlock(stream, 1, 'x', 0, 4);
+  singleSymbolBlock(stream, 2, 'y', 0, 4);
+  // 60000 matches of 256 bytes, each reaching back 4097 bytes (bit length 13, no extra).
+  for (int block = 0; block < 2; ++block) {
+    singleSymbolBlock(stream, 30000, 256 + 253, 13, 4);
+    for (int i = 0; i < 30000; ++i) stream.put(0, 12);
+  }
+  const std::size_t size = 3 + 60000u * 256;
+  const std::string out = decodeAs(archivers::lz::kLh5, stream, size);
+  ASSERT_EQ(out.size(), size);
+  constexpr std::size_t kPeriod = 4097;
+  EXPECT_EQ(out.substr(0, kPeriod), "xyy" + std::string(kPeriod - 3, ' '));
+  for (std::size_t i = kPeriod; i < size; i += kPeriod) {
+    const std::size_t n = std::min(kPeriod, size - i);
+    ASSERT_EQ(out.compare(i, n, out, i - kPeriod, n), 0) << "at " << i;
   }
 }
 
