@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "cab/cab_member.h"
+#include "cab/cabinet_layout.h"
 #include "cab/cabinet_set.h"
 #include "cab/mspack_bridge.h"
+#include "cab/mszip_folder_reader.h"
 #include "common/archive_error.h"
 #include "common/extraction_sink.h"
 
@@ -138,6 +140,10 @@ class CabinetExtractor {
     }
     std::unique_ptr<FileOutput> output = sink_.createFile(entry);
     if (output == nullptr) return;  // refused; the sink reports it
+    if (const FolderLayout* folder = zlibFolder(member)) {
+      extractWithZlib(member, entry.path, *folder, std::move(output));
+      return;
+    }
 
     bridge_.setOutput(output.get());
     const int code = decompressor_->extract(decompressor_, &file, MspackBridge::outputName());
@@ -177,10 +183,72 @@ class CabinetExtractor {
     }
   }
 
+  // The layout of the member's MSZIP folder when zlib may decode it: a cabinet on its own (no
+  // data in other parts) whose header reads cleanly. Else null, and libmspack decodes.
+  const FolderLayout* zlibFolder(const Member& member) {
+    const mscabd_cabinet& cabinet = *member.cabinet;
+    const mscabd_file& file = *member.file;
+    if (file.folder == nullptr || MSCABD_COMP_METHOD(file.folder->comp_type) != MSCAB_COMP_MSZIP ||
+        (cabinet.flags & (MSCAB_HDR_PREVCAB | MSCAB_HDR_NEXTCAB)) != 0 ||
+        cabinet.filename == nullptr) {
+      return nullptr;
+    }
+    auto found = layouts_.find(&cabinet);
+    if (found == layouts_.end()) {
+      std::optional<CabinetLayout> layout;
+      try {
+        InputFile input(cabinet.filename);
+        layout = readCabinetLayout(input, static_cast<std::uint64_t>(cabinet.base_offset));
+      } catch (const ArchiveError&) {
+      }
+      found = layouts_.emplace(&cabinet, std::move(layout)).first;
+    }
+    const std::optional<CabinetLayout>& layout = found->second;
+    if (!layout || member.folderIndex >= layout->folders.size()) return nullptr;
+    const FolderLayout& folder = layout->folders[member.folderIndex];
+    if (folder.blockCount != file.folder->num_blocks ||
+        MSCABD_COMP_METHOD(folder.compression) != MSCAB_COMP_MSZIP)
+      return nullptr;
+    return &folder;
+  }
+
+  // Members come in data order, so one reader runs through each folder; a member that starts
+  // before the reader's position (overlapping members) starts the folder over.
+  void extractWithZlib(const Member& member, const std::string& path, const FolderLayout& folder,
+                       std::unique_ptr<FileOutput> output) {
+    const mscabd_file& file = *member.file;
+    try {
+      if (zlibReader_ == nullptr || zlibFolder_ != file.folder ||
+          zlibReader_->position() > file.offset) {
+        zlibReader_.reset();
+        zlibReader_ = std::make_unique<MszipFolderReader>(member.cabinet->filename, folder,
+                                                          layoutOf(*member.cabinet).blockReserve);
+        zlibFolder_ = file.folder;
+      }
+      zlibReader_->copy(nullptr, file.offset - zlibReader_->position());
+      zlibReader_->copy(output.get(), file.length);
+    } catch (const ArchiveError& error) {
+      if (error.result() == Result::kWriteFailed) throw;
+      output.reset();  // nothing is left under the member's name
+      zlibReader_.reset();
+      brokenFolders_.insert(file.folder);
+      noteFailure(member, path, error.what(), false);
+      return;
+    }
+    output->commit();
+  }
+
+  const CabinetLayout& layoutOf(const mscabd_cabinet& cabinet) const {
+    return *layouts_.at(&cabinet);
+  }
+
   mscab_decompressor* decompressor_;
   MspackBridge& bridge_;
   ExtractionSink& sink_;
   std::set<const mscabd_folder*> brokenFolders_;
+  std::map<const mscabd_cabinet*, std::optional<CabinetLayout>> layouts_;
+  std::unique_ptr<MszipFolderReader> zlibReader_;
+  const mscabd_folder* zlibFolder_ = nullptr;
 };
 
 }  // namespace

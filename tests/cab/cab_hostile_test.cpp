@@ -85,6 +85,39 @@ TEST_F(CabDamage, FlippedBitsInTheDataAreReportedAsCorrupt) {
   }
 }
 
+// The cabinet with every data block's checksum set to 0, which means "not checked".
+std::string withoutChecksums(std::string cabinet) {
+  const auto little = [&cabinet](std::size_t at, int bytes) {
+    std::size_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+      value = value * 256 + static_cast<unsigned char>(cabinet[at + static_cast<std::size_t>(i)]);
+    return value;
+  };
+  std::size_t block = little(36, 4);  // the one folder's first block (no reserved fields)
+  for (std::size_t count = little(40, 2); count > 0; --count) {
+    cabinet.replace(block, 4, 4, '\0');
+    block += 8 + little(block + 4, 2);
+  }
+  EXPECT_EQ(block, cabinet.size());
+  return cabinet;
+}
+
+// Without checksums only the decoder itself can notice damage, here a block of a type that does
+// not exist at the start of the first data block.
+TEST_F(CabDamage, UncheckedBlocksStillDecodeAndBadDeflateDataIsCorrupt) {
+  const std::string unchecked = withoutChecksums(cabinet_);
+  EXPECT_EQ(extractDamaged(unchecked).code, kOk);
+  std::string damaged = unchecked;
+  const std::size_t firstBlock =
+      static_cast<unsigned char>(damaged[36]) |
+      static_cast<std::size_t>(static_cast<unsigned char>(damaged[37]) << 8);
+  ASSERT_EQ(damaged.substr(firstBlock + 8, 2), "CK");
+  damaged[firstBlock + 10] = static_cast<char>(damaged[firstBlock + 10] | 0x06);
+  const ArchiverResult result = extractDamaged(damaged);
+  EXPECT_EQ(result.code, kCorrupt);
+  EXPECT_NE(result.output.find("damaged compressed data"), std::string::npos) << result.output;
+}
+
 TEST(CabHostile, MemberLongerThanItsFolderIsCorrupt) {
   TemporaryFolder work;
   std::string cabinet = storedCabinet({{"short.txt", "only a few bytes"}});
