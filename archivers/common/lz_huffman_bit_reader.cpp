@@ -17,20 +17,21 @@ std::size_t MemorySource::read(std::uint8_t* data, std::size_t count) {
   return available;
 }
 
-BitReader::BitReader(ByteSource& source) : source_(source), buffer_(kBufferSize) {
-  state_.next = buffer_.data();
-  state_.end = buffer_.data();
+BitReader::BitReader(ByteSource& source)
+    : source_(source), buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize)) {
+  state_.next = buffer_.get();
+  state_.end = buffer_.get();
 }
 
 void BitReader::refillSlow() {
   // Keep whole words available: move the tail to the front and top the buffer up.
   if (!ended_) {
-    std::uint8_t* base = buffer_.data();
+    std::uint8_t* base = buffer_.get();
     const std::size_t left = static_cast<std::size_t>(state_.end - state_.next);
     std::memmove(base, state_.next, left);
     std::size_t fill = left;
     while (fill < 8 && !ended_) {
-      const std::size_t got = source_.read(base + fill, buffer_.size() - fill);
+      const std::size_t got = source_.read(base + fill, kBufferSize - fill);
       ended_ = got == 0;
       fill += got;
     }

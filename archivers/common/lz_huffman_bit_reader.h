@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace archivers::lz {
 
@@ -94,7 +94,7 @@ class BitReader {
   void refillSlow();
 
   ByteSource& source_;
-  std::vector<std::uint8_t> buffer_;
+  std::unique_ptr<std::uint8_t[]> buffer_;
   bool ended_ = false;
   BitState state_;
 };

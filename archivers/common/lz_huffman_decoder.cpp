@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "common/archive_error.h"
 #include "common/lz_huffman_table.h"
@@ -69,13 +69,18 @@ class BlockDecoder {
         bits_(input),
         sink_(sink),
         remaining_(originalSize),
-        buffer_(kBufferSize),
+        buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize)),
         preTable_(kSmallLookupBits),
         charTable_(kCharLookupBits),
         positionTable_(kSmallLookupBits) {
     if (format.positionCodes > kMaxPositionCodes) corrupt("bad position code");
-    if (format.spacesBeforeStart) std::fill_n(buffer_.data(), kHistory, ' ');
-    floor_ = format.spacesBeforeStart ? 0 : kHistory;
+    if (format.dictionarySize > kHistory) corrupt("dictionary too large");
+    // Only bytes already decoded are read, or the spaces a match reaching before the start sees.
+    floor_ = kHistory;
+    if (format.spacesBeforeStart) {
+      floor_ -= format.dictionarySize;
+      std::fill_n(buffer_.get() + floor_, format.dictionarySize, ' ');
+    }
   }
 
   void run() {
@@ -91,7 +96,7 @@ class BlockDecoder {
  private:
   // Decodes until the block ends, the output is complete or the buffer is due to be flushed.
   void decodeSymbols() {
-    std::uint8_t* const base = buffer_.data();
+    std::uint8_t* const base = buffer_.get();
     std::uint8_t* const start = base + position_;
     std::uint8_t* out = start;
     const std::size_t room = kFlushAt - position_;
@@ -152,7 +157,7 @@ class BlockDecoder {
 
   // Hands the new bytes to the sink and keeps the last kHistory of them in front.
   void flush() {
-    std::uint8_t* const base = buffer_.data();
+    std::uint8_t* const base = buffer_.get();
     if (position_ > kHistory) sink_.write(base + kHistory, position_ - kHistory);
     std::memmove(base, base + position_ - kHistory, kHistory);
     position_ = kHistory;
@@ -230,7 +235,7 @@ class BlockDecoder {
   BitReader bits_;
   ByteSink& sink_;
   std::uint64_t remaining_;
-  std::vector<std::uint8_t> buffer_;
+  std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t position_ = kHistory;  // where the next byte goes
   std::size_t floor_;                // the first byte a match may read
   std::uint32_t blockLeft_ = 0;
