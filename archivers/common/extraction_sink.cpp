@@ -79,6 +79,20 @@ std::string temporaryNameFor(const std::string& name) {
   return temporary;
 }
 
+// Creates an entry under a fresh hidden name beside `name`, trying another while the name is
+// taken: make(candidate) is the creating call. Returns the name it made, or nothing with errno
+// set by the call that failed.
+template <typename Make>
+std::optional<std::string> createUnderTemporaryName(const std::string& name, Make make) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temporary = temporaryNameFor(name);
+    if (make(temporary.c_str()) >= 0) return temporary;
+    if (errno != EEXIST) return std::nullopt;
+  }
+  errno = EEXIST;
+  return std::nullopt;
+}
+
 void createFoldersWithParents(const std::string& destination) {
   for (std::size_t slash = destination.find('/', 1);; slash = destination.find('/', slash + 1)) {
     const std::string prefix = destination.substr(0, slash);
@@ -364,20 +378,17 @@ std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
   const int folderFd = folder->fd;
   const std::string& name = components->back();
   // A folder already at the name is found by the rename on commit, which refuses the entry.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string temporary = temporaryNameFor(name);
-    const int fd = ::openat(folderFd, temporary.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0 && errno == EEXIST) continue;
-    if (fd < 0) throwWriteFailed("cannot create " + printable(entry.path), errno);
-    auto output = std::make_unique<FileOutput>(folder, name, std::move(temporary), fd, entry);
-    output->sink_ = this;
-    output->memberPath_ = joined(*components);
-    output->entryPath_ = entry.path;
-    return output;
-  }
-  throw ArchiveError(Result::kWriteFailed,
-                     "cannot create a temporary file for " + printable(entry.path));
+  int fd = -1;
+  std::optional<std::string> temporary = createUnderTemporaryName(name, [&](const char* candidate) {
+    return fd = ::openat(folderFd, candidate, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         0600);
+  });
+  if (!temporary) throwWriteFailed("cannot create " + printable(entry.path), errno);
+  auto output = std::make_unique<FileOutput>(folder, name, std::move(*temporary), fd, entry);
+  output->sink_ = this;
+  output->memberPath_ = joined(*components);
+  output->entryPath_ = entry.path;
+  return output;
 }
 
 void ExtractionSink::fileCommitted(const std::string& memberPath) {
@@ -446,16 +457,12 @@ void ExtractionSink::createSymlink(const EntryInfo& entry) {
     return;
   }
   // Made under a temporary name and renamed, so a file or link already there is replaced whole.
-  std::string temporary;
-  int result = -1;
-  for (int attempt = 0; attempt < 100 && result != 0; ++attempt) {
-    temporary = temporaryNameFor(name);
-    result = ::symlinkat(target.c_str(), folderFd, temporary.c_str());
-    if (result != 0 && errno != EEXIST) break;
-  }
-  if (result != 0 || ::renameat(folderFd, temporary.c_str(), folderFd, name.c_str()) != 0) {
+  const std::optional<std::string> temporary = createUnderTemporaryName(
+      name,
+      [&](const char* candidate) { return ::symlinkat(target.c_str(), folderFd, candidate); });
+  if (!temporary || ::renameat(folderFd, temporary->c_str(), folderFd, name.c_str()) != 0) {
     const int error = errno;
-    if (result == 0) ::unlinkat(folderFd, temporary.c_str(), 0);
+    if (temporary) ::unlinkat(folderFd, temporary->c_str(), 0);
     ::close(folderFd);
     throwWriteFailed("cannot create link " + printable(entry.path), error);
   }
@@ -536,23 +543,21 @@ void ExtractionSink::createHardlink(const EntryInfo& entry) {
     ::close(targetFolderFd);
     return;
   }
-  std::string temporary;
-  int result = -1;
-  for (int attempt = 0; attempt < 100 && result != 0; ++attempt) {
-    temporary = temporaryNameFor(name);
-    result = ::linkat(targetFolderFd, targetName.c_str(), folderFd, temporary.c_str(), 0);
-    if (result != 0 && errno != EEXIST) break;
-  }
+  const std::optional<std::string> temporary =
+      createUnderTemporaryName(name, [&](const char* candidate) {
+        return ::linkat(targetFolderFd, targetName.c_str(), folderFd, candidate, 0);
+      });
   int error = errno;
-  if (result == 0 && ::renameat(folderFd, temporary.c_str(), folderFd, name.c_str()) != 0) {
+  bool linked = temporary.has_value();
+  if (linked && ::renameat(folderFd, temporary->c_str(), folderFd, name.c_str()) != 0) {
     error = errno;
-    result = -1;
+    linked = false;
   }
   // A rename onto the same file leaves the temporary name in place.
-  ::unlinkat(folderFd, temporary.c_str(), 0);
+  if (temporary) ::unlinkat(folderFd, temporary->c_str(), 0);
   ::close(folderFd);
   ::close(targetFolderFd);
-  if (result != 0) throwWriteFailed("cannot create link " + printable(entry.path), error);
+  if (!linked) throwWriteFailed("cannot create link " + printable(entry.path), error);
   fileCommitted(joined(*components));
 }
 
