@@ -172,18 +172,25 @@ class BlockDecoder {
     readSmallLengths(format_.positionCodes, format_.positionCountBits, 0, positionTable_);
   }
 
-  // The pre-code and the position code: a count, then each length as 3 bits, 7 extended by a
-  // run of 1 bits ended by a 0.
-  void readSmallLengths(unsigned symbols, unsigned countBits, unsigned zeroRunAfter,
-                        HuffmanTable& table) {
+  // How many code lengths follow; a count of 0 makes the table one symbol, read next.
+  unsigned readCodeCount(unsigned symbols, unsigned countBits, HuffmanTable& table) {
     const unsigned count = bits_.read(countBits);
     if (count == 0) {
       const unsigned symbol = bits_.read(countBits);
       if (symbol >= symbols) corrupt("bad code table");
       table.setSingle(static_cast<std::uint16_t>(symbol));
-      return;
+    } else if (count > symbols) {
+      corrupt("bad code table");
     }
-    if (count > symbols) corrupt("bad code table");
+    return count;
+  }
+
+  // The pre-code and the position code: a count, then each length as 3 bits, 7 extended by a
+  // run of 1 bits ended by a 0.
+  void readSmallLengths(unsigned symbols, unsigned countBits, unsigned zeroRunAfter,
+                        HuffmanTable& table) {
+    const unsigned count = readCodeCount(symbols, countBits, table);
+    if (count == 0) return;
     std::array<std::uint8_t, std::max(kPreCodes, kMaxPositionCodes)> lengths{};
     unsigned i = 0;
     while (i < count) {
@@ -206,14 +213,8 @@ class BlockDecoder {
   // The character code, its lengths sent through the pre-code: 0 one zero, 1 a run of 3..18
   // zeros, 2 a run of 20..531 zeros, n >= 3 a length of n - 2.
   void readCharLengths() {
-    const unsigned count = bits_.read(kCharCountBits);
-    if (count == 0) {
-      const unsigned symbol = bits_.read(kCharCountBits);
-      if (symbol >= kCharCodes) corrupt("bad code table");
-      charTable_.setSingle(static_cast<std::uint16_t>(symbol));
-      return;
-    }
-    if (count > kCharCodes) corrupt("bad code table");
+    const unsigned count = readCodeCount(kCharCodes, kCharCountBits, charTable_);
+    if (count == 0) return;
     std::array<std::uint8_t, kCharCodes> lengths{};
     unsigned i = 0;
     while (i < count) {
