@@ -4,6 +4,8 @@ namespace parvo {
 
 // Packing folders arrives with the archivers' writing side; until then a dropped folder is
 // prepared and left as it is.
-void CompressFolder(Platform&, ArchiverBinding&, JobContext&) {}
+JobOutcome CompressFolder(Platform&, ArchiverBinding&, JobContext&) {
+  return JobOutcome::kCompleted;
+}
 
 }  // namespace parvo

@@ -7,6 +7,6 @@
 namespace parvo {
 
 // Packs the folder into an archive on the desktop in the preferred format.
-void CompressFolder(Platform& platform, ArchiverBinding& binding, JobContext& context);
+JobOutcome CompressFolder(Platform& platform, ArchiverBinding& binding, JobContext& context);
 
 }  // namespace parvo

@@ -38,17 +38,19 @@ const ExtractionRule* ruleFor(const std::wstring& sourcePath) {
 
 }  // namespace
 
-void ExtractArchive(Platform& platform, ArchiverBinding& binding, JobContext& context) {
+JobOutcome ExtractArchive(Platform& platform, ArchiverBinding& binding, JobContext& context) {
   const ExtractionRule* rule = ruleFor(context.sourcePath);
   if (rule == nullptr) {
     platform.showMessage(kUnsupportedExtension, kApplicationTitle);
-    return;
+    return JobOutcome::kMessageShown;
   }
   const wchar_t separator = platform.pathSyntax().separator;
   std::wstring commandLine = std::wstring(rule->commandPrefix) + L'"' + context.sourcePath +
                              L"\" \"" + context.desktopPath + separator + context.baseName +
                              separator + L'"';
-  CallArchiver(platform, binding, rule->archiver, commandLine, context.outputBuffer);
+  const std::int32_t result =
+      CallArchiver(platform, binding, rule->archiver, commandLine, context.outputBuffer);
+  return result == 0 ? JobOutcome::kCompleted : JobOutcome::kMessageShown;
 }
 
 }  // namespace parvo

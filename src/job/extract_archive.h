@@ -8,6 +8,6 @@ namespace parvo {
 
 // Extracts the archive into a desktop folder named after it, choosing the archiver by the
 // last four characters of the path; any other extension is answered with a message.
-void ExtractArchive(Platform& platform, ArchiverBinding& binding, JobContext& context);
+JobOutcome ExtractArchive(Platform& platform, ArchiverBinding& binding, JobContext& context);
 
 }  // namespace parvo

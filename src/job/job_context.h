@@ -14,7 +14,10 @@ struct JobContext {
   FormatCode formatCode;
   std::wstring desktopPath;  // no trailing separator; may be empty
   std::wstring sourcePath;   // long form unless the argument was quoted
-  std::wstring baseName;     // leaf name before its first dot; may be empty
+  std::wstring baseName;     // leaf name before its first dot, leading dots skipped
 };
+
+// How a job ended: with its output, or with a message to the user in its place.
+enum class JobOutcome { kCompleted, kMessageShown };
 
 }  // namespace parvo

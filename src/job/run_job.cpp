@@ -3,6 +3,7 @@
 #include "job/compress_folder.h"
 #include "job/expand_long_path.h"
 #include "job/extract_archive.h"
+#include "runtime/application.h"
 #include "runtime/fixed_text.h"
 #include "runtime/run_time_error.h"
 
@@ -30,6 +31,18 @@ std::wstring leafNameOf(Platform& platform, const std::wstring& sourcePath) {
   raiseError(kInvalidProcedureCall);
 }
 
+// The leaf up to its first dot. A leaf that starts with a dot would leave nothing, and the
+// destination would be the desktop itself, so leading dots are skipped first (".backup.zip" gives
+// "backup"). Empty only for a name of dots alone.
+std::wstring baseNameOf(const std::wstring& leafName) {
+  const std::size_t start = leafName.find_first_not_of(L'.');
+  if (start == std::wstring::npos) return {};
+  const std::size_t end = leafName.find(L'.', start);
+  return leafName.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+}
+
+constexpr wchar_t kUnusableName[] = L"この名前のファイルは処理出来ません";
+
 }  // namespace
 
 PreparedJob PrepareJob(Platform& platform, const std::wstring& argument) {
@@ -41,19 +54,20 @@ PreparedJob PrepareJob(Platform& platform, const std::wstring& argument) {
   context.sourcePath = sourcePathOf(platform, argument);
 
   const std::wstring leafName = leafNameOf(platform, context.sourcePath);
-  context.baseName = leafName.substr(0, leafName.find(L'.'));
+  context.baseName = baseNameOf(leafName);
 
   job.isFolder = (platform.fileAttributes(context.sourcePath) & kDirectoryAttribute) != 0;
   return job;
 }
 
-void RunJob(Platform& platform, ArchiverBinding& binding, const std::wstring& argument) {
+JobOutcome RunJob(Platform& platform, ArchiverBinding& binding, const std::wstring& argument) {
   PreparedJob job = PrepareJob(platform, argument);
-  if (job.isFolder) {
-    CompressFolder(platform, binding, job.context);
-  } else {
-    ExtractArchive(platform, binding, job.context);
+  if (job.context.baseName.empty()) {
+    platform.showMessage(kUnusableName, kApplicationTitle);
+    return JobOutcome::kMessageShown;
   }
+  if (job.isFolder) return CompressFolder(platform, binding, job.context);
+  return ExtractArchive(platform, binding, job.context);
 }
 
 }  // namespace parvo

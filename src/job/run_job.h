@@ -17,7 +17,8 @@ struct PreparedJob {
 // the item's path and names, and tells a folder from a file. Raises run-time errors.
 PreparedJob PrepareJob(Platform& platform, const std::wstring& argument);
 
-// One dropped item: prepares it, then packs a folder or extracts a file.
-void RunJob(Platform& platform, ArchiverBinding& binding, const std::wstring& argument);
+// One dropped item: prepares it, then packs a folder or extracts a file. A name that leaves no
+// folder name is answered with a message.
+JobOutcome RunJob(Platform& platform, ArchiverBinding& binding, const std::wstring& argument);
 
 }  // namespace parvo

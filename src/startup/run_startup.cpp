@@ -8,28 +8,29 @@
 
 namespace parvo {
 
-void RunStartup(Platform& platform) {
+bool RunStartup(Platform& platform) {
   const std::wstring text = platform.argumentText();
   if (text.empty()) {
     platform.runSettingsDialog();
-    return;
+    return true;
   }
   ArchiverBinding binding(platform);
+  bool allCompleted = true;
   for (const std::wstring& path : SplitArguments(text)) {
-    RunJob(platform, binding, path);
+    if (RunJob(platform, binding, path) != JobOutcome::kCompleted) allCompleted = false;
   }
+  return allCompleted;
 }
 
 int RunProgram(Platform& platform) {
   try {
-    RunStartup(platform);
-    return 0;
+    return RunStartup(platform) ? kExitSuccess : kExitJobFailed;
   } catch (const RunTimeError& error) {
     platform.showMessage(runTimeErrorMessage(error), kApplicationTitle);
   } catch (const std::bad_alloc&) {
     platform.showMessage(runTimeErrorMessage(standardError(kOutOfMemory)), kApplicationTitle);
   }
-  return 1;
+  return kExitRunTimeError;
 }
 
 }  // namespace parvo

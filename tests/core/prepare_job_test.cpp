@@ -16,6 +16,10 @@ class PrepareJobTest : public ::testing::Test {
     windows.addFile(L"C:\\Data\\archive.tar");
     windows.addFile(L"C:\\Data\\a.b.c");
     windows.addFile(L"C:\\Data\\.profile");
+    windows.addFile(L"C:\\Data\\.backup.zip");
+    windows.addFile(L"C:\\Data\\..zip");
+    windows.addFile(L"C:\\Data\\...");
+    windows.addFolder(L"C:\\Work\\.config");
     windows.addFile(L"C:\\Data\\noext");
     windows.addFile(L"C:\\Data\\a\"b.zip");
     windows.addFolder(L"C:\\Work\\my.folder");
@@ -89,15 +93,25 @@ TEST_F(PrepareJobTest, TrailingBackslashStaysInTheQuotedLeaf) {
   EXPECT_EQ(unquoted.context.sourcePath, L"c:\\Data\\archive.tar");
 }
 
-TEST_F(PrepareJobTest, BaseNameStopsAtTheFirstDot) {
-  EXPECT_EQ(PrepareJob(windows, L"C:\\Data\\archive.tar").context.baseName, L"archive");
-  EXPECT_EQ(PrepareJob(windows, L"C:\\Data\\a.b.c").context.baseName, L"a");
-  EXPECT_EQ(PrepareJob(windows, L"C:\\Data\\.profile").context.baseName, L"");
-  EXPECT_EQ(PrepareJob(windows, L"C:\\Data\\noext").context.baseName, L"noext");
-
-  const PreparedJob folder = PrepareJob(windows, L"C:\\Work\\my.folder");
-  EXPECT_EQ(folder.context.baseName, L"my");
-  EXPECT_TRUE(folder.isFolder);
+TEST_F(PrepareJobTest, BaseNameStopsAtTheFirstDotAfterLeadingDots) {
+  const struct {
+    const wchar_t* path;
+    const wchar_t* baseName;
+  } cases[] = {
+      {L"C:\\Data\\archive.tar", L"archive"},
+      {L"C:\\Data\\a.b.c", L"a"},
+      {L"C:\\Data\\noext", L"noext"},
+      {L"C:\\Data\\.profile", L"profile"},
+      {L"C:\\Data\\.backup.zip", L"backup"},
+      {L"C:\\Data\\..zip", L"zip"},
+      {L"C:\\Data\\...", L""},
+      {L"C:\\Work\\my.folder", L"my"},
+      {L"C:\\Work\\.config", L"config"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PrepareJob(windows, c.path).context.baseName, c.baseName) << c.path;
+  }
+  EXPECT_TRUE(PrepareJob(windows, L"C:\\Work\\.config").isFolder);
 }
 
 TEST_F(PrepareJobTest, EachFailingStepRaisesItsError) {

@@ -32,11 +32,41 @@ TEST_F(RunProgramTest, EmptyTextShowsTheDialogBlankTextDoesNothing) {
 
 TEST_F(RunProgramTest, JobsRunInOrderAndAMessageDoesNotStopTheRun) {
   windows.setArgumentText(L"C:\\In\\a.zip C:\\In\\notes.txt\tC:\\In\\b.zip");
-  EXPECT_EQ(RunProgram(windows), 0);
+  EXPECT_EQ(RunProgram(windows), kExitJobFailed);
   ASSERT_EQ(RecordingArchiver::calls.size(), 2u);
   EXPECT_NE(RecordingArchiver::calls[0].commandLine.find("a.zip"), std::string::npos);
   EXPECT_NE(RecordingArchiver::calls[1].commandLine.find("b.zip"), std::string::npos);
   EXPECT_EQ(windows.messages().size(), 1u);
+}
+
+TEST_F(RunProgramTest, AJobEndingInAMessageMakesTheRunFailButNotStop) {
+  windows.addFile(L"C:\\In\\...");
+  const struct {
+    const wchar_t* arguments;
+    std::int32_t archiverResult;
+    const wchar_t* message;
+    int exitStatus;
+  } cases[] = {
+      {L"C:\\In\\a.zip C:\\In\\b.zip", 0, nullptr, kExitSuccess},
+      {L"C:\\In\\a.zip C:\\In\\b.zip", 3, L"damaged", kExitJobFailed},
+      {L"C:\\In\\... C:\\In\\b.zip", 0, L"この名前のファイルは処理出来ません", kExitJobFailed},
+  };
+  for (const auto& c : cases) {
+    RecordingArchiver::reset();
+    RecordingArchiver::result = c.archiverResult;
+    RecordingArchiver::output = "damaged";
+    const std::size_t shownBefore = windows.messages().size();
+    windows.setArgumentText(c.arguments);
+    EXPECT_EQ(RunProgram(windows), c.exitStatus) << c.arguments;
+    ASSERT_FALSE(RecordingArchiver::calls.empty());
+    EXPECT_NE(RecordingArchiver::calls.back().commandLine.find("b.zip"), std::string::npos);
+    if (c.message != nullptr) {
+      ASSERT_GT(windows.messages().size(), shownBefore);
+      EXPECT_EQ(windows.messages()[shownBefore].text, c.message);
+    } else {
+      EXPECT_EQ(windows.messages().size(), shownBefore);
+    }
+  }
 }
 
 TEST_F(RunProgramTest, RunTimeErrorIsShownAndEndsTheRun) {

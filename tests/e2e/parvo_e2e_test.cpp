@@ -71,7 +71,7 @@ TEST_F(ParvoRun, ExistingFileAndFolderArePrepared) {
   writeFile(folder / "notes.txt", "x");
   fs::create_directories(folder / "some folder");
   const auto run = parvo({"notes.txt", "some folder", "."});
-  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.exitStatus, 2);
   EXPECT_EQ(run.output, "PARVO: この拡張子のファイルは解凍出来ません\n");
 }
 
@@ -81,6 +81,22 @@ TEST_F(ParvoRun, DroppedZipLandsInADesktopFolderNamedAfterIt) {
   EXPECT_EQ(run.exitStatus, 0) << run.output;
   EXPECT_EQ(run.output, "");
   EXPECT_EQ(readFile(desktop() / "My Report/inside/readme.txt"), "hello from inside\n");
+}
+
+TEST_F(ParvoRun, LeadingDotsNeverMakeTheDesktopTheDestination) {
+  // With the desktop at the home folder, as desktops set it when there is no Desktop folder, an
+  // empty folder name would let an archive replace the user's dotfiles.
+  writeFile(fs::path(home()) / ".config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME\"\n");
+  writeFile(fs::path(home()) / "readme.txt", "the user's own\n");
+  const std::string archive = makeZip(".backup.zip");
+  writeFile(folder / "...", "dots only");
+
+  const auto run = parvo({archive, folder / "..."});
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_EQ(run.output, "PARVO: この名前のファイルは処理出来ません\n");
+  EXPECT_EQ(readFile(fs::path(home()) / "backup/inside/readme.txt"), "hello from inside\n");
+  EXPECT_FALSE(fs::exists(fs::path(home()) / "inside"));
+  EXPECT_EQ(readFile(fs::path(home()) / "readme.txt"), "the user's own\n");
 }
 
 TEST_F(ParvoRun, NonUtf8NamesReachTheArchiverByteForByte) {
@@ -94,7 +110,7 @@ TEST_F(ParvoRun, BrokenArchiveIsReportedAndTheRunGoesOn) {
   writeFile(folder / "broken.zip", "PK\x03\x04 this is not really a zip archive");
   const std::string good = makeZip("good.zip");
   const auto run = parvo({folder / "broken.zip", good});
-  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.exitStatus, 2);
   EXPECT_TRUE(run.output.starts_with("PARVO: ")) << run.output;
   EXPECT_TRUE(fs::exists(desktop() / "good/inside/readme.txt"));
 }
