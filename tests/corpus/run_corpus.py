@@ -95,7 +95,7 @@ def survey(root, destination):
 
 def run_one(archive, args, root):
     extension = archive[-4:].lower()
-    base = os.path.basename(archive).split(".")[0]
+    base = os.path.basename(archive).lstrip(".").split(".")[0]
     if args.parvo:
         home = os.path.join(root, "home")
         os.makedirs(home)
@@ -115,10 +115,12 @@ def run_one(archive, args, root):
     except subprocess.TimeoutExpired:
         return None, "", destination, "hang"
     message = process.stderr.decode("utf-8", "replace").strip()
-    crashed = process.returncode < 0 or process.returncode not in (0, 1, 3)
     if args.parvo:
-        failed = bool(message)  # Parvo shows nothing on success
+        # Parvo shows nothing on success, and ends with status 2 when a job failed.
+        crashed = process.returncode not in (0, 2)
+        failed = process.returncode == 2 or bool(message)
     else:
+        crashed = process.returncode not in (0, 1, 3)
         failed = process.returncode != 0
     return failed, message, destination, "crash" if crashed else None
 
