@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/simulated/simulated_windows.h"
 #include "runtime/run_time_error.h"
+#include "support/simulated_windows.h"
 
 namespace parvo {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/simulated/simulated_windows.h"
+#include "support/simulated_windows.h"
 
 namespace parvo {
 

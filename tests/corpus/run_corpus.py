@@ -39,6 +39,7 @@ sys.exit(0 if code == 0 else 3)
 """
 
 TIMEOUT_SECONDS = 120
+SKIPPED = 77  # the exit status CTest is told means "skipped"
 
 
 def read_manifest(path):
@@ -165,8 +166,7 @@ def main():
 
     if not os.path.isfile(os.path.join(args.corpus, "MANIFEST.tsv")):
         print("corpus not present: skipped")
-        print("0 passed, 0 failed, 1 skipped")
-        return 0
+        return SKIPPED
     expectations, files = read_manifest(os.path.join(args.corpus, "MANIFEST.tsv"))
     known = {}
     if args.known_failures and os.path.exists(args.known_failures):

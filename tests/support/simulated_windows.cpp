@@ -1,4 +1,4 @@
-#include "platform/simulated/simulated_windows.h"
+#include "support/simulated_windows.h"
 
 #include <algorithm>
 #include <cwctype>
