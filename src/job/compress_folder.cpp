@@ -1,11 +1,84 @@
 #include "job/compress_folder.h"
 
-namespace parvo {
+#include <string_view>
 
-// Packing folders arrives with the archivers' writing side; until then a dropped folder is
-// prepared and left as it is.
-JobOutcome CompressFolder(Platform&, ArchiverBinding&, JobContext&) {
-  return JobOutcome::kCompleted;
+#include "runtime/application.h"
+
+namespace parvo {
+namespace {
+
+constexpr wchar_t kUnusablePreference[] = L"圧縮DLLの設定にエラーがあります。";
+
+std::wstring quoted(const std::wstring& text) {
+  return L'"' + text + L'"';
+}
+
+// The private folder of one self-extracting job; removed with whatever is left in it, whichever
+// way the job ends.
+class PrivateFolder {
+ public:
+  explicit PrivateFolder(Platform& platform)
+      : platform_(platform), path_(platform.createPrivateFolder()) {}
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+  ~PrivateFolder() { platform_.removeFolder(path_); }
+  const std::wstring& path() const { return path_; }
+
+ private:
+  Platform& platform_;
+  std::wstring path_;
+};
+
+void waitForCabinetLibrary(Platform& platform, ArchiverBinding& binding) {
+  const CabGetRunningFunction cabGetRunning = binding.cabGetRunning();
+  while (cabGetRunning() != 0) platform.pumpMessages();
+}
+
+JobOutcome outcomeOf(std::int32_t result) {
+  return result == 0 ? JobOutcome::kCompleted : JobOutcome::kMessageShown;
+}
+
+JobOutcome packSelfExtracting(Platform& platform, ArchiverBinding& binding, JobContext& context) {
+  const wchar_t separator = platform.pathSyntax().separator;
+  // Not the program's own folder: users can't write there, and two runs packing folders of the
+  // same name would share one cabinet.
+  const PrivateFolder folder(platform);
+  const std::wstring cabinet = folder.path() + separator + context.baseName + L".cab";
+
+  std::wstring pack = L"-a -r -ml:21 " + quoted(cabinet) + L" *.*";
+  if (CallArchiver(platform, binding, Archiver::kCab, pack, context.outputBuffer) != 0) {
+    return JobOutcome::kMessageShown;
+  }
+  waitForCabinetLibrary(platform, binding);
+
+  std::wstring convert = L"-f " + quoted(cabinet) + L" " + quoted(context.desktopPath + separator);
+  const std::int32_t result =
+      CallArchiver(platform, binding, Archiver::kCab, convert, context.outputBuffer);
+  waitForCabinetLibrary(platform, binding);
+  platform.deleteFile(cabinet);
+  return outcomeOf(result);
+}
+
+}  // namespace
+
+JobOutcome CompressFolder(Platform& platform, ArchiverBinding& binding, JobContext& context) {
+  platform.changeDirectory(context.sourcePath);
+  const wchar_t separator = platform.pathSyntax().separator;
+  const std::wstring onDesktop = context.desktopPath + separator + context.baseName;
+
+  if (context.formatCode == L"cab  ") {
+    std::wstring command = L"-a -r -ml:21 " + quoted(onDesktop + L".cab") + L" *.*";
+    return outcomeOf(
+        CallArchiver(platform, binding, Archiver::kCab, command, context.outputBuffer));
+  }
+  if (context.formatCode == L"cabex") return packSelfExtracting(platform, binding, context);
+  if (context.formatCode == L"lha  ") {
+    std::wstring command = L"a -rx " + quoted(onDesktop + L".lzh") + L" *.*";
+    return outcomeOf(
+        CallArchiver(platform, binding, Archiver::kUnlha, command, context.outputBuffer));
+  }
+  platform.showMessage(kUnusablePreference, kApplicationTitle);
+  return JobOutcome::kMessageShown;
 }
 
 }  // namespace parvo

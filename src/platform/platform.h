@@ -49,7 +49,11 @@ class Platform {
   // Makes the folder the current directory (drive included where there are drives).
   virtual void changeDirectory(const std::wstring& path) = 0;
   virtual void deleteFile(const std::wstring& path) = 0;
-  virtual std::wstring executableFolder() = 0;
+  // A new, uniquely named folder that only this user can enter, for one job's temporary files.
+  // Raises 75 (path/file access error) when none can be made.
+  virtual std::wstring createPrivateFolder() = 0;
+  // Removes a folder made by createPrivateFolder with whatever is left in it; never fails.
+  virtual void removeFolder(const std::wstring& path) noexcept = 0;
 
   // The user's desktop folder, without a trailing separator; nothing when there is none.
   virtual std::optional<std::wstring> desktopFolder() = 0;

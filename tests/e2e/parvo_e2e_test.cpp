@@ -67,10 +67,9 @@ TEST_F(ParvoRun, NameWithADoubleQuoteIsRefusedNotMisread) {
   EXPECT_EQ(run.output, "PARVO: Run-time error '52':\n\nBad file name or number\n");
 }
 
-TEST_F(ParvoRun, ExistingFileAndFolderArePrepared) {
+TEST_F(ParvoRun, FileOfAnotherKindGetsTheMessage) {
   writeFile(folder / "notes.txt", "x");
-  fs::create_directories(folder / "some folder");
-  const auto run = parvo({"notes.txt", "some folder", "."});
+  const auto run = parvo({"notes.txt"});
   EXPECT_EQ(run.exitStatus, 2);
   EXPECT_EQ(run.output, "PARVO: この拡張子のファイルは解凍出来ません\n");
 }

@@ -170,6 +170,22 @@ void SimulatedWindows::deleteFile(const std::wstring& path) {
   std::erase_if(parent->children, [&](const Node& n) { return &n == node; });
 }
 
+std::wstring SimulatedWindows::createPrivateFolder() {
+  const std::wstring path =
+      L"C:\\Users\\user\\AppData\\Local\\Temp\\parvo-" + std::to_wstring(++privateFolders_);
+  addFolder(path);
+  return path;
+}
+
+void SimulatedWindows::removeFolder(const std::wstring& path) noexcept {
+  const std::size_t slash = path.rfind(L'\\');
+  Lookup outcome;
+  Node* parent = walk(path.substr(0, slash), outcome);
+  if (parent == nullptr) return;
+  const std::wstring name = path.substr(slash + 1);
+  std::erase_if(parent->children, [&](const Node& n) { return n.longName == name; });
+}
+
 void SimulatedWindows::setSetting(const SettingKey& key, const std::wstring& value) {
   settings_[upper(key.application + L"\\" + key.section + L"\\" + key.key)] = value;
 }

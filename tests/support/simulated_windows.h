@@ -34,7 +34,6 @@ class SimulatedWindows : public Platform {
 
   void setArgumentText(std::wstring text) { argumentText_ = std::move(text); }
   void setDesktop(std::optional<std::wstring> desktop) { desktop_ = std::move(desktop); }
-  void setExecutableFolder(std::wstring folder) { executableFolder_ = std::move(folder); }
   void registerLibrary(const std::wstring& name, std::map<std::string, void*> entryPoints);
   void failSettingWrites() { failSettingWrites_ = true; }
 
@@ -52,7 +51,8 @@ class SimulatedWindows : public Platform {
   std::uint32_t fileAttributes(const std::wstring& path) override;
   void changeDirectory(const std::wstring& path) override;
   void deleteFile(const std::wstring& path) override;
-  std::wstring executableFolder() override { return executableFolder_; }
+  std::wstring createPrivateFolder() override;
+  void removeFolder(const std::wstring& path) noexcept override;
   std::optional<std::wstring> desktopFolder() override { return desktop_; }
   std::optional<std::wstring> readSetting(const SettingKey& key) override;
   void writeSetting(const SettingKey& key, const std::wstring& value) override;
@@ -82,7 +82,7 @@ class SimulatedWindows : public Platform {
   std::map<wchar_t, Node> drives_;
   std::wstring argumentText_;
   std::optional<std::wstring> desktop_ = L"C:\\Users\\user\\Desktop";
-  std::wstring executableFolder_ = L"C:\\Program Files\\Parvo";
+  int privateFolders_ = 0;
   std::wstring currentDirectory_ = L"C:\\";
   std::map<std::wstring, std::wstring> settings_;
   std::map<std::wstring, std::map<std::string, void*>> libraries_;

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cwctype>
+#include <filesystem>
 
 #include "platform/posix/argument_text.h"
 #include "platform/posix/ini_file.h"
@@ -37,6 +39,14 @@ std::string currentDirectory() {
 std::string parentOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+std::string executableFolder() {
+  std::string buffer(PATH_MAX, '\0');
+  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (length <= 0) return ".";
+  buffer.resize(static_cast<std::size_t>(length));
+  return parentOf(buffer);
 }
 
 bool isFolder(const std::string& path) {
@@ -84,12 +94,22 @@ void PosixPlatform::deleteFile(const std::wstring& path) {
   raiseError(errno == ENOENT ? kFileNotFound : kPathFileAccessError);
 }
 
-std::wstring PosixPlatform::executableFolder() {
-  std::string buffer(PATH_MAX, '\0');
-  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (length <= 0) raiseError(kPathNotFound);
-  buffer.resize(static_cast<std::size_t>(length));
-  return fromUtf8(parentOf(buffer));
+std::wstring PosixPlatform::createPrivateFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base != nullptr && *base == '/' ? base : "/tmp") + "/parvo-XXXXXX";
+  // mkdtemp makes the folder with mode 0700 under a name nobody else holds.
+  if (mkdtemp(pattern.data()) == nullptr) raiseError(kPathFileAccessError);
+  return fromUtf8(pattern);
+}
+
+void PosixPlatform::removeFolder(const std::wstring& path) noexcept {
+  try {
+    std::error_code ignored;
+    std::filesystem::remove_all(toUtf8(path), ignored);
+  } catch (...) {
+    // Leaving a temporary folder behind is better than ending the run over it.
+  }
 }
 
 std::optional<std::wstring> PosixPlatform::desktopFolder() {
@@ -135,7 +155,7 @@ std::unique_ptr<LoadedLibrary> PosixPlatform::loadLibrary(const std::wstring& fi
   // The program's RUNPATH ($ORIGIN/../lib), spelled out: a sanitizer runtime that intercepts
   // dlopen makes itself the caller, and the loader then searches the runtime's path instead.
   if (handle == nullptr && name.find('/') == std::string::npos) {
-    const std::string beside = toUtf8(executableFolder()) + "/../lib/" + name;
+    const std::string beside = executableFolder() + "/../lib/" + name;
     handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
   }
   if (handle == nullptr) return nullptr;

@@ -18,7 +18,8 @@ class PosixPlatform : public Platform {
   std::uint32_t fileAttributes(const std::wstring& path) override;
   void changeDirectory(const std::wstring& path) override;
   void deleteFile(const std::wstring& path) override;
-  std::wstring executableFolder() override;
+  std::wstring createPrivateFolder() override;
+  void removeFolder(const std::wstring& path) noexcept override;
   std::optional<std::wstring> desktopFolder() override;
 
   std::optional<std::wstring> readSetting(const SettingKey& key) override;
