@@ -66,13 +66,14 @@ JobOutcome CompressFolder(Platform& platform, ArchiverBinding& binding, JobConte
   const wchar_t separator = platform.pathSyntax().separator;
   const std::wstring onDesktop = context.desktopPath + separator + context.baseName;
 
-  if (context.formatCode == L"cab  ") {
+  if (context.formatCode == kCabinetCode) {
     std::wstring command = L"-a -r -ml:21 " + quoted(onDesktop + L".cab") + L" *.*";
     return outcomeOf(
         CallArchiver(platform, binding, Archiver::kCab, command, context.outputBuffer));
   }
-  if (context.formatCode == L"cabex") return packSelfExtracting(platform, binding, context);
-  if (context.formatCode == L"lha  ") {
+  if (context.formatCode == kSelfExtractingCode)
+    return packSelfExtracting(platform, binding, context);
+  if (context.formatCode == kLhaCode) {
     std::wstring command = L"a -rx " + quoted(onDesktop + L".lzh") + L" *.*";
     return outcomeOf(
         CallArchiver(platform, binding, Archiver::kUnlha, command, context.outputBuffer));
