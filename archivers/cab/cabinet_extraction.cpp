@@ -138,6 +138,13 @@ class CabinetExtractor {
       sink_.fail(ArchiveError(Result::kCorrupt, entry.path + ": overlaps another member's data"));
       return;
     }
+    if (file.folder != nullptr && MSCABD_COMP_METHOD(file.folder->comp_type) > MSCAB_COMP_LZX) {
+      sink_.fail(ArchiveError(Result::kUnsupported,
+                              entry.path + ": compression method " +
+                                  std::to_string(MSCABD_COMP_METHOD(file.folder->comp_type)) +
+                                  " is not supported"));
+      return;
+    }
     if (brokenFolders_.count(file.folder) != 0) {
       noteFailure(member, entry.path, "its folder's data is damaged", false);
       return;

@@ -172,6 +172,16 @@ TEST(CabHostile, FolderDataPastTheEndIsCorrupt) {
   EXPECT_EQ(filesIn(work / "out"), Contents{});
 }
 
+TEST(CabHostile, UnknownCompressionMethodIsUnsupported) {
+  TemporaryFolder work;
+  std::string cabinet = storedCabinet({{"a.txt", "some text"}});
+  cabinet[42] = 5;  // the folder's typeCompress
+  writeFile(work / "method.cab", cabinet);
+  const ArchiverResult result = extractWith(kCab, work / "method.cab", work / "out");
+  EXPECT_EQ(result.code, kUnsupported) << result.output;
+  EXPECT_NE(result.output.find("a.txt: compression method 5"), std::string::npos) << result.output;
+}
+
 TEST(CabHostile, CorpusReproducersNeitherCrashNorEscape) {
   const fs::path corpus = PARVO_CORPUS_DIR;
   if (!fs::exists(corpus / "MANIFEST.tsv")) GTEST_SKIP() << "corpus not present";
