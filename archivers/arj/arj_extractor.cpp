@@ -154,12 +154,13 @@ std::optional<std::string> extractMember(InputFile& file, const Header& header,
   }
   if (!isFile(header)) return std::nullopt;  // comments, volume and chapter labels
   if ((header.flags & flags::kGarbled) != 0) {
-    sink.refuse(entry.path, "encrypted");
+    sink.fail(ArchiveError(Result::kUnsupported, entry.path + ": encrypted"));
     return std::nullopt;
   }
   if (header.method > kFastest) {
-    sink.refuse(entry.path,
-                "compression method " + std::to_string(header.method) + " not supported");
+    sink.fail(ArchiveError(Result::kUnsupported, entry.path + ": compression method " +
+                                                     std::to_string(header.method) +
+                                                     " is not supported"));
     return std::nullopt;
   }
   std::unique_ptr<FileOutput> output = sink.createFile(entry);

@@ -134,6 +134,17 @@ class CabinetExtractor {
   void extract(const Member& member) {
     mscabd_file& file = *member.file;
     const EntryInfo entry = memberEntry(file);
+    if (overlapsEarlierMember(file)) {
+      sink_.fail(ArchiveError(Result::kCorrupt, entry.path + ": overlaps another member's data"));
+      return;
+    }
+    if (file.folder != nullptr && MSCABD_COMP_METHOD(file.folder->comp_type) > MSCAB_COMP_LZX) {
+      sink_.fail(ArchiveError(Result::kUnsupported,
+                              entry.path + ": compression method " +
+                                  std::to_string(MSCABD_COMP_METHOD(file.folder->comp_type)) +
+                                  " is not supported"));
+      return;
+    }
     if (brokenFolders_.count(file.folder) != 0) {
       noteFailure(member, entry.path, "its folder's data is damaged", false);
       return;
@@ -174,6 +185,19 @@ class CabinetExtractor {
   }
 
  private:
+  // Whether the member's data starts inside the data of a member before it in its folder. Each
+  // member of a well-formed cabinet has data of its own; letting members share it would let a
+  // small cabinet write the same decoded bytes over and over. Members come in data order, so the
+  // furthest end reached so far in the folder is all that needs keeping.
+  bool overlapsEarlierMember(const mscabd_file& file) {
+    const std::uint64_t end = std::uint64_t{file.offset} + file.length;
+    auto [furthest, first] = folderEnds_.try_emplace(file.folder, end);
+    if (first) return false;
+    if (file.offset < furthest->second) return true;
+    furthest->second = end;
+    return false;
+  }
+
   void noteFailure(const Member& member, const std::string& path, const std::string& reason,
                    bool setIncomplete) {
     if (setIncomplete || reachesOtherParts(*member.cabinet, *member.file)) {
@@ -246,6 +270,7 @@ class CabinetExtractor {
   MspackBridge& bridge_;
   ExtractionSink& sink_;
   std::set<const mscabd_folder*> brokenFolders_;
+  std::map<const mscabd_folder*, std::uint64_t> folderEnds_;  // of the members' data so far
   std::map<const mscabd_cabinet*, std::optional<CabinetLayout>> layouts_;
   std::unique_ptr<MszipFolderReader> zlibReader_;
   const mscabd_folder* zlibFolder_ = nullptr;

@@ -32,6 +32,12 @@ std::uint32_t blockChecksum(const std::uint8_t* data, std::size_t size, std::uin
 
 }  // namespace
 
+InflateStream::InflateStream() {
+  if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK) {
+    throw ArchiveError(Result::kInternal, "cannot start the MSZIP decoder");
+  }
+}
+
 MszipFolderReader::MszipFolderReader(const std::string& cabinetPath, const FolderLayout& folder,
                                      unsigned blockReserve)
     : input_(cabinetPath),
@@ -39,17 +45,10 @@ MszipFolderReader::MszipFolderReader(const std::string& cabinetPath, const Folde
       blockReserve_(blockReserve),
       compressed_(kMaxCompressedBytes),
       decoded_(kBlockBytes) {
-  if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK) {
-    throw ArchiveError(Result::kInternal, "cannot start the MSZIP decoder");
-  }
   if (folder.dataOffset > input_.size())
     throwDamaged("an offset points past the end of the cabinet");
   input_.seek(folder.dataOffset);
   window_.reserve(kBlockBytes);
-}
-
-MszipFolderReader::~MszipFolderReader() {
-  inflateEnd(&stream_);
 }
 
 void MszipFolderReader::copy(FileOutput* output, std::uint64_t count) {
@@ -90,17 +89,17 @@ void MszipFolderReader::decodeNextBlock() {
   if (compressed_[0] != 'C' || compressed_[1] != 'K') throwDamaged("damaged compressed data");
 
   // Every block is a deflate stream of its own, started afresh over the output before it.
-  if (inflateReset(&stream_) != Z_OK ||
-      (!window_.empty() &&
-       inflateSetDictionary(&stream_, window_.data(), static_cast<uInt>(window_.size())) != Z_OK)) {
+  if (inflateReset(stream_.get()) != Z_OK ||
+      (!window_.empty() && inflateSetDictionary(stream_.get(), window_.data(),
+                                                static_cast<uInt>(window_.size())) != Z_OK)) {
     throwDamaged("damaged compressed data");
   }
-  stream_.next_in = compressed_.data() + 2;
-  stream_.avail_in = static_cast<uInt>(compressedSize - 2);
-  stream_.next_out = decoded_.data();
-  stream_.avail_out = static_cast<uInt>(decodedSize);
-  const int status = inflate(&stream_, Z_FINISH);
-  if (status != Z_STREAM_END || stream_.avail_out != 0) throwDamaged("damaged compressed data");
+  stream_->next_in = compressed_.data() + 2;
+  stream_->avail_in = static_cast<uInt>(compressedSize - 2);
+  stream_->next_out = decoded_.data();
+  stream_->avail_out = static_cast<uInt>(decodedSize);
+  const int status = inflate(stream_.get(), Z_FINISH);
+  if (status != Z_STREAM_END || stream_->avail_out != 0) throwDamaged("damaged compressed data");
 
   // The window the next block may refer back into: the last 32 KiB decoded.
   if (decodedSize >= kBlockBytes) {

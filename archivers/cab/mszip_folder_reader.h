@@ -12,6 +12,20 @@
 
 namespace archivers::cab {
 
+// A raw-deflate zlib stream, ended with its owner.
+class InflateStream {
+ public:
+  InflateStream();
+  InflateStream(const InflateStream&) = delete;
+  InflateStream& operator=(const InflateStream&) = delete;
+  ~InflateStream() { inflateEnd(&stream_); }
+  z_stream* get() { return &stream_; }
+  z_stream* operator->() { return &stream_; }
+
+ private:
+  z_stream stream_{};
+};
+
 // Decodes one MSZIP folder of a cabinet from its first data block on, with zlib. Each block is
 // "CK" and a deflate stream of at most 32 KiB that may refer back into the blocks before it. The
 // block checksums are checked as they are read.
@@ -22,7 +36,6 @@ class MszipFolderReader {
                     unsigned blockReserve);
   MszipFolderReader(const MszipFolderReader&) = delete;
   MszipFolderReader& operator=(const MszipFolderReader&) = delete;
-  ~MszipFolderReader();
 
   // Decoded bytes handed out so far.
   std::uint64_t position() const { return position_; }
@@ -36,7 +49,7 @@ class MszipFolderReader {
   InputFile input_;
   unsigned blocksLeft_;
   unsigned blockReserve_;
-  z_stream stream_{};
+  InflateStream stream_;
   std::vector<std::uint8_t> compressed_;
   std::vector<std::uint8_t> decoded_;
   std::vector<std::uint8_t> window_;  // the last 32 KiB decoded, for the next block

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "common/archive_error.h"
 
@@ -17,24 +18,48 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 
 }  // namespace
 
-InputFile::InputFile(const std::string& path) : buffer_(kBufferSize) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) {
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+FileDescriptor::~FileDescriptor() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int FileDescriptor::release() noexcept {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+RegularFile openRegularFile(const std::string& path) {
+  // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (fd.get() < 0) {
     throw ArchiveError(Result::kCannotOpen, "cannot open " + path + ": " + std::strerror(errno));
   }
   struct stat status {};
-  if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
-    const std::string reason = S_ISDIR(status.st_mode) ? "is a folder" : "not a regular file";
-    ::close(fd_);
-    fd_ = -1;
-    throw ArchiveError(Result::kCannotOpen, "cannot open " + path + ": " + reason);
+  if (::fstat(fd.get(), &status) != 0) {
+    throw ArchiveError(Result::kCannotOpen, "cannot open " + path + ": " + std::strerror(errno));
   }
-  size_ = static_cast<std::uint64_t>(status.st_size);
+  if (!S_ISREG(status.st_mode)) {
+    throw ArchiveError(Result::kCannotOpen, path + " is not a regular file");
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    throw ArchiveError(Result::kCannotOpen, "cannot open " + path + ": " + std::strerror(errno));
+  }
+  return {std::move(fd), static_cast<std::uint64_t>(status.st_size)};
 }
 
-InputFile::~InputFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
+InputFile::InputFile(const std::string& path) : InputFile(openRegularFile(path)) {}
+
+InputFile::InputFile(RegularFile file)
+    : fd_(std::move(file.descriptor)), size_(file.size), buffer_(kBufferSize) {}
 
 std::uint64_t InputFile::tell() const {
   return bufferStart_ + bufferPos_;
@@ -64,7 +89,7 @@ std::size_t InputFile::read(void* data, std::size_t count) {
       // Large reads bypass the buffer.
       if (count - done >= buffer_.size()) {
         const ssize_t got =
-            ::pread(fd_, out + done, count - done, static_cast<off_t>(bufferStart_));
+            ::pread(fd_.get(), out + done, count - done, static_cast<off_t>(bufferStart_));
         if (got < 0) {
           if (errno == EINTR) continue;
           throw ArchiveError(Result::kCannotOpen,
@@ -76,7 +101,7 @@ std::size_t InputFile::read(void* data, std::size_t count) {
         continue;
       }
       const ssize_t got =
-          ::pread(fd_, buffer_.data(), buffer_.size(), static_cast<off_t>(bufferStart_));
+          ::pread(fd_.get(), buffer_.data(), buffer_.size(), static_cast<off_t>(bufferStart_));
       if (got < 0) {
         if (errno == EINTR) continue;
         throw ArchiveError(Result::kCannotOpen,

@@ -7,6 +7,30 @@
 
 namespace archivers {
 
+// An open file descriptor, closed when its owner goes.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  ~FileDescriptor();
+
+  int get() const { return fd_; }
+  int release() noexcept;
+
+ private:
+  int fd_;
+};
+
+struct RegularFile {
+  FileDescriptor descriptor;
+  std::uint64_t size = 0;
+};
+
+// Opens an archive for reading. Anything but a regular file is refused before it is read: a FIFO
+// or a device could block the caller forever. Throws ArchiveError(kCannotOpen) naming the file.
+RegularFile openRegularFile(const std::string& path);
+
 // A read-only archive file read through a buffer, for the formats whose readers are our own.
 class InputFile {
  public:
@@ -14,7 +38,6 @@ class InputFile {
   explicit InputFile(const std::string& path);
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
-  ~InputFile();
 
   std::uint64_t size() const { return size_; }
   std::uint64_t tell() const;
@@ -28,7 +51,9 @@ class InputFile {
   std::vector<std::uint8_t> readBytes(std::size_t count);
 
  private:
-  int fd_ = -1;
+  explicit InputFile(RegularFile file);
+
+  FileDescriptor fd_;
   std::uint64_t size_ = 0;
   std::uint64_t bufferStart_ = 0;  // file position of buffer_[0]
   std::size_t bufferFill_ = 0;

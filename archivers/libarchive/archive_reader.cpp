@@ -48,23 +48,22 @@ la_ssize_t readGzip(archive* reader, void* source, const void** block) {
   }
 }
 
-int openArchive(archive* reader, const std::string& path, ArchiveKind kind,
-                std::unique_ptr<GzipSource>& gzip) {
-  if (kind == ArchiveKind::kTar && GzipSource::looksLikeGzip(path)) {
-    gzip = std::make_unique<GzipSource>(path);
+int openArchive(archive* reader, int fd, ArchiveKind kind, std::unique_ptr<GzipSource>& gzip) {
+  if (kind == ArchiveKind::kTar && GzipSource::looksLikeGzip(fd)) {
+    gzip = std::make_unique<GzipSource>(fd);
     return archive_read_open(reader, gzip.get(), nullptr, readGzip, nullptr);
   }
-  return archive_read_open_filename(reader, path.c_str(), kReadBlockSize);
+  return archive_read_open_fd(reader, fd, kReadBlockSize);
 }
 
 }  // namespace
 
 ArchiveReader::ArchiveReader(const std::string& path, ArchiveKind kind)
-    : archive_(archive_read_new()), kind_(kind) {
+    : file_(openRegularFile(path).descriptor), archive_(archive_read_new()), kind_(kind) {
   if (archive_ == nullptr) throw std::bad_alloc();
   configure(archive_, kind);
   try {
-    if (openArchive(archive_, path, kind, gzip_) != ARCHIVE_OK) {
+    if (openArchive(archive_, file_.get(), kind, gzip_) != ARCHIVE_OK) {
       throw ArchiveError(Result::kCannotOpen, path + ": " + errorMessage());
     }
   } catch (...) {

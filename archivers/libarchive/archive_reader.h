@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/archive_error.h"
+#include "common/input_file.h"
 #include "libarchive/archive_kind.h"
 
 struct archive;
@@ -17,7 +18,7 @@ class GzipSource;
 // compression filter, detected by content. Names are left as libarchive finds them.
 class ArchiveReader {
  public:
-  // Throws ArchiveError(kCannotOpen) when the file cannot be opened.
+  // Throws ArchiveError(kCannotOpen) when the file cannot be opened or is not a regular file.
   ArchiveReader(const std::string& path, ArchiveKind kind);
   ArchiveReader(const ArchiveReader&) = delete;
   ArchiveReader& operator=(const ArchiveReader&) = delete;
@@ -35,6 +36,7 @@ class ArchiveReader {
   Result errorResult() const;
 
  private:
+  FileDescriptor file_;  // outlives archive_, which reads it
   archive* archive_;
   ArchiveKind kind_;
   std::unique_ptr<GzipSource> gzip_;

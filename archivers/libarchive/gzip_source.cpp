@@ -1,10 +1,10 @@
 #include "libarchive/gzip_source.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "common/archive_error.h"
 
@@ -16,27 +16,17 @@ constexpr int kGzipWindowBits = 16 + MAX_WBITS;  // gzip wrapper only, checked t
 
 }  // namespace
 
-bool GzipSource::looksLikeGzip(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+bool GzipSource::looksLikeGzip(int fd) {
   unsigned char magic[2] = {};
-  const bool gzip = ::read(fd, magic, sizeof magic) == 2 && magic[0] == 0x1F && magic[1] == 0x8B;
-  ::close(fd);
-  return gzip;
+  return ::pread(fd, magic, sizeof magic, 0) == 2 && magic[0] == 0x1F && magic[1] == 0x8B;
 }
 
-GzipSource::GzipSource(const std::string& path)
-    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), input_(256 * 1024), output_(1024 * 1024) {
-  if (fd_ < 0) throw ArchiveError(Result::kCannotOpen, path + ": " + std::strerror(errno));
-  if (inflateInit2(&stream_, kGzipWindowBits) != Z_OK) {
-    ::close(fd_);
-    throw std::bad_alloc();
-  }
+GzipSource::GzipSource(int fd) : fd_(fd), input_(256 * 1024), output_(1024 * 1024) {
+  if (inflateInit2(&stream_, kGzipWindowBits) != Z_OK) throw std::bad_alloc();
 }
 
 GzipSource::~GzipSource() {
   inflateEnd(&stream_);
-  ::close(fd_);
 }
 
 bool GzipSource::fillInput() {

@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <cstddef>
-#include <string>
 #include <vector>
 
 namespace archivers {
@@ -13,10 +12,11 @@ namespace archivers {
 // before the trailer: without this, a damaged .tar.gz would extract without complaint.
 class GzipSource {
  public:
-  static bool looksLikeGzip(const std::string& path);
+  // Whether the file fd reads starts as gzip data; its position is left as it was.
+  static bool looksLikeGzip(int fd);
 
-  // Throws ArchiveError(kCannotOpen).
-  explicit GzipSource(const std::string& path);
+  // Reads fd, which stays open and owned by the caller, from its position on.
+  explicit GzipSource(int fd);
   GzipSource(const GzipSource&) = delete;
   GzipSource& operator=(const GzipSource&) = delete;
   ~GzipSource();

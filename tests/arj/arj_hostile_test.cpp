@@ -121,18 +121,19 @@ TEST(ArjHostile, UnsafeNamesAreRefusedAndTheRestExtracted) {
   }
 }
 
-TEST(ArjUnsupported, UnknownMethodIsRefusedAndTheRestExtracted) {
+TEST(ArjUnsupported, UnknownMethodIsUnsupportedAndTheRestExtracted) {
   TemporaryFolder folder;
   const SampleArchive sample = makeSample(folder, 1);
   writeFile(folder / "method.arj",
             withPatchedHeader(sample.bytes, 2, [](std::string& basic) { basic[5] = 7; }));
   const ArchiverResult result = extractWith(kArj, folder / "method.arj", folder / "out");
-  EXPECT_EQ(result.code, kEntriesRefused) << result.output;
-  EXPECT_NE(result.output.find("large.txt"), std::string::npos) << result.output;
+  EXPECT_EQ(result.code, kUnsupported) << result.output;
+  EXPECT_NE(result.output.find("large.txt: compression method 7"), std::string::npos)
+      << result.output;
   EXPECT_EQ(filesIn(folder / "out"), sample.filesBut("large.txt"));
 }
 
-TEST(ArjUnsupported, EncryptedMembersAreRefused) {
+TEST(ArjUnsupported, EncryptedMembersAreUnsupported) {
   TemporaryFolder folder;
   writeFiles(folder / "tree", {{"secret.txt", "top secret\n"}, {"open.txt", "public\n"}});
   runTool({"arj", "a", "-gpassword", "-y", "../locked.arj", "secret.txt"}, folder / "tree");
@@ -146,8 +147,8 @@ TEST(ArjUnsupported, EncryptedMembersAreRefused) {
   EXPECT_FALSE(fs::exists(folder / "locked"));
 
   result = extractWith(kArj, folder / "mixed.arj", folder / "mixed");
-  EXPECT_EQ(result.code, kEntriesRefused) << result.output;
-  EXPECT_NE(result.output.find("secret.txt"), std::string::npos) << result.output;
+  EXPECT_EQ(result.code, kUnsupported) << result.output;
+  EXPECT_NE(result.output.find("secret.txt: encrypted"), std::string::npos) << result.output;
   EXPECT_EQ(filesIn(folder / "mixed"), (Contents{{"open.txt", "public\n"}}));
 }
 

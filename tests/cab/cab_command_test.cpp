@@ -1,11 +1,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
-
-#include <chrono>
-#include <fstream>
-#include <thread>
+#include <sys/resource.h>
 
 #include "stored_cabinet.h"
 #include "support/archiver_library.h"
@@ -37,42 +33,41 @@ TEST(CabCommand, MissingOrForeignArchiveCannotBeOpened) {
   EXPECT_NE(result.output.find("not a cabinet"), std::string::npos) << result.output;
 }
 
-TEST(CabCommand, ReportsRunningOnlyDuringAnOperation) {
-  // The cabinet is a named pipe: the operation blocks reading it until the test writes, so
-  // the running state is seen without racing the extraction.
-  TemporaryFolder work;
-  const std::string pipePath = work / "held.cab";
-  ASSERT_EQ(mkfifo(pipePath.c_str(), 0600), 0);
+using Running = int32_t (*)();
+Running runningProbe = nullptr;
+volatile sig_atomic_t runningWhileWriting = -1;
 
+TEST(CabCommand, ReportsRunningOnlyDuringAnOperation) {
+  // With a file size limit of zero the library's first write raises SIGXFSZ on this thread, in
+  // the middle of the operation: the handler asks then whether an operation is running.
+  TemporaryFolder work;
+  writeFile(work / "small.cab", storedCabinet({{"small.bin", "abc"}}));
   void* library = dlopen((std::string(PARVO_LIBRARY_DIR) + "/libcab32.so").c_str(), RTLD_NOW);
   ASSERT_NE(library, nullptr);
   using Entry = int32_t (*)(int32_t, const char*, char*, int32_t);
-  using Running = int32_t (*)();
   auto cab = reinterpret_cast<Entry>(dlsym(library, "Cab"));
-  auto running = reinterpret_cast<Running>(dlsym(library, "CabGetRunning"));
-  ASSERT_NE(running, nullptr);
-  EXPECT_EQ(running(), 0);
+  runningProbe = reinterpret_cast<Running>(dlsym(library, "CabGetRunning"));
+  ASSERT_NE(runningProbe, nullptr);
+  EXPECT_EQ(runningProbe(), 0);
 
-  const std::string line = "-x -o -r \"" + pipePath + "\" \"" + work / "out/\"";
-  std::thread worker([&] {
-    char output[256] = {};
-    cab(0, line.c_str(), output, sizeof output);
-  });
-  bool seenRunning = false;
-  for (int i = 0; i < 1000 && !seenRunning; ++i) {
-    seenRunning = running() != 0;
-    if (!seenRunning) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  // The library may close the pipe before the whole cabinet is written; that must not end the run.
-  const auto previousHandler = signal(SIGPIPE, SIG_IGN);
-  {
-    std::ofstream feed(pipePath, std::ios::binary);
-    feed << storedCabinet({{"small.bin", "abc"}});
-  }
-  worker.join();
-  signal(SIGPIPE, previousHandler);
-  EXPECT_TRUE(seenRunning);
-  EXPECT_EQ(running(), 0);
+  struct sigaction probe {
+  }, previousAction{};
+  probe.sa_handler = [](int) { runningWhileWriting = runningProbe(); };
+  sigaction(SIGXFSZ, &probe, &previousAction);
+  rlimit previousLimit{};
+  getrlimit(RLIMIT_FSIZE, &previousLimit);
+  rlimit noFileData = previousLimit;
+  noFileData.rlim_cur = 0;
+  setrlimit(RLIMIT_FSIZE, &noFileData);
+  const std::string line = "-x -o -r \"" + work / "small.cab" + "\" \"" + work / "out/\"";
+  char output[256] = {};
+  const int32_t code = cab(0, line.c_str(), output, sizeof output);
+  setrlimit(RLIMIT_FSIZE, &previousLimit);
+  sigaction(SIGXFSZ, &previousAction, nullptr);
+
+  EXPECT_EQ(code, kWriteFailed) << output;
+  EXPECT_EQ(runningWhileWriting, 1);
+  EXPECT_EQ(runningProbe(), 0);
   dlclose(library);
 }
 

@@ -1,8 +1,11 @@
+#include <sys/stat.h>
+
 #include "stored_cabinet.h"
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
 #include "support/tree_snapshot.h"
+#include "support/watchdog.h"
 
 namespace cabtest {
 namespace {
@@ -132,6 +135,18 @@ TEST(CabSet, MissingPartLeavesOnlyCompleteMembersAndSaysSo) {
   EXPECT_FALSE(landed.empty());
   EXPECT_LT(landed.size(), complete.size());
   expectOnlyIntactFiles(work / "out", complete);
+}
+
+// A FIFO where the next part should be would block whoever opens it for reading.
+TEST(CabSet, NextPartThatIsAFifoCountsAsMissing) {
+  const fs::path corpus = fs::path(PARVO_CORPUS_DIR) / "cab/cabextract";
+  if (!fs::exists(corpus / "split-1.cab")) GTEST_SKIP() << "corpus not present";
+  TemporaryFolder work;
+  fs::copy_file(corpus / "split-1.cab", work.path() / "split-1.cab");
+  ASSERT_EQ(mkfifo((work / "split-2.cab").c_str(), 0600), 0);
+  const int status = exitStatusInChild(
+      10, [&] { return extractWith(kCab, work / "split-1.cab", work / "out").code; });
+  EXPECT_EQ(status, kUnsupported);
 }
 
 }  // namespace

@@ -130,6 +130,58 @@ TEST(CabHostile, MemberLongerThanItsFolderIsCorrupt) {
   EXPECT_EQ(snapshot(work / "out"), Tree{});
 }
 
+// Sets the data range of the member at index in a cabinet of handMadeCabinet's.
+void setMemberRange(std::string& cabinet, std::size_t index, std::uint32_t offset,
+                    std::uint32_t size) {
+  std::size_t entry = 44;  // past the header and the one folder entry
+  while (index-- > 0) entry = cabinet.find('\0', entry + 16) + 1;
+  std::string range;
+  putLittleEndian(range, size, 4);
+  putLittleEndian(range, offset, 4);
+  cabinet.replace(entry, 8, range);
+}
+
+// Members sharing data would let a few KiB of cabinet write the same bytes any number of times.
+TEST(CabHostile, MembersOverlappingEarlierDataAreDamage) {
+  const std::string whole = noise(100000, 5);
+  for (const BlockCoding coding : {BlockCoding::kStored, BlockCoding::kMszip}) {
+    SCOPED_TRACE(coding == BlockCoding::kStored ? "stored" : "mszip");
+    TemporaryFolder work;
+    std::string cabinet = handMadeCabinet(
+        {{"whole.bin", whole}, {"twin.bin", ""}, {"inside.bin", ""}, {"after.txt", "after"}},
+        coding);
+    setMemberRange(cabinet, 1, 0, 100000);
+    setMemberRange(cabinet, 2, 99999, 3);
+    writeFile(work / "overlap.cab", cabinet);
+    const ArchiverResult result = extractWith(kCab, work / "overlap.cab", work / "out");
+    EXPECT_EQ(result.code, kCorrupt);
+    EXPECT_NE(result.output.find("overlaps another member's data"), std::string::npos)
+        << result.output;
+    expectContents(filesIn(work / "out"), {{"whole.bin", whole}, {"after.txt", "after"}});
+  }
+}
+
+// The zlib decoder's state must be released when the folder cannot be read (the asan run checks).
+TEST(CabHostile, FolderDataPastTheEndIsCorrupt) {
+  TemporaryFolder work;
+  std::string cabinet = handMadeCabinet({{"a.txt", "some text"}}, BlockCoding::kMszip);
+  cabinet.replace(36, 4, "\xff\xff\xff\x0f");
+  writeFile(work / "past.cab", cabinet);
+  const ArchiverResult result = extractWith(kCab, work / "past.cab", work / "out");
+  EXPECT_EQ(result.code, kCorrupt) << result.output;
+  EXPECT_EQ(filesIn(work / "out"), Contents{});
+}
+
+TEST(CabHostile, UnknownCompressionMethodIsUnsupported) {
+  TemporaryFolder work;
+  std::string cabinet = storedCabinet({{"a.txt", "some text"}});
+  cabinet[42] = 5;  // the folder's typeCompress
+  writeFile(work / "method.cab", cabinet);
+  const ArchiverResult result = extractWith(kCab, work / "method.cab", work / "out");
+  EXPECT_EQ(result.code, kUnsupported) << result.output;
+  EXPECT_NE(result.output.find("a.txt: compression method 5"), std::string::npos) << result.output;
+}
+
 TEST(CabHostile, CorpusReproducersNeitherCrashNorEscape) {
   const fs::path corpus = PARVO_CORPUS_DIR;
   if (!fs::exists(corpus / "MANIFEST.tsv")) GTEST_SKIP() << "corpus not present";
