@@ -42,6 +42,12 @@ void decodeOne(std::uint8_t type, const std::uint8_t* data, std::size_t size,
         }
       }
       break;
+    case 0x42:
+      if (size >= 16) {
+        fields.compressedSize = readLe64(data);
+        fields.originalSize = readLe64(data + 8);
+      }
+      break;
     case 0x44:
       fields.name.utf16Name = asText(data, size);
       break;

@@ -18,6 +18,8 @@ struct ExtendedFields {
   std::optional<std::int64_t> windowsMtime;
   std::optional<std::int64_t> unixMtime;
   std::optional<std::uint32_t> unixMode;
+  std::optional<std::uint64_t> compressedSize;  // 0x42: 64-bit sizes of members over 4 GiB
+  std::optional<std::uint64_t> originalSize;
 };
 
 // Walks the chain of extended headers in a raw header. offset is where the first size field

@@ -102,40 +102,79 @@ class MemberOutput : public lz::ByteSink {
 class ArchiveExtraction {
  public:
   ArchiveExtraction(const std::string& archivePath, const std::string& destination)
-      : input_(archivePath), sink_(destination) {}
+      : input_(archivePath), destination_(destination) {}
 
   std::string run() {
-    input_.seek(findFirstHeader(input_));
-    while (std::optional<MemberHeader> header = readMemberHeader(input_)) {
+    headerOffset_ = findFirstHeader(input_);
+    input_.seek(headerOffset_);
+    // A damaged first header means this is no archive to read.
+    std::optional<MemberHeader> header = readMemberHeader(input_);
+    while (header) {
       const std::uint64_t end = header->dataOffset + header->compressedSize;
       if (end > input_.size() || end < header->dataOffset) {
-        throw ArchiveError(Result::kCorrupt, header->path + ": the archive is truncated");
+        noteCorrupt(header->path + ": the archive is truncated");
+        header = resynchronise(header->dataOffset);
+        continue;
       }
-      // A member without a name cannot be placed. Some old writers produced such headers (folders
-      // whose name was dropped, folders stored as empty files); nothing after one is read.
-      if (header->path.empty() || (!header->hasName && header->method != "-lhd-")) break;
-      extractMember(*header);
+      if (header->hasName || (header->isDirectory() && !header->path.empty())) {
+        extractMember(*header);
+      } else if (header->originalSize > 0) {
+        noteCorrupt(damagedHeader() + ": a member with data has no name");
+      } else if (!header->path.empty()) {
+        // Some old writers store an empty folder as an empty member with only a folder name.
+        sink().createDirectory(entryFor(*header, EntryType::kDirectory));
+      } else {
+        // An empty member with neither name nor folder: old level-0 writers' folders. Like the
+        // reference reader, take it as the end of the archive.
+        break;
+      }
+      if (!header->path.empty()) lastName_ = header->path;
       input_.seek(end);
+      header = nextHeader();
     }
-    return finish();
+    return sink().finish();
   }
 
  private:
+  // The sink makes the destination: it is first needed once the archive has proved readable.
+  ExtractionSink& sink() {
+    if (!sink_) sink_.emplace(destination_);
+    return *sink_;
+  }
+
+  std::string damagedHeader() const {
+    return "damaged header at offset " + std::to_string(headerOffset_) + " after " + lastName_;
+  }
+
+  // The header at the current position, after a member. A damaged one is reported and the
+  // members after it are searched for.
+  std::optional<MemberHeader> nextHeader() {
+    headerOffset_ = input_.tell();
+    try {
+      return readMemberHeader(input_);
+    } catch (const ArchiveError& error) {
+      if (error.result() != Result::kCorrupt) throw;
+      noteCorrupt(damagedHeader() + " (" + error.what() + ")");
+    }
+    return resynchronise(headerOffset_ + 1);
+  }
+
+  std::optional<MemberHeader> resynchronise(std::uint64_t from) {
+    const std::optional<std::uint64_t> found = scan_.findNext(input_, from);
+    if (!found) return std::nullopt;
+    headerOffset_ = *found;
+    input_.seek(headerOffset_);
+    return readMemberHeader(input_);
+  }
+
   void extractMember(const MemberHeader& header) {
     if (header.isSymlink()) {
-      // A link to an absolute path would point into the extracting machine's own files; it is
-      // not made, and that is no fault of the archive. Links that climb out are the sink's to
-      // refuse.
-      if (header.linkTarget.front() == '/') {
-        ++absoluteLinksSkipped_;
-      } else {
-        sink_.createLink(entryFor(header, EntryType::kSymlink));
-      }
+      sink().createLink(entryFor(header, EntryType::kSymlink));
     } else if (header.isDirectory()) {
-      if (!header.path.empty()) sink_.createDirectory(entryFor(header, EntryType::kDirectory));
+      sink().createDirectory(entryFor(header, EntryType::kDirectory));
     } else if (!isSupportedMethod(header.method)) {
-      sink_.fail(ArchiveError(Result::kUnsupported, header.path + ": compression method " +
-                                                        header.method + " is not supported"));
+      sink().fail(ArchiveError(Result::kUnsupported, header.path + ": compression method " +
+                                                         header.method + " is not supported"));
     } else {
       extractFile(header);
     }
@@ -143,7 +182,7 @@ class ArchiveExtraction {
 
   void extractFile(const MemberHeader& header) {
     MemberDecoder decoder(input_, header.method, header.compressedSize, header.originalSize);
-    MemberOutput output(sink_, header);
+    MemberOutput output(sink(), header);
     if (!output.waitsForMacBinary() && !output.open()) return;
     std::uint16_t crc = 0;
     try {
@@ -166,21 +205,15 @@ class ArchiveExtraction {
   }
 
   void noteCorrupt(const std::string& message) {
-    sink_.fail(ArchiveError(Result::kCorrupt, message));
-  }
-
-  std::string finish() {
-    std::string summary = sink_.finish();
-    if (absoluteLinksSkipped_ > 0) {
-      summary +=
-          ", " + std::to_string(absoluteLinksSkipped_) + " link(s) to absolute paths not made";
-    }
-    return summary;
+    sink().fail(ArchiveError(Result::kCorrupt, message));
   }
 
   InputFile input_;
-  ExtractionSink sink_;
-  std::size_t absoluteLinksSkipped_ = 0;
+  std::string destination_;
+  std::optional<ExtractionSink> sink_;
+  HeaderScan scan_;
+  std::uint64_t headerOffset_ = 0;  // of the member header read last
+  std::string lastName_;            // of the last member with a name
 };
 
 }  // namespace

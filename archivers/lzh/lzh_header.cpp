@@ -30,6 +30,14 @@ bool looksLikeMethod(const std::uint8_t* bytes) {
          std::all_of(bytes + 1, bytes + 4, [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; });
 }
 
+// A method id LZH writers actually use: -lh?-, -lz?- or -pm?-.
+bool isKnownMethodFamily(const std::uint8_t* bytes) {
+  const bool family = (bytes[1] == 'l' && (bytes[2] == 'h' || bytes[2] == 'z')) ||
+                      (bytes[1] == 'p' && bytes[2] == 'm');
+  const bool variant = (bytes[3] >= '0' && bytes[3] <= '9') || (bytes[3] >= 'a' && bytes[3] <= 'z');
+  return bytes[0] == '-' && bytes[4] == '-' && family && variant;
+}
+
 // MS-DOS date and time, read as local time like the systems that wrote them.
 std::optional<std::int64_t> dosTimeToUnix(std::uint32_t stamp) {
   if (stamp == 0) return std::nullopt;
@@ -64,6 +72,7 @@ void readLevel0UnixArea(const std::uint8_t* area, std::size_t size, MemberHeader
 struct Parsed {
   MemberHeader header;
   ExtendedFields extended;
+  std::uint64_t chainInData = 0;  // level 1 counts its extended headers in the compressed size
 };
 
 void readFixedFields(const std::vector<std::uint8_t>& raw, MemberHeader& header) {
@@ -105,9 +114,8 @@ void readLevel0Or1(InputFile& input, std::vector<std::uint8_t>& raw, Parsed& par
   for (std::size_t next = readLe16(raw.data() + chainStart); next != 0;
        next = readLe16(raw.data() + raw.size() - 2)) {
     if (next < 3) damaged("extended header too short");
-    if (next > header.compressedSize) damaged("extended headers larger than the member");
     if (raw.size() + next > kMaxHeaderBytes) damaged("extended headers too large");
-    header.compressedSize -= next;
+    parsed.chainInData += next;
     appendFromFile(input, raw, next);
   }
   walkExtendedHeaders(raw, chainStart, 2, parsed.extended);
@@ -151,6 +159,8 @@ void checkHeaderCrc(std::vector<std::uint8_t>& raw, const ExtendedFields& extend
 }
 
 void applyExtendedFields(const ExtendedFields& extended, MemberHeader& header) {
+  if (extended.compressedSize) header.compressedSize = *extended.compressedSize;
+  if (extended.originalSize) header.originalSize = *extended.originalSize;
   if (extended.unixMtime) header.mtime = extended.unixMtime;
   if (extended.windowsMtime) header.mtime = extended.windowsMtime;
   if (extended.unixMode) header.unixMode = extended.unixMode;
@@ -171,12 +181,12 @@ std::optional<MemberHeader> readMemberHeader(InputFile& input) {
   const bool levelTwoWithZeroLowByte =
       got == raw.size() && raw[0] == 0 && raw[1] != 0 && raw[20] == 2 && looksLikeMethod(&raw[2]);
   if (raw[0] == 0 && !levelTwoWithZeroLowByte) return std::nullopt;
-  // Padding or junk after the last member is not a header; a header that stops short is.
+  // A few bytes of padding after the last member are not a header; a header that stops short is.
   if (got < raw.size()) {
     if (got >= 7 && looksLikeMethod(&raw[2])) damaged("the archive ends inside a header");
     return std::nullopt;
   }
-  if (!looksLikeMethod(&raw[2])) return std::nullopt;
+  if (!looksLikeMethod(&raw[2])) damaged("no method id where a header should start");
 
   Parsed parsed;
   parsed.header.level = raw[20];
@@ -197,6 +207,9 @@ std::optional<MemberHeader> readMemberHeader(InputFile& input) {
   checkHeaderCrc(raw, parsed.extended);
   MemberHeader& header = parsed.header;
   applyExtendedFields(parsed.extended, header);
+  if (parsed.chainInData > header.compressedSize)
+    damaged("extended headers larger than the member");
+  header.compressedSize -= parsed.chainInData;
 
   const bool symlink =
       header.method == "-lhd-" && header.unixMode && (*header.unixMode & 0170000) == 0120000;
@@ -218,19 +231,57 @@ std::uint64_t findFirstHeader(InputFile& input) {
 
   // A self-extracting program or other data in front: look for the first header that reads
   // cleanly.
-  const std::uint64_t limit = std::min<std::uint64_t>(input.size(), kSearchLimit);
-  std::vector<std::uint8_t> window(static_cast<std::size_t>(limit));
-  input.seek(0);
-  input.readExact(window.data(), window.size());
-  for (std::size_t at = 0; at + kCommonPrefix <= window.size(); ++at) {
-    if (!looksLikeMethod(&window[at + 2]) || window[at + 20] > 3) continue;
-    try {
-      input.seek(at);
-      if (readMemberHeader(input)) return at;
-    } catch (const ArchiveError&) {
-    }
+  HeaderScan scan;
+  if (std::optional<std::uint64_t> found =
+          scan.find(input, 0, std::min(input.size(), kSearchLimit), looksLikeMethod)) {
+    return *found;
   }
   throw ArchiveError(Result::kCannotOpen, "not an LZH archive (no member header found)");
+}
+
+std::optional<std::uint64_t> HeaderScan::find(InputFile& input, std::uint64_t from,
+                                              std::uint64_t limit,
+                                              bool (*plausibleMethod)(const std::uint8_t*)) {
+  constexpr std::size_t kBlockSize = 64 * 1024;
+  std::vector<std::uint8_t> block;
+  limit = std::min(limit, input.size());
+  for (std::uint64_t start = from; start + kCommonPrefix <= limit;) {
+    block.resize(static_cast<std::size_t>(
+        std::min<std::uint64_t>(kBlockSize + kCommonPrefix - 1, limit - start)));
+    input.seek(start);
+    input.readExact(block.data(), block.size());
+    const std::size_t positions = block.size() - kCommonPrefix + 1;
+    for (std::size_t at = 0; at < positions; ++at) {
+      // The method id's leading '-' sits two bytes into every header.
+      const void* dash = std::memchr(&block[at + 2], '-', positions - at);
+      if (dash == nullptr) break;
+      at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(dash) - block.data()) - 2;
+      if (!plausibleMethod(&block[at + 2]) || block[at + 20] > 3) continue;
+      if (parseBudget_ == 0) return std::nullopt;
+      if (readsCleanly(input, start + at)) return start + at;
+    }
+    start += positions;
+  }
+  return std::nullopt;
+}
+
+bool HeaderScan::readsCleanly(InputFile& input, std::uint64_t position) {
+  constexpr std::uint64_t kLeastCharge = 256;
+  input.seek(position);
+  bool clean = false;
+  try {
+    const std::optional<MemberHeader> header = readMemberHeader(input);
+    clean = header && header->compressedSize <= input.size() - header->dataOffset;
+  } catch (const ArchiveError& error) {
+    if (error.result() != Result::kCorrupt) throw;
+  }
+  const std::uint64_t charge = std::max(kLeastCharge, input.tell() - position);
+  parseBudget_ -= std::min(parseBudget_, charge);
+  return clean;
+}
+
+std::optional<std::uint64_t> HeaderScan::findNext(InputFile& input, std::uint64_t from) {
+  return find(input, from, input.size(), isKnownMethodFamily);
 }
 
 }  // namespace archivers::lzh

@@ -31,13 +31,16 @@ TEST(LzhExtract, JlhaArchiveAloneBehindAStubAndBeforeJunk) {
   }
 }
 
-TEST(LzhExtract, RejectsAFileThatIsNoArchive) {
+// Neither leaves a folder behind.
+TEST(LzhExtract, RejectsAnEmptyFileOrOneThatIsNoArchive) {
   TemporaryFolder work;
-  writeFile(work / "plain.lzh", "just some text, no member header in here at all");
-  const ArchiverResult result = extractWith(kLzh, work / "plain.lzh", work / "out");
-  EXPECT_EQ(result.code, kCannotOpen) << result.output;
-  EXPECT_FALSE(result.output.empty());
-  EXPECT_EQ(snapshot(work / "out"), Tree{});
+  for (const char* contents : {"", "just some text, no member header in here at all"}) {
+    writeFile(work / "plain.lzh", contents);
+    const ArchiverResult result = extractWith(kLzh, work / "plain.lzh", work / "out");
+    EXPECT_EQ(result.code, kCannotOpen) << result.output;
+    EXPECT_FALSE(result.output.empty());
+    EXPECT_FALSE(std::filesystem::exists(work / "out")) << contents;
+  }
 }
 
 // The same text compressed by every method the corpus has must come out identical.

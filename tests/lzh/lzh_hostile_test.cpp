@@ -19,6 +19,8 @@ TEST(LzhHostile, LinksOutAreRefusedAndNothingIsWrittenThroughThem) {
   TemporaryFolder work;
   const ArchiverResult result = extractWith(kLzh, lzhFixture("symlinks.lzh"), work / "out");
   EXPECT_EQ(result.code, kEntriesRefused) << result.output;
+  // "up -> .." and "abs -> /etc/passwd"
+  EXPECT_NE(result.output.find("skipped 2 unsafe entries"), std::string::npos) << result.output;
   // The refused link leaves room for a real folder "up"; the write stays inside.
   EXPECT_EQ(entriesIn(work / "out"), (Contents{{"target.txt", "target\n"},
                                                {"inside", "-> target.txt"},
@@ -33,6 +35,36 @@ TEST(LzhHostile, HeaderCrcMismatchIsCorruption) {
   EXPECT_EQ(result.code, kCorrupt) << result.output;
   EXPECT_NE(result.output.find("CRC"), std::string::npos) << result.output;
   EXPECT_EQ(snapshot(work / "out"), Tree{});
+}
+
+// Later headers that are damaged or unusual: every member that can be found lands, and damage is
+// reported.
+TEST(LzhHeaderWalk, MembersAfterAnOddHeaderAreFound) {
+  const Contents firstAndThird = {{"a.txt", "first\n"}, {"c.txt", "third\n"}};
+  const struct {
+    const char* fixture;
+    int32_t code;
+    const char* message;
+    Contents entries;
+  } cases[] = {
+      {"damaged_method.lzh", kCorrupt, "damaged header at offset 35 after a.txt", firstAndThird},
+      {"nameless_member.lzh", kCorrupt, "damaged header at offset 35 after a.txt", firstAndThird},
+      {"cut_header.lzh", kCorrupt, "damaged header at offset 35 after a.txt", firstAndThird},
+      {"end_marker_junk.lzh", kOk, "1 file", {{"a.txt", "first\n"}}},
+      {"nameless_folder.lzh",
+       kOk,
+       "2 files",
+       {{"a.txt", "first\n"}, {"empty", "<dir>"}, {"c.txt", "third\n"}}},
+      {"size64.lzh", kOk, "2 files", {{"big1.txt", "level 1\n"}, {"big2.txt", "level 2\n"}}},
+  };
+  for (const auto& expected : cases) {
+    SCOPED_TRACE(expected.fixture);
+    TemporaryFolder work;
+    const ArchiverResult result = extractWith(kLzh, lzhFixture(expected.fixture), work / "out");
+    EXPECT_EQ(result.code, expected.code) << result.output;
+    EXPECT_NE(result.output.find(expected.message), std::string::npos) << result.output;
+    EXPECT_EQ(entriesIn(work / "out"), expected.entries);
+  }
 }
 
 // A jlha archive of two members, the second damaged: only the first may land, whole.
