@@ -30,10 +30,10 @@ constexpr std::size_t kBlockSymbols = 12 * 1024;
 // evaluation.
 constexpr unsigned kHashBits = 15;
 constexpr std::size_t kChainSize = 2 * kWindow;  // a position's link outlives the window
-constexpr unsigned kMaxChain = 128;
-constexpr unsigned kGoodLength = 8;    // after a match this long, search a quarter of the chain
-constexpr unsigned kLazyLength = 32;   // a match this long is taken without looking one further
-constexpr unsigned kNiceLength = 128;  // a match this long ends the search
+constexpr unsigned kMaxChain = 256;
+constexpr unsigned kGoodLength = 16;   // after a match this long, search a quarter of the chain
+constexpr unsigned kLazyLength = 64;   // a match this long is taken without looking one further
+constexpr unsigned kNiceLength = 256;  // a match this long ends the search
 // A 3-byte match further back than this costs more bits than its three literals.
 constexpr unsigned kTooFar = 4096;
 constexpr std::int32_t kNoPosition = -(1 << 30);
