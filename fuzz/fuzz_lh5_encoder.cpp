@@ -1,0 +1,40 @@
+// Arbitrary bytes through the -lh5- encoder and back through our decoder, which must give them
+// back unchanged. The first byte says how many times the rest is repeated, so that inputs also
+// hold long and distant matches and span several blocks.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "common/lz_huffman_decoder.h"
+#include "lzh/lh5_encoder.h"
+
+namespace {
+
+struct VectorSink : archivers::lz::ByteSink {
+  std::vector<std::uint8_t> bytes;
+  void write(const std::uint8_t* data, std::size_t size) override {
+    bytes.insert(bytes.end(), data, data + size);
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  std::vector<std::uint8_t> input;
+  for (unsigned copy = 0; copy <= data[0] % 8u; ++copy)
+    input.insert(input.end(), data + 1, data + size);
+
+  archivers::lz::MemorySource source(input.data(), input.size());
+  VectorSink encoded;
+  const archivers::lzh::Lh5Result result = archivers::lzh::encodeLh5(source, encoded);
+  if (result.originalSize != input.size() || result.compressedSize != encoded.bytes.size()) abort();
+
+  archivers::lz::MemorySource packed(encoded.bytes.data(), encoded.bytes.size());
+  VectorSink decoded;
+  archivers::lz::decodeLzHuffman(packed, input.size(), decoded, archivers::lz::kLh5);
+  if (decoded.bytes != input) abort();
+  return 0;
+}

@@ -1,0 +1,172 @@
+#include "lzh/lh5_encoder.h"
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "common/crc.h"
+#include "common/lz_huffman_decoder.h"
+#include "common/lz_huffman_table.h"
+#include "lzh/prefix_code.h"
+#include "support/peer_tool.h"
+#include "support/sample_files.h"
+
+namespace {
+
+using archivers::lzh::encodeLh5;
+using archivers::lzh::Lh5Result;
+namespace lz = archivers::lz;
+
+// Hands the input over in uneven pieces, as a file or pipe might.
+class UnevenSource : public lz::ByteSource {
+ public:
+  explicit UnevenSource(const std::string& data) : data_(data) {}
+  std::size_t read(std::uint8_t* data, std::size_t count) override {
+    const std::size_t size =
+        std::min({count, data_.size() - position_, 1 + calls_++ * 7919 % 9000});
+    data_.copy(reinterpret_cast<char*>(data), size, position_);
+    position_ += size;
+    return size;
+  }
+
+ private:
+  const std::string& data_;
+  std::size_t position_ = 0;
+  std::size_t calls_ = 0;
+};
+
+class StringSink : public lz::ByteSink {
+ public:
+  void write(const std::uint8_t* data, std::size_t size) override {
+    bytes.append(reinterpret_cast<const char*>(data), size);
+  }
+  std::string bytes;
+};
+
+struct Case {
+  std::string name;
+  std::string data;
+  double maxRatio;  // compressed size over original size, at most
+};
+
+// Blocks end every 12288 symbols, the input buffer drops its first 128 KiB when it holds 144 KiB.
+std::vector<Case> cases() {
+  std::string allBytes;
+  for (int round = 0; round < 4; ++round) {
+    for (int byte = 0; byte < 256; ++byte) allBytes += static_cast<char>(byte);
+  }
+  return {
+      {"empty", "", 0},
+      {"one byte", "x", 2},
+      {"two bytes", "xy", 2},
+      {"one repeated byte", std::string(1 << 20, '\0'), 0.001},
+      {"all byte values", allBytes, 0.5},
+      {"noise, one block less one", noise(12287, 1), 1.01},
+      {"noise, one block", noise(12288, 2), 1.01},
+      {"noise, one block and one", noise(12289, 3), 1.01},
+      {"noise, two buffer slides", noise(300000, 4), 1.01},
+      {"text around the slide", varyingText(147456 + 1), 0.4},
+      {"text, many blocks", varyingText(3 << 20), 0.4},
+  };
+}
+
+Lh5Result encode(const std::string& data, std::string& encoded) {
+  UnevenSource source(data);
+  StringSink sink;
+  const Lh5Result result = encodeLh5(source, sink);
+  encoded = sink.bytes;
+  return result;
+}
+
+TEST(Lh5Encoder, RoundTripsThroughOurDecoder) {
+  for (const Case& test : cases()) {
+    SCOPED_TRACE(test.name);
+    std::string encoded;
+    const Lh5Result result = encode(test.data, encoded);
+    EXPECT_EQ(result.originalSize, test.data.size());
+    EXPECT_EQ(result.compressedSize, encoded.size());
+    EXPECT_EQ(result.crc, archivers::crc16(0, test.data.data(), test.data.size()));
+    EXPECT_LE(static_cast<double>(encoded.size()),
+              test.maxRatio * static_cast<double>(test.data.size()) + 16);
+
+    lz::MemorySource input(reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size());
+    StringSink decoded;
+    lz::decodeLzHuffman(input, test.data.size(), decoded, lz::kLh5);
+    EXPECT_TRUE(decoded.bytes == test.data);
+  }
+}
+
+// Fibonacci counts make Huffman's code as deep as the alphabet is long: 29 bits here, cut to 16.
+TEST(Lh5Encoder, CodesAreCutTo16BitsStayCompleteAndReadBackThroughTheDecodersTable) {
+  std::array<std::uint32_t, 510> frequencies{};
+  for (std::uint32_t k = 0, count = 1, next = 1; k < 30; ++k) {
+    frequencies[k * 17] = count;
+    count = std::exchange(next, count + next);
+  }
+  archivers::lzh::PrefixCode<510> code;
+  ASSERT_EQ(code.build(frequencies), -1);
+  std::uint32_t kraft = 0;
+  std::vector<bool> bits;
+  for (unsigned symbol = 0; symbol < 510; ++symbol) {
+    const unsigned length = code.lengths[symbol];
+    ASSERT_EQ(length == 0, frequencies[symbol] == 0);
+    ASSERT_LE(length, 16u);
+    if (length == 0) continue;
+    EXPECT_TRUE(symbol == 0 || length <= code.lengths[symbol - 17]) << "rarer symbol " << symbol;
+    kraft += 1u << (16 - length);
+    for (unsigned bit = length; bit-- > 0;) bits.push_back((code.codes[symbol] >> bit & 1) != 0);
+  }
+  EXPECT_EQ(kraft, 1u << 16);
+
+  std::string packed((bits.size() + 7) / 8, '\0');
+  for (std::size_t i = 0; i < bits.size(); ++i)
+    if (bits[i]) packed[i / 8] = static_cast<char>(packed[i / 8] | 0x80 >> i % 8);
+  lz::MemorySource source(reinterpret_cast<const std::uint8_t*>(packed.data()), packed.size());
+  lz::BitReader reader(source);
+  lz::HuffmanTable table(8);
+  table.build(code.lengths);
+  for (unsigned k = 0; k < 30; ++k) EXPECT_EQ(table.decode(reader), k * 17);
+}
+
+void appendLittleEndian(std::string& bytes, std::uint32_t value, int width) {
+  for (int i = 0; i < width; ++i) bytes += static_cast<char>(value >> (8 * i));
+}
+
+// A level-0 member header: its size and checksum, method, sizes, time, attribute, level, name,
+// CRC-16 of the data.
+std::string memberHeader(const std::string& name, const Lh5Result& result) {
+  std::string fields = "-lh5-";
+  appendLittleEndian(fields, static_cast<std::uint32_t>(result.compressedSize), 4);
+  appendLittleEndian(fields, static_cast<std::uint32_t>(result.originalSize), 4);
+  appendLittleEndian(fields, 0x58210000, 4);  // 2024-01-01 00:00
+  fields += '\x20';
+  fields += '\0';
+  fields += static_cast<char>(name.size());
+  fields += name;
+  appendLittleEndian(fields, result.crc, 2);
+  unsigned checksum = 0;
+  for (const char byte : fields) checksum += static_cast<std::uint8_t>(byte);
+  return std::string{static_cast<char>(fields.size()), static_cast<char>(checksum)} + fields;
+}
+
+TEST(Lh5Encoder, LhasaExtractsWhatWeEncode) {
+  TemporaryFolder work;
+  std::string archive;
+  const std::vector<Case> all = cases();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    std::string encoded;
+    const Lh5Result result = encode(all[i].data, encoded);
+    archive += memberHeader("member" + std::to_string(i), result) + encoded;
+  }
+  archive += '\0';
+  writeFile(work / "encoded.lzh", archive);
+  std::filesystem::create_directory(work / "out");
+  runTool({"lhasa", "xqw=out", "encoded.lzh"}, work.path());
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    SCOPED_TRACE(all[i].name);
+    EXPECT_TRUE(readFile(work / ("out/member" + std::to_string(i))) == all[i].data);
+  }
+}
+
+}  // namespace
