@@ -23,7 +23,6 @@ constexpr std::uint64_t kMaxCabinetBytes = 0xFFFFFFFFull;
 constexpr std::size_t kMaxNameBytes = 255;  // the name and its terminating NUL in 256 bytes
 constexpr std::size_t kHeaderBytes = 36;
 constexpr std::size_t kFolderEntryBytes = 8;
-constexpr std::size_t kFileEntryBytes = 16;
 constexpr std::size_t kDataHeaderBytes = 8;
 
 constexpr std::uint16_t kReadOnly = 0x01;
