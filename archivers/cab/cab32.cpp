@@ -1,6 +1,7 @@
 #include <atomic>
 
 #include "cab/cabinet_extraction.h"
+#include "cab/cabinet_writer.h"
 #include "common/archive_error.h"
 #include "common/command_line.h"
 #include "common/entry_point.h"
@@ -41,7 +42,11 @@ std::string runCommand(std::string_view line) {
     if (command.operands.size() < 2) {
       throw ArchiveError(Result::kBadCommandLine, "-a needs a cabinet and files to add");
     }
-    throw ArchiveError(Result::kUnsupported, "creating cabinets is not supported yet");
+    if (command.operands.size() != 2 || command.operands[1] != "*.*") {
+      throw ArchiveError(Result::kUnsupported, "only *.* (every file) can be added");
+    }
+    // -ml:21 asks for LZX; until there is an LZX coder it is packed with MSZIP.
+    return archivers::cab::writeCabinet(command.operands[0], command.hasOption("-r"));
   }
   if (command.hasOption("-f")) {
     archivers::requireOptionsWithin(command, {"-f"});

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "cab/block_checksum.h"
 #include "common/archive_error.h"
 
 namespace archivers::cab {
@@ -19,15 +20,6 @@ std::uint32_t little32(const std::uint8_t* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
          (static_cast<std::uint32_t>(bytes[2]) << 16) |
          (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
-// XOR of the data as little-endian words, a short tail taken big-end first.
-std::uint32_t blockChecksum(const std::uint8_t* data, std::size_t size, std::uint32_t sum) {
-  std::size_t i = 0;
-  for (; i + 4 <= size; i += 4) sum ^= little32(data + i);
-  std::uint32_t tail = 0;
-  for (; i < size; ++i) tail = (tail << 8) | data[i];
-  return sum ^ tail;
 }
 
 }  // namespace

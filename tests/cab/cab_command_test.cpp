@@ -12,7 +12,7 @@ namespace {
 
 TEST(CabCommand, AnswersTheCommandLinesItDoesNotExtract) {
   TemporaryFolder work;
-  EXPECT_EQ(callArchiver(kCab, "-a -r -ml:21 \"out.cab\" *.*").code, kUnsupported);
+  EXPECT_EQ(callArchiver(kCab, "-a -r -ml:21 \"" + work / "out.cab\" a.txt").code, kUnsupported);
   EXPECT_EQ(callArchiver(kCab, "-f \"x.cab\" \"" + work / "d/\"").code, kUnsupported);
   for (const std::string line :
        {"", "-x -o -r \"a.cab\"", "-x -o -r \"a.cab\" \"d/\" \"extra\"", "-x -q -o -r a.cab d/",

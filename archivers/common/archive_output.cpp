@@ -1,0 +1,148 @@
+#include "common/archive_output.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#include "common/archive_error.h"
+
+namespace archivers {
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 20;
+constexpr int kNameAttempts = 100;
+
+std::string temporaryNameFor(const std::string& name) {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  thread_local std::mt19937 random{std::random_device{}()};
+  std::string suffix(6, 'a');
+  for (char& letter : suffix) letter = kLetters[random() % (sizeof kLetters - 1)];
+  return "." + name + ".parvo-" + suffix;
+}
+
+// Trash: the archive already under the destination name is about to be replaced by the complete
+// new one (readable through newFileFd). This is the one place where it is to go to the user's
+// Trash, unless it holds the same bytes as the new one; until that is wired to trash.h, the
+// rename that follows replaces it.
+void keepReplacedFile([[maybe_unused]] int folderFd, [[maybe_unused]] const std::string& name,
+                      [[maybe_unused]] int newFileFd) {}
+
+}  // namespace
+
+ArchiveOutput::ArchiveOutput(const std::string& destination) : destination_(destination) {
+  const std::size_t slash = destination.rfind('/');
+  name_ = slash == std::string::npos ? destination : destination.substr(slash + 1);
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : destination.substr(0, slash);
+  if (name_.empty() || name_ == "." || name_ == "..") {
+    throw ArchiveError(Result::kWriteFailed, "cannot write " + destination + ": no file name");
+  }
+  folderFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd_ < 0) fail("write", errno);
+  // Linking an unnamed file into place goes through /proc (AT_EMPTY_PATH would need a capability).
+  if (::access("/proc/self/fd", X_OK) == 0) {
+    fd_ = ::openat(folderFd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  }
+  for (int attempt = 0; fd_ < 0 && attempt < kNameAttempts; ++attempt) {
+    temporaryName_ = temporaryNameFor(name_);
+    fd_ = ::openat(folderFd_, temporaryName_.c_str(),
+                   O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd_ < 0 && errno != EEXIST) break;
+  }
+  if (fd_ < 0) {
+    const int error = errno;
+    temporaryName_.clear();
+    ::close(folderFd_);
+    fail("write", error);
+  }
+  buffer_.reserve(kBufferSize);
+}
+
+ArchiveOutput::~ArchiveOutput() {
+  if (!committed_ && !temporaryName_.empty()) ::unlinkat(folderFd_, temporaryName_.c_str(), 0);
+  ::close(fd_);
+  ::close(folderFd_);
+}
+
+void ArchiveOutput::fail(const char* what, int error) const {
+  throw ArchiveError(Result::kWriteFailed, std::string("cannot ") + what + " " + destination_ +
+                                               ": " + std::strerror(error));
+}
+
+std::vector<FileIdentity> ArchiveOutput::ownFiles() const {
+  std::vector<FileIdentity> files;
+  struct stat status {};
+  if (::fstat(fd_, &status) == 0) files.push_back({status.st_dev, status.st_ino});
+  if (::fstatat(folderFd_, name_.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+    files.push_back({status.st_dev, status.st_ino});
+  }
+  return files;
+}
+
+void ArchiveOutput::write(const void* data, std::size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  if (buffer_.size() + size > kBufferSize) flush();
+  if (size >= kBufferSize) {
+    writeOut(size_, bytes, size);
+  } else {
+    buffer_.insert(buffer_.end(), bytes, bytes + size);
+  }
+  size_ += size;
+}
+
+void ArchiveOutput::writeAt(std::uint64_t offset, const void* data, std::size_t size) {
+  flush();
+  writeOut(offset, static_cast<const char*>(data), size);
+}
+
+void ArchiveOutput::flush() {
+  if (buffer_.empty()) return;
+  writeOut(size_ - buffer_.size(), buffer_.data(), buffer_.size());
+  buffer_.clear();
+}
+
+void ArchiveOutput::writeOut(std::uint64_t offset, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) fail("write", written < 0 ? errno : ENOSPC);
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+    offset += static_cast<std::uint64_t>(written);
+  }
+}
+
+void ArchiveOutput::commit() {
+  flush();
+  if (::fsync(fd_) != 0) fail("write", errno);
+  if (temporaryName_.empty()) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    for (int attempt = 0; temporaryName_.empty() && attempt < kNameAttempts; ++attempt) {
+      const std::string name = temporaryNameFor(name_);
+      if (::linkat(AT_FDCWD, self.c_str(), folderFd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        temporaryName_ = name;
+      } else if (errno != EEXIST) {
+        fail("write", errno);
+      }
+    }
+    if (temporaryName_.empty()) fail("write", EEXIST);
+  }
+  struct stat existing {};
+  if (::fstatat(folderFd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(existing.st_mode)) {
+    keepReplacedFile(folderFd_, name_, fd_);
+  }
+  if (::renameat(folderFd_, temporaryName_.c_str(), folderFd_, name_.c_str()) != 0) {
+    fail("write", errno);
+  }
+  committed_ = true;
+  ::fsync(folderFd_);  // the new name's durability; the archive itself is complete either way
+}
+
+}  // namespace archivers

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/folder_walk.h"
+
+namespace archivers {
+
+// An archive being written. It is built as an unnamed file in the destination's folder
+// (O_TMPFILE, or a hidden ".NAME.parvo-XXXXXX" where that is not available) and appears under its
+// final name only on commit(), complete and synced. Destroyed without commit, it leaves nothing
+// (at worst the hidden temporary, when the process is killed without O_TMPFILE), and an archive
+// already under the name stays as it was.
+class ArchiveOutput {
+ public:
+  // destination is relative to the current folder or absolute. Throws
+  // ArchiveError(kWriteFailed) naming it when its folder cannot be written.
+  explicit ArchiveOutput(const std::string& destination);
+  ArchiveOutput(const ArchiveOutput&) = delete;
+  ArchiveOutput& operator=(const ArchiveOutput&) = delete;
+  ~ArchiveOutput();
+
+  // The files a packer must not pack into the archive: the file being written and the one under
+  // the destination name, if any.
+  std::vector<FileIdentity> ownFiles() const;
+
+  // Appends at the end. Throws ArchiveError(kWriteFailed), e.g. for a full disk.
+  void write(const void* data, std::size_t size);
+  // Overwrites bytes already written (header fields known only later).
+  void writeAt(std::uint64_t offset, const void* data, std::size_t size);
+  std::uint64_t size() const { return size_; }
+
+  // Flushes, syncs and puts the archive under its name, replacing a file there. Throws
+  // ArchiveError(kWriteFailed).
+  void commit();
+
+ private:
+  void flush();
+  void writeOut(std::uint64_t offset, const char* bytes, std::size_t size);
+  [[noreturn]] void fail(const char* what, int error) const;
+
+  std::string destination_;
+  std::string name_;  // the last component of destination_
+  int folderFd_ = -1;
+  int fd_ = -1;
+  std::string temporaryName_;  // empty while the file has no name (O_TMPFILE)
+  bool committed_ = false;
+  std::vector<char> buffer_;
+  std::uint64_t size_ = 0;  // bytes written, buffered ones included
+};
+
+}  // namespace archivers

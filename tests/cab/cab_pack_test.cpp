@@ -1,0 +1,151 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/archiver_library.h"
+#include "support/peer_tool.h"
+#include "support/sample_files.h"
+#include "support/temporary_folder.h"
+#include "support/tree_snapshot.h"
+
+namespace cabtest {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Packs the folder the way Parvo does: the library is called with the folder as current folder.
+ArchiverResult packFolder(const fs::path& folder, const std::string& cabinet) {
+  const fs::path previous = fs::current_path();
+  fs::current_path(folder);
+  const ArchiverResult result = callArchiver(kCab, "-a -r -ml:21 \"" + cabinet + "\" *.*");
+  fs::current_path(previous);
+  return result;
+}
+
+const std::string kJapaneseName = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt";  // 日本語.txt
+
+// Every reader gives back the same names and bytes: links inside the folder as the files they
+// point to, nothing of the link leading outside, the pipe or the empty folder.
+TEST(CabPack, EveryReaderExtractsThePackedTree) {
+  TemporaryFolder work;
+  const fs::path source = work / "source";
+  const std::string big = noise(700000, 5) + varyingText(600000);
+  writeFiles(source, {{"nested/deeper/notes.txt", "deep\n"},
+                      {"nested/run.sh", "#!/bin/sh\n"},
+                      {"empty", ""},
+                      {"big.bin", big},
+                      {kJapaneseName, "utf-8 named\n"},
+                      {".dotfile", "hidden\n"}});
+  writeFile(work / "outside.txt", "not to be packed\n");
+  fs::create_directories(source / "empty folder");
+  fs::create_symlink("nested/deeper/notes.txt", source / "inside link");
+  fs::create_symlink("nested", source / "folder link");
+  fs::create_symlink("../outside.txt", source / "outside link");
+  ASSERT_EQ(mkfifo((source / "pipe").c_str(), 0600), 0);
+
+  const ArchiverResult result = packFolder(source, work / "packed.cab");
+  ASSERT_EQ(result.code, kOk) << result.output;
+  EXPECT_NE(result.output.find("outside link (link to outside the folder)"), std::string::npos)
+      << result.output;
+
+  const Contents expected = {{".dotfile", "hidden\n"},
+                             {"big.bin", big},
+                             {"empty", ""},
+                             {"folder link/deeper/notes.txt", "deep\n"},
+                             {"folder link/run.sh", "#!/bin/sh\n"},
+                             {"inside link", "deep\n"},
+                             {"nested/deeper/notes.txt", "deep\n"},
+                             {"nested/run.sh", "#!/bin/sh\n"},
+                             {kJapaneseName, "utf-8 named\n"}};
+  const std::string cabinet = work / "packed.cab";
+  const struct {
+    const char* reader;
+    std::vector<std::string> command;  // the folder to extract into is appended where it goes
+  } readers[] = {
+      {"cabextract", {"cabextract", "-q", cabinet, "-d"}},
+      {"gcab", {"gcab", "-x", cabinet, "-C"}},
+      {"bsdtar", {"bsdtar", "-xf", cabinet, "-C"}},
+      {"7zz", {"7zz", "x", "-bd", cabinet}},
+  };
+  for (const auto& [reader, command] : readers) {
+    SCOPED_TRACE(reader);
+    const fs::path out = work / (std::string("out-") + reader);
+    fs::create_directories(out);
+    std::vector<std::string> argv = command;
+    argv.push_back(std::string(reader) == "7zz" ? "-o" + out.string() : out.string());
+    runTool(argv, work.path());
+    expectContents(filesIn(out), expected);
+  }
+  const ArchiverResult ours = extractWith(kCab, cabinet, work / "out-ours");
+  ASSERT_EQ(ours.code, kOk) << ours.output;
+  expectContents(filesIn(work / "out-ours"), expected);
+  const Tree tree = snapshot(work / "out-ours");
+  EXPECT_TRUE(tree.at("nested/run.sh").executable);
+  EXPECT_EQ(tree.at("nested/deeper/notes.txt").mtime, kSampleMtime);
+}
+
+// The cabinet is written into the folder being packed, over one packed there before: neither the
+// cabinet under construction nor the old one is packed, and nothing is left beside it.
+TEST(CabPack, CabinetInsideTheFolderIsNotPackedIntoItself) {
+  TemporaryFolder work;
+  writeFiles(work / "source", {{"a.txt", "a\n"}, {"b/c.txt", "c\n"}});
+  for (int run = 0; run < 2; ++run) {
+    const ArchiverResult result = packFolder(work / "source", "packed.cab");
+    ASSERT_EQ(result.code, kOk) << result.output;
+    EXPECT_EQ(result.output, "2 files packed into packed.cab");
+  }
+  EXPECT_EQ(strayNames(work / "source", {"a.txt", "b", "packed.cab"}), std::vector<std::string>{});
+  ASSERT_EQ(extractWith(kCab, work / "source/packed.cab", work / "out").code, kOk);
+  expectContents(filesIn(work / "out"), {{"a.txt", "a\n"}, {"b/c.txt", "c\n"}});
+}
+
+// 65,536 files are one too many: the call fails saying so and the cabinet already under the name
+// is left as it was. 65,535 fit, and then replace it.
+TEST(CabPack, MoreFilesThanACabinetHoldsLeaveTheOldCabinetInPlace) {
+  TemporaryFolder work;
+  fs::create_directories(work / "many");
+  const int folder = open((work / "many").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  for (int i = 0; i < 65536; ++i) {
+    close(openat(folder, std::to_string(i).c_str(), O_CREAT | O_WRONLY, 0644));
+  }
+  writeFile(work / "dest/packed.cab", "the old cabinet");
+
+  const ArchiverResult refused = packFolder(work / "many", work / "dest/packed.cab");
+  EXPECT_EQ(refused.code, kUnsupported);
+  EXPECT_NE(refused.output.find("more than 65,535 files"), std::string::npos) << refused.output;
+  EXPECT_EQ(readFile(work / "dest/packed.cab"), "the old cabinet");
+  EXPECT_EQ(strayNames(work / "dest", {"packed.cab"}), std::vector<std::string>{});
+
+  ASSERT_EQ(unlinkat(folder, "0", 0), 0);
+  close(folder);
+  const ArchiverResult packed = packFolder(work / "many", work / "dest/packed.cab");
+  ASSERT_EQ(packed.code, kOk) << packed.output;
+  EXPECT_EQ(strayNames(work / "dest", {"packed.cab"}), std::vector<std::string>{});
+  runShell("cabextract -l dest/packed.cab | grep -c '^ *0 |' > count", work.path());
+  EXPECT_EQ(readFile(work / "count"), "65535\n");
+}
+
+// A file or folder that cannot be read fails the call naming it; nothing appears under the name.
+TEST(CabPack, UnreadableEntryFailsNamingIt) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads files and folders whatever their mode";
+  for (const char* unreadable : {"locked.txt", "locked folder"}) {
+    SCOPED_TRACE(unreadable);
+    TemporaryFolder work;
+    writeFiles(work / "source", {{"a.txt", "a\n"}, {"locked.txt", "x"}, {"locked folder/f", "f"}});
+    fs::permissions(work.path() / "source" / unreadable, fs::perms::none);
+    const ArchiverResult result = packFolder(work / "source", work / "packed.cab");
+    EXPECT_EQ(result.code, kCannotOpen);
+    EXPECT_EQ(result.output, std::string("cannot read ") + unreadable + ": Permission denied");
+    EXPECT_FALSE(fs::exists(work / "packed.cab"));
+    fs::permissions(work.path() / "source" / unreadable, fs::perms::owner_all);
+  }
+}
+
+}  // namespace
+}  // namespace cabtest
