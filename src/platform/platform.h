@@ -7,6 +7,9 @@
 
 namespace parvo {
 
+class DialogView;
+struct FormLayout;
+
 // How the platform writes paths. The core splits, joins and expands paths only through this.
 struct PathSyntax {
   wchar_t separator;       // '\\' on Windows, '/' on POSIX
@@ -67,8 +70,9 @@ class Platform {
   virtual void showMessage(const std::wstring& text, const std::wstring& caption) = 0;
   // One pass over pending window messages.
   virtual void pumpMessages() = 0;
-  // Shows the settings dialog and runs until it ends the program.
-  virtual void runSettingsDialog() = 0;
+  // A hidden window rendering the layout, for the settings dialog. Raises a run-time error
+  // when no window can be shown.
+  virtual std::unique_ptr<DialogView> createDialogView(const FormLayout& layout) = 0;
 
   // The platform's file name for a library known by its Windows name ("UNZIP32.DLL").
   virtual std::wstring libraryFileName(const std::wstring& windowsName) const = 0;

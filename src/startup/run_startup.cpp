@@ -4,6 +4,7 @@
 #include "job/run_job.h"
 #include "runtime/application.h"
 #include "runtime/run_time_error.h"
+#include "settings/settings_dialog.h"
 #include "startup/split_arguments.h"
 
 namespace parvo {
@@ -11,7 +12,7 @@ namespace parvo {
 bool RunStartup(Platform& platform) {
   const std::wstring text = platform.argumentText();
   if (text.empty()) {
-    platform.runSettingsDialog();
+    ShowForm1(platform);
     return true;
   }
   ArchiverBinding binding(platform);

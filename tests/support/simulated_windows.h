@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/fake_dialog_view.h"
 
 namespace parvo {
 
@@ -40,6 +41,8 @@ class SimulatedWindows : public Platform {
   const std::vector<Message>& messages() const { return messages_; }
   int pumpCount() const { return pumpCount_; }
   int dialogsShown() const { return dialogsShown_; }
+  // The settings window that createDialogView makes: how it behaves and what was done to it.
+  FakeDialog& dialog() { return dialog_; }
   const std::vector<std::wstring>& loadedLibraries() const { return loadedLibraries_; }
   const std::wstring& currentDirectory() const { return currentDirectory_; }
   const std::map<std::wstring, std::wstring>& settings() const { return settings_; }
@@ -58,7 +61,10 @@ class SimulatedWindows : public Platform {
   void writeSetting(const SettingKey& key, const std::wstring& value) override;
   void showMessage(const std::wstring& text, const std::wstring& caption) override;
   void pumpMessages() override { ++pumpCount_; }
-  void runSettingsDialog() override { ++dialogsShown_; }
+  std::unique_ptr<DialogView> createDialogView(const FormLayout& layout) override {
+    ++dialogsShown_;
+    return std::make_unique<FakeDialogView>(dialog_, layout);
+  }
   std::wstring libraryFileName(const std::wstring& windowsName) const override {
     return windowsName;
   }
@@ -90,6 +96,7 @@ class SimulatedWindows : public Platform {
   std::vector<Message> messages_;
   int pumpCount_ = 0;
   int dialogsShown_ = 0;
+  FakeDialog dialog_;
   bool failSettingWrites_ = false;
 };
 

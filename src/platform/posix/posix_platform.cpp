@@ -54,6 +54,20 @@ bool isFolder(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Opens one of the program's own libraries by file name through the ordinary search, then
+// in the program's RUNPATH spelled out: lib/parvo beside bin when installed, lib in the build
+// tree. A sanitizer runtime that intercepts dlopen makes itself the caller, and the loader then
+// searches the runtime's path instead of the program's.
+void* openProgramLibrary(const std::string& name, int flags) {
+  void* handle = dlopen(name.c_str(), flags);
+  if (handle != nullptr || name.find('/') != std::string::npos) return handle;
+  for (const char* folder : {"/../lib/parvo/", "/../lib/"}) {
+    const std::string beside = executableFolder() + folder + name;
+    if ((handle = dlopen(beside.c_str(), flags)) != nullptr) break;
+  }
+  return handle;
+}
+
 IniFile settingsFile(const SettingKey& key) {
   const auto folder = configFolder();
   if (!folder) raiseError(kPathNotFound);
@@ -131,14 +145,42 @@ void PosixPlatform::writeSetting(const SettingKey& key, const std::wstring& valu
   }
 }
 
+PosixPlatform::~PosixPlatform() {
+  if (gui_ != nullptr) gui_->stop();
+}
+
 void PosixPlatform::showMessage(const std::wstring& text, const std::wstring& caption) {
+  if (GuiModule* module = gui()) {
+    module->showMessage(text, caption);
+    return;
+  }
   const std::string line = toUtf8(caption) + ": " + toUtf8(text) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
 }
 
-void PosixPlatform::runSettingsDialog() {
-  showMessage(L"The settings dialog is not part of this build yet.", L"PARVO");
+std::unique_ptr<DialogView> PosixPlatform::createDialogView(const FormLayout& layout) {
+  GuiModule* module = gui();
+  if (module == nullptr) {
+    throw RunTimeError(kErrorInLoadingDll, L"Error in loading DLL: no display for the window");
+  }
+  return module->createDialogView(layout);
+}
+
+GuiModule* PosixPlatform::gui() {
+  if (guiTried_) return gui_;
+  guiTried_ = true;
+  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
+    return nullptr;
+  }
+  // Never unloaded: a toolkit keeps threads and handlers that outlive its last window.
+  void* handle = openProgramLibrary(kGuiModuleFileName, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  if (handle == nullptr) return nullptr;
+  using Entry = GuiModule* (*)();
+  const auto entry = reinterpret_cast<Entry>(dlsym(handle, kGuiModuleEntryPoint));
+  GuiModule* module = entry != nullptr ? entry() : nullptr;
+  if (module != nullptr && module->start()) gui_ = module;
+  return gui_;
 }
 
 std::wstring PosixPlatform::libraryFileName(const std::wstring& windowsName) const {
@@ -150,14 +192,7 @@ std::wstring PosixPlatform::libraryFileName(const std::wstring& windowsName) con
 }
 
 std::unique_ptr<LoadedLibrary> PosixPlatform::loadLibrary(const std::wstring& fileName) {
-  const std::string name = toUtf8(fileName);
-  void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-  // The program's RUNPATH ($ORIGIN/../lib), spelled out: a sanitizer runtime that intercepts
-  // dlopen makes itself the caller, and the loader then searches the runtime's path instead.
-  if (handle == nullptr && name.find('/') == std::string::npos) {
-    const std::string beside = executableFolder() + "/../lib/" + name;
-    handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
-  }
+  void* handle = openProgramLibrary(toUtf8(fileName), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) return nullptr;
   return std::make_unique<PosixLibrary>(handle);
 }

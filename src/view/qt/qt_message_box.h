@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+namespace parvo {
+
+// A modal message box with an OK button only and no icon; returns when it is closed.
+void showQtMessageBox(const std::wstring& text, const std::wstring& caption);
+
+}  // namespace parvo
