@@ -20,7 +20,7 @@ namespace {
 
 constexpr std::uint64_t kMaxOutput = 1 << 20;
 
-struct CountingSink : archivers::lz::ByteSink {
+struct CountingSink : archivers::ByteSink {
   std::uint64_t total = 0;
   void write(const std::uint8_t*, std::size_t size) override { total += size; }
 };
@@ -32,7 +32,7 @@ std::uint64_t expectedSize(const std::uint8_t* data) {
 void decodeStream(const std::uint8_t* data, std::size_t size, bool fastest) {
   if (size < 3) return;
   const std::uint64_t expected = expectedSize(data);
-  archivers::lz::MemorySource source(data + 3, size - 3);
+  archivers::MemorySource source(data + 3, size - 3);
   CountingSink sink;
   if (fastest) {
     archivers::arj::decodeFastestMethod(source, expected, sink);
@@ -48,14 +48,14 @@ void decodeLhStream(const std::uint8_t* data, std::size_t size) {
       &archivers::lz::kLh4, &archivers::lz::kLh5, &archivers::lz::kLh6, &archivers::lz::kLh7};
   const archivers::lz::LzHuffmanFormat& format = *kFormats[data[0] % 4];
   const std::uint64_t expected = expectedSize(data + 1);
-  archivers::lz::MemorySource source(data + 4, size - 4);
+  archivers::MemorySource source(data + 4, size - 4);
   CountingSink sink;
   archivers::lz::decodeLzHuffman(source, expected, sink, format);
   if (sink.total != expected) std::abort();
 }
 
 // One member's data, read from the archive file.
-class FileSource : public archivers::lz::ByteSource {
+class FileSource : public archivers::ByteSource {
  public:
   FileSource(archivers::InputFile& file, std::uint64_t size) : file_(file), left_(size) {}
   std::size_t read(std::uint8_t* data, std::size_t count) override {

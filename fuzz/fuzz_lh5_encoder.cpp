@@ -12,7 +12,7 @@
 
 namespace {
 
-struct VectorSink : archivers::lz::ByteSink {
+struct VectorSink : archivers::ByteSink {
   std::vector<std::uint8_t> bytes;
   void write(const std::uint8_t* data, std::size_t size) override {
     bytes.insert(bytes.end(), data, data + size);
@@ -27,12 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (unsigned copy = 0; copy <= data[0] % 8u; ++copy)
     input.insert(input.end(), data + 1, data + size);
 
-  archivers::lz::MemorySource source(input.data(), input.size());
+  archivers::MemorySource source(input.data(), input.size());
   VectorSink encoded;
   const archivers::lzh::Lh5Result result = archivers::lzh::encodeLh5(source, encoded);
   if (result.originalSize != input.size() || result.compressedSize != encoded.bytes.size()) abort();
 
-  archivers::lz::MemorySource packed(encoded.bytes.data(), encoded.bytes.size());
+  archivers::MemorySource packed(encoded.bytes.data(), encoded.bytes.size());
   VectorSink decoded;
   archivers::lz::decodeLzHuffman(packed, input.size(), decoded, archivers::lz::kLh5);
   if (decoded.bytes != input) abort();

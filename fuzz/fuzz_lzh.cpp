@@ -19,7 +19,7 @@ namespace {
 
 constexpr std::uint64_t kMaxOutput = 1 << 20;
 
-struct CountingSink : archivers::lz::ByteSink {
+struct CountingSink : archivers::ByteSink {
   std::uint64_t total = 0;
   void write(const std::uint8_t*, std::size_t size) override { total += size; }
 };

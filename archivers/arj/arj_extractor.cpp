@@ -10,6 +10,7 @@
 #include "arj/arj_header.h"
 #include "common/archive_error.h"
 #include "common/crc.h"
+#include "common/dos_time.h"
 #include "common/extraction_sink.h"
 #include "common/input_file.h"
 #include "common/text_encoding.h"
@@ -32,22 +33,6 @@ std::string memberPath(const Header& header) {
 
 bool isUnixHost(const Header& header) {
   return header.hostOs == host_os::kUnix || header.hostOs == host_os::kNext;
-}
-
-// DOS timestamps hold local time.
-std::optional<std::int64_t> dosTimeToUnix(std::uint32_t dos) {
-  std::tm fields{};
-  fields.tm_year = static_cast<int>((dos >> 25) & 0x7F) + 80;
-  fields.tm_mon = static_cast<int>((dos >> 21) & 0x0F) - 1;
-  fields.tm_mday = static_cast<int>((dos >> 16) & 0x1F);
-  fields.tm_hour = static_cast<int>((dos >> 11) & 0x1F);
-  fields.tm_min = static_cast<int>((dos >> 5) & 0x3F);
-  fields.tm_sec = static_cast<int>(dos & 0x1F) * 2;
-  fields.tm_isdst = -1;
-  if (fields.tm_mon < 0 || fields.tm_mon > 11 || fields.tm_mday == 0) return std::nullopt;
-  const std::time_t seconds = std::mktime(&fields);
-  if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
-  return static_cast<std::int64_t>(seconds);
 }
 
 EntryInfo entryFor(const Header& header) {
@@ -88,22 +73,6 @@ void checkArchive(InputFile& file, const Header& main) {
   }
 }
 
-// One member's compressed bytes.
-class MemberSource : public ByteSource {
- public:
-  MemberSource(InputFile& file, std::uint64_t size) : file_(file), left_(size) {}
-  std::size_t read(std::uint8_t* data, std::size_t count) override {
-    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(count, left_));
-    const std::size_t got = wanted == 0 ? 0 : file_.read(data, wanted);
-    left_ -= got;
-    return got;
-  }
-
- private:
-  InputFile& file_;
-  std::uint64_t left_;
-};
-
 class CheckedOutput : public ByteSink {
  public:
   explicit CheckedOutput(FileOutput& output) : output_(output) {}
@@ -118,7 +87,7 @@ class CheckedOutput : public ByteSink {
   std::uint32_t crc_ = 0;
 };
 
-void copyStored(MemberSource& source, std::uint64_t size, ByteSink& sink) {
+void copyStored(ByteSource& source, std::uint64_t size, ByteSink& sink) {
   std::vector<std::uint8_t> buffer(64 * 1024);
   while (size > 0) {
     const std::size_t got = source.read(buffer.data(), buffer.size());
@@ -131,7 +100,7 @@ void copyStored(MemberSource& source, std::uint64_t size, ByteSink& sink) {
 
 void decodeMember(InputFile& file, const Header& header, ByteSink& sink) {
   file.seek(header.dataOffset);
-  MemberSource source(file, header.compressedSize);
+  BoundedSource source(file, header.compressedSize);
   if (header.method == kStored) {
     if (header.compressedSize != header.originalSize) {
       throw ArchiveError(Result::kCorrupt, "stored sizes disagree");

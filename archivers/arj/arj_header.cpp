@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/archive_error.h"
+#include "common/byte_order.h"
 #include "common/crc.h"
 
 namespace archivers::arj {
@@ -16,16 +17,8 @@ constexpr std::uint8_t kIdHigh = 0xEA;
 constexpr std::size_t kMaxBasicHeader = 2600;
 constexpr std::size_t kFixedFields = 30;  // first_hdr_size up to the host data
 
-std::uint16_t le16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 bool crcMatches(const std::vector<std::uint8_t>& basic, const std::uint8_t* stored) {
-  return crc32(0, basic.data(), basic.size()) == le32(stored);
+  return crc32(0, basic.data(), basic.size()) == loadLe32(stored);
 }
 
 // Decodes the basic header's fields; nothing when they do not fit together.
@@ -43,11 +36,11 @@ std::optional<Header> parseBasicHeader(const std::vector<std::uint8_t>& basic) {
   header.flags = basic[4];
   header.method = basic[5];
   header.fileType = basic[6];
-  header.timestamp = le32(&basic[8]);
-  header.compressedSize = le32(&basic[12]);
-  header.originalSize = le32(&basic[16]);
-  header.fileCrc = le32(&basic[20]);
-  header.accessMode = le16(&basic[26]);
+  header.timestamp = loadLe32(&basic[8]);
+  header.compressedSize = loadLe32(&basic[12]);
+  header.originalSize = loadLe32(&basic[16]);
+  header.fileCrc = loadLe32(&basic[20]);
+  header.accessMode = loadLe16(&basic[26]);
   header.name.assign(reinterpret_cast<const char*>(nameStart), nameEnd - nameStart);
   return header;
 }
@@ -58,7 +51,7 @@ void skipExtendedHeaders(InputFile& file) {
   std::array<std::uint8_t, 2> size{};
   for (;;) {
     file.readExact(size.data(), size.size());
-    const std::uint16_t length = le16(size.data());
+    const std::uint16_t length = loadLe16(size.data());
     if (length == 0) return;
     file.seek(file.tell() + length + 4);
   }
@@ -70,7 +63,7 @@ std::optional<Header> tryMainHeaderAt(InputFile& file, std::uint64_t position) {
   std::array<std::uint8_t, 4> prefix{};
   file.seek(position);
   file.readExact(prefix.data(), prefix.size());
-  const std::size_t size = le16(prefix.data() + 2);
+  const std::size_t size = loadLe16(prefix.data() + 2);
   if (size < kFixedFields || size > kMaxBasicHeader || end - position < 4 + size + 4) {
     return std::nullopt;
   }
@@ -114,7 +107,7 @@ std::optional<Header> readLocalHeader(InputFile& file) {
   if (prefix[0] != kIdLow || prefix[1] != kIdHigh) {
     throw ArchiveError(Result::kCorrupt, "damaged archive: header expected");
   }
-  const std::size_t size = le16(prefix.data() + 2);
+  const std::size_t size = loadLe16(prefix.data() + 2);
   if (size == 0) return std::nullopt;
   if (size > kMaxBasicHeader) throw ArchiveError(Result::kCorrupt, "damaged archive: bad header");
   const std::vector<std::uint8_t> basic = file.readBytes(size);

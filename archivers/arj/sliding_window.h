@@ -9,8 +9,6 @@
 namespace archivers::arj {
 
 using lz::BitReader;
-using lz::ByteSink;
-using lz::ByteSource;
 
 // The decoder's history: literals and back-references land here and are handed to the sink each
 // time the window fills. Exactly `expected` bytes may be produced; a reference to data before the

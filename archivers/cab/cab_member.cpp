@@ -1,8 +1,8 @@
 #include "cab/cab_member.h"
 
-#include <ctime>
 #include <string_view>
 
+#include "common/dos_time.h"
 #include "common/text_encoding.h"
 
 namespace archivers::cab {
@@ -21,22 +21,17 @@ std::string memberPath(const mscabd_file& file) {
 }
 
 std::optional<std::int64_t> memberTime(const mscabd_file& file) {
-  if (file.date_m < 1 || file.date_m > 12 || file.date_d < 1 || file.date_d > 31 ||
-      file.time_h < 0 || file.time_h > 23 || file.time_m < 0 || file.time_m > 59 ||
-      file.time_s < 0 || file.time_s > 59) {
+  // libmspack hands the DOS date and time over as fields; put them back together.
+  if (file.date_y < 1980 || file.date_y > 2107 || file.date_m < 0 || file.date_d < 0 ||
+      file.time_h < 0 || file.time_m < 0 || file.time_s < 0) {
     return std::nullopt;
   }
-  std::tm fields{};
-  fields.tm_year = file.date_y - 1900;
-  fields.tm_mon = file.date_m - 1;
-  fields.tm_mday = file.date_d;
-  fields.tm_hour = file.time_h;
-  fields.tm_min = file.time_m;
-  fields.tm_sec = file.time_s;
-  fields.tm_isdst = -1;
-  const std::time_t seconds = std::mktime(&fields);
-  if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
-  return static_cast<std::int64_t>(seconds);
+  return dosTimeToUnix(static_cast<std::uint32_t>(file.date_y - 1980) << 25 |
+                       static_cast<std::uint32_t>(file.date_m & 0x0F) << 21 |
+                       static_cast<std::uint32_t>(file.date_d & 0x1F) << 16 |
+                       static_cast<std::uint32_t>(file.time_h & 0x1F) << 11 |
+                       static_cast<std::uint32_t>(file.time_m & 0x3F) << 5 |
+                       static_cast<std::uint32_t>(file.time_s / 2 & 0x1F));
 }
 
 std::uint32_t memberMode(const mscabd_file& file) {

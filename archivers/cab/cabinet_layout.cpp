@@ -3,6 +3,7 @@
 #include <array>
 
 #include "common/archive_error.h"
+#include "common/byte_order.h"
 
 namespace archivers::cab {
 namespace {
@@ -11,16 +12,6 @@ constexpr std::size_t kHeaderBytes = 36;
 constexpr unsigned kFlagPrevious = 0x0001;
 constexpr unsigned kFlagNext = 0x0002;
 constexpr unsigned kFlagReserve = 0x0004;
-
-unsigned little16(const std::uint8_t* bytes) {
-  return static_cast<unsigned>(bytes[0] | (bytes[1] << 8));
-}
-
-std::uint32_t little32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
 
 // Steps over a NUL-terminated name of at most 256 bytes.
 bool skipName(InputFile& input) {
@@ -42,14 +33,14 @@ std::optional<CabinetLayout> readCabinetLayout(InputFile& input, std::uint64_t b
     if (header[0] != 'M' || header[1] != 'S' || header[2] != 'C' || header[3] != 'F') {
       return std::nullopt;
     }
-    const unsigned folderCount = little16(&header[26]);
-    const unsigned flags = little16(&header[30]);
+    const unsigned folderCount = loadLe16(&header[26]);
+    const unsigned flags = loadLe16(&header[30]);
     CabinetLayout layout;
     unsigned folderReserve = 0;
     if ((flags & kFlagReserve) != 0) {
       std::array<std::uint8_t, 4> sizes{};
       if (input.read(sizes.data(), sizes.size()) != sizes.size()) return std::nullopt;
-      input.seek(input.tell() + little16(&sizes[0]));
+      input.seek(input.tell() + loadLe16(&sizes[0]));
       folderReserve = sizes[2];
       layout.blockReserve = sizes[3];
     }
@@ -61,7 +52,7 @@ std::optional<CabinetLayout> readCabinetLayout(InputFile& input, std::uint64_t b
       if (input.read(entry.data(), entry.size()) != entry.size()) return std::nullopt;
       input.seek(input.tell() + folderReserve);
       layout.folders.push_back(
-          {base + little32(&entry[0]), little16(&entry[4]), little16(&entry[6])});
+          {base + loadLe32(&entry[0]), loadLe16(&entry[4]), loadLe16(&entry[6])});
     }
     return layout;
   } catch (const ArchiveError&) {

@@ -9,6 +9,8 @@
 #include "cab/block_compressor.h"
 #include "common/archive_error.h"
 #include "common/archive_output.h"
+#include "common/byte_order.h"
+#include "common/dos_time.h"
 #include "common/folder_walk.h"
 #include "common/text_encoding.h"
 
@@ -30,16 +32,6 @@ constexpr std::uint16_t kArchive = 0x20;
 constexpr std::uint16_t kExecutable = 0x40;
 constexpr std::uint16_t kNameIsUtf8 = 0x80;
 
-void put16(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  out.push_back(static_cast<std::uint8_t>(value));
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  put16(out, value & 0xFFFF);
-  put16(out, value >> 16);
-}
-
 struct Member {
   WalkEntry entry;
   std::string name;  // as stored: '\' separated
@@ -52,18 +44,6 @@ struct Folder {
   std::size_t firstMember = 0;
   std::size_t memberCount = 0;
 };
-
-// The local wall-clock time as DOS date and time, clamped to the years DOS can hold.
-std::pair<std::uint16_t, std::uint16_t> dosDateTime(std::int64_t mtime) {
-  const std::time_t seconds = static_cast<std::time_t>(mtime);
-  std::tm local{};
-  if (localtime_r(&seconds, &local) == nullptr || local.tm_year < 80) return {(1 << 5) | 1, 0};
-  if (local.tm_year > 207) return {(127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29};
-  return {static_cast<std::uint16_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) |
-                                     local.tm_mday),
-          static_cast<std::uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) |
-                                     (std::min(local.tm_sec, 59) / 2))};
-}
 
 std::uint16_t attributesOf(const Member& member) {
   std::uint16_t attributes = kArchive;
@@ -130,13 +110,13 @@ class CabinetWriter {
   void writeFileTable() {
     std::vector<std::uint8_t> table(kHeaderBytes + kFolderEntryBytes * plan_.folders.size());
     for (const Member& member : plan_.members) {
-      const auto [date, time] = dosDateTime(member.entry.mtime);
-      put32(table, static_cast<std::uint32_t>(member.entry.size));
-      put32(table, member.offset);
-      put16(table, member.folder);
-      put16(table, date);
-      put16(table, time);
-      put16(table, attributesOf(member));
+      const std::uint32_t stamp = unixToDosTime(member.entry.mtime);
+      appendLe32(table, static_cast<std::uint32_t>(member.entry.size));
+      appendLe32(table, member.offset);
+      appendLe16(table, member.folder);
+      appendLe16(table, static_cast<std::uint16_t>(stamp >> 16));
+      appendLe16(table, static_cast<std::uint16_t>(stamp));
+      appendLe16(table, attributesOf(member));
       table.insert(table.end(), member.name.begin(), member.name.end());
       table.push_back(0);
     }
@@ -175,9 +155,9 @@ class CabinetWriter {
                          "the cabinet would be larger than 4 GiB, the most the format can hold");
     }
     std::vector<std::uint8_t> header;
-    put32(header, 0);
-    put16(header, static_cast<std::uint32_t>(coded.size()));
-    put16(header, static_cast<std::uint32_t>(block_.size()));
+    appendLe32(header, 0);
+    appendLe16(header, static_cast<std::uint16_t>(coded.size()));
+    appendLe16(header, static_cast<std::uint16_t>(block_.size()));
     const std::uint32_t checksum =
         blockChecksum(header.data() + 4, 4, blockChecksum(coded.data(), coded.size(), 0));
     for (int i = 0; i < 4; ++i) header[i] = static_cast<std::uint8_t>(checksum >> (8 * i));
@@ -190,23 +170,23 @@ class CabinetWriter {
   void writeHeader() {
     std::vector<std::uint8_t> header;
     header.insert(header.end(), {'M', 'S', 'C', 'F'});
-    put32(header, 0);
-    put32(header, static_cast<std::uint32_t>(output_.size()));
-    put32(header, 0);
-    put32(header,
-          static_cast<std::uint32_t>(kHeaderBytes + kFolderEntryBytes * plan_.folders.size()));
-    put32(header, 0);
+    appendLe32(header, 0);
+    appendLe32(header, static_cast<std::uint32_t>(output_.size()));
+    appendLe32(header, 0);
+    appendLe32(header,
+               static_cast<std::uint32_t>(kHeaderBytes + kFolderEntryBytes * plan_.folders.size()));
+    appendLe32(header, 0);
     header.push_back(3);  // format version 1.3
     header.push_back(1);
-    put16(header, static_cast<std::uint32_t>(plan_.folders.size()));
-    put16(header, static_cast<std::uint32_t>(plan_.members.size()));
-    put16(header, 0);  // flags: no reserved fields, not part of a set
-    put16(header, 0);  // set ID
-    put16(header, 0);  // number in the set
+    appendLe16(header, static_cast<std::uint16_t>(plan_.folders.size()));
+    appendLe16(header, static_cast<std::uint16_t>(plan_.members.size()));
+    appendLe16(header, 0);  // flags: no reserved fields, not part of a set
+    appendLe16(header, 0);  // set ID
+    appendLe16(header, 0);  // number in the set
     for (std::size_t i = 0; i < plan_.folders.size(); ++i) {
-      put32(header, folderStarts_[i]);
-      put16(header, blockCounts_[i]);
-      put16(header, compressor_->folderType());
+      appendLe32(header, folderStarts_[i]);
+      appendLe16(header, static_cast<std::uint16_t>(blockCounts_[i]));
+      appendLe16(header, compressor_->folderType());
     }
     output_.writeAt(0, header.data(), header.size());
   }

@@ -5,6 +5,7 @@
 
 #include "cab/block_checksum.h"
 #include "common/archive_error.h"
+#include "common/byte_order.h"
 
 namespace archivers::cab {
 namespace {
@@ -14,12 +15,6 @@ constexpr std::size_t kMaxCompressedBytes = kBlockBytes + 6144;
 
 [[noreturn]] void throwDamaged(const char* reason) {
   throw ArchiveError(Result::kCorrupt, reason);
-}
-
-std::uint32_t little32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) |
-         (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
 }  // namespace
@@ -72,7 +67,7 @@ void MszipFolderReader::decodeNextBlock() {
   if (input_.read(compressed_.data(), compressedSize) != compressedSize) {
     throwDamaged("data cut short (truncated cabinet)");
   }
-  const std::uint32_t storedSum = little32(&header[0]);
+  const std::uint32_t storedSum = loadLe32(&header[0]);
   if (storedSum != 0 &&
       blockChecksum(&header[4], 4, blockChecksum(compressed_.data(), compressedSize, 0)) !=
           storedSum) {

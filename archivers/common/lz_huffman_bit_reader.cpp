@@ -10,13 +10,6 @@ namespace {
 constexpr std::size_t kBufferSize = 64 * 1024;
 }
 
-std::size_t MemorySource::read(std::uint8_t* data, std::size_t count) {
-  const std::size_t available = std::min(count, size_ - position_);
-  if (available > 0) std::memcpy(data, data_ + position_, available);
-  position_ += available;
-  return available;
-}
-
 BitReader::BitReader(ByteSource& source)
     : source_(source), buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize)) {
   state_.next = buffer_.get();

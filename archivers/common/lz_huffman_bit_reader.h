@@ -5,34 +5,9 @@
 #include <cstring>
 #include <memory>
 
+#include "common/stream.h"
+
 namespace archivers::lz {
-
-// Where a decoder takes its compressed bytes from.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Up to count bytes; 0 only at the end of the data.
-  virtual std::size_t read(std::uint8_t* data, std::size_t count) = 0;
-};
-
-// Where a decoder delivers its output, in order.
-class ByteSink {
- public:
-  virtual ~ByteSink() = default;
-  virtual void write(const std::uint8_t* data, std::size_t size) = 0;
-};
-
-// A source over bytes already in memory.
-class MemorySource : public ByteSource {
- public:
-  MemorySource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  std::size_t read(std::uint8_t* data, std::size_t count) override;
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t position_ = 0;
-};
 
 // The bit buffer of a BitReader, kept apart so that a hot loop can hold it in locals.
 struct BitState {

@@ -53,7 +53,7 @@ static_assert(kBufferSize - kLookahead >= kSlide + kWindow);
 // Writes a stream most significant bit first, as the decoder reads it.
 class BitWriter {
  public:
-  explicit BitWriter(lz::ByteSink& sink)
+  explicit BitWriter(ByteSink& sink)
       : sink_(sink), buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kOutputBuffer + 8)) {}
 
   // The low width bits of value; width <= 32.
@@ -86,7 +86,7 @@ class BitWriter {
     used_ = 0;
   }
 
-  lz::ByteSink& sink_;
+  ByteSink& sink_;
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t used_ = 0;
   std::uint64_t bits_ = 0;  // the low count_ bits are pending
@@ -101,7 +101,7 @@ inline unsigned positionSymbol(unsigned offset) {
 
 class Encoder {
  public:
-  Encoder(lz::ByteSource& input, lz::ByteSink& output)
+  Encoder(ByteSource& input, ByteSink& output)
       : input_(input),
         bits_(output),
         buffer_(std::make_unique<std::uint8_t[]>(kBufferSize + kPadding)),
@@ -368,7 +368,7 @@ class Encoder {
     positionFrequencies_.fill(0);
   }
 
-  lz::ByteSource& input_;
+  ByteSource& input_;
   BitWriter bits_;
   Lh5Result result_;
 
@@ -398,7 +398,7 @@ class Encoder {
 
 }  // namespace
 
-Lh5Result encodeLh5(lz::ByteSource& input, lz::ByteSink& output) {
+Lh5Result encodeLh5(ByteSource& input, ByteSink& output) {
   return std::make_unique<Encoder>(input, output)->run();
 }
 

@@ -16,6 +16,6 @@ struct Lh5Result {
 // Compresses everything input yields into output as -lh5- data, in one pass and in bounded
 // memory (about half a MiB, whatever the input's size). Empty input writes nothing, which decodes
 // as an empty member; writers normally store empty members as -lh0- all the same.
-Lh5Result encodeLh5(lz::ByteSource& input, lz::ByteSink& output);
+Lh5Result encodeLh5(ByteSource& input, ByteSink& output);
 
 }  // namespace archivers::lzh

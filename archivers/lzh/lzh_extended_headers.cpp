@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/archive_error.h"
+#include "common/byte_order.h"
 
 namespace archivers::lzh {
 namespace {
@@ -18,7 +19,7 @@ void decodeOne(std::uint8_t type, const std::uint8_t* data, std::size_t size,
   switch (type) {
     case 0x00:
       if (size >= 2) {
-        fields.headerCrc = readLe16(data);
+        fields.headerCrc = loadLe16(data);
         fields.headerCrcOffset = offsetInRaw;
       }
       break;
@@ -30,12 +31,12 @@ void decodeOne(std::uint8_t type, const std::uint8_t* data, std::size_t size,
       fields.name.directory = asText(data, size);
       break;
     case 0x40:
-      if (size >= 2) fields.dosAttributes = readLe16(data);
+      if (size >= 2) fields.dosAttributes = loadLe16(data);
       break;
     case 0x41:
       if (size >= 16) {
         // FILETIME: 100 ns ticks since 1601; creation time first, then modification.
-        const std::uint64_t ticks = readLe64(data + 8);
+        const std::uint64_t ticks = loadLe64(data + 8);
         if (ticks != 0) {
           fields.windowsMtime =
               static_cast<std::int64_t>(ticks / 10'000'000) - kSecondsFrom1601To1970;
@@ -44,8 +45,8 @@ void decodeOne(std::uint8_t type, const std::uint8_t* data, std::size_t size,
       break;
     case 0x42:
       if (size >= 16) {
-        fields.compressedSize = readLe64(data);
-        fields.originalSize = readLe64(data + 8);
+        fields.compressedSize = loadLe64(data);
+        fields.originalSize = loadLe64(data + 8);
       }
       break;
     case 0x44:
@@ -55,10 +56,10 @@ void decodeOne(std::uint8_t type, const std::uint8_t* data, std::size_t size,
       fields.name.utf16Directory = asText(data, size);
       break;
     case 0x50:
-      if (size >= 2) fields.unixMode = readLe16(data);
+      if (size >= 2) fields.unixMode = loadLe16(data);
       break;
     case 0x54:
-      if (size >= 4) fields.unixMtime = readLe32(data);
+      if (size >= 4) fields.unixMtime = loadLe32(data);
       break;
     default:
       break;  // comments (0x3F), owners, OS-9 and other system data are not needed here
@@ -67,24 +68,11 @@ void decodeOne(std::uint8_t type, const std::uint8_t* data, std::size_t size,
 
 }  // namespace
 
-std::uint16_t readLe16(const std::uint8_t* data) {
-  return static_cast<std::uint16_t>(data[0] | (data[1] << 8));
-}
-
-std::uint32_t readLe32(const std::uint8_t* data) {
-  return static_cast<std::uint32_t>(data[0]) | (static_cast<std::uint32_t>(data[1]) << 8) |
-         (static_cast<std::uint32_t>(data[2]) << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
-}
-
-std::uint64_t readLe64(const std::uint8_t* data) {
-  return readLe32(data) | (static_cast<std::uint64_t>(readLe32(data + 4)) << 32);
-}
-
 void walkExtendedHeaders(const std::vector<std::uint8_t>& raw, std::size_t offset,
                          std::size_t fieldSize, ExtendedFields& fields) {
   while (offset + fieldSize <= raw.size()) {
     const std::uint64_t size =
-        fieldSize == 4 ? readLe32(raw.data() + offset) : readLe16(raw.data() + offset);
+        fieldSize == 4 ? loadLe32(raw.data() + offset) : loadLe16(raw.data() + offset);
     if (size == 0) return;
     const std::size_t start = offset + fieldSize;
     if (size < fieldSize + 1 || size > raw.size() - start) {

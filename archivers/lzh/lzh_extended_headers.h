@@ -29,8 +29,4 @@ struct ExtendedFields {
 void walkExtendedHeaders(const std::vector<std::uint8_t>& raw, std::size_t offset,
                          std::size_t fieldSize, ExtendedFields& fields);
 
-std::uint16_t readLe16(const std::uint8_t* data);
-std::uint32_t readLe32(const std::uint8_t* data);
-std::uint64_t readLe64(const std::uint8_t* data);
-
 }  // namespace archivers::lzh

@@ -27,7 +27,7 @@ EntryInfo entryFor(const MemberHeader& header, EntryType type) {
 
 // Where a member's decoded bytes go. The first bytes may be a MacBinary wrapper, to be known
 // before the file is created: such a member's bytes are held until the wrapper can be judged.
-class MemberOutput : public lz::ByteSink {
+class MemberOutput : public ByteSink {
  public:
   MemberOutput(ExtractionSink& sink, const MemberHeader& header)
       : sink_(sink),

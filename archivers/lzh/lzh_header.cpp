@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "common/archive_error.h"
+#include "common/byte_order.h"
 #include "common/crc.h"
+#include "common/dos_time.h"
 #include "lzh/lzh_extended_headers.h"
 
 namespace archivers::lzh {
@@ -38,22 +40,6 @@ bool isKnownMethodFamily(const std::uint8_t* bytes) {
   return bytes[0] == '-' && bytes[4] == '-' && family && variant;
 }
 
-// MS-DOS date and time, read as local time like the systems that wrote them.
-std::optional<std::int64_t> dosTimeToUnix(std::uint32_t stamp) {
-  if (stamp == 0) return std::nullopt;
-  std::tm parts{};
-  parts.tm_sec = static_cast<int>((stamp & 0x1F) * 2);
-  parts.tm_min = static_cast<int>((stamp >> 5) & 0x3F);
-  parts.tm_hour = static_cast<int>((stamp >> 11) & 0x1F);
-  parts.tm_mday = static_cast<int>((stamp >> 16) & 0x1F);
-  parts.tm_mon = static_cast<int>((stamp >> 21) & 0x0F) - 1;
-  parts.tm_year = static_cast<int>((stamp >> 25) & 0x7F) + 80;
-  parts.tm_isdst = -1;
-  const std::time_t result = std::mktime(&parts);
-  if (result == static_cast<std::time_t>(-1)) return std::nullopt;
-  return static_cast<std::int64_t>(result);
-}
-
 void appendFromFile(InputFile& input, std::vector<std::uint8_t>& raw, std::size_t count) {
   const std::size_t old = raw.size();
   raw.resize(old + count);
@@ -65,8 +51,8 @@ void readLevel0UnixArea(const std::uint8_t* area, std::size_t size, MemberHeader
   if (size < 12 || area[1] != 0) return;
   if (area[0] != 'U') return;  // OS-9 variants hold OS-9 permissions, not Unix ones
   header.osId = area[0];
-  header.mtime = readLe32(area + 2);
-  header.unixMode = readLe16(area + size - 6);
+  header.mtime = loadLe32(area + 2);
+  header.unixMode = loadLe16(area + size - 6);
 }
 
 struct Parsed {
@@ -77,8 +63,8 @@ struct Parsed {
 
 void readFixedFields(const std::vector<std::uint8_t>& raw, MemberHeader& header) {
   header.method.assign(reinterpret_cast<const char*>(raw.data()) + 2, 5);
-  header.compressedSize = readLe32(raw.data() + 7);
-  header.originalSize = readLe32(raw.data() + 11);
+  header.compressedSize = loadLe32(raw.data() + 7);
+  header.originalSize = loadLe32(raw.data() + 11);
   header.dosAttributes = raw[19];
 }
 
@@ -94,11 +80,11 @@ void readLevel0Or1(InputFile& input, std::vector<std::uint8_t>& raw, Parsed& par
   if ((sum & 0xFF) != raw[1]) damaged("header checksum mismatch");
 
   readFixedFields(raw, header);
-  header.mtime = dosTimeToUnix(readLe32(raw.data() + 15));
+  header.mtime = dosTimeToUnix(loadLe32(raw.data() + 15));
   const std::size_t nameLength = raw[21];
   if (minimum + nameLength > headerSize) damaged("name longer than the header");
   parsed.extended.name.name.assign(reinterpret_cast<const char*>(raw.data()) + 22, nameLength);
-  header.crc = readLe16(raw.data() + 22 + nameLength);
+  header.crc = loadLe16(raw.data() + 22 + nameLength);
 
   if (header.level == 0) {
     if (headerSize > kLevel0MinSize + nameLength && header.method.compare(0, 3, "-pm") != 0) {
@@ -111,8 +97,8 @@ void readLevel0Or1(InputFile& input, std::vector<std::uint8_t>& raw, Parsed& par
   header.osId = raw[24 + nameLength];
   const std::size_t chainStart = raw.size() - 2;
   // Level 1 counts its extended headers in the compressed size, as level 0 readers skip them.
-  for (std::size_t next = readLe16(raw.data() + chainStart); next != 0;
-       next = readLe16(raw.data() + raw.size() - 2)) {
+  for (std::size_t next = loadLe16(raw.data() + chainStart); next != 0;
+       next = loadLe16(raw.data() + raw.size() - 2)) {
     if (next < 3) damaged("extended header too short");
     if (raw.size() + next > kMaxHeaderBytes) damaged("extended headers too large");
     parsed.chainInData += next;
@@ -123,12 +109,12 @@ void readLevel0Or1(InputFile& input, std::vector<std::uint8_t>& raw, Parsed& par
 
 void readLevel2(InputFile& input, std::vector<std::uint8_t>& raw, Parsed& parsed) {
   MemberHeader& header = parsed.header;
-  std::size_t headerSize = readLe16(raw.data());
+  std::size_t headerSize = loadLe16(raw.data());
   if (headerSize < kLevel2BaseSize) damaged("header too short");
   appendFromFile(input, raw, headerSize - raw.size());
   readFixedFields(raw, header);
-  header.mtime = readLe32(raw.data() + 15);
-  header.crc = readLe16(raw.data() + 21);
+  header.mtime = loadLe32(raw.data() + 15);
+  header.crc = loadLe16(raw.data() + 21);
   header.osId = raw[23];
   // The OS-9/68k writer stores the size without its own two bytes.
   if (header.osId == 'K') appendFromFile(input, raw, 2);
@@ -137,14 +123,14 @@ void readLevel2(InputFile& input, std::vector<std::uint8_t>& raw, Parsed& parsed
 
 void readLevel3(InputFile& input, std::vector<std::uint8_t>& raw, Parsed& parsed) {
   MemberHeader& header = parsed.header;
-  if (readLe16(raw.data()) != 4) damaged("unknown level-3 word size");
+  if (loadLe16(raw.data()) != 4) damaged("unknown level-3 word size");
   appendFromFile(input, raw, kLevel3BaseSize - raw.size());
-  const std::size_t headerSize = readLe32(raw.data() + 24);
+  const std::size_t headerSize = loadLe32(raw.data() + 24);
   if (headerSize < kLevel3BaseSize || headerSize > kMaxHeaderBytes) damaged("bad header size");
   appendFromFile(input, raw, headerSize - raw.size());
   readFixedFields(raw, header);
-  header.mtime = readLe32(raw.data() + 15);
-  header.crc = readLe16(raw.data() + 21);
+  header.mtime = loadLe32(raw.data() + 15);
+  header.crc = loadLe16(raw.data() + 21);
   header.osId = raw[23];
   walkExtendedHeaders(raw, 28, 4, parsed.extended);
 }

@@ -30,21 +30,6 @@ LHADecoderType* liblhasaTypeFor(const std::string& method) {
   return lha_decoder_for_name(name.data());
 }
 
-// Passes the output on, its CRC taken on the way.
-class CrcSink : public lz::ByteSink {
- public:
-  explicit CrcSink(lz::ByteSink& sink) : sink_(sink) {}
-  void write(const std::uint8_t* data, std::size_t size) override {
-    crc_ = crc16(crc_, data, size);
-    sink_.write(data, size);
-  }
-  std::uint16_t crc() const { return crc_; }
-
- private:
-  lz::ByteSink& sink_;
-  std::uint16_t crc_ = 0;
-};
-
 constexpr std::size_t kBlockSize = 64 * 1024;
 
 }  // namespace
@@ -55,7 +40,7 @@ bool isSupportedMethod(const std::string& method) {
 
 MemberDecoder::MemberDecoder(InputFile& input, const std::string& method,
                              std::uint64_t compressedSize, std::uint64_t originalSize)
-    : input_(input), method_(method), compressedLeft_(compressedSize), originalSize_(originalSize) {
+    : source_(input, compressedSize), method_(method), originalSize_(originalSize) {
   if (ownFormatFor(method) != nullptr) return;
   liblhasaType_ = liblhasaTypeFor(method);
   if (liblhasaType_ == nullptr) {
@@ -70,16 +55,16 @@ MemberDecoder::~MemberDecoder() {
   if (decoder_ != nullptr) lha_decoder_free(decoder_);
 }
 
-std::uint16_t MemberDecoder::decodeTo(lz::ByteSink& sink) {
+std::uint16_t MemberDecoder::decodeTo(ByteSink& sink) {
   if (const lz::LzHuffmanFormat* format = ownFormatFor(method_)) {
-    CrcSink checked(sink);
-    lz::decodeLzHuffman(*this, originalSize_, checked, *format);
+    Crc16PassThrough checked(sink);
+    lz::decodeLzHuffman(source_, originalSize_, checked, *format);
     return checked.crc();
   }
   return decodeWithLiblhasa(sink);
 }
 
-std::uint16_t MemberDecoder::decodeWithLiblhasa(lz::ByteSink& sink) {
+std::uint16_t MemberDecoder::decodeWithLiblhasa(ByteSink& sink) {
   decoder_ = lha_decoder_new(liblhasaType_, &MemberDecoder::feed, this,
                              static_cast<std::size_t>(originalSize_));
   if (decoder_ == nullptr) throw std::bad_alloc();
@@ -97,23 +82,13 @@ std::uint16_t MemberDecoder::decodeWithLiblhasa(lz::ByteSink& sink) {
   return lha_decoder_get_crc(decoder_);
 }
 
-std::size_t MemberDecoder::read(std::uint8_t* data, std::size_t size) {
-  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size, compressedLeft_));
-  if (want == 0) return 0;
-  const std::size_t got = input_.read(data, want);
-  compressedLeft_ -= got;
-  return got;
-}
-
 std::size_t MemberDecoder::feed(void* data, std::size_t size, void* self) {
   auto* decoder = static_cast<MemberDecoder*>(self);
   // No exception may cross liblhasa's C frames: keep it for decodeWithLiblhasa() to throw.
   try {
-    const std::size_t got = decoder->read(static_cast<std::uint8_t*>(data), size);
-    return got;
+    return decoder->source_.read(static_cast<std::uint8_t*>(data), size);
   } catch (...) {
     decoder->readError_ = std::current_exception();
-    decoder->compressedLeft_ = 0;
     return 0;
   }
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/input_file.h"
-#include "common/lz_huffman_bit_reader.h"
+#include "common/stream.h"
 
 struct _LHADecoder;
 struct _LHADecoderType;
@@ -19,27 +19,25 @@ bool isSupportedMethod(const std::string& method);
 // Decompresses one member's data, read from the archive at its current position and never past
 // compressedSize bytes. -lh4- to -lh7- go through our own decoder, the older and rarer methods
 // through liblhasa.
-class MemberDecoder : private lz::ByteSource {
+class MemberDecoder {
  public:
   // Throws ArchiveError(kUnsupported) for a method that cannot be decoded.
   MemberDecoder(archivers::InputFile& input, const std::string& method,
                 std::uint64_t compressedSize, std::uint64_t originalSize);
   MemberDecoder(const MemberDecoder&) = delete;
   MemberDecoder& operator=(const MemberDecoder&) = delete;
-  ~MemberDecoder() override;
+  ~MemberDecoder();
 
   // Hands up to originalSize bytes of output to sink and returns their CRC-16. Data that ends
   // early gives fewer bytes, or ArchiveError(kCorrupt) when the decoder can tell it is damaged.
-  std::uint16_t decodeTo(lz::ByteSink& sink);
+  std::uint16_t decodeTo(ByteSink& sink);
 
  private:
-  std::size_t read(std::uint8_t* data, std::size_t size) override;
-  std::uint16_t decodeWithLiblhasa(lz::ByteSink& sink);
+  std::uint16_t decodeWithLiblhasa(ByteSink& sink);
   static std::size_t feed(void* data, std::size_t size, void* self);
 
-  archivers::InputFile& input_;
+  BoundedSource source_;
   std::string method_;
-  std::uint64_t compressedLeft_;
   std::uint64_t originalSize_;
   _LHADecoderType* liblhasaType_ = nullptr;
   _LHADecoder* decoder_ = nullptr;

@@ -15,8 +15,8 @@
 
 namespace {
 
-using archivers::lz::ByteSink;
-using archivers::lz::MemorySource;
+using archivers::ByteSink;
+using archivers::MemorySource;
 
 class BitWriter {
  public:
@@ -42,7 +42,7 @@ struct StringSink : ByteSink {
   }
 };
 
-using Decoder = void (*)(archivers::lz::ByteSource&, std::uint64_t, ByteSink&);
+using Decoder = void (*)(archivers::ByteSource&, std::uint64_t, ByteSink&);
 
 std::string decode(Decoder decoder, const BitWriter& stream, std::uint64_t size) {
   MemorySource source(stream.bytes().data(), stream.bytes().size());

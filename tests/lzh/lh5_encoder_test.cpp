@@ -17,9 +17,12 @@ namespace {
 using archivers::lzh::encodeLh5;
 using archivers::lzh::Lh5Result;
 namespace lz = archivers::lz;
+using archivers::ByteSink;
+using archivers::ByteSource;
+using archivers::MemorySource;
 
 // Hands the input over in uneven pieces, as a file or pipe might.
-class UnevenSource : public lz::ByteSource {
+class UnevenSource : public ByteSource {
  public:
   explicit UnevenSource(const std::string& data) : data_(data) {}
   std::size_t read(std::uint8_t* data, std::size_t count) override {
@@ -36,7 +39,7 @@ class UnevenSource : public lz::ByteSource {
   std::size_t calls_ = 0;
 };
 
-class StringSink : public lz::ByteSink {
+class StringSink : public ByteSink {
  public:
   void write(const std::uint8_t* data, std::size_t size) override {
     bytes.append(reinterpret_cast<const char*>(data), size);
@@ -90,7 +93,7 @@ TEST(Lh5Encoder, RoundTripsThroughOurDecoder) {
     EXPECT_LE(static_cast<double>(encoded.size()),
               test.maxRatio * static_cast<double>(test.data.size()) + 16);
 
-    lz::MemorySource input(reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size());
+    MemorySource input(reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size());
     StringSink decoded;
     lz::decodeLzHuffman(input, test.data.size(), decoded, lz::kLh5);
     EXPECT_TRUE(decoded.bytes == test.data);
@@ -122,7 +125,7 @@ TEST(Lh5Encoder, CodesAreCutTo16BitsStayCompleteAndReadBackThroughTheDecodersTab
   std::string packed((bits.size() + 7) / 8, '\0');
   for (std::size_t i = 0; i < bits.size(); ++i)
     if (bits[i]) packed[i / 8] = static_cast<char>(packed[i / 8] | 0x80 >> i % 8);
-  lz::MemorySource source(reinterpret_cast<const std::uint8_t*>(packed.data()), packed.size());
+  MemorySource source(reinterpret_cast<const std::uint8_t*>(packed.data()), packed.size());
   lz::BitReader reader(source);
   lz::HuffmanTable table(8);
   table.build(code.lengths);
