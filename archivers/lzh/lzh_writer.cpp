@@ -340,9 +340,14 @@ MemberHeader startHeader(const WalkEntry& entry) {
       addExtended(bytes, kUtf16FolderName, names.utf16Folder.data(), names.utf16Folder.size());
     }
   }
-  std::vector<std::uint8_t> mode;
-  put16(mode, (entry.type == WalkEntryType::kFolder ? 0040000 : 0100000) | (entry.mode & 07777));
-  addExtended(bytes, kUnixMode, mode.data(), mode.size());
+  // Without a mode readers give 0644 and 0755 less their umask: those need not be stored, which
+  // keeps the headers of most members as small as other writers' (5 bytes less each).
+  const bool folder = entry.type == WalkEntryType::kFolder;
+  if ((entry.mode & 07777) != (folder ? 0755u : 0644u)) {
+    std::vector<std::uint8_t> mode;
+    put16(mode, (folder ? 0040000 : 0100000) | (entry.mode & 07777));
+    addExtended(bytes, kUnixMode, mode.data(), mode.size());
+  }
   put16(bytes, 0);
   // A header size with a zero low byte reads as the end of the archive to most readers.
   if ((bytes.size() & 0xFF) == 0) bytes.push_back(0);
