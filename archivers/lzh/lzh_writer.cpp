@@ -179,7 +179,7 @@ class FileSource : public lz::ByteSource {
 // goes out finished together with them; larger ones stream after a header with placeholders.
 class MemberSink : public lz::ByteSink {
  public:
-  MemberSink(ArchiveOutput& output, const MemberHeader& header, std::uint64_t limit)
+  MemberSink(ArchiveOutput& output, const WrittenHeader& header, std::uint64_t limit)
       : output_(output), header_(header), limit_(limit) {}
 
   void write(const std::uint8_t* data, std::size_t size) override {
@@ -206,7 +206,7 @@ class MemberSink : public lz::ByteSink {
 
  private:
   ArchiveOutput& output_;
-  const MemberHeader& header_;
+  const WrittenHeader& header_;
   std::uint64_t limit_;
   std::uint64_t written_ = 0;
   bool streaming_ = false;
@@ -219,7 +219,7 @@ class ArchiveWriter {
   ArchiveWriter(ArchiveOutput& output, FolderWalk& walk) : output_(output), walk_(walk) {}
 
   void add(const WalkEntry& entry) {
-    MemberHeader header = startHeader(entry);
+    WrittenHeader header = startHeader(entry);
     if (entry.type == WalkEntryType::kFolder) {
       ++folders_;
       finishHeader(header, "-lhd-", 0, 0, 0);
@@ -255,7 +255,7 @@ class ArchiveWriter {
  private:
   // Stores the file as it is, reading it again from the start. Whatever compressed bytes already
   // went out (never more than the file's size) are overwritten.
-  void store(const WalkEntry& entry, WalkFile& file, MemberHeader& header, MemberSink& sink) {
+  void store(const WalkEntry& entry, WalkFile& file, WrittenHeader& header, MemberSink& sink) {
     std::uint64_t headerOffset = output_.size();
     if (sink.streaming()) {
       headerOffset = sink.headerOffset();
@@ -308,8 +308,8 @@ std::string counted(std::size_t count, const char* what) {
 
 }  // namespace
 
-MemberHeader startHeader(const WalkEntry& entry) {
-  MemberHeader header;
+WrittenHeader startHeader(const WalkEntry& entry) {
+  WrittenHeader header;
   std::vector<std::uint8_t>& bytes = header.bytes;
   bytes.resize(kFixedHeaderBytes);
   std::memcpy(&bytes[2], "-lh0-", 5);
@@ -359,7 +359,7 @@ MemberHeader startHeader(const WalkEntry& entry) {
   return header;
 }
 
-void finishHeader(MemberHeader& header, std::string_view method, std::uint64_t compressedSize,
+void finishHeader(WrittenHeader& header, std::string_view method, std::uint64_t compressedSize,
                   std::uint64_t originalSize, std::uint16_t crc) {
   std::vector<std::uint8_t>& bytes = header.bytes;
   std::memcpy(&bytes[2], method.data(), 5);

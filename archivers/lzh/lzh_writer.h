@@ -21,12 +21,12 @@ std::string writeArchive(const std::string& destination, bool recursive);
 // One member's level-2 header as the writer builds it: startHeader lays out the names, time and
 // mode of a walk entry (throws ArchiveError(kUnsupported) when they do not fit in a header);
 // finishHeader fills in the method, sizes and CRC, then the header CRC.
-struct MemberHeader {
+struct WrittenHeader {
   std::vector<std::uint8_t> bytes;
   std::size_t largeSizesAt = 0;  // where the 64-bit sizes of extended header 0x42 go, if any
 };
-MemberHeader startHeader(const WalkEntry& entry);
-void finishHeader(MemberHeader& header, std::string_view method, std::uint64_t compressedSize,
+WrittenHeader startHeader(const WalkEntry& entry);
+void finishHeader(WrittenHeader& header, std::string_view method, std::uint64_t compressedSize,
                   std::uint64_t originalSize, std::uint16_t crc);
 
 }  // namespace archivers::lzh
