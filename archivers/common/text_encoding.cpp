@@ -42,6 +42,36 @@ class Cp932Decoder {
   iconv_t handle_;
 };
 
+class Cp932Encoder {
+ public:
+  Cp932Encoder() : handle_(iconv_open("CP932", "UTF-8")) {}
+  ~Cp932Encoder() {
+    if (handle_ != reinterpret_cast<iconv_t>(-1)) iconv_close(handle_);
+  }
+  Cp932Encoder(const Cp932Encoder&) = delete;
+  Cp932Encoder& operator=(const Cp932Encoder&) = delete;
+
+  std::optional<std::string> encode(std::string_view text) {
+    if (handle_ == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+    std::string input(text);
+    std::string output(text.size() * 2 + 8, '\0');  // CP932 never takes more bytes than UTF-8
+    char* in = input.data();
+    char* out = output.data();
+    std::size_t inLeft = input.size();
+    std::size_t outLeft = output.size();
+    if (iconv(handle_, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
+        inLeft != 0) {
+      return std::nullopt;
+    }
+    output.resize(output.size() - outLeft);
+    return output;
+  }
+
+ private:
+  iconv_t handle_;
+};
+
 bool isLeadByte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
@@ -111,6 +141,19 @@ std::string cp932ToUtf8(std::string_view bytes) {
     ++i;
   }
   return out;
+}
+
+std::optional<std::string> utf8ToCp932(std::string_view text) {
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::string(text);
+  }
+  if (!isValidUtf8(text)) return std::nullopt;
+  thread_local Cp932Encoder encoder;
+  std::optional<std::string> encoded = encoder.encode(text);
+  // iconv maps a few characters (e.g. U+301C, U+2016) to CP932 codes that decode to others.
+  if (!encoded || cp932ToUtf8(*encoded) != text) return std::nullopt;
+  return encoded;
 }
 
 std::string decodeUnflaggedName(std::string_view bytes) {

@@ -2,10 +2,12 @@
 #include "common/command_line.h"
 #include "common/entry_point.h"
 #include "lzh/lzh_extractor.h"
+#include "lzh/lzh_writer.h"
 
 namespace {
 
-// "e -rxy ARCHIVE DEST/" extracts with folders; "a -rx OUT *.*" would create an archive.
+// "e -rxy ARCHIVE DEST/" extracts with folders; "a -rx OUT *.*" packs the current folder with its
+// folders, "a OUT *.*" only its own files.
 std::string runUnlha(std::string_view line) {
   const archivers::Command command = archivers::parseCommand(line);
   if (command.operands.empty()) {
@@ -14,8 +16,12 @@ std::string runUnlha(std::string_view line) {
   const std::string& verb = command.operands.front();
   if (verb == "a") {
     archivers::requireOptionsWithin(command, {"-rx"});
-    throw archivers::ArchiveError(archivers::Result::kUnsupported,
-                                  "creating LZH archives is not supported");
+    archivers::requireOperandCount(command, 3);
+    if (command.operands[2] != "*.*") {
+      throw archivers::ArchiveError(archivers::Result::kBadCommandLine,
+                                    "only *.* (every file) can be added");
+    }
+    return archivers::lzh::writeArchive(command.operands[1], command.hasOption("-rx"));
   }
   if (verb != "e") {
     throw archivers::ArchiveError(archivers::Result::kBadCommandLine, "unknown command " + verb);

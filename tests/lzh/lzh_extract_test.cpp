@@ -63,9 +63,10 @@ TEST(LzhExtract, EveryDecoderGivesTheSameText) {
 }
 
 TEST(LzhCommandLine, AnswersEachFormClearly) {
-  EXPECT_EQ(callArchiver(kLzh, "a -rx \"out.lzh\" *.*").code, kUnsupported);
-  for (const char* line : {"x -rxy \"a.lzh\" \"d/\"", "e -rxyz \"a.lzh\" \"d/\"",
-                           "e -rxy \"a.lzh\"", "e \"a.lzh\" \"d/\"", ""}) {
+  for (const char* line :
+       {"x -rxy \"a.lzh\" \"d/\"", "e -rxyz \"a.lzh\" \"d/\"", "a -rx \"out.lzh\" *.txt",
+        "a -rxy \"out.lzh\" *.*", "a -rx \"out.lzh\"", "a -rx \"out.lzh\" *.* more",
+        "e -rxy \"a.lzh\"", "e \"a.lzh\" \"d/\"", ""}) {
     EXPECT_EQ(callArchiver(kLzh, line).code, kBadCommandLine) << line;
   }
   const ArchiverResult missing = callArchiver(kLzh, "e -rxy \"/nonexistent/a.lzh\" \"/tmp/x/\"");

@@ -1,0 +1,392 @@
+#include "lzh/lzh_writer.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "common/archive_error.h"
+#include "common/archive_output.h"
+#include "common/crc.h"
+#include "common/folder_walk.h"
+#include "common/text_encoding.h"
+#include "lzh/lh5_encoder.h"
+
+namespace archivers::lzh {
+namespace {
+
+// Compressed bytes kept in memory before the header goes out with placeholders: below this a
+// member is written in one piece, past it the header is patched in place afterwards.
+constexpr std::size_t kKeptBytes = 256 * 1024;
+constexpr std::size_t kCopyChunk = 256 * 1024;
+
+constexpr std::size_t kFixedHeaderBytes = 24;  // before the first extended header's size
+constexpr std::size_t kMaxHeaderBytes = 0xFFFF;
+constexpr std::size_t kHeaderCrcOffset = 27;  // extended header 0x00 comes first
+constexpr std::uint64_t kMax32 = 0xFFFFFFFF;
+
+// 'U': the header carries a Unix mode and time. Readers on Unix apply the mode whatever the id;
+// Windows readers take names as CP932 whatever the id.
+constexpr std::uint8_t kOsId = 'U';
+
+constexpr std::uint8_t kHeaderCrc = 0x00;
+constexpr std::uint8_t kFileName = 0x01;
+constexpr std::uint8_t kFolderName = 0x02;
+constexpr std::uint8_t kLargeSizes = 0x42;
+constexpr std::uint8_t kUtf16FileName = 0x44;
+constexpr std::uint8_t kUtf16FolderName = 0x45;
+constexpr std::uint8_t kCodePage = 0x46;
+constexpr std::uint8_t kUnixMode = 0x50;
+
+constexpr std::uint32_t kCodePageCp932 = 932;
+constexpr std::uint32_t kCodePageUtf8 = 65001;
+
+void put16(std::vector<std::uint8_t>& out, std::uint32_t value) {
+  out.push_back(static_cast<std::uint8_t>(value));
+  out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+  put16(out, value & 0xFFFF);
+  put16(out, value >> 16);
+}
+
+void set16(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
+  out[at] = static_cast<std::uint8_t>(value);
+  out[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void set32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
+  set16(out, at, value & 0xFFFF);
+  set16(out, at + 2, value >> 16);
+}
+
+void set64(std::vector<std::uint8_t>& out, std::size_t at, std::uint64_t value) {
+  set32(out, at, static_cast<std::uint32_t>(value));
+  set32(out, at + 4, static_cast<std::uint32_t>(value >> 32));
+}
+
+void appendUtf16Le(std::vector<std::uint8_t>& out, std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    std::uint32_t codePoint = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      codePoint = (codePoint << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
+    }
+    i += length;
+    if (codePoint >= 0x10000) {
+      codePoint -= 0x10000;
+      put16(out, 0xD800 + (codePoint >> 10));
+      codePoint = 0xDC00 + (codePoint & 0x3FF);
+    }
+    put16(out, codePoint);
+  }
+}
+
+// The name fields of a member. Names go out in CP932, which Japanese Windows LHA tools read
+// them as, with extended header 0x46 saying so: libarchive converts from the code page it names
+// and otherwise passes the bytes through. A name CP932 cannot hold goes out in UTF-8 with code
+// page 65001, which keeps it whole for libarchive and for readers that pass bytes through to a
+// UTF-8 system (lhasa). Every non-ASCII name also carries the UTF-16 forms 0x44 and 0x45, which
+// our reader and Unicode-aware Windows tools prefer over the code-page bytes.
+struct StoredNames {
+  std::string folder;  // 0xFF after each component
+  std::string name;
+  std::optional<std::uint32_t> codePage;
+  std::vector<std::uint8_t> utf16Folder;  // 0xFFFF after each component
+  std::vector<std::uint8_t> utf16Name;
+  bool utf16 = false;
+};
+
+StoredNames storedNames(const WalkEntry& entry) {
+  const std::string& path = entry.path;
+  const bool ascii = std::all_of(path.begin(), path.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  StoredNames stored;
+  std::string bytes = path;
+  if (!ascii && isValidUtf8(path)) {
+    stored.utf16 = true;
+    if (std::optional<std::string> cp932 = utf8ToCp932(path)) {
+      bytes = std::move(*cp932);
+      stored.codePage = kCodePageCp932;
+    } else {
+      stored.codePage = kCodePageUtf8;
+    }
+  }
+  // A folder's whole path is its folder name. '/' is never part of a CP932 character.
+  const bool folder = entry.type == WalkEntryType::kFolder;
+  const std::size_t split = folder ? bytes.size() : bytes.rfind('/') + 1;  // npos + 1 == 0
+  stored.folder = bytes.substr(0, split);
+  stored.name = bytes.substr(split);
+  std::replace(stored.folder.begin(), stored.folder.end(), '/', '\xFF');
+  if (folder && !stored.folder.empty()) stored.folder += '\xFF';
+  if (stored.utf16) {
+    const std::size_t pathSplit = folder ? path.size() : path.rfind('/') + 1;
+    std::size_t start = 0;
+    while (start < pathSplit) {
+      std::size_t end = path.find('/', start);
+      if (end == std::string::npos || end > pathSplit) end = pathSplit;
+      appendUtf16Le(stored.utf16Folder, std::string_view(path).substr(start, end - start));
+      put16(stored.utf16Folder, 0xFFFF);
+      start = end + 1;
+    }
+    appendUtf16Le(stored.utf16Name, std::string_view(path).substr(pathSplit));
+  }
+  return stored;
+}
+
+void addExtended(std::vector<std::uint8_t>& header, std::uint8_t type, const void* data,
+                 std::size_t size) {
+  put16(header, static_cast<std::uint32_t>(std::min<std::size_t>(3 + size, 0xFFFF)));
+  header.push_back(type);
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  header.insert(header.end(), bytes, bytes + size);
+}
+
+// Thrown by the sink once the compressed data reaches the file's own size.
+struct NotSmaller {};
+
+[[noreturn]] void changedWhilePacking(const std::string& path) {
+  throw ArchiveError(Result::kCannotOpen,
+                     "cannot read " + path + ": it changed while being packed");
+}
+
+// The file's bytes up to the size the walk saw; fewer is a change under our feet.
+class FileSource : public lz::ByteSource {
+ public:
+  FileSource(WalkFile& file, const WalkEntry& entry)
+      : file_(file), entry_(entry), left_(entry.size) {}
+  std::size_t read(std::uint8_t* data, std::size_t count) override {
+    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, left_));
+    if (count == 0) return 0;
+    const std::size_t got = file_.read(data, count);
+    if (got == 0) changedWhilePacking(entry_.path);
+    left_ -= got;
+    return got;
+  }
+
+ private:
+  WalkFile& file_;
+  const WalkEntry& entry_;
+  std::uint64_t left_;
+};
+
+// Receives the compressed data of one member. Small members stay in memory so that the header
+// goes out finished together with them; larger ones stream after a header with placeholders.
+class MemberSink : public lz::ByteSink {
+ public:
+  MemberSink(ArchiveOutput& output, const WrittenHeader& header, std::uint64_t limit)
+      : output_(output), header_(header), limit_(limit) {}
+
+  void write(const std::uint8_t* data, std::size_t size) override {
+    if (size >= limit_ - written_) throw NotSmaller{};
+    written_ += size;
+    if (!streaming_) {
+      if (kept_.size() + size <= kKeptBytes) {
+        kept_.insert(kept_.end(), data, data + size);
+        return;
+      }
+      headerOffset_ = output_.size();
+      output_.write(header_.bytes.data(), header_.bytes.size());
+      output_.write(kept_.data(), kept_.size());
+      kept_ = {};
+      streaming_ = true;
+    }
+    output_.write(data, size);
+  }
+
+  bool streaming() const { return streaming_; }
+  std::uint64_t headerOffset() const { return headerOffset_; }
+  std::uint64_t written() const { return written_; }
+  const std::vector<std::uint8_t>& kept() const { return kept_; }
+
+ private:
+  ArchiveOutput& output_;
+  const WrittenHeader& header_;
+  std::uint64_t limit_;
+  std::uint64_t written_ = 0;
+  bool streaming_ = false;
+  std::uint64_t headerOffset_ = 0;
+  std::vector<std::uint8_t> kept_;
+};
+
+class ArchiveWriter {
+ public:
+  ArchiveWriter(ArchiveOutput& output, FolderWalk& walk) : output_(output), walk_(walk) {}
+
+  void add(const WalkEntry& entry) {
+    WrittenHeader header = startHeader(entry);
+    if (entry.type == WalkEntryType::kFolder) {
+      ++folders_;
+      finishHeader(header, "-lhd-", 0, 0, 0);
+      output_.write(header.bytes.data(), header.bytes.size());
+      return;
+    }
+    ++files_;
+    if (entry.size == 0) {
+      finishHeader(header, "-lh0-", 0, 0, 0);
+      output_.write(header.bytes.data(), header.bytes.size());
+      return;
+    }
+    WalkFile file = walk_.open(entry);
+    FileSource source(file, entry);
+    MemberSink sink(output_, header, entry.size);
+    try {
+      const Lh5Result result = encodeLh5(source, sink);
+      finishHeader(header, "-lh5-", result.compressedSize, entry.size, result.crc);
+      if (sink.streaming()) {
+        output_.writeAt(sink.headerOffset(), header.bytes.data(), header.bytes.size());
+      } else {
+        output_.write(header.bytes.data(), header.bytes.size());
+        output_.write(sink.kept().data(), sink.kept().size());
+      }
+    } catch (const NotSmaller&) {
+      store(entry, file, header, sink);
+    }
+  }
+
+  std::size_t files() const { return files_; }
+  std::size_t folders() const { return folders_; }
+
+ private:
+  // Stores the file as it is, reading it again from the start. Whatever compressed bytes already
+  // went out (never more than the file's size) are overwritten.
+  void store(const WalkEntry& entry, WalkFile& file, WrittenHeader& header, MemberSink& sink) {
+    std::uint64_t headerOffset = output_.size();
+    if (sink.streaming()) {
+      headerOffset = sink.headerOffset();
+    } else {
+      output_.write(header.bytes.data(), header.bytes.size());
+    }
+    const std::uint64_t dataOffset = headerOffset + header.bytes.size();
+    std::uint64_t overwritable = sink.streaming() ? sink.written() : 0;
+    std::vector<std::uint8_t> chunk(
+        static_cast<std::size_t>(std::min<std::uint64_t>(kCopyChunk, entry.size)));
+    std::uint16_t crc = 0;
+    for (std::uint64_t done = 0; done < entry.size;) {
+      const std::size_t wanted =
+          static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), entry.size - done));
+      const ssize_t got =
+          ::pread(file.descriptor(), chunk.data(), wanted, static_cast<off_t>(done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        throw ArchiveError(Result::kCannotOpen,
+                           "cannot read " + entry.path + ": " + std::strerror(errno));
+      }
+      if (got == 0) changedWhilePacking(entry.path);
+      const auto size = static_cast<std::size_t>(got);
+      crc = crc16(crc, chunk.data(), size);
+      const std::size_t over =
+          static_cast<std::size_t>(std::min<std::uint64_t>(size, overwritable));
+      if (over > 0) output_.writeAt(dataOffset + done, chunk.data(), over);
+      if (over < size) output_.write(chunk.data() + over, size - over);
+      overwritable -= over;
+      done += size;
+    }
+    finishHeader(header, "-lh0-", entry.size, entry.size, crc);
+    output_.writeAt(headerOffset, header.bytes.data(), header.bytes.size());
+  }
+
+  ArchiveOutput& output_;
+  FolderWalk& walk_;
+  std::size_t files_ = 0;
+  std::size_t folders_ = 0;
+};
+
+std::string baseName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string counted(std::size_t count, const char* what) {
+  return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+WrittenHeader startHeader(const WalkEntry& entry) {
+  WrittenHeader header;
+  std::vector<std::uint8_t>& bytes = header.bytes;
+  bytes.resize(kFixedHeaderBytes);
+  std::memcpy(&bytes[2], "-lh0-", 5);
+  set32(bytes, 15, static_cast<std::uint32_t>(std::clamp<std::int64_t>(entry.mtime, 0, kMax32)));
+  bytes[19] = 0x20;
+  bytes[20] = 2;
+  bytes[23] = kOsId;
+
+  const std::uint8_t crcPlaceholder[2] = {0, 0};
+  addExtended(bytes, kHeaderCrc, crcPlaceholder, 2);
+  const StoredNames names = storedNames(entry);
+  addExtended(bytes, kFileName, names.name.data(), names.name.size());
+  if (!names.folder.empty())
+    addExtended(bytes, kFolderName, names.folder.data(), names.folder.size());
+  if (entry.size > kMax32) {
+    const std::uint8_t sizes[16] = {};
+    addExtended(bytes, kLargeSizes, sizes, sizeof sizes);
+    header.largeSizesAt = bytes.size() - sizeof sizes;
+  }
+  if (names.codePage) {
+    std::vector<std::uint8_t> codePage;
+    put32(codePage, *names.codePage);
+    addExtended(bytes, kCodePage, codePage.data(), codePage.size());
+  }
+  if (names.utf16) {
+    addExtended(bytes, kUtf16FileName, names.utf16Name.data(), names.utf16Name.size());
+    if (!names.utf16Folder.empty()) {
+      addExtended(bytes, kUtf16FolderName, names.utf16Folder.data(), names.utf16Folder.size());
+    }
+  }
+  // Without a mode readers give 0644 and 0755 less their umask: those need not be stored, which
+  // keeps the headers of most members as small as other writers' (5 bytes less each).
+  const bool folder = entry.type == WalkEntryType::kFolder;
+  if ((entry.mode & 07777) != (folder ? 0755u : 0644u)) {
+    std::vector<std::uint8_t> mode;
+    put16(mode, (folder ? 0040000 : 0100000) | (entry.mode & 07777));
+    addExtended(bytes, kUnixMode, mode.data(), mode.size());
+  }
+  put16(bytes, 0);
+  // A header size with a zero low byte reads as the end of the archive to most readers.
+  if ((bytes.size() & 0xFF) == 0) bytes.push_back(0);
+  if (bytes.size() > kMaxHeaderBytes) {
+    throw ArchiveError(Result::kUnsupported,
+                       entry.path + ": name too long for an LZH header (64 KiB at most)");
+  }
+  set16(bytes, 0, static_cast<std::uint32_t>(bytes.size()));
+  return header;
+}
+
+void finishHeader(WrittenHeader& header, std::string_view method, std::uint64_t compressedSize,
+                  std::uint64_t originalSize, std::uint16_t crc) {
+  std::vector<std::uint8_t>& bytes = header.bytes;
+  std::memcpy(&bytes[2], method.data(), 5);
+  set32(bytes, 7, static_cast<std::uint32_t>(std::min(compressedSize, kMax32)));
+  set32(bytes, 11, static_cast<std::uint32_t>(std::min(originalSize, kMax32)));
+  set16(bytes, 21, crc);
+  if (header.largeSizesAt != 0) {
+    set64(bytes, header.largeSizesAt, compressedSize);
+    set64(bytes, header.largeSizesAt + 8, originalSize);
+  }
+  set16(bytes, kHeaderCrcOffset, 0);
+  set16(bytes, kHeaderCrcOffset, crc16(0, bytes.data(), bytes.size()));
+}
+
+std::string writeArchive(const std::string& destination, bool recursive) {
+  ArchiveOutput output(destination);
+  FolderWalk walk(output.ownFiles(), recursive);
+  ArchiveWriter writer(output, walk);
+  walk.walk([&](const WalkEntry& entry) { writer.add(entry); });
+  const std::uint8_t endMark = 0;
+  output.write(&endMark, 1);
+  output.commit();
+  std::string summary = counted(writer.files(), "file");
+  if (writer.folders() > 0) summary += " and " + counted(writer.folders(), "folder");
+  summary += " packed into " + baseName(destination);
+  if (!walk.skipped().empty()) summary += "; " + describeSkipped(walk.skipped());
+  return summary;
+}
+
+}  // namespace archivers::lzh

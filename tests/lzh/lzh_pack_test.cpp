@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/input_file.h"
+#include "lzh/lzh_header.h"
+#include "lzh/lzh_writer.h"
+#include "support/archiver_library.h"
+#include "support/peer_tool.h"
+#include "support/sample_files.h"
+#include "support/temporary_folder.h"
+#include "support/tree_snapshot.h"
+#include "support/watchdog.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Packs the folder the way Parvo does: the library is called with the folder as current folder.
+ArchiverResult packFolder(const fs::path& folder, const std::string& archive) {
+  const fs::path previous = fs::current_path();
+  fs::current_path(folder);
+  const ArchiverResult result = callArchiver(kLzh, "a -rx \"" + archive + "\" *.*");
+  fs::current_path(previous);
+  return result;
+}
+
+const std::string kJapanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt";  // 日本語.txt
+const std::string kNotCp932 = "caf\xC3\xA9 \xF0\x9F\x98\x80.txt";          // café 😀.txt
+const std::string kTrail5C = "\xE8\xA1\xA8/\xE3\x82\xBD.txt";              // 表/ソ.txt
+const std::string kJapaneseFolder = "\xE8\xA1\xA8";                        // 表
+
+std::map<std::string, std::string> methodsIn(const std::string& archive) {
+  archivers::InputFile input(archive);
+  std::map<std::string, std::string> methods;
+  while (const auto header = archivers::lzh::readMemberHeader(input)) {
+    methods[header->path] = header->method;
+    input.seek(header->dataOffset + header->compressedSize);
+  }
+  return methods;
+}
+
+// Every reader gives back the bytes, and those that decode the names they are told are CP932 or
+// UTF-8 give back the names: links inside as what they point to, nothing of the link outside,
+// the empty folder as a folder.
+TEST(LzhPack, EveryReaderExtractsThePackedTree) {
+  TemporaryFolder work;
+  const fs::path source = work / "source";
+  const std::string text = varyingText(200000);  // several -lh5- blocks
+  const std::string random = noise(100000, 9);
+  writeFiles(source, {{"nested/deeper/notes.txt", "deep\n"},
+                      {"nested/run.sh", "#!/bin/sh\n"},
+                      {"empty", ""},
+                      {"text.txt", text},
+                      {"random.bin", random},
+                      {kJapanese, "shift-jis\n"},
+                      {kNotCp932, "utf-8\n"},
+                      {kTrail5C, "5c\n"},
+                      {".dotfile", "hidden\n"}});
+  fs::create_directories(source / "empty folder");
+  writeFile(work / "outside.txt", "not to be packed\n");
+  fs::create_symlink("nested/deeper/notes.txt", source / "inside link");
+  fs::create_symlink("../outside.txt", source / "outside link");
+
+  const std::string archive = work / "packed.lzh";
+  const ArchiverResult result = packFolder(source, archive);
+  ASSERT_EQ(result.code, kOk) << result.output;
+  EXPECT_EQ(result.output,
+            "10 files and 4 folders packed into packed.lzh; left out: outside link (link to "
+            "outside the folder)");
+  const auto methods = methodsIn(archive);
+  EXPECT_EQ(methods.at("random.bin"), "-lh0-");
+  EXPECT_EQ(methods.at("text.txt"), "-lh5-");
+  EXPECT_EQ(methods.at("empty folder/"), "-lhd-");
+
+  const Contents expected = {{".dotfile", "hidden\n"},
+                             {"empty", ""},
+                             {"empty folder", "<dir>"},
+                             {"inside link", "deep\n"},
+                             {kJapaneseFolder, "<dir>"},
+                             {kTrail5C, "5c\n"},
+                             {kJapanese, "shift-jis\n"},
+                             {kNotCp932, "utf-8\n"},
+                             {"nested", "<dir>"},
+                             {"nested/deeper", "<dir>"},
+                             {"nested/deeper/notes.txt", "deep\n"},
+                             {"nested/run.sh", "#!/bin/sh\n"},
+                             {"random.bin", random},
+                             {"text.txt", text}};
+  const struct {
+    const char* reader;
+    std::vector<std::string> command;  // run in the folder to extract into
+    bool decodesNames;                 // else only ASCII names are compared
+  } readers[] = {
+      {"lhasa", {"lhasa", "xq", archive}, false},  // passes CP932 bytes through
+      {"bsdtar", {"bsdtar", "-xf", archive}, true},
+      {"7zz",
+       {"7zz", "x", "-bd", archive},
+       false},  // takes names as the locale's; a 0x5C trail byte splits
+      {"jlha", {"jlha", "xq", archive}, false},  // takes names as Latin-1
+  };
+  const auto asciiOnly = [](Contents contents) {
+    std::erase_if(contents, [](const auto& item) {
+      return std::any_of(item.first.begin(), item.first.end(), [](char c) { return c & 0x80; });
+    });
+    return contents;
+  };
+  for (const auto& [reader, command, decodesNames] : readers) {
+    SCOPED_TRACE(reader);
+    const fs::path out = work / (std::string("out-") + reader);
+    fs::create_directories(out);
+    runTool(command, out);
+    const Contents extracted = entriesIn(out);
+    if (decodesNames) {
+      expectContents(extracted, expected);
+    } else {
+      EXPECT_EQ(filesIn(out).size(), 10u);
+      expectContents(asciiOnly(extracted), asciiOnly(expected));
+    }
+  }
+  const ArchiverResult ours = extractWith(kLzh, archive, work / "out-ours");
+  ASSERT_EQ(ours.code, kOk) << ours.output;
+  expectContents(entriesIn(work / "out-ours"), expected);
+  const Tree tree = snapshot(work / "out-ours");
+  EXPECT_TRUE(tree.at("nested/run.sh").executable);
+  EXPECT_EQ(tree.at("nested/deeper/notes.txt").mtime, kSampleMtime);
+}
+
+// The archive is written into the folder being packed, over one packed there before: neither the
+// archive under construction nor the old one is packed, and nothing is left beside it.
+TEST(LzhPack, ArchiveInsideTheFolderIsNotPackedIntoItself) {
+  TemporaryFolder work;
+  writeFiles(work / "source", {{"a.txt", "a\n"}, {"b/c.txt", "c\n"}});
+  for (int run = 0; run < 2; ++run) {
+    const ArchiverResult result = packFolder(work / "source", "packed.lzh");
+    ASSERT_EQ(result.code, kOk) << result.output;
+    EXPECT_EQ(result.output, "2 files and 1 folder packed into packed.lzh");
+  }
+  EXPECT_EQ(strayNames(work / "source", {"a.txt", "b", "packed.lzh"}), std::vector<std::string>{});
+  ASSERT_EQ(extractWith(kLzh, work / "source/packed.lzh", work / "out").code, kOk);
+  expectContents(entriesIn(work / "out"), {{"a.txt", "a\n"}, {"b", "<dir>"}, {"b/c.txt", "c\n"}});
+}
+
+// A pack that fails leaves the archive already under the name as it was, and nothing beside it:
+// a file or folder that cannot be read (named in the explanation), or a disk that fills up (a
+// file size limit, which holds for root too).
+TEST(LzhPack, FailingPackLeavesTheOldArchive) {
+  const struct {
+    const char* name;
+    const char* unreadable;  // or the disk fills up
+    std::int32_t code;
+    const char* output;
+  } cases[] = {
+      {"unreadable file", "locked.txt", kCannotOpen, "cannot read locked.txt: Permission denied"},
+      {"unreadable folder", "locked folder", kCannotOpen,
+       "cannot read locked folder: Permission denied"},
+      {"disk full", nullptr, kWriteFailed, nullptr},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    if (test.unreadable && geteuid() == 0) continue;  // root reads whatever the mode
+    TemporaryFolder work;
+    writeFiles(work / "source", {{"a.txt", "a\n"},
+                                 {"locked.txt", "x"},
+                                 {"locked folder/f", "f"},
+                                 {"big.bin", noise(300000, 1)}});
+    writeFile(work / "dest/packed.lzh", "the old archive");
+    if (test.unreadable) fs::permissions(work.path() / "source" / test.unreadable, fs::perms::none);
+    const std::string archive = work / "dest/packed.lzh";
+    const int code = exitStatusInChild(60, [&] {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{100000, 100000};
+      if (!test.unreadable) setrlimit(RLIMIT_FSIZE, &limit);
+      const ArchiverResult result = packFolder(work / "source", archive);
+      if (test.output && result.output != test.output) return 100;
+      return static_cast<int>(result.code);
+    });
+    EXPECT_EQ(code, test.code);
+    EXPECT_EQ(readFile(work / "dest/packed.lzh"), "the old archive");
+    EXPECT_EQ(strayNames(work / "dest", {"packed.lzh"}), std::vector<std::string>{});
+  }
+}
+
+// Members over 4 GiB keep their 64-bit sizes in extended header 0x42, which the reader honours.
+TEST(LzhPack, SizesOver4GiBGoInTheirExtendedHeader) {
+  TemporaryFolder work;
+  archivers::WalkEntry entry;
+  entry.path = "big/huge.bin";
+  entry.size = (std::uint64_t{5} << 32) + 7;
+  entry.mtime = kSampleMtime;
+  entry.mode = 0600;
+  archivers::lzh::WrittenHeader header = archivers::lzh::startHeader(entry);
+  archivers::lzh::finishHeader(header, "-lh5-", entry.size - 3, entry.size, 0x1234);
+  writeFile(work / "header", std::string(header.bytes.begin(), header.bytes.end()));
+  archivers::InputFile input(work / "header");
+  const auto read = archivers::lzh::readMemberHeader(input);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->path, "big/huge.bin");
+  EXPECT_EQ(read->originalSize, entry.size);
+  EXPECT_EQ(read->compressedSize, entry.size - 3);
+  EXPECT_EQ(read->crc, 0x1234);
+  EXPECT_EQ(read->mtime, kSampleMtime);
+  EXPECT_EQ(read->unixMode, 0100600u);
+}
+
+}  // namespace
