@@ -10,6 +10,7 @@
 
 #include "common/archive_error.h"
 #include "common/archive_output.h"
+#include "common/byte_order.h"
 #include "common/crc.h"
 #include "common/folder_walk.h"
 #include "common/text_encoding.h"
@@ -44,31 +45,6 @@ constexpr std::uint8_t kUnixMode = 0x50;
 constexpr std::uint32_t kCodePageCp932 = 932;
 constexpr std::uint32_t kCodePageUtf8 = 65001;
 
-void put16(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  out.push_back(static_cast<std::uint8_t>(value));
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  put16(out, value & 0xFFFF);
-  put16(out, value >> 16);
-}
-
-void set16(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
-  out[at] = static_cast<std::uint8_t>(value);
-  out[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void set32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
-  set16(out, at, value & 0xFFFF);
-  set16(out, at + 2, value >> 16);
-}
-
-void set64(std::vector<std::uint8_t>& out, std::size_t at, std::uint64_t value) {
-  set32(out, at, static_cast<std::uint32_t>(value));
-  set32(out, at + 4, static_cast<std::uint32_t>(value >> 32));
-}
-
 void appendUtf16Le(std::vector<std::uint8_t>& out, std::string_view utf8) {
   for (std::size_t i = 0; i < utf8.size();) {
     const auto lead = static_cast<unsigned char>(utf8[i]);
@@ -80,10 +56,10 @@ void appendUtf16Le(std::vector<std::uint8_t>& out, std::string_view utf8) {
     i += length;
     if (codePoint >= 0x10000) {
       codePoint -= 0x10000;
-      put16(out, 0xD800 + (codePoint >> 10));
+      appendLe16(out, static_cast<std::uint16_t>(0xD800 + (codePoint >> 10)));
       codePoint = 0xDC00 + (codePoint & 0x3FF);
     }
-    put16(out, codePoint);
+    appendLe16(out, static_cast<std::uint16_t>(codePoint));
   }
 }
 
@@ -131,7 +107,7 @@ StoredNames storedNames(const WalkEntry& entry) {
       std::size_t end = path.find('/', start);
       if (end == std::string::npos || end > pathSplit) end = pathSplit;
       appendUtf16Le(stored.utf16Folder, std::string_view(path).substr(start, end - start));
-      put16(stored.utf16Folder, 0xFFFF);
+      appendLe16(stored.utf16Folder, 0xFFFF);
       start = end + 1;
     }
     appendUtf16Le(stored.utf16Name, std::string_view(path).substr(pathSplit));
@@ -141,7 +117,7 @@ StoredNames storedNames(const WalkEntry& entry) {
 
 void addExtended(std::vector<std::uint8_t>& header, std::uint8_t type, const void* data,
                  std::size_t size) {
-  put16(header, static_cast<std::uint32_t>(std::min<std::size_t>(3 + size, 0xFFFF)));
+  appendLe16(header, static_cast<std::uint16_t>(std::min<std::size_t>(3 + size, 0xFFFF)));
   header.push_back(type);
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   header.insert(header.end(), bytes, bytes + size);
@@ -156,7 +132,7 @@ struct NotSmaller {};
 }
 
 // The file's bytes up to the size the walk saw; fewer is a change under our feet.
-class FileSource : public lz::ByteSource {
+class FileSource : public ByteSource {
  public:
   FileSource(WalkFile& file, const WalkEntry& entry)
       : file_(file), entry_(entry), left_(entry.size) {}
@@ -177,7 +153,7 @@ class FileSource : public lz::ByteSource {
 
 // Receives the compressed data of one member. Small members stay in memory so that the header
 // goes out finished together with them; larger ones stream after a header with placeholders.
-class MemberSink : public lz::ByteSink {
+class MemberSink : public ByteSink {
  public:
   MemberSink(ArchiveOutput& output, const WrittenHeader& header, std::uint64_t limit)
       : output_(output), header_(header), limit_(limit) {}
@@ -313,7 +289,8 @@ WrittenHeader startHeader(const WalkEntry& entry) {
   std::vector<std::uint8_t>& bytes = header.bytes;
   bytes.resize(kFixedHeaderBytes);
   std::memcpy(&bytes[2], "-lh0-", 5);
-  set32(bytes, 15, static_cast<std::uint32_t>(std::clamp<std::int64_t>(entry.mtime, 0, kMax32)));
+  storeLe32(bytes.data() + 15,
+            static_cast<std::uint32_t>(std::clamp<std::int64_t>(entry.mtime, 0, kMax32)));
   bytes[19] = 0x20;
   bytes[20] = 2;
   bytes[23] = kOsId;
@@ -331,7 +308,7 @@ WrittenHeader startHeader(const WalkEntry& entry) {
   }
   if (names.codePage) {
     std::vector<std::uint8_t> codePage;
-    put32(codePage, *names.codePage);
+    appendLe32(codePage, *names.codePage);
     addExtended(bytes, kCodePage, codePage.data(), codePage.size());
   }
   if (names.utf16) {
@@ -345,17 +322,18 @@ WrittenHeader startHeader(const WalkEntry& entry) {
   const bool folder = entry.type == WalkEntryType::kFolder;
   if ((entry.mode & 07777) != (folder ? 0755u : 0644u)) {
     std::vector<std::uint8_t> mode;
-    put16(mode, (folder ? 0040000 : 0100000) | (entry.mode & 07777));
+    appendLe16(mode,
+               static_cast<std::uint16_t>((folder ? 0040000 : 0100000) | (entry.mode & 07777)));
     addExtended(bytes, kUnixMode, mode.data(), mode.size());
   }
-  put16(bytes, 0);
+  appendLe16(bytes, 0);
   // A header size with a zero low byte reads as the end of the archive to most readers.
   if ((bytes.size() & 0xFF) == 0) bytes.push_back(0);
   if (bytes.size() > kMaxHeaderBytes) {
     throw ArchiveError(Result::kUnsupported,
                        entry.path + ": name too long for an LZH header (64 KiB at most)");
   }
-  set16(bytes, 0, static_cast<std::uint32_t>(bytes.size()));
+  storeLe16(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
   return header;
 }
 
@@ -363,15 +341,15 @@ void finishHeader(WrittenHeader& header, std::string_view method, std::uint64_t 
                   std::uint64_t originalSize, std::uint16_t crc) {
   std::vector<std::uint8_t>& bytes = header.bytes;
   std::memcpy(&bytes[2], method.data(), 5);
-  set32(bytes, 7, static_cast<std::uint32_t>(std::min(compressedSize, kMax32)));
-  set32(bytes, 11, static_cast<std::uint32_t>(std::min(originalSize, kMax32)));
-  set16(bytes, 21, crc);
+  storeLe32(bytes.data() + 7, static_cast<std::uint32_t>(std::min(compressedSize, kMax32)));
+  storeLe32(bytes.data() + 11, static_cast<std::uint32_t>(std::min(originalSize, kMax32)));
+  storeLe16(bytes.data() + 21, crc);
   if (header.largeSizesAt != 0) {
-    set64(bytes, header.largeSizesAt, compressedSize);
-    set64(bytes, header.largeSizesAt + 8, originalSize);
+    storeLe64(bytes.data() + header.largeSizesAt, compressedSize);
+    storeLe64(bytes.data() + header.largeSizesAt + 8, originalSize);
   }
-  set16(bytes, kHeaderCrcOffset, 0);
-  set16(bytes, kHeaderCrcOffset, crc16(0, bytes.data(), bytes.size()));
+  storeLe16(bytes.data() + kHeaderCrcOffset, 0);
+  storeLe16(bytes.data() + kHeaderCrcOffset, crc16(0, bytes.data(), bytes.size()));
 }
 
 std::string writeArchive(const std::string& destination, bool recursive) {
