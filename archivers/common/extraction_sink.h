@@ -111,6 +111,11 @@ class FileOutput {
 // or link), or by a finish() without failures, so a reader that gives up before its first member
 // leaves no folder. A link standing at the destination's own name is refused, never followed.
 //
+// Every folder is reached by a walk from the destination that follows no link. A file in the same
+// folder as the file before it reuses that walk's descriptor instead of walking again: it lands in
+// the real folder the walk opened, wherever that folder now is, and never through a link put in
+// its place in the meantime (members themselves cannot replace a folder: a file, link or hard link
+// at a folder's name is refused). A member in any other folder is walked afresh.
 class ExtractionSink {
  public:
   // Remembers the destination; an existing folder is used as it stands. Throws
