@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
 #include "common/archive_error.h"
+#include "common/trash.h"
 
 namespace archivers {
 namespace {
@@ -91,6 +93,48 @@ std::optional<std::string> createUnderTemporaryName(const std::string& name, Mak
   }
   errno = EEXIST;
   return std::nullopt;
+}
+
+// Makes an entry at name through make(candidate), the creating call: directly when nothing stands
+// there, else under a temporary name renamed over what does. Returns 0, or the errno of the call
+// that failed.
+template <typename Make>
+int placeAt(int folderFd, const std::string& name, bool nameFree, Make make) {
+  if (nameFree) {
+    if (make(name.c_str()) >= 0) return 0;
+    if (errno != EEXIST) return errno;
+  }
+  const std::optional<std::string> temporary = createUnderTemporaryName(name, make);
+  if (!temporary) return errno;
+  const int error =
+      ::renameat(folderFd, temporary->c_str(), folderFd, name.c_str()) == 0 ? 0 : errno;
+  // A rename onto the same file (a hard link onto itself) leaves the temporary name in place.
+  ::unlinkat(folderFd, temporary->c_str(), 0);
+  return error;
+}
+
+// Whether the regular file at name (status as found there) holds what contentFd holds. Sizes are
+// compared first; bytes only when they match.
+bool sameContent(int folderFd, const std::string& name, const struct stat& existing,
+                 int contentFd) {
+  struct stat ours {};
+  if (contentFd < 0 || ::fstat(contentFd, &ours) != 0) return false;
+  if (ours.st_dev == existing.st_dev && ours.st_ino == existing.st_ino) return true;
+  if (ours.st_size != existing.st_size) return false;
+  const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  constexpr std::size_t kChunk = 64 * 1024;
+  std::vector<char> theirs(kChunk), mine(kChunk);
+  bool same = ::fstat(fd, &ours) == 0 && ours.st_ino == existing.st_ino;
+  for (off_t offset = 0; same && offset < existing.st_size;) {
+    const ssize_t got = ::pread(fd, theirs.data(), kChunk, offset);
+    same = got > 0 &&
+           ::pread(contentFd, mine.data(), static_cast<std::size_t>(got), offset) == got &&
+           std::memcmp(theirs.data(), mine.data(), static_cast<std::size_t>(got)) == 0;
+    offset += got;
+  }
+  ::close(fd);
+  return same;
 }
 
 void createFoldersWithParents(const std::string& destination) {
@@ -204,18 +248,34 @@ void FileOutput::commit() {
     // A time the file system cannot hold (far past or future) leaves the file as it is.
     ::futimens(fd_, times);
   }
+  const int directoryFd = directory_->fd;
+  bool nameFree = true;
+  if (sink_ != nullptr &&
+      !sink_->makeWay(directoryFd, name_, memberPath_, entryPath_, fd_, nameFree)) {
+    discard();
+    committed_ = true;
+    return;
+  }
   const int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0 && errno != EINTR) {
-    const int error = errno;
-    discard();
-    throwWriteFailed("cannot write " + printable(name_), error);
+  int error = 0;
+  if (unnamed_) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    error = placeAt(directoryFd, name_, nameFree, [&](const char* candidate) {
+      return ::linkat(AT_FDCWD, self.c_str(), directoryFd, candidate, AT_SYMLINK_FOLLOW);
+    });
+    if (::close(fd) != 0 && errno != EINTR && error == 0) {
+      error = errno;
+      ::unlinkat(directoryFd, name_.c_str(), 0);
+    }
+  } else if (::close(fd) != 0 && errno != EINTR) {
+    error = errno;
+  } else if (::renameat(directoryFd, temporaryName_.c_str(), directoryFd, name_.c_str()) != 0) {
+    error = errno;
   }
-  // Renaming onto a folder fails (EISDIR), which is how a folder at the name is found.
-  const int directoryFd = directory_->fd;
-  if (::renameat(directoryFd, temporaryName_.c_str(), directoryFd, name_.c_str()) != 0) {
-    const int error = errno;
+  if (error != 0) {
     discard();
+    // A folder that appeared at the name meanwhile: the rename fails on it.
     if (sink_ != nullptr && (error == EISDIR || error == ENOTEMPTY || error == EEXIST)) {
       sink_->refuse(entryPath_, "a folder of that name exists");
       committed_ = true;
@@ -248,12 +308,37 @@ void FileOutput::closeAll() noexcept {
 // ExtractionSink
 
 ExtractionSink::ExtractionSink(const std::string& destination)
-    : permissionMask_(readProcessUmask()) {
+    : destination_(destination),
+      unnamedFilesPossible_(::access("/proc/self/fd", X_OK) == 0),
+      permissionMask_(readProcessUmask()) {
   if (destination.empty()) throw ArchiveError(Result::kWriteFailed, "no destination folder given");
-  createFoldersWithParents(destination);
-  rootFd_ = ::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (rootFd_ < 0) throwWriteFailed("cannot open " + destination, errno);
+  // A trailing slash would make the open below follow a link at the last component.
+  while (destination_.size() > 1 && destination_.back() == '/') destination_.pop_back();
+  absoluteDestination_ = destination_;
+  if (destination_.front() != '/') {
+    char* current = ::getcwd(nullptr, 0);
+    if (current != nullptr) absoluteDestination_ = std::string(current) + "/" + destination_;
+    std::free(current);
+  }
+  if (absoluteDestination_ == "/") absoluteDestination_.clear();
+}
+
+int ExtractionSink::rootFolder() {
+  if (rootFd_ >= 0) return rootFd_;
+  createFoldersWithParents(destination_);
+  // The folders above may be links (a desktop can be), the destination itself may not.
+  rootFd_ = ::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (rootFd_ < 0) {
+    const int error = errno;
+    struct stat status {};
+    if (::lstat(destination_.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+      throw ArchiveError(Result::kWriteFailed,
+                         "destination " + destination_ + " is a symbolic link");
+    }
+    throwWriteFailed("cannot open " + destination_, error);
+  }
   root_ = std::make_shared<OpenFolder>(rootFd_, false);
+  return rootFd_;
 }
 
 ExtractionSink::~ExtractionSink() {
@@ -293,6 +378,7 @@ std::optional<std::vector<std::string>> ExtractionSink::componentsOf(std::string
 
 int ExtractionSink::openFolders(const std::vector<std::string>& components, std::size_t count,
                                 std::string_view path, bool create) {
+  rootFolder();
   if (count == 0) {
     const int fd = ::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) throwWriteFailed("cannot open the destination", errno);
@@ -346,7 +432,10 @@ int ExtractionSink::openParent(const std::vector<std::string>& components, std::
 std::shared_ptr<OpenFolder> ExtractionSink::fileFolder(const std::vector<std::string>& components,
                                                        std::string_view path) {
   const std::size_t depth = components.size() - 1;
-  if (depth == 0) return root_;
+  if (depth == 0) {
+    rootFolder();
+    return root_;
+  }
   if (cachedFolder_ != nullptr && cachedComponents_.size() == depth &&
       std::equal(cachedComponents_.begin(), cachedComponents_.end(), components.begin())) {
     return cachedFolder_;
@@ -359,14 +448,24 @@ std::shared_ptr<OpenFolder> ExtractionSink::fileFolder(const std::vector<std::st
   return cachedFolder_;
 }
 
-bool ExtractionSink::finalNameReplaceable(int folderFd, const std::string& name,
-                                          std::string_view path) {
-  struct stat status {};
-  if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISDIR(status.st_mode)) {
-    refuse(path, "a folder of that name exists");
+bool ExtractionSink::makeWay(int folderFd, const std::string& name, const std::string& memberPath,
+                             std::string_view entryPath, int contentFd, bool& nameFree) {
+  struct stat existing {};
+  nameFree = ::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0;
+  if (nameFree) return true;
+  if (S_ISDIR(existing.st_mode)) {
+    refuse(entryPath, "a folder of that name exists");
     return false;
   }
+  if (!S_ISREG(existing.st_mode) || sameContent(folderFd, name, existing, contentFd)) return true;
+  try {
+    moveToTrash(folderFd, name, absoluteDestination_ + "/" + memberPath);
+  } catch (const ArchiveError& error) {
+    fail(ArchiveError(Result::kWriteFailed,
+                      printable(entryPath) + " not extracted: " + error.what()));
+    return false;
+  }
+  nameFree = true;
   return true;
 }
 
@@ -377,14 +476,24 @@ std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
   if (folder == nullptr) return nullptr;
   const int folderFd = folder->fd;
   const std::string& name = components->back();
-  // A folder already at the name is found by the rename on commit, which refuses the entry.
-  int fd = -1;
-  std::optional<std::string> temporary = createUnderTemporaryName(name, [&](const char* candidate) {
-    return fd = ::openat(folderFd, candidate, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                         0600);
-  });
-  if (!temporary) throwWriteFailed("cannot create " + printable(entry.path), errno);
-  auto output = std::make_unique<FileOutput>(folder, name, std::move(*temporary), fd, entry);
+  // A folder already at the name is found on commit, which refuses the entry. Read and write, so
+  // the commit can compare the file with one it replaces.
+  int fd =
+      unnamedFilesPossible_ ? ::openat(folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600) : -1;
+  const bool unnamed = fd >= 0;
+  std::optional<std::string> temporary;
+  if (!unnamed) {
+    if (unnamedFilesPossible_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      throwWriteFailed("cannot create " + printable(entry.path), errno);
+    }
+    temporary = createUnderTemporaryName(name, [&](const char* candidate) {
+      return fd = ::openat(folderFd, candidate, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           0600);
+    });
+    if (!temporary) throwWriteFailed("cannot create " + printable(entry.path), errno);
+  }
+  auto output = std::make_unique<FileOutput>(folder, name, temporary.value_or(""), fd, entry);
+  output->unnamed_ = unnamed;
   output->sink_ = this;
   output->memberPath_ = joined(*components);
   output->entryPath_ = entry.path;
@@ -402,7 +511,10 @@ void ExtractionSink::createDirectory(const EntryInfo& entry) {
     refuse(entry.path, "absolute or climbing name");
     return;
   }
-  if (components->empty()) return;  // the destination itself, as in "./"
+  if (components->empty()) {  // the destination itself, as in "./"
+    rootFolder();
+    return;
+  }
   for (const std::string& component : *components) {
     if (component.size() > kMaxNameBytes) {
       refuse(entry.path, "name too long");
@@ -452,21 +564,20 @@ void ExtractionSink::createSymlink(const EntryInfo& entry) {
   const int folderFd = openParent(*components, entry.path);
   if (folderFd < 0) return;
   const std::string& name = components->back();
-  if (!finalNameReplaceable(folderFd, name, entry.path)) {
+  const std::string memberPath = joined(*components);
+  // A link keeps nothing of a file it replaces, so such a file always goes to the Trash.
+  bool nameFree = true;
+  if (!makeWay(folderFd, name, memberPath, entry.path, -1, nameFree)) {
     ::close(folderFd);
     return;
   }
-  // Made under a temporary name and renamed, so a file or link already there is replaced whole.
-  const std::optional<std::string> temporary = createUnderTemporaryName(
-      name,
-      [&](const char* candidate) { return ::symlinkat(target.c_str(), folderFd, candidate); });
-  if (!temporary || ::renameat(folderFd, temporary->c_str(), folderFd, name.c_str()) != 0) {
-    const int error = errno;
-    if (temporary) ::unlinkat(folderFd, temporary->c_str(), 0);
+  const int error = placeAt(folderFd, name, nameFree, [&](const char* candidate) {
+    return ::symlinkat(target.c_str(), folderFd, candidate);
+  });
+  if (error != 0) {
     ::close(folderFd);
     throwWriteFailed("cannot create link " + printable(entry.path), error);
   }
-  const std::string memberPath = joined(*components);
   // Links already in the destination may still carry a lexically inner target outside.
   if (!symlinkStaysInside(memberPath)) {
     ::unlinkat(folderFd, name.c_str(), 0);
@@ -495,6 +606,7 @@ bool ExtractionSink::symlinkStaysInside(const std::string& memberPath) const {
 }
 
 void ExtractionSink::removeEscapingSymlinks() noexcept {
+  if (rootFd_ < 0) return;
   for (const std::string& memberPath : symlinks_) {
     struct stat status {};
     if (::fstatat(rootFd_, memberPath.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -538,27 +650,28 @@ void ExtractionSink::createHardlink(const EntryInfo& entry) {
     return;
   }
   const std::string& name = components->back();
-  if (!finalNameReplaceable(folderFd, name, entry.path)) {
-    ::close(folderFd);
+  const std::string memberPath = joined(*components);
+  struct stat existing {};
+  if (::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+      existing.st_dev == status.st_dev && existing.st_ino == status.st_ino) {
+    ::close(folderFd);  // already this very file
     ::close(targetFolderFd);
+    fileCommitted(memberPath);
     return;
   }
-  const std::optional<std::string> temporary =
-      createUnderTemporaryName(name, [&](const char* candidate) {
-        return ::linkat(targetFolderFd, targetName.c_str(), folderFd, candidate, 0);
-      });
-  int error = errno;
-  bool linked = temporary.has_value();
-  if (linked && ::renameat(folderFd, temporary->c_str(), folderFd, name.c_str()) != 0) {
-    error = errno;
-    linked = false;
-  }
-  // A rename onto the same file leaves the temporary name in place.
-  if (temporary) ::unlinkat(folderFd, temporary->c_str(), 0);
+  const int targetFd =
+      ::openat(targetFolderFd, targetName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  bool nameFree = true;
+  const bool clear = makeWay(folderFd, name, memberPath, entry.path, targetFd, nameFree);
+  if (targetFd >= 0) ::close(targetFd);
+  const int error = !clear ? 0 : placeAt(folderFd, name, nameFree, [&](const char* candidate) {
+    return ::linkat(targetFolderFd, targetName.c_str(), folderFd, candidate, 0);
+  });
   ::close(folderFd);
   ::close(targetFolderFd);
-  if (!linked) throwWriteFailed("cannot create link " + printable(entry.path), error);
-  fileCommitted(joined(*components));
+  if (!clear) return;
+  if (error != 0) throwWriteFailed("cannot create link " + printable(entry.path), error);
+  fileCommitted(memberPath);
 }
 
 std::string ExtractionSink::finish() {
@@ -577,6 +690,8 @@ std::string ExtractionSink::finish() {
   }
   folderTimes_.clear();
   finished_ = true;
+  // An archive read to its end without trouble gets its folder, even when it holds nothing.
+  if (damaged_.count == 0 && unsupported_.count == 0) rootFolder();
   // Damage is the most important news, then what could not be read, then what was refused.
   for (const Failures* failures : {&damaged_, &unsupported_}) {
     if (failures->count == 0) continue;

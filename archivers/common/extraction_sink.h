@@ -37,10 +37,11 @@ struct OpenFolder {
   ~OpenFolder();
 };
 
-// A regular file being written under a temporary name in its final folder. It appears under its
-// own name only on commit(), complete; destroyed without commit, it leaves nothing behind.
-// It owns both descriptors. One made by ExtractionSink::createFile shares its folder with the
-// sink and must not outlive it.
+// A regular file being written where nobody sees it: an unnamed file in its final folder where the
+// file system allows, else a hidden temporary name there. It appears under its own name only on
+// commit(), complete; destroyed without commit, it leaves nothing behind. It owns both
+// descriptors. One made by ExtractionSink::createFile shares its folder with the sink and must not
+// outlive it.
 class FileOutput {
  public:
   FileOutput(int directoryFd, std::string name, std::string temporaryName, int fd,
@@ -57,7 +58,9 @@ class FileOutput {
   // Continues the file with count zero bytes left as a hole (sparse members); the same limits
   // apply as to write().
   void skip(std::uint64_t count);
-  // Sets mode and modification time and renames the file into place. Throws kWriteFailed.
+  // Sets mode and modification time and puts the file in place. A file already there whose
+  // content differs goes to the Trash first; when it cannot, the member is not written and the
+  // sink records the failure. Throws kWriteFailed.
   void commit();
   std::uint64_t written() const { return written_; }
 
@@ -76,7 +79,8 @@ class FileOutput {
   std::vector<char> buffer_;  // small writes are gathered into larger ones
   std::shared_ptr<OpenFolder> directory_;
   std::string name_;
-  std::string temporaryName_;
+  std::string temporaryName_;  // empty for an unnamed file
+  bool unnamed_ = false;       // made with O_TMPFILE: linked into place through /proc
   int fd_;
   std::optional<std::uint64_t> limit_;
   std::optional<std::int64_t> mtime_;
@@ -85,7 +89,27 @@ class FileOutput {
 };
 
 // Extracts members under one destination folder and nowhere else. Names that are absolute, hold
-// "..", or would pass through a link are refused and reported; the rest is extracted.
+// "..", or would pass through a link are refused and reported; the rest is extracted. A member
+// replaces what stands at its name, except a folder; a replaced regular file whose content differs
+// goes to the user's Trash, so extraction never loses a file.
+//
+// How every format reader reports trouble:
+// - Damage (corrupt data, a CRC mismatch, an unreadable header): fail() with kCorrupt, and go on
+//   with the next member where the format allows it.
+// - A member the reader cannot extract (its method, encryption, a missing volume): fail() with
+//   kUnsupported.
+// - Unsafe names and links (absolute or climbing names, names through a link, links pointing
+//   outside, absolute link targets included): handed to the sink as they are; the sink refuses
+//   them. Readers do not filter them themselves.
+// The sink records a member it cannot write without losing the file it replaces (no usable
+// Trash) as kWriteFailed, ranked with damage; other write failures (a full disk) are thrown.
+// finish() throws the first damage (or such write failure), with "(and N more)" when there are
+// more; else the first unsupported member, worded alike; else kEntriesRefused, "skipped N unsafe
+// entries, first: NAME (REASON)". Only with none of these does it return the summary.
+//
+// The destination folder, parents included, is created with the first member made (file, folder
+// or link), or by a finish() without failures, so a reader that gives up before its first member
+// leaves no folder. A link standing at the destination's own name is refused, never followed.
 //
 // Every folder is reached by a walk from the destination that follows no link. A file in the same
 // folder as the file before it reuses that walk's descriptor instead of walking again: it lands in
@@ -94,8 +118,8 @@ class FileOutput {
 // at a folder's name is refused). A member in any other folder is walked afresh.
 class ExtractionSink {
  public:
-  // Creates the destination folder, parents included; an existing one is used as it stands.
-  // Throws ArchiveError(kWriteFailed).
+  // Remembers the destination; an existing folder is used as it stands. Throws
+  // ArchiveError(kWriteFailed) for an empty one.
   explicit ExtractionSink(const std::string& destination);
   ExtractionSink(const ExtractionSink&) = delete;
   ExtractionSink& operator=(const ExtractionSink&) = delete;
@@ -106,15 +130,13 @@ class ExtractionSink {
   void createDirectory(const EntryInfo& entry);
   // Symlinks whose target stays inside the destination, hard links to members already written.
   void createLink(const EntryInfo& entry);
-  // Records a member the reader itself skips, e.g. an encrypted one inside a readable archive.
+  // Records a member the reader itself skips as unsafe to make, e.g. a device or a pipe.
   void refuse(std::string_view path, std::string_view reason);
   // Records a member the reader could not extract: kUnsupported for a method, encryption or a
   // missing volume; any other result counts as damage.
   void fail(const ArchiveError& error);
 
-  // Applies folder times. Returns a one-line summary, or throws the first failure recorded
-  // (damage before unsupported members), else ArchiveError(kEntriesRefused) naming the first
-  // refused entry.
+  // Applies folder times. Returns a one-line summary, or throws as the policy above says.
   std::string finish();
 
   std::size_t filesWritten() const { return filesWritten_; }
@@ -139,9 +161,13 @@ class ExtractionSink {
                   std::string_view path, bool create);
   // Null when the member's path is unsafe or empty (the refusal is recorded).
   std::optional<std::vector<std::string>> componentsOf(std::string_view path);
-  // Refuses the entry when a folder stands at the final name; true when the name is free or
-  // holds something a rename may replace.
-  bool finalNameReplaceable(int folderFd, const std::string& name, std::string_view path);
+  // The destination's descriptor, creating the folder on first use. Throws kWriteFailed.
+  int rootFolder();
+  // Clears a member's final name: a folder there refuses the member; a regular file whose content
+  // differs from contentFd's (any file, when contentFd is -1) goes to the Trash. False when the
+  // member must not be made (the refusal or failure is recorded). nameFree: nothing stands there.
+  bool makeWay(int folderFd, const std::string& name, const std::string& memberPath,
+               std::string_view entryPath, int contentFd, bool& nameFree);
   void createSymlink(const EntryInfo& entry);
   void createHardlink(const EntryInfo& entry);
   // False when the link, resolved through the links now in the destination, leads outside.
@@ -150,7 +176,10 @@ class ExtractionSink {
   void removeEscapingSymlinks() noexcept;
   void fileCommitted(const std::string& memberPath);
 
-  int rootFd_ = -1;
+  std::string destination_;                    // without trailing slashes
+  std::string absoluteDestination_;            // for the Trash's record of where a file was
+  bool unnamedFilesPossible_ = false;          // /proc is there to link O_TMPFILE files into place
+  int rootFd_ = -1;                            // -1 until the destination is made
   std::shared_ptr<OpenFolder> root_;           // rootFd_, borrowed
   std::vector<std::string> cachedComponents_;  // the folder of the last file created
   std::shared_ptr<OpenFolder> cachedFolder_;

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <regex>
 #include <sstream>
 
 #include "common/archive_error.h"
@@ -397,12 +399,140 @@ TEST_F(ExtractionSinkTest, UnwritableDestinationIsAWriteFailure) {
               sink.createFile(file("x"));
             }),
             Result::kWriteFailed);
-  EXPECT_EQ(resultOf([&] { ExtractionSink sink((readOnly / "new/folder/").string()); }),
+  EXPECT_EQ(resultOf([&] { ExtractionSink((readOnly / "new/folder/").string()).finish(); }),
             Result::kWriteFailed);
   std::ofstream(root_ / "a-file") << "x";
-  EXPECT_EQ(resultOf([&] { ExtractionSink sink((root_ / "a-file/").string()); }),
+  EXPECT_EQ(resultOf([&] { ExtractionSink((root_ / "a-file/").string()).finish(); }),
             Result::kWriteFailed);
   if (geteuid() != 0) fs::permissions(readOnly, fs::perms::owner_all);
+}
+
+// A reader that gives up before its first member leaves no folder; a readable archive gets one,
+// even an empty one.
+TEST_F(ExtractionSinkTest, DestinationAppearsWithTheFirstMemberOrAFinishWithoutFailure) {
+  const std::vector<std::pair<std::function<void(ExtractionSink&)>, bool>> cases = {
+      {[](ExtractionSink&) {}, false},  // the reader threw
+      {[](ExtractionSink& sink) { sink.fail(ArchiveError(Result::kCorrupt, "bad header")); },
+       false},
+      {[](ExtractionSink& sink) { EXPECT_EQ(sink.createFile(file("../x")), nullptr); }, false},
+      {[](ExtractionSink& sink) { sink.finish(); }, true},  // an empty archive
+      {[](ExtractionSink& sink) { sink.createDirectory(file("d/")); }, true},
+      {[](ExtractionSink& sink) { sink.createLink(symlink("l", "x")); }, true},
+      {[](ExtractionSink& sink) { sink.createFile(file("f")); }, true},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    {
+      ExtractionSink sink(destination_.string());
+      cases[i].first(sink);
+    }
+    EXPECT_EQ(fs::exists(destination_), cases[i].second) << "case " << i;
+    fs::remove_all(destination_);
+  }
+}
+
+TEST_F(ExtractionSinkTest, LinkAtTheDestinationsOwnNameIsRefusedLinksAboveItAreNot) {
+  fs::create_directories(root_ / "outside");
+  fs::create_directory_symlink(root_ / "outside", destination_);
+  ExtractionSink sink(destination_.string() + "/");
+  try {
+    sink.createFile(file("x"));
+    FAIL() << "no exception";
+  } catch (const ArchiveError& error) {
+    EXPECT_EQ(error.result(), Result::kWriteFailed);
+    EXPECT_EQ(std::string(error.what()),
+              "destination " + destination_.string() + " is a symbolic link");
+  }
+  EXPECT_TRUE(fs::is_empty(root_ / "outside"));
+
+  ExtractionSink below((destination_ / "new").string());
+  writeFile(below, file("x"), "x");
+  EXPECT_EQ(read(root_ / "outside/new/x"), "x");
+}
+
+// Nothing named appears while a file is written, so a kill leaves nothing behind.
+TEST_F(ExtractionSinkTest, NoTemporaryNameWhileWritingOrAfterReplacing) {
+  fs::create_directories(destination_);
+  std::ofstream(destination_ / "old") << "same";
+  ExtractionSink sink(destination_.string());
+  for (const char* name : {"old", "new"}) {
+    auto output = sink.createFile(file(name));
+    output->write("same", 4);
+    EXPECT_EQ(listing(destination_), (Strings{"old"})) << name;
+    output->commit();
+  }
+  EXPECT_EQ(listing(destination_), (Strings{"new", "old"}));
+  EXPECT_EQ(read(destination_ / "new"), "same");
+}
+
+class ExtractionSinkTrashTest : public ExtractionSinkTest {
+ protected:
+  void SetUp() override {
+    ExtractionSinkTest::SetUp();
+    trash_ = root_ / "data/Trash";
+    setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("XDG_DATA_HOME");
+    ExtractionSinkTest::TearDown();
+  }
+  fs::path trash_;
+};
+
+TEST_F(ExtractionSinkTrashTest, ReplacedFilesThatDifferGoToTheTrashIdenticalOnesDoNot) {
+  fs::create_directories(destination_ / "a");
+  fs::create_directories(trash_ / "info");
+  std::ofstream(trash_ / "info/my doc.txt.trashinfo") << "taken";
+  for (const char* name : {"a/my doc.txt", "same", "by-link", "by-hard-link"}) {
+    std::ofstream(destination_ / name) << "old " << name;
+  }
+  std::ofstream(destination_ / "same-size") << "abc";
+  ExtractionSink sink(destination_.string());
+  writeFile(sink, file("a/my doc.txt"), "new");
+  writeFile(sink, file("same"), "old same");
+  writeFile(sink, file("same-size"), "abd");
+  sink.createLink(symlink("by-link", "same"));
+  sink.createLink(hardlink("by-hard-link", "same"));
+  EXPECT_EQ(sink.finish(), "4 files, 1 link extracted");
+  EXPECT_EQ(read(destination_ / "a/my doc.txt"), "new");
+  EXPECT_EQ(read(destination_ / "by-hard-link"), "old same");
+
+  EXPECT_EQ(listing(trash_ / "files"),
+            (Strings{"by-hard-link", "by-link", "my doc.2.txt", "same-size"}));
+  EXPECT_EQ(read(trash_ / "files/my doc.2.txt"), "old a/my doc.txt");
+  EXPECT_EQ(read(trash_ / "files/same-size"), "abc");
+  const std::regex info(
+      "\\[Trash Info\\]\nPath=" + destination_.string() +
+      "/a/my%20doc\\.txt\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n");
+  EXPECT_TRUE(std::regex_match(read(trash_ / "info/my doc.2.txt.trashinfo"), info))
+      << read(trash_ / "info/my doc.2.txt.trashinfo");
+  EXPECT_EQ(fs::status(trash_ / "files").permissions(), fs::perms::owner_all);
+
+  // The same members again change nothing in the Trash.
+  const Strings before = listing(trash_);
+  ExtractionSink again(destination_.string());
+  writeFile(again, file("a/my doc.txt"), "new");
+  again.createLink(symlink("by-link", "same"));
+  writeFile(again, file("same"), "old same");
+  again.createLink(hardlink("by-hard-link", "same"));
+  again.finish();
+  EXPECT_EQ(listing(trash_), before);
+}
+
+TEST_F(ExtractionSinkTrashTest, UnusableTrashKeepsTheOldFileAndNamesIt) {
+  std::ofstream(root_ / "plain") << "x";
+  setenv("XDG_DATA_HOME", (root_ / "plain/data").c_str(), 1);
+  fs::create_directories(destination_);
+  std::ofstream(destination_ / "keep.txt") << "old";
+  ExtractionSink sink(destination_.string());
+  writeFile(sink, file("keep.txt"), "new");
+  writeFile(sink, file("other.txt"), "other");
+  const ArchiveError error = finishError(sink);
+  EXPECT_EQ(error.result(), Result::kWriteFailed);
+  EXPECT_EQ(std::string(error.what()), "keep.txt not extracted: cannot move " +
+                                           (destination_ / "keep.txt").string() +
+                                           " to the Trash: Not a directory");
+  EXPECT_EQ(read(destination_ / "keep.txt"), "old");
+  EXPECT_EQ(listing(destination_), (Strings{"keep.txt", "other.txt"}));
 }
 
 }  // namespace
