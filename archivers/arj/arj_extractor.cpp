@@ -73,20 +73,6 @@ void checkArchive(InputFile& file, const Header& main) {
   }
 }
 
-class CheckedOutput : public ByteSink {
- public:
-  explicit CheckedOutput(FileOutput& output) : output_(output) {}
-  void write(const std::uint8_t* data, std::size_t size) override {
-    crc_ = crc32(crc_, data, size);
-    output_.write(data, size);
-  }
-  std::uint32_t crc() const { return crc_; }
-
- private:
-  FileOutput& output_;
-  std::uint32_t crc_ = 0;
-};
-
 void copyStored(ByteSource& source, std::uint64_t size, ByteSink& sink) {
   std::vector<std::uint8_t> buffer(64 * 1024);
   while (size > 0) {
@@ -134,7 +120,7 @@ std::optional<std::string> extractMember(InputFile& file, const Header& header,
   }
   std::unique_ptr<FileOutput> output = sink.createFile(entry);
   if (!output) return std::nullopt;
-  CheckedOutput checked(*output);
+  Crc32PassThrough checked(*output);
   try {
     decodeMember(file, header, checked);
   } catch (const ArchiveError& error) {

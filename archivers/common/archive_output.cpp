@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
 #include "common/archive_error.h"
+#include "common/trash.h"
 
 namespace archivers {
 namespace {
@@ -25,13 +27,6 @@ std::string temporaryNameFor(const std::string& name) {
   return "." + name + ".parvo-" + suffix;
 }
 
-// Trash: the archive already under the destination name is about to be replaced by the complete
-// new one (readable through newFileFd). This is the one place where it is to go to the user's
-// Trash, unless it holds the same bytes as the new one; until that is wired to trash.h, the
-// rename that follows replaces it.
-void keepReplacedFile([[maybe_unused]] int folderFd, [[maybe_unused]] const std::string& name,
-                      [[maybe_unused]] int newFileFd) {}
-
 }  // namespace
 
 ArchiveOutput::ArchiveOutput(const std::string& destination) : destination_(destination) {
@@ -42,6 +37,12 @@ ArchiveOutput::ArchiveOutput(const std::string& destination) : destination_(dest
                                                         : destination.substr(0, slash);
   if (name_.empty() || name_ == "." || name_ == "..") {
     throw ArchiveError(Result::kWriteFailed, "cannot write " + destination + ": no file name");
+  }
+  absoluteDestination_ = destination;
+  if (destination.front() != '/') {
+    char* current = ::getcwd(nullptr, 0);
+    if (current != nullptr) absoluteDestination_ = std::string(current) + "/" + destination;
+    std::free(current);
   }
   folderFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folderFd_ < 0) fail("write", errno);
@@ -133,11 +134,8 @@ void ArchiveOutput::commit() {
     }
     if (temporaryName_.empty()) fail("write", EEXIST);
   }
-  struct stat existing {};
-  if (::fstatat(folderFd_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISREG(existing.st_mode)) {
-    keepReplacedFile(folderFd_, name_, fd_);
-  }
+  // An archive already under the name goes to the Trash, unless it holds the same bytes.
+  moveToTrashUnlessSame(folderFd_, name_, absoluteDestination_, fd_);
   if (::renameat(folderFd_, temporaryName_.c_str(), folderFd_, name_.c_str()) != 0) {
     fail("write", errno);
   }

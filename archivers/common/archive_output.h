@@ -33,8 +33,8 @@ class ArchiveOutput {
   void writeAt(std::uint64_t offset, const void* data, std::size_t size);
   std::uint64_t size() const { return size_; }
 
-  // Flushes, syncs and puts the archive under its name, replacing a file there. Throws
-  // ArchiveError(kWriteFailed).
+  // Flushes, syncs and puts the archive under its name. A different file already there goes to
+  // the user's Trash first. Throws ArchiveError(kWriteFailed), also when the Trash can't take it.
   void commit();
 
  private:
@@ -43,7 +43,8 @@ class ArchiveOutput {
   [[noreturn]] void fail(const char* what, int error) const;
 
   std::string destination_;
-  std::string name_;  // the last component of destination_
+  std::string absoluteDestination_;  // where the Trash says the replaced archive came from
+  std::string name_;                 // the last component of destination_
   int folderFd_ = -1;
   int fd_ = -1;
   std::string temporaryName_;  // empty while the file has no name (O_TMPFILE)

@@ -113,30 +113,6 @@ int placeAt(int folderFd, const std::string& name, bool nameFree, Make make) {
   return error;
 }
 
-// Whether the regular file at name (status as found there) holds what contentFd holds. Sizes are
-// compared first; bytes only when they match.
-bool sameContent(int folderFd, const std::string& name, const struct stat& existing,
-                 int contentFd) {
-  struct stat ours {};
-  if (contentFd < 0 || ::fstat(contentFd, &ours) != 0) return false;
-  if (ours.st_dev == existing.st_dev && ours.st_ino == existing.st_ino) return true;
-  if (ours.st_size != existing.st_size) return false;
-  const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  constexpr std::size_t kChunk = 64 * 1024;
-  std::vector<char> theirs(kChunk), mine(kChunk);
-  bool same = ::fstat(fd, &ours) == 0 && ours.st_ino == existing.st_ino;
-  for (off_t offset = 0; same && offset < existing.st_size;) {
-    const ssize_t got = ::pread(fd, theirs.data(), kChunk, offset);
-    same = got > 0 &&
-           ::pread(contentFd, mine.data(), static_cast<std::size_t>(got), offset) == got &&
-           std::memcmp(theirs.data(), mine.data(), static_cast<std::size_t>(got)) == 0;
-    offset += got;
-  }
-  ::close(fd);
-  return same;
-}
-
 void createFoldersWithParents(const std::string& destination) {
   for (std::size_t slash = destination.find('/', 1);; slash = destination.find('/', slash + 1)) {
     const std::string prefix = destination.substr(0, slash);
@@ -457,9 +433,12 @@ bool ExtractionSink::makeWay(int folderFd, const std::string& name, const std::s
     refuse(entryPath, "a folder of that name exists");
     return false;
   }
-  if (!S_ISREG(existing.st_mode) || sameContent(folderFd, name, existing, contentFd)) return true;
+  if (!S_ISREG(existing.st_mode)) return true;
   try {
-    moveToTrash(folderFd, name, absoluteDestination_ + "/" + memberPath);
+    if (!moveToTrashUnlessSame(folderFd, name, absoluteDestination_ + "/" + memberPath,
+                               contentFd)) {
+      return true;
+    }
   } catch (const ArchiveError& error) {
     fail(ArchiveError(Result::kWriteFailed,
                       printable(entryPath) + " not extracted: " + error.what()));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/archive_error.h"
+#include "common/stream.h"
 
 namespace archivers {
 
@@ -42,7 +43,7 @@ struct OpenFolder {
 // commit(), complete; destroyed without commit, it leaves nothing behind. It owns both
 // descriptors. One made by ExtractionSink::createFile shares its folder with the sink and must not
 // outlive it.
-class FileOutput {
+class FileOutput : public ByteSink {
  public:
   FileOutput(int directoryFd, std::string name, std::string temporaryName, int fd,
              const EntryInfo& entry);
@@ -50,11 +51,14 @@ class FileOutput {
              int fd, const EntryInfo& entry);
   FileOutput(const FileOutput&) = delete;
   FileOutput& operator=(const FileOutput&) = delete;
-  ~FileOutput();
+  ~FileOutput() override;
 
   // Throws ArchiveError: kCorrupt when the data would grow past the declared size (the guard
   // against decompression bombs), kWriteFailed on an I/O error such as a full disk.
   void write(const void* data, std::size_t size);
+  void write(const std::uint8_t* data, std::size_t size) override {
+    write(static_cast<const void*>(data), size);
+  }
   // Continues the file with count zero bytes left as a hole (sparse members); the same limits
   // apply as to write().
   void skip(std::uint64_t count);

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "common/archive_error.h"
 
@@ -222,6 +223,30 @@ void moveInto(const TrashFolder& trash, int folderFd, const std::string& name,
   fail(EEXIST);
 }
 
+// Whether the regular file at name (status as found there) holds what contentFd holds. Sizes are
+// compared first; bytes only when they match.
+bool sameContent(int folderFd, const std::string& name, const struct stat& existing,
+                 int contentFd) {
+  struct stat ours {};
+  if (contentFd < 0 || ::fstat(contentFd, &ours) != 0) return false;
+  if (ours.st_dev == existing.st_dev && ours.st_ino == existing.st_ino) return true;
+  if (ours.st_size != existing.st_size) return false;
+  const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  constexpr std::size_t kChunk = 64 * 1024;
+  std::vector<char> theirs(kChunk), mine(kChunk);
+  bool same = ::fstat(fd, &ours) == 0 && ours.st_ino == existing.st_ino;
+  for (off_t offset = 0; same && offset < existing.st_size;) {
+    const ssize_t got = ::pread(fd, theirs.data(), kChunk, offset);
+    same = got > 0 &&
+           ::pread(contentFd, mine.data(), static_cast<std::size_t>(got), offset) == got &&
+           std::memcmp(theirs.data(), mine.data(), static_cast<std::size_t>(got)) == 0;
+    offset += got;
+  }
+  ::close(fd);
+  return same;
+}
+
 }  // namespace
 
 void moveToTrash(int folderFd, const std::string& name, const std::string& absolutePath) {
@@ -249,6 +274,17 @@ void moveToTrash(int folderFd, const std::string& name, const std::string& absol
     throw ArchiveError(Result::kWriteFailed, "cannot move " + absolutePath +
                                                  " to the Trash: " + std::strerror(failure.error));
   }
+}
+
+bool moveToTrashUnlessSame(int folderFd, const std::string& name, const std::string& absolutePath,
+                           int newContentFd) {
+  struct stat existing {};
+  if (::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(existing.st_mode) || sameContent(folderFd, name, existing, newContentFd)) {
+    return false;
+  }
+  moveToTrash(folderFd, name, absolutePath);
+  return true;
 }
 
 }  // namespace archivers

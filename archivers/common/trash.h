@@ -13,4 +13,10 @@ namespace archivers {
 // the entry; the entry is then left where it was.
 void moveToTrash(int folderFd, const std::string& name, const std::string& absolutePath);
 
+// The same for a regular file about to be replaced by the content readable through newContentFd,
+// unless it already holds exactly that (sizes compared first, bytes only when they match). True
+// when the file went to the Trash; false when it was the same or no regular file stands there.
+bool moveToTrashUnlessSame(int folderFd, const std::string& name, const std::string& absolutePath,
+                           int newContentFd);
+
 }  // namespace archivers
