@@ -10,6 +10,7 @@
 #include <random>
 
 #include "common/archive_error.h"
+#include "common/posix_files.h"
 #include "common/trash.h"
 
 namespace archivers {
@@ -44,7 +45,11 @@ ArchiveOutput::ArchiveOutput(const std::string& destination) : destination_(dest
     if (current != nullptr) absoluteDestination_ = std::string(current) + "/" + destination;
     std::free(current);
   }
+  // A desktop folder that does not exist yet is made, as extraction makes its destination.
   folderFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd_ < 0 && errno == ENOENT && createFolders(folder, 0777)) {
+    folderFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
   if (folderFd_ < 0) fail("write", errno);
   // Linking an unnamed file into place goes through /proc (AT_EMPTY_PATH would need a capability).
   if (::access("/proc/self/fd", X_OK) == 0) {

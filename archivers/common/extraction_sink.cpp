@@ -14,6 +14,7 @@
 #include <random>
 
 #include "common/archive_error.h"
+#include "common/posix_files.h"
 #include "common/trash.h"
 
 namespace archivers {
@@ -42,18 +43,6 @@ std::string printable(std::string_view text) {
 
 [[noreturn]] void throwWriteFailed(const std::string& what, int error) {
   throw ArchiveError(Result::kWriteFailed, what + ": " + std::strerror(error));
-}
-
-void writeAll(int fd, const char* bytes, std::size_t size, const std::string& name) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t count = ::write(fd, bytes + done, size - done);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      throwWriteFailed("cannot write " + printable(name), errno);
-    }
-    done += static_cast<std::size_t>(count);
-  }
 }
 
 unsigned readProcessUmask() {
@@ -111,16 +100,6 @@ int placeAt(int folderFd, const std::string& name, bool nameFree, Make make) {
   // A rename onto the same file (a hard link onto itself) leaves the temporary name in place.
   ::unlinkat(folderFd, temporary->c_str(), 0);
   return error;
-}
-
-void createFoldersWithParents(const std::string& destination) {
-  for (std::size_t slash = destination.find('/', 1);; slash = destination.find('/', slash + 1)) {
-    const std::string prefix = destination.substr(0, slash);
-    if (!prefix.empty() && ::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
-      throwWriteFailed("cannot create " + prefix, errno);
-    }
-    if (slash == std::string::npos) return;
-  }
 }
 
 }  // namespace
@@ -196,7 +175,7 @@ void FileOutput::write(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const char*>(data);
   if (buffer_.size() + size > kWriteBufferBytes) flush();
   if (size >= kWriteBufferBytes) {
-    writeAll(fd_, bytes, size, name_);
+    if (!writeAll(fd_, bytes, size)) throwWriteFailed("cannot write " + printable(name_), errno);
   } else {
     buffer_.insert(buffer_.end(), bytes, bytes + size);
   }
@@ -204,7 +183,9 @@ void FileOutput::write(const void* data, std::size_t size) {
 }
 
 void FileOutput::flush() {
-  writeAll(fd_, buffer_.data(), buffer_.size(), name_);
+  if (!writeAll(fd_, buffer_.data(), buffer_.size())) {
+    throwWriteFailed("cannot write " + printable(name_), errno);
+  }
   buffer_.clear();
 }
 
@@ -301,7 +282,7 @@ ExtractionSink::ExtractionSink(const std::string& destination)
 
 int ExtractionSink::rootFolder() {
   if (rootFd_ >= 0) return rootFd_;
-  createFoldersWithParents(destination_);
+  if (!createFolders(destination_, 0777)) throwWriteFailed("cannot create " + destination_, errno);
   // The folders above may be links (a desktop can be), the destination itself may not.
   rootFd_ = ::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (rootFd_ < 0) {

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <vector>
 
+#include "common/posix_files.h"
+
 namespace parvo {
 namespace {
 
@@ -66,32 +68,16 @@ std::optional<std::vector<std::string>> readLines(const std::string& path) {
   return lines;
 }
 
-bool makeFolders(const std::string& folder) {
-  for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-    const std::string prefix = folder.substr(0, slash);
-    if (!prefix.empty() && mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) return true;
-  }
-}
-
-bool writeAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool replaceFile(const std::string& path, const std::string& text) {
   const std::size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0 && !makeFolders(path.substr(0, slash))) return false;
+  if (slash != std::string::npos && slash > 0 &&
+      !archivers::createFolders(path.substr(0, slash), 0700))
+    return false;
   std::string temporary = path + ".XXXXXX";
   const int fd = mkstemp(temporary.data());
   if (fd < 0) return false;
-  const bool written = fchmod(fd, 0600) == 0 && writeAll(fd, text) && fsync(fd) == 0;
+  const bool written =
+      fchmod(fd, 0600) == 0 && archivers::writeAll(fd, text.data(), text.size()) && fsync(fd) == 0;
   const bool closed = close(fd) == 0;
   if (written && closed && rename(temporary.c_str(), path.c_str()) == 0) return true;
   unlink(temporary.c_str());

@@ -1,0 +1,205 @@
+// Folders dropped on the built program, packed onto the desktop in each preferred format and
+// read back by the peer tools and by Parvo itself.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "support/peer_tool.h"
+#include "support/process.h"
+#include "support/sample_files.h"
+#include "support/temporary_folder.h"
+#include "support/tree_snapshot.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string kParvo = std::string(PARVO_BINARY_DIR) + "/bin/parvo";
+const std::string kJapaneseName = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt";  // 日本語.txt
+
+class ParvoPack : public ::testing::Test {
+ protected:
+  ParvoPack() {
+    writeFiles(source(), {{"readme.txt", "hello\n"},
+                          {"sub/data.bin", noise(300000, 7)},
+                          {"sub/" + kJapaneseName, "nihongo\n"},
+                          {".hidden", "dot file\n"}});
+    fs::create_directories(source() / "empty");
+  }
+
+  fs::path home() const { return folder.path() / "home"; }
+  fs::path desktop() const { return home() / "Desktop"; }
+  fs::path source() const { return folder.path() / "site.old"; }
+
+  void prefer(const std::string& code) {
+    writeFile(home() / ".config/norrin.ini", "[parvo]\narcdllselect=\"" + code + "\"\n");
+  }
+
+  ProcessResult parvo(const std::vector<std::string>& arguments,
+                      const std::vector<std::string>& prefix = {}) {
+    std::vector<std::string> argv = prefix;
+    argv.push_back(kParvo);
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return runProcess(argv, {"HOME=" + home().string(), "PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"},
+                      folder.path().string());
+  }
+
+  // What every reader must give back: the files, nothing of the empty folder.
+  Contents expectedFiles() const { return filesIn(source()); }
+
+  TemporaryFolder folder;
+};
+
+struct Reader {
+  const char* format;                // "cab" or "lzh"
+  std::vector<std::string> command;  // ARCHIVE stands for the archive; run in the output folder
+  bool decodesJapanese;              // the reader shows CP932 or UTF-8 names as written
+};
+
+std::vector<std::string> withArchive(std::vector<std::string> command, const fs::path& archive) {
+  for (std::string& argument : command) {
+    if (argument == "ARCHIVE") argument = archive.string();
+  }
+  return command;
+}
+
+// Names the reader could not decode are compared by their contents only.
+Contents asciiNamed(const Contents& contents) {
+  Contents ascii;
+  for (const auto& [name, bytes] : contents) {
+    const bool plain = std::all_of(name.begin(), name.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    ascii[plain ? name : "<non-ASCII> " + bytes] = bytes;
+  }
+  return ascii;
+}
+
+TEST_F(ParvoPack, EachFormatReadsBackIdenticallyWithEveryReader) {
+  const Reader readers[] = {
+      {"cab", {"cabextract", "-q", "ARCHIVE"}, true},
+      {"cab", {"gcab", "-x", "ARCHIVE"}, true},
+      {"cab", {"bsdtar", "-xf", "ARCHIVE"}, true},
+      {"cab", {"7zz", "x", "-bso0", "ARCHIVE"}, true},
+      {"lzh", {"lha", "xq", "ARCHIVE"}, false},
+      {"lzh", {"bsdtar", "-xf", "ARCHIVE"}, true},
+      {"lzh", {"7zz", "x", "-bso0", "ARCHIVE"}, false},
+      {"lzh", {"jlha", "x", "ARCHIVE"}, false},
+  };
+  for (const auto& [code, extension] : {std::pair{"cab", "cab"}, std::pair{"lha  ", "lzh"}}) {
+    prefer(code);
+    const auto run = parvo({source().string()});
+    ASSERT_EQ(run.exitStatus, 0) << run.output;
+    const fs::path archive = desktop() / (std::string("site.") + extension);
+    ASSERT_TRUE(fs::is_regular_file(archive)) << run.output;
+
+    for (const Reader& reader : readers) {
+      if (reader.format != std::string(extension)) continue;
+      const fs::path out = folder.path() / ("out-" + reader.command[0] + "-" + extension);
+      fs::create_directories(out);
+      runTool(withArchive(reader.command, archive), out);
+      SCOPED_TRACE(reader.command[0] + " on " + archive.filename().string());
+      if (reader.decodesJapanese) {
+        expectContents(filesIn(out), expectedFiles());
+      } else {
+        expectContents(asciiNamed(filesIn(out)), asciiNamed(expectedFiles()));
+      }
+    }
+
+    // Parvo's own extraction of what it packed, empty folders included where the format has them.
+    const auto extracted = parvo({archive.string()});
+    ASSERT_EQ(extracted.exitStatus, 0) << extracted.output;
+    expectContents(filesIn(desktop() / "site"), expectedFiles());
+    EXPECT_EQ(fs::is_directory(desktop() / "site/empty"), std::string(extension) == "lzh");
+    fs::remove_all(desktop() / "site");
+  }
+}
+
+TEST_F(ParvoPack, ReplacedArchiveGoesToTheTrashUnlessItIsTheSame) {
+  prefer("lha  ");
+  ASSERT_EQ(parvo({source().string()}).exitStatus, 0);
+  const std::string first = readFile(desktop() / "site.lzh");
+  ASSERT_EQ(parvo({source().string()}).exitStatus, 0);  // the same content: nothing to keep
+  EXPECT_FALSE(fs::exists(home() / ".local/share/Trash/files/site.lzh"));
+
+  writeFile(source() / "readme.txt", "changed\n");
+  ASSERT_EQ(parvo({source().string()}).exitStatus, 0);
+  EXPECT_EQ(readFile(home() / ".local/share/Trash/files/site.lzh"), first);
+  EXPECT_NE(readFile(home() / ".local/share/Trash/info/site.lzh.trashinfo")
+                .find("Path=" + (desktop() / "site.lzh").string()),
+            std::string::npos);
+}
+
+TEST_F(ParvoPack, FailuresLeaveNothingUnderTheFinalName) {
+  // A desktop that cannot be written: its path runs through a file.
+  prefer("cab  ");
+  writeFile(home() / "blocked", "a file, not a folder");
+  writeFile(home() / ".config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/blocked/Desktop\"\n");
+  auto run = parvo({source().string()});
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_NE(run.output.find("PARVO: "), std::string::npos);
+  fs::remove(home() / ".config/user-dirs.dirs");
+
+  // A file nobody but its owner may read, packed by another user when the tests run as root.
+  std::vector<std::string> asOtherUser;
+  if (geteuid() == 0) {
+    asOtherUser = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    for (const auto& entry : fs::recursive_directory_iterator(folder.path())) {
+      fs::permissions(entry.path(), fs::perms::all, fs::perm_options::add);
+    }
+    fs::permissions(folder.path(), fs::perms::all, fs::perm_options::add);
+  }
+  writeFile(source() / "secret.txt", "private\n");
+  fs::permissions(source() / "secret.txt", fs::perms::none);
+  for (const char* code : {"cab  ", "lha  "}) {
+    prefer(code);
+    run = parvo({source().string()}, asOtherUser);
+    EXPECT_EQ(run.exitStatus, 2) << code;
+    EXPECT_NE(run.output.find("secret.txt"), std::string::npos) << run.output;
+  }
+  EXPECT_EQ(strayNames(desktop(), {}), std::vector<std::string>{});
+}
+
+TEST_F(ParvoPack, DesktopInsideTheDroppedFolderIsNotPackedIntoItself) {
+  prefer("cab  ");
+  fs::create_directories(desktop());
+  writeFile(home() / "notes.txt", "in the home folder\n");
+  for (int drop = 0; drop < 2; ++drop) ASSERT_EQ(parvo({home().string()}).exitStatus, 0);
+  const fs::path out = folder.path() / "out";
+  fs::create_directories(out);
+  runTool({"cabextract", "-q", (desktop() / "home.cab").string()}, out);
+  EXPECT_TRUE(fs::exists(out / "notes.txt"));
+  EXPECT_FALSE(fs::exists(out / "Desktop/home.cab"));
+}
+
+TEST_F(ParvoPack, AKilledRunLeavesACompleteArchiveOrNone) {
+  prefer("lha  ");
+  writeFile(source() / "large.bin", noise(48 << 20, 3));
+  fs::create_directories(desktop());
+  std::string home = "HOME=" + this->home().string();
+  std::string path = source().string();
+  for (const int delayMs : {50, 300}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      char* const argv[] = {kParvo.data(), path.data(), nullptr};
+      char* const env[] = {home.data(), nullptr};
+      execve(argv[0], argv, env);
+      _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    // Whatever stands on the desktop is the whole archive; nothing partial, no temporary.
+    for (const std::string& name : strayNames(desktop(), {})) {
+      ASSERT_EQ(name, "site.lzh");
+      runTool({"lha", "tq", (desktop() / name).string()}, folder.path());
+    }
+  }
+}
+
+}  // namespace
