@@ -2,6 +2,7 @@
 
 #include "cab/cabinet_extraction.h"
 #include "cab/cabinet_writer.h"
+#include "cab/self_extractor.h"
 #include "common/archive_error.h"
 #include "common/command_line.h"
 #include "common/entry_point.h"
@@ -51,7 +52,7 @@ std::string runCommand(std::string_view line) {
   if (command.hasOption("-f")) {
     archivers::requireOptionsWithin(command, {"-f"});
     archivers::requireOperandCount(command, 2);
-    throw ArchiveError(Result::kUnsupported, "-f is not supported yet");
+    return archivers::cab::writeSelfExtractor(command.operands[0], command.operands[1]);
   }
   throw ArchiveError(Result::kBadCommandLine, "expected -x, -a or -f");
 }

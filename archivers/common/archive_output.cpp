@@ -124,6 +124,13 @@ void ArchiveOutput::writeOut(std::uint64_t offset, const char* bytes, std::size_
   }
 }
 
+void ArchiveOutput::makeExecutable() {
+  struct stat status {};
+  if (::fstat(fd_, &status) != 0) fail("write", errno);
+  const mode_t permissions = status.st_mode & 0777;
+  if (::fchmod(fd_, permissions | ((permissions & 0444) >> 2)) != 0) fail("write", errno);
+}
+
 void ArchiveOutput::commit() {
   flush();
   if (::fsync(fd_) != 0) fail("write", errno);

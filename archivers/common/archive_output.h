@@ -33,6 +33,10 @@ class ArchiveOutput {
   void writeAt(std::uint64_t offset, const void* data, std::size_t size);
   std::uint64_t size() const { return size_; }
 
+  // Lets whoever may read the file also run it (0644 becomes 0755), before commit() shows it.
+  // Throws ArchiveError(kWriteFailed).
+  void makeExecutable();
+
   // Flushes, syncs and puts the archive under its name. A different file already there goes to
   // the user's Trash first. Throws ArchiveError(kWriteFailed), also when the Trash can't take it.
   void commit();

@@ -13,7 +13,7 @@ namespace {
 TEST(CabCommand, AnswersTheCommandLinesItDoesNotExtract) {
   TemporaryFolder work;
   EXPECT_EQ(callArchiver(kCab, "-a -r -ml:21 \"" + work / "out.cab\" a.txt").code, kUnsupported);
-  EXPECT_EQ(callArchiver(kCab, "-f \"x.cab\" \"" + work / "d/\"").code, kUnsupported);
+  EXPECT_EQ(callArchiver(kCab, "-f \"" + work / "x.cab\" \"" + work / "d/\"").code, kCannotOpen);
   for (const std::string line :
        {"", "-x -o -r \"a.cab\"", "-x -o -r \"a.cab\" \"d/\" \"extra\"", "-x -q -o -r a.cab d/",
         "-z a.cab d/", "-x -o -r \"a.cab d/", "-a -r -ml:21 \"out.cab\""}) {
@@ -50,23 +50,28 @@ TEST(CabCommand, ReportsRunningOnlyDuringAnOperation) {
   ASSERT_NE(runningProbe, nullptr);
   EXPECT_EQ(runningProbe(), 0);
 
-  struct sigaction probe {
-  }, previousAction{};
-  probe.sa_handler = [](int) { runningWhileWriting = runningProbe(); };
-  sigaction(SIGXFSZ, &probe, &previousAction);
-  rlimit previousLimit{};
-  getrlimit(RLIMIT_FSIZE, &previousLimit);
-  rlimit noFileData = previousLimit;
-  noFileData.rlim_cur = 0;
-  setrlimit(RLIMIT_FSIZE, &noFileData);
-  const std::string line = "-x -o -r \"" + work / "small.cab" + "\" \"" + work / "out/\"";
-  char output[256] = {};
-  const int32_t code = cab(0, line.c_str(), output, sizeof output);
-  setrlimit(RLIMIT_FSIZE, &previousLimit);
-  sigaction(SIGXFSZ, &previousAction, nullptr);
+  std::filesystem::create_directories(work.path() / "out");  // -f writes into an existing folder
+  for (const std::string& line : {"-x -o -r \"" + work / "small.cab" + "\" \"" + work / "out/\"",
+                                  "-f \"" + work / "small.cab" + "\" \"" + work / "out/\""}) {
+    SCOPED_TRACE(line);
+    runningWhileWriting = -1;
+    struct sigaction probe {
+    }, previousAction{};
+    probe.sa_handler = [](int) { runningWhileWriting = runningProbe(); };
+    sigaction(SIGXFSZ, &probe, &previousAction);
+    rlimit previousLimit{};
+    getrlimit(RLIMIT_FSIZE, &previousLimit);
+    rlimit noFileData = previousLimit;
+    noFileData.rlim_cur = 0;
+    setrlimit(RLIMIT_FSIZE, &noFileData);
+    char output[256] = {};
+    const int32_t code = cab(0, line.c_str(), output, sizeof output);
+    setrlimit(RLIMIT_FSIZE, &previousLimit);
+    sigaction(SIGXFSZ, &previousAction, nullptr);
 
-  EXPECT_EQ(code, kWriteFailed) << output;
-  EXPECT_EQ(runningWhileWriting, 1);
+    EXPECT_EQ(code, kWriteFailed) << output;
+    EXPECT_EQ(runningWhileWriting, 1);
+  }
   EXPECT_EQ(runningProbe(), 0);
   dlclose(library);
 }

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+namespace archivers::cab {
+
+// Writes destinationFolder/NAME.run for the cabinet NAME.cab: a statically linked Linux program
+// (this build's architecture) followed by the cabinet and a trailer locating it. Run, the program
+// extracts the cabinet into a folder NAME beside itself (see sfx_stub/sfx_main.cpp). The program
+// appears complete and executable or not at all; one already there is replaced only then.
+// Returns the summary line; throws ArchiveError: kCannotOpen (the cabinet cannot be read or is
+// not a cabinet), kWriteFailed.
+std::string writeSelfExtractor(const std::string& cabinetPath,
+                               const std::string& destinationFolder);
+
+}  // namespace archivers::cab

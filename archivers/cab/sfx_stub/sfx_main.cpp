@@ -1,0 +1,256 @@
+// parvo-sfx-stub: the program at the start of a self-extracting archive NAME.run. It finds the
+// cabinet appended to its own file and extracts it through the library's extraction sink: no name
+// escapes the destination, no link is followed, every file appears complete or not at all.
+#include <mspack.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cab/cab_member.h"
+#include "cab/cabinet_extraction.h"
+#include "cab/mspack_bridge.h"
+#include "cab/sfx_stub/sfx_trailer.h"
+#include "common/archive_error.h"
+#include "common/extraction_sink.h"
+#include "common/input_file.h"
+
+namespace {
+
+using archivers::cab::SfxTrailer;
+
+constexpr int kFailed = 1;
+constexpr int kBadUsage = 2;
+
+// What the user is told, in one line after the program's name.
+struct Failure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct Options {
+  bool list = false;
+  bool overwrite = false;
+  bool help = false;
+  std::string destination;  // empty: the folder named after the program, beside it
+};
+
+struct PackedFile {
+  std::string path;
+  std::uint64_t size = 0;
+};
+
+std::string leafOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// NAME for NAME.run; a program renamed without the extension extracts into NAME.extracted, so the
+// folder never takes the program's own name.
+std::string folderNameFor(const std::string& programName) {
+  constexpr std::string_view kExtension = ".run";
+  if (programName.size() > kExtension.size() &&
+      programName.compare(programName.size() - kExtension.size(), kExtension.size(), kExtension) ==
+          0) {
+    return programName.substr(0, programName.size() - kExtension.size());
+  }
+  return programName + ".extracted";
+}
+
+void printUsage(const std::string& programName) {
+  std::printf(
+      "Usage: %s [--list] [--dest FOLDER] [--overwrite] [--help]\n"
+      "Extracts the files packed into this program into the folder %s beside it.\n"
+      "\n"
+      "  --list         list the packed files with their sizes; extract nothing\n"
+      "  --dest FOLDER  extract into FOLDER instead (created when missing)\n"
+      "  --overwrite    replace files that already exist; without it nothing is extracted\n"
+      "                 when any of the files is already there\n"
+      "  --help         show this help\n",
+      programName.c_str(), folderNameFor(programName).c_str());
+}
+
+// Nothing, with the reason in error, when the arguments make no sense.
+std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--list") {
+      options.list = true;
+    } else if (argument == "--overwrite") {
+      options.overwrite = true;
+    } else if (argument == "--help" || argument == "-h") {
+      options.help = true;
+    } else if (argument == "--dest" && i + 1 < argc && argv[i + 1][0] != '\0') {
+      options.destination = argv[++i];
+    } else if (argument.starts_with("--dest=") && argument.size() > 7) {
+      options.destination = argument.substr(7);
+    } else if (argument == "--dest" || argument.starts_with("--dest=")) {
+      error = "--dest needs a folder";
+      return std::nullopt;
+    } else {
+      error = "unknown argument '" + std::string(argument) + "'";
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+// The program's own file, symbolic links resolved.
+std::string ownPath() {
+  std::string path(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) throw Failure("cannot find its own file (is /proc mounted?)");
+    if (static_cast<std::size_t>(length) < path.size()) {
+      path.resize(static_cast<std::size_t>(length));
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+SfxTrailer readTrailer(const std::string& self) {
+  archivers::InputFile file(self);
+  std::array<unsigned char, SfxTrailer::kBytes> bytes{};
+  std::optional<SfxTrailer> trailer;
+  if (file.size() >= bytes.size()) {
+    file.seek(file.size() - bytes.size());
+    file.readExact(bytes.data(), bytes.size());
+    trailer = SfxTrailer::decode(bytes);
+  }
+  const std::uint64_t payloadEnd = file.size() - std::min<std::uint64_t>(file.size(), bytes.size());
+  if (!trailer || trailer->cabinetOffset > payloadEnd ||
+      trailer->cabinetLength != payloadEnd - trailer->cabinetOffset) {
+    throw Failure(
+        "is damaged or incomplete: its packed files are missing or cut short (was the download "
+        "or copy interrupted?)");
+  }
+  return *trailer;
+}
+
+// The members of every cabinet in the file, as extraction will find them. The one the trailer
+// names must be among them.
+std::vector<PackedFile> packedFiles(const std::string& self, const SfxTrailer& trailer) {
+  archivers::cab::MspackBridge bridge;
+  bridge.allowInput(self);
+  const auto destroy = [](mscab_decompressor* decompressor) {
+    mspack_destroy_cab_decompressor(decompressor);
+  };
+  std::unique_ptr<mscab_decompressor, decltype(destroy)> decompressor(
+      mspack_create_cab_decompressor(bridge.system()), destroy);
+  if (!decompressor) throw Failure("cannot start the cabinet decoder");
+  mscabd_cabinet* cabinets = decompressor->search(decompressor.get(), self.c_str());
+  bool payloadFound = false;
+  std::vector<PackedFile> files;
+  for (const mscabd_cabinet* cabinet = cabinets; cabinet != nullptr; cabinet = cabinet->next) {
+    if (static_cast<std::uint64_t>(cabinet->base_offset) == trailer.cabinetOffset) {
+      payloadFound = true;
+    }
+    for (const mscabd_file* file = cabinet->files; file != nullptr; file = file->next) {
+      files.push_back({archivers::cab::memberPath(*file), file->length});
+    }
+  }
+  decompressor->close(decompressor.get(), cabinets);
+  if (!payloadFound) {
+    const std::optional<archivers::ArchiveError> error = bridge.takeError();
+    throw Failure("is damaged: its packed files cannot be read" +
+                  (error ? std::string(" (") + error->what() + ")" : std::string()));
+  }
+  return files;
+}
+
+// The first packed file that is already under destination. Names the sink refuses are passed
+// over: they are never written.
+std::optional<std::string> firstExisting(const std::vector<PackedFile>& files,
+                                         const std::string& destination) {
+  for (const PackedFile& file : files) {
+    const std::optional<std::vector<std::string>> components = archivers::safeComponents(file.path);
+    if (!components || components->empty()) continue;
+    std::string path = destination;
+    for (const std::string& component : *components) path += "/" + component;
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0) return path;
+  }
+  return std::nullopt;
+}
+
+std::string absolute(const std::string& path) {
+  if (path.starts_with('/')) return path;
+  std::string folder(4096, '\0');
+  if (::getcwd(folder.data(), folder.size()) == nullptr) return path;
+  folder.resize(folder.find('\0'));
+  return folder + "/" + path;
+}
+
+int run(const std::string& programName, const Options& options) {
+  const std::string self = ownPath();
+  const SfxTrailer trailer = readTrailer(self);
+  const std::vector<PackedFile> files = packedFiles(self, trailer);
+
+  if (options.list) {
+    std::uint64_t total = 0;
+    for (const PackedFile& file : files) {
+      std::printf("%12llu  %s\n", static_cast<unsigned long long>(file.size), file.path.c_str());
+      total += file.size;
+    }
+    std::printf("%zu %s, %llu bytes\n", files.size(), files.size() == 1 ? "file" : "files",
+                static_cast<unsigned long long>(total));
+    return 0;
+  }
+
+  std::string destination = options.destination.empty()
+                                ? self.substr(0, self.rfind('/') + 1) + folderNameFor(programName)
+                                : absolute(options.destination);
+  while (destination.size() > 1 && destination.back() == '/') destination.pop_back();
+  if (!options.overwrite) {
+    if (const std::optional<std::string> existing = firstExisting(files, destination)) {
+      throw Failure(*existing +
+                    " already exists; nothing was extracted. Run with --overwrite to replace "
+                    "existing files, or with --dest FOLDER to extract elsewhere.");
+    }
+  }
+  try {
+    archivers::cab::extractCabinet(self, destination + "/");
+  } catch (const archivers::ArchiveError& error) {
+    throw Failure("extracting into " + destination + " failed: " + error.what());
+  }
+  std::printf("%s: %zu %s extracted into %s\n", programName.c_str(), files.size(),
+              files.size() == 1 ? "file" : "files", destination.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string programName = leafOf(argc > 0 ? argv[0] : "parvo-sfx");
+  try {
+    programName = leafOf(ownPath());
+  } catch (const Failure&) {
+  }
+  std::string error;
+  const std::optional<Options> options = parseOptions(argc, argv, error);
+  if (!options) {
+    std::fprintf(stderr, "%s: %s (see --help)\n", programName.c_str(), error.c_str());
+    return kBadUsage;
+  }
+  if (options->help) {
+    printUsage(programName);
+    return 0;
+  }
+  try {
+    return run(programName, *options);
+  } catch (const Failure& failure) {
+    std::fprintf(stderr, "%s: %s\n", programName.c_str(), failure.what());
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "%s: %s\n", programName.c_str(), failure.what());
+  }
+  return kFailed;
+}

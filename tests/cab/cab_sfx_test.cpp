@@ -1,0 +1,166 @@
+#include <elf.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cab/stored_cabinet.h"
+#include "support/archiver_library.h"
+#include "support/peer_tool.h"
+#include "support/process.h"
+#include "support/sample_files.h"
+#include "support/temporary_folder.h"
+#include "support/tree_snapshot.h"
+
+namespace cabtest {
+namespace {
+
+namespace fs = std::filesystem;
+
+ArchiverResult makeProgram(const fs::path& cabinet, const fs::path& folder) {
+  return callArchiver(kCab, "-f \"" + cabinet.string() + "\" \"" + folder.string() + "/\"");
+}
+
+// Runs the self-extracting program in folder (not its own) with a plain environment.
+ProcessResult runProgram(const fs::path& program, const std::vector<std::string>& arguments,
+                         const fs::path& folder) {
+  std::vector<std::string> argv = {program.string()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LC_ALL=C"};
+  if (const char* zone = std::getenv("TZ")) environment.push_back(std::string("TZ=") + zone);
+  return runProcess(argv, environment, folder.string());
+}
+
+// The ELF program headers of program; the machine of this test when it is the same.
+struct ElfFacts {
+  std::uint16_t machine = 0;
+  bool hasInterpreter = false;
+};
+ElfFacts elfFacts(const fs::path& program) {
+  const std::string bytes = readFile(program);
+  Elf64_Ehdr header{};
+  if (bytes.size() < sizeof header || bytes.compare(0, SELFMAG, ELFMAG) != 0) return {};
+  std::memcpy(&header, bytes.data(), sizeof header);
+  ElfFacts facts{header.e_machine, false};
+  for (std::size_t i = 0; i < header.e_phnum; ++i) {
+    Elf64_Phdr segment{};
+    std::memcpy(&segment, bytes.data() + header.e_phoff + i * header.e_phentsize, sizeof segment);
+    facts.hasInterpreter |= segment.p_type == PT_INTERP;
+  }
+  return facts;
+}
+
+class CabSfx : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    writeFiles(work_ / "source", {{"nested/deeper/notes.txt", "deep\n"},
+                                  {"nested/run.sh", "#!/bin/sh\n"},
+                                  {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "utf-8 named\n"},
+                                  {"data.bin", noise(200000, 3)}});
+    fs::create_directories(work_ / "tmp");
+    fs::create_directories(desktop_);
+    const fs::path previous = fs::current_path();
+    fs::current_path(work_ / "source");
+    const ArchiverResult packed =
+        callArchiver(kCab, "-a -r -ml:21 \"" + work_ / "tmp/X.cab" + "\" *.*");
+    fs::current_path(previous);
+    ASSERT_EQ(packed.code, kOk) << packed.output;
+  }
+
+  TemporaryFolder work_;
+  const fs::path desktop_ = work_ / "desktop";
+  const fs::path program_ = desktop_ / "X.run";
+};
+
+TEST_F(CabSfx, ProgramIsStaticAndExtractsBesideItselfOnlyOnce) {
+  const ArchiverResult made = makeProgram(work_ / "tmp/X.cab", desktop_);
+  ASSERT_EQ(made.code, kOk) << made.output;
+  struct stat status {};
+  ASSERT_EQ(stat(program_.c_str(), &status), 0);
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(status.st_mode & 0777, 0755 & ~mask);
+  const ElfFacts facts = elfFacts(program_);
+  EXPECT_EQ(facts.machine, elfFacts("/proc/self/exe").machine);
+  EXPECT_FALSE(facts.hasInterpreter);
+
+  const Tree source = snapshot(work_ / "source");
+  ProcessResult run = runProgram(program_, {}, work_.path());
+  ASSERT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(run.output, "X.run: 4 files extracted into " + (desktop_ / "X").string() + "\n");
+  EXPECT_EQ(snapshot(desktop_ / "X"), source);
+
+  // A second run touches nothing, not even files it would not replace.
+  writeFile(desktop_ / "X/data.bin", "changed");
+  fs::remove(desktop_ / "X/nested/run.sh");
+  run = runProgram(program_, {}, work_.path());
+  EXPECT_NE(run.exitStatus, 0);
+  EXPECT_NE(run.output.find("already exists; nothing was extracted"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(readFile(desktop_ / "X/data.bin"), "changed");
+  EXPECT_FALSE(fs::exists(desktop_ / "X/nested/run.sh"));
+
+  run = runProgram(program_, {"--overwrite"}, work_.path());
+  ASSERT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(snapshot(desktop_ / "X"), source);
+  EXPECT_EQ(strayNames(desktop_, {"X.run", "X"}), std::vector<std::string>{});
+}
+
+TEST_F(CabSfx, ListsExtractsElsewhereAndOtherReadersFindTheCabinet) {
+  ASSERT_EQ(makeProgram(work_ / "tmp/X.cab", desktop_).code, kOk);
+  const ProcessResult list = runProgram(program_, {"--list"}, work_.path());
+  ASSERT_EQ(list.exitStatus, 0) << list.output;
+  for (const char* line :
+       {"      200000  data.bin\n", "           5  nested/deeper/notes.txt\n",
+        "  \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt\n", "4 files, 200027 bytes\n"}) {
+    EXPECT_NE(list.output.find(line), std::string::npos) << line << " in\n" << list.output;
+  }
+  EXPECT_FALSE(fs::exists(desktop_ / "X"));
+
+  const Contents expected = filesIn(work_ / "source");
+  const ProcessResult elsewhere = runProgram(program_, {"--dest", "out/sfx"}, work_.path());
+  ASSERT_EQ(elsewhere.exitStatus, 0) << elsewhere.output;
+  expectContents(filesIn(work_ / "out/sfx"), expected);
+
+  fs::create_directories(work_ / "out/cabextract");
+  runTool({"cabextract", "-q", program_.string(), "-d", work_ / "out/cabextract"}, work_.path());
+  expectContents(filesIn(work_ / "out/cabextract"), expected);
+  const ArchiverResult own = extractWith(kCab, program_, work_ / "out/own");
+  EXPECT_EQ(own.code, kOk) << own.output;
+  expectContents(filesIn(work_ / "out/own"), expected);
+
+  ProcessResult file = runProcess({"/usr/bin/file", "-b", program_.string()}, {"LC_ALL=C"});
+  EXPECT_NE(file.output.find("statically linked"), std::string::npos) << file.output;
+  EXPECT_EQ(runProgram(program_, {"--bogus"}, work_.path()).exitStatus, 2);
+}
+
+TEST_F(CabSfx, CutShortOrHostileProgramsWriteNothingOutside) {
+  writeFile(work_ / "tmp/hostile.cab", storedCabinet({{"..\\evil", "escaped"},
+                                                      {"a\\..\\..\\evil2", "escaped"},
+                                                      {"kept.txt", "kept\n"}}));
+  ASSERT_EQ(makeProgram(work_ / "tmp/hostile.cab", desktop_).code, kOk);
+  const ProcessResult run = runProgram(desktop_ / "hostile.run", {}, work_.path());
+  EXPECT_NE(run.exitStatus, 0);
+  EXPECT_NE(run.output.find("evil"), std::string::npos) << run.output;
+  EXPECT_EQ(strayNames(desktop_, {"hostile.run", "hostile"}), std::vector<std::string>{});
+  EXPECT_EQ(strayNames(work_.path(), {"source", "tmp", "desktop"}), std::vector<std::string>{});
+  expectContents(filesIn(desktop_ / "hostile"), {{"kept.txt", "kept\n"}});
+
+  // A copy cut short, and a program made again over it: it is replaced whole.
+  ASSERT_EQ(makeProgram(work_ / "tmp/X.cab", desktop_).code, kOk);
+  const std::string whole = readFile(program_);
+  writeFile(program_, whole.substr(0, whole.size() - 1000));
+  const ProcessResult cut = runProgram(program_, {}, work_.path());
+  EXPECT_EQ(cut.exitStatus, 1);
+  EXPECT_NE(cut.output.find("damaged or incomplete"), std::string::npos) << cut.output;
+  EXPECT_FALSE(fs::exists(desktop_ / "X"));
+  ASSERT_EQ(makeProgram(work_ / "tmp/X.cab", desktop_).code, kOk);
+  EXPECT_TRUE(readFile(program_) == whole);
+}
+
+}  // namespace
+}  // namespace cabtest
