@@ -119,6 +119,27 @@ TEST_F(ParvoPack, EachFormatReadsBackIdenticallyWithEveryReader) {
   }
 }
 
+TEST_F(ParvoPack, DefaultMakesASelfExtractingProgramAndCleansUp) {
+  const fs::path temporary = folder.path() / "tmp";
+  fs::create_directories(temporary);
+  const auto run = runProcess({kParvo, source().string()},
+                              {"HOME=" + home().string(), "TMPDIR=" + temporary.string()},
+                              folder.path().string());
+  ASSERT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(strayNames(desktop(), {}), std::vector<std::string>{"site.run"});
+  EXPECT_EQ(strayNames(temporary, {}), std::vector<std::string>{});  // cabinet and folder gone
+
+  // The program extracts beside itself, and a second time refuses to overwrite.
+  const fs::path program = desktop() / "site.run";
+  auto extracted = runProcess({program.string()}, {}, desktop().string());
+  ASSERT_EQ(extracted.exitStatus, 0) << extracted.output;
+  expectContents(filesIn(desktop() / "site"), expectedFiles());
+  writeFile(desktop() / "site/readme.txt", "edited by the user\n");
+  extracted = runProcess({program.string()}, {}, desktop().string());
+  EXPECT_NE(extracted.exitStatus, 0);
+  EXPECT_EQ(readFile(desktop() / "site/readme.txt"), "edited by the user\n");
+}
+
 TEST_F(ParvoPack, ReplacedArchiveGoesToTheTrashUnlessItIsTheSame) {
   prefer("lha  ");
   ASSERT_EQ(parvo({source().string()}).exitStatus, 0);
