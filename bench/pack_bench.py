@@ -1,0 +1,108 @@
+#!/usr/bin/env python3
+"""Parvo packing a folder against gcab (CAB, MSZIP) and jlha (LZH, lh5), in one run.
+
+  bench/pack_bench.py [--size-mib 100] [--runs 3] [--formats cab,lzh] [--build-dir build/bench]
+                      [--no-build] [--keep DIR]
+
+Uses the seeded mixed tree of run_bench.py. Parvo packs it as a dropped folder (a fresh HOME with
+the preference stored, so the whole program is timed, the final sync included); the peer packs
+the same tree from inside it. Prints the best wall time, CPU times, peak memory, the archive size
+and Parvo's ratios to the peer (time and size; below 1 is better).
+"""
+import argparse
+import os
+import shutil
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import run_bench  # noqa: E402  (the tree, the build and the timing are shared)
+
+PREFERENCE = {"cab": "cab  ", "lzh": "lha  "}
+PEERS = {
+    "cab": ("gcab", lambda out, members: ["gcab", "-c", "-z", out] + members),
+    "lzh": ("jlha", lambda out, members: ["jlha", "aq", out] + members),
+}
+
+
+def measure(command_for, output_for, scratch, runs):
+    """Best wall time, lowest user and system times, peak KiB and the archive's size."""
+    walls, users, systems, peak, size = [], [], [], 0, 0
+    for run in range(runs + 1):  # the first run warms the caches and is not counted
+        home = tempfile.mkdtemp(prefix="run-", dir=scratch)
+        command, env, cwd = command_for(home)
+        previous = os.getcwd()
+        os.chdir(cwd)
+        try:
+            seconds, usage, status, message = run_bench.time_process(
+                command, env, os.path.join(home, "stderr"))
+        finally:
+            os.chdir(previous)
+        if status != 0:
+            raise RuntimeError("%s failed: %s" % (command[0], message))
+        size = os.path.getsize(output_for(home))
+        if run > 0:
+            walls.append(seconds)
+            users.append(usage.ru_utime)
+            systems.append(usage.ru_stime)
+            peak = max(peak, usage.ru_maxrss)
+        shutil.rmtree(home)
+    return min(walls), min(users), min(systems), peak, size
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--size-mib", type=int, default=100)
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--formats", default="cab,lzh")
+    parser.add_argument("--build-dir", default=os.path.join(run_bench.ROOT, "build", "bench"))
+    parser.add_argument("--no-build", action="store_true")
+    parser.add_argument("--keep")
+    args = parser.parse_args()
+    run_bench.become_subreaper()
+    build_dir = os.path.abspath(args.build_dir)
+    parvo = os.path.join(build_dir, "bin", "parvo")
+    if not args.no_build:
+        parvo = run_bench.build_parvo(build_dir)
+    work = os.path.abspath(args.keep) if args.keep else tempfile.mkdtemp(prefix="parvo-pack-")
+    tree, scratch = os.path.join(work, "tree"), os.path.join(work, "scratch")
+    os.makedirs(scratch, exist_ok=True)
+    try:
+        if not os.path.isdir(tree):
+            run_bench.log("building a %d MiB tree" % args.size_mib)
+            run_bench.build_corpus(tree, args.size_mib, args.seed)
+        members = sorted(os.listdir(tree))
+        print("%-4s %-6s %7s %7s %7s %8s %9s %6s %6s" % (
+            "fmt", "tool", "best s", "user s", "sys s", "peak MiB", "size MiB", "time", "size"))
+        for fmt in [f for f in args.formats.split(",") if f]:
+            program, peer_command = PEERS[fmt]
+
+            def parvo_run(home, fmt=fmt):
+                config = os.path.join(home, ".config")
+                os.makedirs(config)
+                with open(os.path.join(config, "norrin.ini"), "w") as ini:
+                    ini.write('[parvo]\narcdllselect="%s"\n' % PREFERENCE[fmt])
+                return [parvo, tree], {"HOME": home, "PATH": os.environ["PATH"]}, scratch
+
+            ours = measure(parvo_run, lambda home, fmt=fmt: os.path.join(
+                home, "Desktop", "tree." + fmt), scratch, args.runs)
+            rows = [("parvo", ours)]
+            if shutil.which(program):
+                theirs = measure(lambda home: (peer_command(os.path.join(home, "out"), members),
+                                               dict(os.environ), tree),
+                                 lambda home: os.path.join(home, "out"), scratch, args.runs)
+                rows.append((program, theirs))
+            for tool, (wall, user, system, peak, size) in rows:
+                ratios = ("", "")
+                if tool == "parvo" and len(rows) > 1:
+                    ratios = ("%.2f" % (wall / rows[1][1][0]), "%.3f" % (size / rows[1][1][4]))
+                print("%-4s %-6s %7.2f %7.2f %7.2f %8.1f %9.2f %6s %6s" % (
+                    fmt, tool, wall, user, system, peak / 1024, size / run_bench.MIB, *ratios))
+        return 0
+    finally:
+        shutil.rmtree(work if not args.keep else scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
