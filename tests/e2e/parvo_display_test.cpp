@@ -192,6 +192,15 @@ TEST(InstalledParvo, ExtractsFromItsOwnFolderAndItsLauncherIsValid) {
   EXPECT_EQ(run.exitStatus, 0) << run.output;
   EXPECT_EQ(readFile(folder / "home/Desktop/drop/inside/readme.txt"), "hello from inside\n");
 
+  // A dropped folder with the default preference: the self-extracting program, made by the
+  // installed library alone, unpacks what was packed.
+  const auto packed = runProcess({prefix + "/bin/parvo", folder / "src/inside"}, environment);
+  EXPECT_EQ(packed.exitStatus, 0) << packed.output;
+  const auto unpacked = runProcess({folder / "home/Desktop/inside.run", "--dest", folder / "out"},
+                                   {}, folder.path().string());
+  EXPECT_EQ(unpacked.exitStatus, 0) << unpacked.output;
+  EXPECT_EQ(readFile(folder / "out/readme.txt"), "hello from inside\n");
+
   if (installed("desktop-file-validate")) {
     const auto valid = runProcess(
         {"/usr/bin/desktop-file-validate", prefix + "/share/applications/parvo.desktop"}, {});
