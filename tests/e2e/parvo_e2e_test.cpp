@@ -1,5 +1,6 @@
 // The built program, run as a user runs it: a temporary home, no display, the C locale.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -25,8 +26,8 @@ class ParvoRun : public ::testing::Test {
   fs::path desktop() const { return fs::path(home()) / "Desktop"; }
 
   // A zip made by the zip tool, holding one text file.
-  std::string makeZip(const std::string& name) {
-    writeFile(folder / "src/inside/readme.txt", "hello from inside\n");
+  std::string makeZip(const std::string& name, const std::string& text = "hello from inside\n") {
+    writeFile(folder / "src/inside/readme.txt", text);
     const std::string archive = folder / name;
     const auto made = runProcess({"/usr/bin/zip", "-q", "-r", archive, "inside"},
                                  {"PATH=/usr/bin:/bin"}, folder / "src");
@@ -96,6 +97,40 @@ TEST_F(ParvoRun, LeadingDotsNeverMakeTheDesktopTheDestination) {
   EXPECT_EQ(readFile(fs::path(home()) / "backup/inside/readme.txt"), "hello from inside\n");
   EXPECT_FALSE(fs::exists(fs::path(home()) / "inside"));
   EXPECT_EQ(readFile(fs::path(home()) / "readme.txt"), "the user's own\n");
+}
+
+TEST_F(ParvoRun, ExtractingOverEarlierFilesKeepsThemInTheTrash) {
+  // Two archives with one base name share a desktop folder; the older copy must survive.
+  const std::string older = makeZip("Reports.2023.zip");
+  const std::string newer = makeZip("Reports.2024.zip", "the 2024 edition\n");
+  ASSERT_EQ(parvo({older}).exitStatus, 0);
+  ASSERT_EQ(parvo({older}).exitStatus, 0);  // the same bytes again: nothing to keep
+  EXPECT_FALSE(fs::exists(fs::path(home()) / ".local/share/Trash/files"));
+
+  ASSERT_EQ(parvo({newer}).exitStatus, 0);
+  EXPECT_EQ(readFile(desktop() / "Reports/inside/readme.txt"), "the 2024 edition\n");
+  EXPECT_EQ(readFile(fs::path(home()) / ".local/share/Trash/files/readme.txt"),
+            "hello from inside\n");
+  EXPECT_NE(readFile(fs::path(home()) / ".local/share/Trash/info/readme.txt.trashinfo")
+                .find("Path=" + (desktop() / "Reports/inside/readme.txt").string()),
+            std::string::npos);
+}
+
+TEST_F(ParvoRun, UnsafeDestinationsAndSpecialFilesAreRefusedPromptly) {
+  // A link standing at the destination folder's name is not followed.
+  fs::create_directories(desktop());
+  fs::create_directories(folder / "elsewhere");
+  fs::create_directory_symlink(folder / "elsewhere", desktop() / "linked");
+  auto run = parvo({makeZip("linked.zip")});
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_TRUE(fs::is_empty(folder / "elsewhere"));
+
+  // A pipe named like an archive gets an answer, not a hang.
+  ASSERT_EQ(mkfifo((folder / "pipe.tar").c_str(), 0600), 0);
+  run = parvo({folder / "pipe.tar"});
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_NE(run.output.find("not a regular file"), std::string::npos) << run.output;
+  EXPECT_FALSE(fs::exists(desktop() / "pipe"));
 }
 
 TEST_F(ParvoRun, NonUtf8NamesReachTheArchiverByteForByte) {
