@@ -73,18 +73,11 @@ void checkArchive(InputFile& file, const Header& main) {
   }
 }
 
-class CheckedOutput : public ByteSink {
- public:
-  explicit CheckedOutput(FileOutput& output) : output_(output) {}
-  void write(const std::uint8_t* data, std::size_t size) override {
-    crc_ = crc32(crc_, data, size);
-    output_.write(data, size);
-  }
-  std::uint32_t crc() const { return crc_; }
-
- private:
-  FileOutput& output_;
-  std::uint32_t crc_ = 0;
+// The sink's file as the decoders' ByteSink.
+struct FileSink : ByteSink {
+  explicit FileSink(FileOutput& file) : output(file) {}
+  void write(const std::uint8_t* data, std::size_t size) override { output.write(data, size); }
+  FileOutput& output;
 };
 
 void copyStored(ByteSource& source, std::uint64_t size, ByteSink& sink) {
@@ -134,7 +127,8 @@ std::optional<std::string> extractMember(InputFile& file, const Header& header,
   }
   std::unique_ptr<FileOutput> output = sink.createFile(entry);
   if (!output) return std::nullopt;
-  CheckedOutput checked(*output);
+  FileSink written(*output);
+  CrcPassThrough<std::uint32_t, crc32> checked(written);
   try {
     decodeMember(file, header, checked);
   } catch (const ArchiveError& error) {

@@ -33,12 +33,6 @@ TEST(LzhExtract, JlhaArchiveAloneBehindAStubAndBeforeJunk) {
   }
 }
 
-Contents extractFixture(const std::string& name, TemporaryFolder& out) {
-  const ArchiverResult result = extractWith(kLzh, lzhFixture(name), out / "x");
-  EXPECT_EQ(result.code, kOk) << name << ": " << result.output;
-  return entriesIn(out / "x");
-}
-
 TEST(LzhExtract, LevelThreeKeepsModeAndTime) {
   TemporaryFolder out;
   EXPECT_EQ(extractFixture("level3.lzh", out),

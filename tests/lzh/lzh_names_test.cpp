@@ -4,12 +4,6 @@
 
 namespace {
 
-Contents extractFixture(const std::string& name, TemporaryFolder& out) {
-  const ArchiverResult result = extractWith(kLzh, lzhFixture(name), out / "x");
-  EXPECT_EQ(result.code, kOk) << name << ": " << result.output;
-  return entriesIn(out / "x");
-}
-
 TEST(LzhNames, LevelZeroPathsWithBackslashesAndFolderMarks) {
   TemporaryFolder out;
   EXPECT_EQ(extractFixture("level0_paths.lzh", out),
