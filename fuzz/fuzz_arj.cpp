@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "arj/arj_decoder.h"
 #include "arj/arj_fastest.h"
 #include "arj/arj_header.h"
 #include "common/archive_error.h"
@@ -37,7 +36,7 @@ void decodeStream(const std::uint8_t* data, std::size_t size, bool fastest) {
   if (fastest) {
     archivers::arj::decodeFastestMethod(source, expected, sink);
   } else {
-    archivers::arj::decodeHuffmanMethod(source, expected, sink);
+    archivers::lz::decodeLzHuffman(source, expected, sink, archivers::lz::kArjHuffman);
   }
   if (sink.total != expected) std::abort();
 }
@@ -53,22 +52,6 @@ void decodeLhStream(const std::uint8_t* data, std::size_t size) {
   archivers::lz::decodeLzHuffman(source, expected, sink, format);
   if (sink.total != expected) std::abort();
 }
-
-// One member's data, read from the archive file.
-class FileSource : public archivers::ByteSource {
- public:
-  FileSource(archivers::InputFile& file, std::uint64_t size) : file_(file), left_(size) {}
-  std::size_t read(std::uint8_t* data, std::size_t count) override {
-    const std::size_t wanted = count < left_ ? count : static_cast<std::size_t>(left_);
-    const std::size_t got = wanted == 0 ? 0 : file_.read(data, wanted);
-    left_ -= got;
-    return got;
-  }
-
- private:
-  archivers::InputFile& file_;
-  std::uint64_t left_;
-};
 
 const std::string& archivePath() {
   static const std::string path = [] {
@@ -92,13 +75,14 @@ void walkArchive(const std::uint8_t* data, std::size_t size) {
   while (const auto header = archivers::arj::readLocalHeader(file)) {
     const std::uint64_t next = header->dataOffset + header->compressedSize;
     if (header->originalSize <= kMaxOutput && header->method >= 1 && header->method <= 4) {
-      FileSource source(file, header->compressedSize);
+      archivers::BoundedSource source(file, header->compressedSize);
       CountingSink sink;
       try {
         if (header->method == 4) {
           archivers::arj::decodeFastestMethod(source, header->originalSize, sink);
         } else {
-          archivers::arj::decodeHuffmanMethod(source, header->originalSize, sink);
+          archivers::lz::decodeLzHuffman(source, header->originalSize, sink,
+                                         archivers::lz::kArjHuffman);
         }
       } catch (const archivers::ArchiveError&) {
       }

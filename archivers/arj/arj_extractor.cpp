@@ -5,7 +5,6 @@
 #include <optional>
 #include <vector>
 
-#include "arj/arj_decoder.h"
 #include "arj/arj_fastest.h"
 #include "arj/arj_header.h"
 #include "common/archive_error.h"
@@ -13,6 +12,7 @@
 #include "common/dos_time.h"
 #include "common/extraction_sink.h"
 #include "common/input_file.h"
+#include "common/lz_huffman_decoder.h"
 #include "common/text_encoding.h"
 
 namespace archivers::arj {
@@ -95,7 +95,7 @@ void decodeMember(InputFile& file, const Header& header, ByteSink& sink) {
   } else if (header.method == kFastest) {
     decodeFastestMethod(source, header.originalSize, sink);
   } else {
-    decodeHuffmanMethod(source, header.originalSize, sink);
+    lz::decodeLzHuffman(source, header.originalSize, sink, lz::kArjHuffman);
   }
 }
 

@@ -3,7 +3,6 @@
 #include <iconv.h>
 
 #include <algorithm>
-#include <cstdint>
 
 namespace archivers {
 namespace {
@@ -81,43 +80,6 @@ bool isTrailByte(unsigned char byte) {
 }
 
 }  // namespace
-
-bool isValidUtf8(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    std::uint32_t codePoint = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      codePoint = lead & 0x1FU;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      codePoint = lead & 0x0FU;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      codePoint = lead & 0x07U;
-    } else {
-      return false;
-    }
-    if (bytes.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      if ((next & 0xC0U) != 0x80U) return false;
-      codePoint = (codePoint << 6) | (next & 0x3FU);
-    }
-    const bool overlong =
-        (length == 3 && codePoint < 0x800) || (length == 4 && codePoint < 0x10000);
-    const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
-    if (overlong || surrogate || codePoint > 0x10FFFF) return false;
-    i += length;
-  }
-  return true;
-}
 
 std::string cp932ToUtf8(std::string_view bytes) {
   thread_local Cp932Decoder decoder;

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace archivers {
+#include "common/utf8.h"
 
-bool isValidUtf8(std::string_view bytes);
+namespace archivers {
 
 // Decodes CP932 (Shift-JIS as Japanese Windows writes it) into UTF-8. Bytes that do not decode are
 // kept as they stand, so a name is never lost; ASCII passes through unchanged.

@@ -5,7 +5,7 @@
 
 #include "common/archive_error.h"
 #include "common/input_file.h"
-#include "libarchive/archive_kind.h"
+#include "libarchive/libarchive_extraction.h"
 
 struct archive;
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/extraction_sink.h"
-#include "libarchive/archive_kind.h"
+#include "libarchive/libarchive_extraction.h"
 
 struct archive_entry;
 

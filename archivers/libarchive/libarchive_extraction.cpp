@@ -5,10 +5,10 @@
 
 #include <optional>
 
+#include "common/command_line.h"
 #include "common/extraction_sink.h"
 #include "libarchive/archive_reader.h"
 #include "libarchive/entry_conversion.h"
-#include "libarchive/entry_data_copy.h"
 #include "libarchive/utf8_thread_locale.h"
 
 namespace archivers {
@@ -84,11 +84,42 @@ class Extraction {
     std::unique_ptr<FileOutput> output = sink.createFile(info);
     if (!output) return;  // refused; the reader skips its data
     try {
-      copyEntryData(reader_, entry, *output, {destination_, info.path});
+      copyData(entry, *output, info.path);
       output->commit();
     } catch (const ArchiveError& error) {
       if (error.result() == Result::kWriteFailed) throw;
       note(error);
+    }
+  }
+
+  // Copies the current member's data into output, holes of sparse members as holes. Throws
+  // ArchiveError with libarchive's message when the data is damaged (checksum, truncation), and
+  // the output's own errors (past the declared size, disk full).
+  void copyData(archive_entry* entry, FileOutput& output, const std::string& memberPath) {
+    std::uint64_t position = 0;
+    for (;;) {
+      const void* block = nullptr;
+      std::size_t size = 0;
+      la_int64_t offset = 0;
+      const int status = archive_read_data_block(reader_.handle(), &block, &size, &offset);
+      if (status == ARCHIVE_EOF) break;
+      // A warning here is a checksum or length mismatch: the data cannot be trusted.
+      if (status != ARCHIVE_OK) {
+        throw ArchiveError(reader_.errorResult(), memberPath + ": " + reader_.errorMessage());
+      }
+      if (offset < 0 || static_cast<std::uint64_t>(offset) < position) {
+        throw ArchiveError(Result::kCorrupt, memberPath + ": data blocks out of order");
+      }
+      output.skip(static_cast<std::uint64_t>(offset) - position);
+      output.write(block, size);
+      position = static_cast<std::uint64_t>(offset) + size;
+    }
+    // A member may end in a hole no data block covers (sparse TAR members), or a ZIP directory may
+    // state more than the data holds while libarchive finds nothing wrong: both end in a hole up
+    // to the stated size.
+    if (archive_entry_size_is_set(entry) && archive_entry_size(entry) > 0) {
+      const auto size = static_cast<std::uint64_t>(archive_entry_size(entry));
+      if (size > position) output.skip(size - position);
     }
   }
 
@@ -108,8 +139,20 @@ class Extraction {
 
 }  // namespace
 
-std::string extractWithLibarchive(const std::string& archivePath, const std::string& destination,
-                                  ArchiveKind kind) {
+std::string runExtractCommand(std::string_view commandLine, std::string_view option,
+                              ArchiveKind kind) {
+  const Command command = parseCommand(commandLine);
+  requireOptionsWithin(command, {option});
+  if (!command.hasOption(option)) {
+    throw ArchiveError(Result::kBadCommandLine, "only extraction is supported: expected " +
+                                                    std::string(option) + " \"ARCHIVE\" \"DEST/\"");
+  }
+  requireOperandCount(command, 2);
+  const std::string& archivePath = command.operands[0];
+  const std::string& destination = command.operands[1];
+  if (archivePath.empty() || destination.empty()) {
+    throw ArchiveError(Result::kBadCommandLine, "empty archive or destination name");
+  }
   return Extraction(archivePath, destination, kind).run();
 }
 

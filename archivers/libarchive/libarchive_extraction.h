@@ -1,17 +1,20 @@
 #pragma once
 
 #include <string>
-
-#include "libarchive/archive_kind.h"
+#include <string_view>
 
 namespace archivers {
 
-// Extracts every member of the archive into destination through an ExtractionSink and returns
-// the one-line summary. A damaged member is left out (nothing under its name) and the rest is
-// still extracted; afterwards the first problem is thrown: kCorrupt for damage, kUnsupported
-// for encrypted members or unknown methods, kEntriesRefused for unsafe names. kCannotOpen when
-// the file is missing or not of this kind.
-std::string extractWithLibarchive(const std::string& archivePath, const std::string& destination,
-                                  ArchiveKind kind);
+// The archive formats read through libarchive.
+enum class ArchiveKind { kZip, kTar };
+
+// Runs an extraction command line of the form `OPTION "ARCHIVE" "DEST/"` (exactly that one option
+// and two operands, anything else is ArchiveError(kBadCommandLine)): extracts every member of the
+// archive into DEST through an ExtractionSink and returns the one-line summary. A damaged member
+// is left out (nothing under its name) and the rest is still extracted; afterwards the first
+// problem is thrown: kCorrupt for damage, kUnsupported for encrypted members or unknown methods,
+// kEntriesRefused for unsafe names. kCannotOpen when the file is missing or not of this kind.
+std::string runExtractCommand(std::string_view commandLine, std::string_view option,
+                              ArchiveKind kind);
 
 }  // namespace archivers

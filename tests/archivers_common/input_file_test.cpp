@@ -1,17 +1,12 @@
 #include "common/input_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "common/archive_error.h"
-#include "support/archiver_library.h"
-#include "support/temporary_folder.h"
-#include "support/watchdog.h"
 
 namespace archivers {
 namespace {
@@ -59,27 +54,6 @@ TEST(InputFile, ReadsSeeksAndReportsTruncation) {
 
   EXPECT_EQ(resultOf([&] { InputFile missing(path); }), Result::kCannotOpen);
   EXPECT_EQ(resultOf([&] { InputFile folder(testing::TempDir()); }), Result::kCannotOpen);
-}
-
-// Opening a FIFO for reading waits for a writer; every library must refuse one at once instead.
-TEST(InputFile, EveryArchiverRefusesAFifoAtOnce) {
-  TemporaryFolder work;
-  for (const auto& [archiver, extension] :
-       {std::pair{kCab, "cab"}, std::pair{kLzh, "lzh"}, std::pair{kZip, "zip"},
-        std::pair{kTar, "tar"}, std::pair{kArj, "arj"}}) {
-    SCOPED_TRACE(archiver.library);
-    const std::string fifo = work / (std::string("x.") + extension);
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const int status = exitStatusInChild(10, [&] {
-      const ArchiverResult result = extractWith(archiver, fifo, work / "out");
-      const bool refused = result.code == kCannotOpen &&
-                           result.output.find("is not a regular file") != std::string::npos;
-      if (!refused) std::fprintf(stderr, "%d: %s\n", result.code, result.output.c_str());
-      return refused ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
-  }
-  EXPECT_FALSE(std::filesystem::exists(work / "out"));
 }
 
 }  // namespace

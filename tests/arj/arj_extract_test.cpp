@@ -1,6 +1,10 @@
-// Archives made by the arj tool, extracted through the library's entry point.
+// Archives made by the arj tool, extracted through the library's entry point, and what is ARJ's own
+// among damaged ones: the header chain read first, encryption, split archives, the method 4
+// decoder.
+#include "arj/arj_fastest.h"
 #include "arj_headers.h"
 #include "support/archiver_library.h"
+#include "support/bit_stream.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
 #include "support/tree_snapshot.h"
@@ -83,30 +87,136 @@ TEST(ArjExtract, DecodesCp932NamesBeforeSeparators) {
   EXPECT_EQ(filesIn(folder / "out"), (Contents{{"dir/\xE8\xA1\xA8.txt", "shift-jis\n"}}));
 }
 
-TEST(ArjCommandLine, AcceptsOnlyTheExtractCommand) {
-  TemporaryFolder folder;
-  oneFileArchive(folder, "a\n");
-  const std::string archive = "\"" + (folder / "a.arj") + "\" ";
-  const std::string destination = "\"" + (folder / "out") + "/\"";
-  for (const std::string& line :
-       {"e -u " + archive + destination, "x " + archive + destination,
-        "x -u -r " + archive + destination, "x -u " + archive,
-        "x -u " + archive + destination + " extra", "x -u \"" + (folder / "a.arj")}) {
-    EXPECT_EQ(callArchiver(kArj, line).code, kBadCommandLine) << line;
+// The arj tool's archive of a small tree, large.txt its second member so that damage can be aimed
+// at its data.
+struct SampleArchive {
+  std::string bytes;
+  Contents files;
+  Contents filesBut(const std::string& name) const {
+    Contents rest = files;
+    rest.erase(name);
+    return rest;
   }
-  EXPECT_FALSE(fs::exists(folder / "out"));
-  EXPECT_EQ(callArchiver(kArj, "x -u " + archive + destination).code, kOk);
+};
+
+SampleArchive makeSample(const TemporaryFolder& folder, int method) {
+  SampleArchive sample;
+  sample.files = {
+      {"a.txt", "first\n"}, {"large.txt", varyingText(200 * 1024)}, {"z.txt", "last\n"}};
+  writeFiles(folder / "tree", sample.files);
+  runTool({"arj", "a", "-m" + std::to_string(method), "-y", "../sample.arj", "a.txt", "large.txt",
+           "z.txt"},
+          folder / "tree");
+  sample.bytes = readFile(folder / "sample.arj");
+  return sample;
 }
 
-TEST(ArjCommandLine, ReportsAMissingOrForeignArchive) {
+ArchiverResult extractBytes(const TemporaryFolder& folder, const std::string& bytes,
+                            const std::string& out = "out") {
+  writeFile(folder / "patched.arj", bytes);
+  return extractWith(kArj, folder / "patched.arj", folder / out);
+}
+
+// The header chain is read whole before anything is written.
+TEST(ArjDamage, FlippedHeaderBitWritesNothing) {
   TemporaryFolder folder;
-  writeFile(folder / "not.arj", noise(10000, 3));
-  for (const char* name : {"missing.arj", "not.arj"}) {
-    const ArchiverResult result = extractWith(kArj, folder / name, folder / "out");
-    EXPECT_EQ(result.code, kCannotOpen) << name;
+  const SampleArchive sample = makeSample(folder, 1);
+  // The main header, the first member's and the last member's.
+  for (const std::size_t index : {0, 1, 3}) {
+    std::string damaged = sample.bytes;
+    damaged[headersOf(sample.bytes).at(index).start + 10] ^= 0x01;
+    const std::string out = "out" + std::to_string(index);
+    const ArchiverResult result = extractBytes(folder, damaged, out);
+    EXPECT_NE(result.code, kOk) << index;
     EXPECT_FALSE(result.output.empty());
+    EXPECT_TRUE(filesIn(folder / out).empty()) << index;
+  }
+}
+
+// One byte more than large.txt holds: the stream ends early, or stored sizes disagree.
+TEST(ArjDamage, SizeThatDisagreesWithTheDataIsCaught) {
+  for (const int method : {0, 1, 4}) {
+    SCOPED_TRACE(method);
+    TemporaryFolder folder;
+    const SampleArchive sample = makeSample(folder, method);
+    const ArchiverResult result =
+        extractBytes(folder, withPatchedHeader(sample.bytes, 2, [](std::string& basic) {
+                       basic[16] = static_cast<char>(static_cast<std::uint8_t>(basic[16]) + 1);
+                     }));
+    EXPECT_EQ(result.code, kCorrupt) << result.output;
+    expectOnlyIntactFiles(folder / "out", sample.filesBut("large.txt"));
+  }
+}
+
+TEST(ArjUnsupported, UnknownMethodIsUnsupportedAndTheRestExtracted) {
+  TemporaryFolder folder;
+  const SampleArchive sample = makeSample(folder, 1);
+  const ArchiverResult result = extractBytes(
+      folder, withPatchedHeader(sample.bytes, 2, [](std::string& basic) { basic[5] = 7; }));
+  EXPECT_EQ(result.code, kUnsupported) << result.output;
+  EXPECT_NE(result.output.find("large.txt: compression method 7"), std::string::npos)
+      << result.output;
+  EXPECT_EQ(filesIn(folder / "out"), sample.filesBut("large.txt"));
+}
+
+TEST(ArjUnsupported, EncryptedMembersAreUnsupported) {
+  TemporaryFolder folder;
+  writeFiles(folder / "tree", {{"secret.txt", "top secret\n"}, {"open.txt", "public\n"}});
+  runTool({"arj", "a", "-gpassword", "-y", "../locked.arj", "secret.txt"}, folder / "tree");
+  runTool({"arj", "a", "-gpassword", "-y", "../mixed.arj", "secret.txt"}, folder / "tree");
+  runTool({"arj", "a", "-y", "../mixed.arj", "open.txt"}, folder / "tree");
+
+  // Nothing but encrypted members: refused before anything is written.
+  ArchiverResult result = extractWith(kArj, folder / "locked.arj", folder / "locked");
+  EXPECT_EQ(result.code, kUnsupported) << result.output;
+  EXPECT_NE(result.output.find("encrypted"), std::string::npos) << result.output;
+  EXPECT_FALSE(fs::exists(folder / "locked"));
+
+  result = extractWith(kArj, folder / "mixed.arj", folder / "mixed");
+  EXPECT_EQ(result.code, kUnsupported) << result.output;
+  EXPECT_NE(result.output.find("secret.txt: encrypted"), std::string::npos) << result.output;
+  EXPECT_EQ(filesIn(folder / "mixed"), (Contents{{"open.txt", "public\n"}}));
+}
+
+TEST(ArjUnsupported, EveryVolumeOfASplitArchiveIsRefused) {
+  TemporaryFolder folder;
+  writeFile(folder / "tree/big.bin", noise(150 * 1024, 9));
+  runTool({"arj", "a", "-v50k", "-y", "../split.arj", "big.bin"}, folder / "tree");
+  std::vector<fs::path> volumes;
+  for (const auto& item : fs::directory_iterator(folder.path())) {
+    if (item.is_regular_file()) volumes.push_back(item.path());
+  }
+  ASSERT_GE(volumes.size(), 3u);
+  for (const fs::path& volume : volumes) {
+    const ArchiverResult result = extractWith(kArj, volume, folder / "out");
+    EXPECT_EQ(result.code, kUnsupported) << volume << ": " << result.output;
+    EXPECT_NE(result.output.find("multi-volume"), std::string::npos) << result.output;
   }
   EXPECT_FALSE(fs::exists(folder / "out"));
+}
+
+std::optional<std::string> decodeFastest(const BitWriter& stream, std::uint64_t size) {
+  return decoded(stream, [&](archivers::ByteSource& in, archivers::ByteSink& out) {
+    archivers::arj::decodeFastestMethod(in, size, out);
+  });
+}
+
+// Method 4: a 0 bit then 8 bits is a literal; "100" is length 3; "0" and 9 bits a distance.
+BitWriter literalThenMatch(std::uint32_t distanceCode) {
+  BitWriter stream;
+  stream.put(0, 1).put('a', 8);
+  stream.put(0b100, 3).put(0, 1).put(distanceCode, 9);
+  return stream;
+}
+
+TEST(ArjFastestDecoder, CopiesAnOverlappingMatchAndRefusesBadStreams) {
+  EXPECT_EQ(decodeFastest(literalThenMatch(0), 4), "aaaa");
+  // A distance of 2 reaches before the first byte.
+  EXPECT_EQ(decodeFastest(literalThenMatch(1), 4), std::nullopt);
+  // The match would run past the stated size.
+  EXPECT_EQ(decodeFastest(literalThenMatch(0), 3), std::nullopt);
+  // The data ends before the stated size is reached.
+  EXPECT_EQ(decodeFastest(literalThenMatch(0), 40), std::nullopt);
 }
 
 }  // namespace

@@ -116,6 +116,126 @@ TEST(CabExtract, MatchesThePeerExtractorOnLzxQuantumAndSets) {
   }
 }
 
+TEST(CabExtract, DecodesCp932BeforeSplittingOnBackslash) {
+  TemporaryFolder work;
+  // "表\ソフト.txt" in CP932: both 表 (95 5C) and ソ (83 5C) end in the byte of '\'.
+  writeFile(work / "sjis.cab", storedCabinet({{"\x95\x5c\\\x83\x5c\x83t\x83g.txt", "sjis"},
+                                              {"utf\\\xe8\xa1\xa8.txt", "flagged", 0xA0}}));
+  const ArchiverResult result = extractWith(kCab, work / "sjis.cab", work / "out");
+  ASSERT_EQ(result.code, kOk) << result.output;
+  EXPECT_EQ(filesIn(work / "out"),
+            (Contents{{"\xe8\xa1\xa8/\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88.txt", "sjis"},
+                      {"utf/\xe8\xa1\xa8.txt", "flagged"}}));
+}
+
+// The cabinet with every data block's checksum set to 0, which means "not checked".
+std::string withoutChecksums(std::string cabinet) {
+  const auto little = [&cabinet](std::size_t at, int bytes) {
+    std::size_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+      value = value * 256 + static_cast<unsigned char>(cabinet[at + static_cast<std::size_t>(i)]);
+    return value;
+  };
+  std::size_t block = little(36, 4);  // the one folder's first block (no reserved fields)
+  for (std::size_t count = little(40, 2); count > 0; --count) {
+    cabinet.replace(block, 4, 4, '\0');
+    block += 8 + little(block + 4, 2);
+  }
+  EXPECT_EQ(block, cabinet.size());
+  return cabinet;
+}
+
+// Without checksums only the decoder itself can notice damage, here a block of a type that does
+// not exist at the start of the first data block.
+TEST(CabDamage, UncheckedBlocksStillDecodeAndBadDeflateDataIsCorrupt) {
+  TemporaryFolder work;
+  const Contents files = {{"a/first.txt", "first member\n"}, {"a/big.txt", varyingText(200000)}};
+  writeFiles(work / "src", files);
+  runTool({"gcab", "-c", "-z", work / "src.cab", "a/first.txt", "a/big.txt"}, work / "src");
+  const auto extractDamaged = [&](const std::string& bytes) {
+    writeFile(work / "damaged.cab", bytes);
+    fs::remove_all(work / "out");
+    const ArchiverResult result = extractWith(kCab, work / "damaged.cab", work / "out");
+    expectOnlyIntactFiles(work / "out", files);
+    return result;
+  };
+  const std::string unchecked = withoutChecksums(readFile(work / "src.cab"));
+  EXPECT_EQ(extractDamaged(unchecked).code, kOk);
+  std::string damaged = unchecked;
+  const std::size_t firstBlock =
+      static_cast<unsigned char>(damaged[36]) |
+      static_cast<std::size_t>(static_cast<unsigned char>(damaged[37]) << 8);
+  ASSERT_EQ(damaged.substr(firstBlock + 8, 2), "CK");
+  damaged[firstBlock + 10] = static_cast<char>(damaged[firstBlock + 10] | 0x06);
+  const ArchiverResult result = extractDamaged(damaged);
+  EXPECT_EQ(result.code, kCorrupt);
+  EXPECT_NE(result.output.find("damaged compressed data"), std::string::npos) << result.output;
+}
+
+TEST(CabDamage, MemberLongerThanItsFolderIsCorrupt) {
+  TemporaryFolder work;
+  std::string cabinet = storedCabinet({{"short.txt", "only a few bytes"}});
+  // Claim 40000 bytes for the member while the folder holds one block of 16.
+  cabinet[44] = static_cast<char>(40000 & 0xFF);
+  cabinet[45] = static_cast<char>(40000 >> 8);
+  writeFile(work / "long.cab", cabinet);
+  const ArchiverResult result = extractWith(kCab, work / "long.cab", work / "out");
+  EXPECT_NE(result.code, kOk) << result.output;
+  EXPECT_EQ(snapshot(work / "out"), Tree{});
+}
+
+// Sets the data range of the member at index in a cabinet of handMadeCabinet's.
+void setMemberRange(std::string& cabinet, std::size_t index, std::uint32_t offset,
+                    std::uint32_t size) {
+  std::size_t entry = 44;  // past the header and the one folder entry
+  while (index-- > 0) entry = cabinet.find('\0', entry + 16) + 1;
+  std::string range;
+  putLittleEndian(range, size, 4);
+  putLittleEndian(range, offset, 4);
+  cabinet.replace(entry, 8, range);
+}
+
+// Members sharing data would let a few KiB of cabinet write the same bytes any number of times.
+TEST(CabDamage, MembersOverlappingEarlierDataAreDamage) {
+  const std::string whole = noise(100000, 5);
+  for (const BlockCoding coding : {BlockCoding::kStored, BlockCoding::kMszip}) {
+    SCOPED_TRACE(coding == BlockCoding::kStored ? "stored" : "mszip");
+    TemporaryFolder work;
+    std::string cabinet = handMadeCabinet(
+        {{"whole.bin", whole}, {"twin.bin", ""}, {"inside.bin", ""}, {"after.txt", "after"}},
+        coding);
+    setMemberRange(cabinet, 1, 0, 100000);
+    setMemberRange(cabinet, 2, 99999, 3);
+    writeFile(work / "overlap.cab", cabinet);
+    const ArchiverResult result = extractWith(kCab, work / "overlap.cab", work / "out");
+    EXPECT_EQ(result.code, kCorrupt);
+    EXPECT_NE(result.output.find("overlaps another member's data"), std::string::npos)
+        << result.output;
+    expectContents(filesIn(work / "out"), {{"whole.bin", whole}, {"after.txt", "after"}});
+  }
+}
+
+// The zlib decoder's state must be released when the folder cannot be read (the asan run checks).
+TEST(CabDamage, FolderDataPastTheEndIsCorrupt) {
+  TemporaryFolder work;
+  std::string cabinet = handMadeCabinet({{"a.txt", "some text"}}, BlockCoding::kMszip);
+  cabinet.replace(36, 4, "\xff\xff\xff\x0f");
+  writeFile(work / "past.cab", cabinet);
+  const ArchiverResult result = extractWith(kCab, work / "past.cab", work / "out");
+  EXPECT_EQ(result.code, kCorrupt) << result.output;
+  EXPECT_EQ(filesIn(work / "out"), Contents{});
+}
+
+TEST(CabDamage, UnknownCompressionMethodIsUnsupported) {
+  TemporaryFolder work;
+  std::string cabinet = storedCabinet({{"a.txt", "some text"}});
+  cabinet[42] = 5;  // the folder's typeCompress
+  writeFile(work / "method.cab", cabinet);
+  const ArchiverResult result = extractWith(kCab, work / "method.cab", work / "out");
+  EXPECT_EQ(result.code, kUnsupported) << result.output;
+  EXPECT_NE(result.output.find("a.txt: compression method 5"), std::string::npos) << result.output;
+}
+
 TEST(CabSet, MissingPartLeavesOnlyCompleteMembersAndSaysSo) {
   const fs::path corpus = fs::path(PARVO_CORPUS_DIR) / "cab/cabextract";
   if (!fs::exists(corpus / "split-1.cab")) GTEST_SKIP() << "corpus not present";

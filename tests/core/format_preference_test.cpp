@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/run_time_error.h"
 #include "support/simulated_windows.h"
 
 namespace parvo {
@@ -12,11 +11,6 @@ FormatCode readStored(const std::wstring& stored) {
   SimulatedWindows windows;
   windows.setSetting(formatPreferenceKey(), stored);
   return ReadFormatPreference(windows);
-}
-
-TEST(FormatPreference, NothingStoredReadsAsSelfExtracting) {
-  SimulatedWindows windows;
-  EXPECT_EQ(ReadFormatPreference(windows), L"cabex");
 }
 
 TEST(FormatPreference, StoredTextIsFittedToFiveCharactersUnvalidated) {
@@ -34,12 +28,6 @@ TEST(FormatPreference, SavedCodesKeepTheirTrailingBlanks) {
   SaveFormatPreference(windows, kLhaCode);
   EXPECT_EQ(windows.readSetting({L"NORRIN", L"Parvo", L"ArcDllSelect"}), L"lha  ");
   EXPECT_EQ(ReadFormatPreference(windows), L"lha  ");
-}
-
-TEST(FormatPreference, FailedSaveIsAnError) {
-  SimulatedWindows windows;
-  windows.failSettingWrites();
-  EXPECT_THROW(SaveFormatPreference(windows, kCabinetCode), RunTimeError);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "common/lz_huffman_decoder.h"
 #include "common/lz_huffman_table.h"
 #include "lzh/prefix_code.h"
+#include "support/bit_stream.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
 
@@ -17,7 +18,6 @@ namespace {
 using archivers::lzh::encodeLh5;
 using archivers::lzh::Lh5Result;
 namespace lz = archivers::lz;
-using archivers::ByteSink;
 using archivers::ByteSource;
 using archivers::MemorySource;
 
@@ -37,14 +37,6 @@ class UnevenSource : public ByteSource {
   const std::string& data_;
   std::size_t position_ = 0;
   std::size_t calls_ = 0;
-};
-
-class StringSink : public ByteSink {
- public:
-  void write(const std::uint8_t* data, std::size_t size) override {
-    bytes.append(reinterpret_cast<const char*>(data), size);
-  }
-  std::string bytes;
 };
 
 struct Case {
@@ -78,7 +70,7 @@ Lh5Result encode(const std::string& data, std::string& encoded) {
   UnevenSource source(data);
   StringSink sink;
   const Lh5Result result = encodeLh5(source, sink);
-  encoded = sink.bytes;
+  encoded = sink.data;
   return result;
 }
 
@@ -96,7 +88,7 @@ TEST(Lh5Encoder, RoundTripsThroughOurDecoder) {
     MemorySource input(reinterpret_cast<const std::uint8_t*>(encoded.data()), encoded.size());
     StringSink decoded;
     lz::decodeLzHuffman(input, test.data.size(), decoded, lz::kLh5);
-    EXPECT_TRUE(decoded.bytes == test.data);
+    EXPECT_TRUE(decoded.data == test.data);
   }
 }
 

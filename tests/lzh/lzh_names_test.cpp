@@ -1,16 +1,8 @@
-#include <sys/stat.h>
-
 #include "lzh_fixtures.h"
 #include "support/archiver_library.h"
 #include "support/tree_snapshot.h"
 
 namespace {
-
-Contents extractFixture(const std::string& name, TemporaryFolder& out) {
-  const ArchiverResult result = extractWith(kLzh, lzhFixture(name), out / "x");
-  EXPECT_EQ(result.code, kOk) << name << ": " << result.output;
-  return entriesIn(out / "x");
-}
 
 TEST(LzhNames, LevelZeroPathsWithBackslashesAndFolderMarks) {
   TemporaryFolder out;
@@ -46,38 +38,6 @@ TEST(LzhNames, CorpusNamesInShiftJisAndUtf16) {
             kOk);
   const Contents utf16 = filesIn(out / "b");
   EXPECT_TRUE(utf16.count("ÜÖÄüöä/テスト.txt") && utf16.count("テスト/äöüÄÖÜ.txt"));
-}
-
-TEST(LzhNames, LevelThreeKeepsModeAndTime) {
-  TemporaryFolder out;
-  EXPECT_EQ(extractFixture("level3.lzh", out),
-            (Contents{{"bin", "<dir>"}, {"bin/run.sh", "#!/bin/sh\necho level3\n"}}));
-  struct stat status {};
-  ASSERT_EQ(stat((out / "x/bin/run.sh").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0755u);
-  EXPECT_EQ(status.st_mtime, 1592224200);
-}
-
-TEST(LzhNames, WindowsTimestampsInALevelOneChain) {
-  TemporaryFolder out;
-  EXPECT_EQ(extractFixture("level1_windows.lzh", out), (Contents{{"win.txt", "windows times\n"}}));
-  EXPECT_EQ(snapshot(out / "x").at("win.txt").mtime, 1592224200);
-}
-
-TEST(LzhNames, MacBinaryWrapperIsRemovedOnlyWhenItMatches) {
-  TemporaryFolder out;
-  const Contents tree = extractFixture("macbinary.lzh", out);
-  ASSERT_EQ(tree.size(), 2u);
-  EXPECT_EQ(tree.at("mac.txt"), "data fork\n");
-  EXPECT_EQ(tree.at("other.bin").size(), 256u);
-}
-
-TEST(LzhNames, UnknownMethodIsReportedAndTheRestExtracted) {
-  TemporaryFolder out;
-  const ArchiverResult result = extractWith(kLzh, lzhFixture("unknown_method.lzh"), out / "x");
-  EXPECT_EQ(result.code, kUnsupported);
-  EXPECT_NE(result.output.find("-lh9-"), std::string::npos) << result.output;
-  EXPECT_EQ(entriesIn(out / "x"), (Contents{{"fine.txt", "fine\n"}}));
 }
 
 }  // namespace

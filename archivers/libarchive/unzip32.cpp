@@ -1,5 +1,5 @@
 #include "common/entry_point.h"
-#include "libarchive/extract_command.h"
+#include "libarchive/libarchive_extraction.h"
 
 // UnZip -xv "ARCHIVE" "DEST/": extracts the whole ZIP archive into DEST.
 ARCHIVER_EXPORT int32_t UnZip(int32_t, const char* commandLine, char* output, int32_t size) {

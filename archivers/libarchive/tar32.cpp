@@ -1,5 +1,5 @@
 #include "common/entry_point.h"
-#include "libarchive/extract_command.h"
+#include "libarchive/libarchive_extraction.h"
 
 // Tar -xvf "ARCHIVE" "DEST/": extracts the whole TAR archive, compressed or not, into DEST.
 ARCHIVER_EXPORT int32_t Tar(int32_t, const char* commandLine, char* output, int32_t size) {

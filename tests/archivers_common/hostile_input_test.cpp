@@ -1,0 +1,294 @@
+// Hostile and damaged input through each library's entry point, one table for the five: names and
+// links that leave the destination, archives cut short or with a flipped bit, files that are no
+// archive, command lines a library does not take, reproducers of known attacks. Whatever happens,
+// nothing lands outside the destination and nothing half-written inside it.
+#include <sys/stat.h>
+
+#include <functional>
+
+#include "arj/arj_headers.h"
+#include "cab/stored_cabinet.h"
+#include "lzh/lzh_fixtures.h"
+#include "support/archiver_library.h"
+#include "support/peer_tool.h"
+#include "support/sample_files.h"
+#include "support/tree_snapshot.h"
+#include "support/watchdog.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+std::string pythonWriter(const std::string& format, const std::string& archive,
+                         const std::vector<std::string>& members) {
+  std::string line = "python3 " PARVO_SOURCE_DIR "/tests/support/write_archive.py " + format +
+                     " '" + archive + "'";
+  for (const std::string& member : members) line += " '" + member + "'";
+  return line;
+}
+
+// ARJ members renamed after the arj tool wrote them, which it would not do itself.
+fs::path arjWithNames(const TemporaryFolder& work, const std::vector<std::string>& names) {
+  Names files;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    files.push_back("m" + std::to_string(i));
+    writeFile(work / ("src/" + files.back()), files.back() == "m3" ? "kept" : "bad");
+  }
+  Names command = {"arj", "a", "-y", "made.arj"};
+  command.insert(command.end(), files.begin(), files.end());
+  runTool(command, work / "src");
+  std::string archive = readFile(work / "src/made.arj");
+  for (std::size_t i = 0; i < names.size(); ++i)
+    archive = arj_test::withName(archive, i + 1, names[i]);
+  writeFile(work / "hostile.arj", archive);
+  return work / "hostile.arj";
+}
+
+struct UnsafeCase {
+  const char* label;
+  Archiver archiver;
+  // Writes the archive into work, where outside/secret.txt stands beside the destination out/.
+  std::function<fs::path(const TemporaryFolder& work)> make;
+  const char* message;  // part of the explanation
+  Contents landed;      // everything under out/ afterwards
+};
+
+TEST(HostileInput, UnsafeNamesAndLinksAreRefusedAndTheRestExtracted) {
+  const auto absolute = [](const TemporaryFolder& work) { return work / "outside/absolute.txt"; };
+  const UnsafeCase cases[] = {
+      {"cab",
+       kCab,
+       [&](const TemporaryFolder& work) {
+         writeFile(work / "hostile.cab", cabtest::storedCabinet({{"..\\outside\\climb.txt", "bad"},
+                                                                 {absolute(work), "bad"},
+                                                                 {"safe\\..\\..\\climb.txt", "bad"},
+                                                                 {"C:\\drive.txt", "bad"},
+                                                                 {"good\\kept.txt", "kept"}}));
+         return work / "hostile.cab";
+       },
+       "unsafe",
+       {{"good", "<dir>"}, {"good/kept.txt", "kept"}}},
+      // Names stored from the root land inside: LZH archivers have always stored them so.
+      {"lzh names",
+       kLzh,
+       [](const TemporaryFolder&) { return fs::path(lzhFixture("hostile_names.lzh")); },
+       "climb.txt",
+       {{"rooted.txt", "rooted\n"}, {"ok.txt", "ok\n"}}},
+      // "up -> ..", "abs -> /etc/passwd", then up/evil.txt: the refused link leaves room for a
+      // real folder.
+      {"lzh links",
+       kLzh,
+       [](const TemporaryFolder&) { return fs::path(lzhFixture("symlinks.lzh")); },
+       "skipped 2 unsafe entries",
+       {{"target.txt", "target\n"},
+        {"inside", "-> target.txt"},
+        {"up", "<dir>"},
+        {"up/evil.txt", "through the link\n"}}},
+      {"arj",
+       kArj,
+       [&](const TemporaryFolder& work) {
+         return arjWithNames(work, {"../outside/climb.txt", "sub\\..\\..\\outside\\climb.txt",
+                                    absolute(work), "kept.txt"});
+       },
+       "unsafe",
+       {{"kept.txt", "kept"}}},
+      {"zip",
+       kZip,
+       [&](const TemporaryFolder& work) {
+         runShell(pythonWriter("zip", work / "hostile.zip",
+                               {"../outside/climb.txt=bad", "..\\outside\\climb2.txt=bad",
+                                absolute(work) + "=bad", "link->../outside",
+                                "link/evil.txt=through the link", "safe.txt=safe"}),
+                  work.path());
+         return work / "hostile.zip";
+       },
+       "unsafe",
+       {{"link", "<dir>"}, {"link/evil.txt", "through the link"}, {"safe.txt", "safe"}}},
+      {"tar",
+       kTar,
+       [&](const TemporaryFolder& work) {
+         runShell(
+             pythonWriter("tar", work / "hostile.tar",
+                          {"../outside/climb.txt=bad", absolute(work) + "=bad", "link->../outside",
+                           "link/evil.txt=through the link", "hard=>" + work / "outside/secret.txt",
+                           "hard=overwritten", "relative=>../outside/secret.txt", "safe.txt=safe"}),
+             work.path());
+         return work / "hostile.tar";
+       },
+       "unsafe",
+       {{"link", "<dir>"},
+        {"link/evil.txt", "through the link"},
+        {"hard", "overwritten"},
+        {"safe.txt", "safe"}}},
+  };
+  for (const UnsafeCase& test : cases) {
+    SCOPED_TRACE(test.label);
+    TemporaryFolder work;
+    writeFile(work / "outside/secret.txt", "secret");
+    const fs::path archive = test.make(work);
+    const ArchiverResult result = extractWith(test.archiver, archive, work / "out");
+    EXPECT_EQ(result.code, kEntriesRefused) << result.output;
+    EXPECT_NE(result.output.find(test.message), std::string::npos) << result.output;
+    EXPECT_EQ(entriesIn(work / "out"), test.landed);
+    EXPECT_EQ(entriesIn(work / "outside"), (Contents{{"secret.txt", "secret"}}));
+    EXPECT_EQ(strayNames(work.path(), {"out", "outside", "src", archive.filename().string()}),
+              Names{});
+  }
+}
+
+// What a flipped bit inside the large member's data costs.
+enum class FlipCost {
+  kNotSeen,       // no checksum covers the data (plain TAR)
+  kWholeStream,   // the gzip stream's checksum, which covers every member (TAR.gz)
+  kThatMember,    // the member's own checksum: only it is left out, and it is named
+  kRestOfFolder,  // it and the members after it in its folder are left out, it is named (CAB)
+};
+
+struct DamageCase {
+  Archiver archiver;
+  const char* pack;  // shell line run in src/, writing ../packed.EXT
+  const char* archive;
+  FlipCost flip;
+  bool tailMayGo = false;        // its last bytes are padding, or a field no reader needs (ZIP)
+  bool readsChainFirst = false;  // a cut archive writes nothing at all (ARJ)
+};
+
+// The peer tools' archives of three files, the middle one large, cut at many lengths and with
+// a bit flipped at many places in the large member's data.
+TEST(HostileInput, DamageIsReportedAndLeavesOnlyWholeFiles) {
+  const Contents files = {
+      {"a.txt", "first\n"}, {"big.txt", varyingText(200 * 1024)}, {"z.txt", "last\n"}};
+  const Contents others = {{"a.txt", "first\n"}, {"z.txt", "last\n"}};
+  const DamageCase cases[] = {
+      {kArj, "arj a -m0 -y ../packed.arj a.txt big.txt z.txt", "packed.arj", FlipCost::kThatMember,
+       false, true},
+      {kArj, "arj a -m1 -y ../packed.arj a.txt big.txt z.txt", "packed.arj", FlipCost::kThatMember,
+       false, true},
+      {kArj, "arj a -m4 -y ../packed.arj a.txt big.txt z.txt", "packed.arj", FlipCost::kThatMember,
+       false, true},
+      {kCab, "gcab -c -z ../packed.cab a.txt big.txt z.txt", "packed.cab", FlipCost::kRestOfFolder},
+      {kLzh, "jlha c ../packed.lzh a.txt big.txt z.txt", "packed.lzh", FlipCost::kThatMember},
+      {kZip, "zip -q ../packed.zip a.txt big.txt z.txt", "packed.zip", FlipCost::kThatMember, true},
+      {kTar, "tar -czf ../packed.tar a.txt big.txt z.txt", "packed.tar", FlipCost::kWholeStream},
+      {kTar, "tar -cf ../packed.tar a.txt big.txt z.txt", "packed.tar", FlipCost::kNotSeen, true},
+  };
+  TemporaryFolder source;
+  writeFiles(source / "src", files);
+  for (const DamageCase& test : cases) {
+    SCOPED_TRACE(test.pack);
+    TemporaryFolder work;
+    fs::copy(source / "src", work / "src");
+    runShell(test.pack, work / "src");
+    const std::string good = readFile(work / test.archive);
+    const auto extract = [&](const std::string& bytes) {
+      fs::remove_all(work / "out");
+      writeFile(work / test.archive, bytes);
+      const ArchiverResult result = extractWith(test.archiver, work / test.archive, work / "out");
+      EXPECT_FALSE(result.output.empty());
+      EXPECT_EQ(strayNames(work.path(), {"out", "src", test.archive}), Names{});
+      return result;
+    };
+
+    const std::size_t lastCut = test.tailMayGo ? good.size() * 9 / 10 : good.size() - 2;
+    for (std::size_t cut = 10; cut <= lastCut; cut += std::max<std::size_t>(lastCut / 23, 1)) {
+      SCOPED_TRACE("cut at " + std::to_string(cut));
+      const ArchiverResult result = extract(good.substr(0, cut));
+      // Once the archive is known for what it is, a cut is damage.
+      if (cut >= good.size() / 2) {
+        EXPECT_EQ(result.code, kCorrupt) << result.output;
+      } else {
+        EXPECT_NE(result.code, kOk) << result.output;
+      }
+      if (test.readsChainFirst) {
+        EXPECT_EQ(filesIn(work / "out"), Contents{});
+      }
+      expectOnlyIntactFiles(work / "out", files);
+    }
+    if (test.flip == FlipCost::kNotSeen) continue;
+    for (std::size_t at = good.size() * 3 / 10; at < good.size() * 7 / 10; at += good.size() / 23) {
+      SCOPED_TRACE("bit flipped at " + std::to_string(at));
+      std::string damaged = good;
+      damaged[at] = static_cast<char>(damaged[at] ^ 0x10);
+      const ArchiverResult result = extract(damaged);
+      if (test.flip == FlipCost::kWholeStream) {
+        EXPECT_NE(result.code, kOk);
+        EXPECT_NE(result.output.find("gzip data is damaged"), std::string::npos) << result.output;
+        continue;
+      }
+      EXPECT_EQ(result.code, kCorrupt) << result.output;
+      EXPECT_NE(result.output.find("big.txt"), std::string::npos) << result.output;
+      const Contents landed =
+          test.flip == FlipCost::kThatMember ? others : Contents{{"a.txt", "first\n"}};
+      EXPECT_EQ(filesIn(work / "out"), landed);
+    }
+  }
+}
+
+// Missing, no archive, or a FIFO, which would block whoever opens it for reading: refused at
+// once, and no destination is made.
+TEST(HostileInput, WhatIsNoArchiveCannotBeOpened) {
+  TemporaryFolder work;
+  writeFile(work / "noise", noise(10000, 3));
+  ASSERT_EQ(mkfifo((work / "fifo").c_str(), 0600), 0);
+  for (const Archiver& archiver : {kCab, kLzh, kZip, kTar, kArj}) {
+    for (const char* name : {"missing", "noise", "fifo"}) {
+      SCOPED_TRACE(std::string(archiver.library) + " " + name);
+      const int code = exitStatusInChild(
+          10, [&] { return extractWith(archiver, work / name, work / "out").code; });
+      EXPECT_EQ(code, kCannotOpen);
+    }
+  }
+  EXPECT_FALSE(fs::exists(work / "out"));
+}
+
+TEST(HostileInput, CommandLinesALibraryDoesNotTakeAreRefused) {
+  TemporaryFolder work;
+  writeFile(work / "a.txt", "not an archive");
+  const std::string a = "\"" + (work / "a.txt") + "\"";
+  const std::string d = "\"" + (work / "out") + "/\"";
+  const std::pair<Archiver, Names> cases[] = {
+      {kZip,
+       {"", "-xv " + a, "-x " + a + " " + d, "-xv -o " + a + " " + d, "-xvf " + a + " " + d,
+        "-xv " + a + " " + d + " extra", "-xv \"" + a}},
+      {kTar, {"-xv " + a + " " + d, "-xvf " + a, "-cvf " + a + " " + d, "x " + a + " " + d}},
+      {kArj,
+       {"e -u " + a + " " + d, "x " + a + " " + d, "x -u -r " + a + " " + d, "x -u " + a,
+        "x -u " + a + " " + d + " extra", "x -u \"" + a}},
+  };
+  for (const auto& [archiver, lines] : cases) {
+    for (const std::string& line : lines) {
+      const ArchiverResult result = callArchiver(archiver, line);
+      EXPECT_EQ(result.code, kBadCommandLine) << line;
+      EXPECT_FALSE(result.output.empty()) << line;
+    }
+  }
+  EXPECT_FALSE(fs::exists(work / "out"));
+}
+
+TEST(HostileInput, CorpusReproducersNeitherCrashNorEscape) {
+  const fs::path corpus = PARVO_CORPUS_DIR;
+  if (!fs::exists(corpus / "MANIFEST.tsv")) GTEST_SKIP() << "corpus not present";
+  const std::pair<Archiver, const char*> cases[] = {
+      {kCab, "cab/cabextract/cve-2010-2800-mszip-infinite-loop.cab"},
+      {kCab, "cab/cabextract/cve-2014-9556-qtm-infinite-loop.cab"},
+      {kCab, "cab/cabextract/cve-2015-4471-lzx-under-read.cab"},
+      {kCab, "cab/cabextract/qtm-max-size-block.cab"},
+      {kCab, "cab/libarchive/cab_lzx_oob.cab"},
+      {kCab, "cab/mspack/cve-2017-11423-fname-overread.cab"},
+      {kCab, "cab/mspack/partial_nodata.cab"},
+      // Its one member holds more data than its header declares.
+      {kZip, "zip/libarchive/zip_size_exceeds_declared_deflate.zip"},
+  };
+  for (const auto& [archiver, name] : cases) {
+    SCOPED_TRACE(name);
+    TemporaryFolder work;
+    const ArchiverResult result = extractWith(archiver, corpus / name, work / "out");
+    EXPECT_NE(result.code, kOk);
+    EXPECT_FALSE(result.output.empty());
+    EXPECT_EQ(filesIn(work / "out").count("first"), 0u);
+    EXPECT_EQ(strayNames(work.path(), {"out"}), Names{});
+  }
+}
+
+}  // namespace

@@ -1,0 +1,147 @@
+// ZIP and TAR, both read through libarchive: what the peer tools write comes out as it went in,
+// and what is each format's own (ZIP's name encodings, encryption and methods; TAR's sparse files,
+// raw names and the gzip trailer).
+#include <locale.h>
+#include <sys/stat.h>
+
+#include "support/round_trip.h"
+#include "support/sample_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The sample tree plus an empty folder, a symbolic and a hard link and a path too long for the old
+// TAR header, under work/source.
+Tree makeSource(const TemporaryFolder& work) {
+  const fs::path source = work / "source";
+  writeFiles(source, sampleFiles());
+  writeFiles(source, {{std::string(120, 'd') + "/" + std::string(60, 'f') + ".txt", "long\n"}});
+  fs::create_directories(source / "empty folder");
+  fs::create_symlink("a/b/c/deep.txt", source / "link-to-deep");
+  fs::create_hard_link(source / "text.txt", source / "hard.txt");
+  return snapshot(source);
+}
+
+TEST(Libarchive, ExtractsWhatEveryPeerToolWrites) {
+  TemporaryFolder work;
+  const Tree expected = makeSource(work);
+  std::vector<std::pair<Archiver, std::string>> commands;
+  for (const char* zip :
+       {"zip -q -r -y", "zip -q -r -y -0", "zip -q -r -y -Z bzip2", "7zz a -snl -tzip -mm=Deflate",
+        "7zz a -snl -tzip -mm=BZip2", "7zz a -snl -tzip -mm=LZMA", "7zz a -snl -tzip -mm=PPMd",
+        "7zz a -snl -tzip -mm=Copy", "bsdtar --format zip -cf"}) {
+    commands.emplace_back(kZip, zip);
+  }
+  for (const std::string format : {"ustar", "pax", "gnutar"}) {
+    for (const std::string filter : {"", "-z", "-j", "-J", "--zstd"}) {
+      commands.emplace_back(kTar, "bsdtar --format " + format + " " + filter + " -cf");
+    }
+  }
+  commands.emplace_back(kTar, "tar --format=gnu -czf");
+  commands.emplace_back(kTar, "tar --format=posix -czf");
+  for (const auto& [archiver, command] : commands) {
+    expectRoundTrip(archiver, work, command + " ../a.arc .", "a.arc", expected);
+  }
+}
+
+TEST(UnZip, ReadsZip64FromAStreamingWriter) {
+  // zip writes Zip64 sizes for data it reads from a pipe, not knowing its length beforehand.
+  TemporaryFolder work;
+  runShell("yes streamed | head -c 2000000 | zip -q stream.zip -", work.path());
+  ASSERT_EQ(extractWith(kZip, work / "stream.zip", work / "out").code, kOk);
+  const Contents files = filesIn(work / "out");
+  ASSERT_EQ(files.count("-"), 1U);
+  EXPECT_EQ(files.at("-").size(), 2000000U);
+  EXPECT_EQ(files.at("-").substr(0, 9), "streamed\n");
+}
+
+TEST(UnZip, DecodesCp932AndUtf8NamesWhateverTheCallersLocale) {
+  // "表示\ソフト.txt" in CP932: the trail bytes of 表 and ソ are 0x5C, a backslash in ASCII.
+  TemporaryFolder work;
+  runTool({"python3", PARVO_SOURCE_DIR "/tests/libarchive/write_named_zip.py", "names.zip",
+           "0:955c8ea65c835c837483672e747874=cp932",
+           "1:757466382fe5908de5898d2e747874=utf8"},  // "utf8/名前.txt", flagged UTF-8
+          work.path());
+  const locale_t before = uselocale(static_cast<locale_t>(0));
+  const ArchiverResult result = extractWith(kZip, work / "names.zip", work / "out");
+  EXPECT_EQ(uselocale(static_cast<locale_t>(0)), before);
+  ASSERT_EQ(result.code, kOk) << result.output;
+  EXPECT_EQ(entriesIn(work / "out"), (Contents{{"表示", "<dir>"},
+                                               {"表示/ソフト.txt", "cp932"},
+                                               {"utf8", "<dir>"},
+                                               {"utf8/名前.txt", "utf8"}}));
+}
+
+TEST(UnZip, EncryptedAndDeflate64MembersAreUnsupportedTheRestLands) {
+  TemporaryFolder work;
+  writeFiles(work / "source", sampleFiles());
+  runShell("zip -q ../mixed.zip text.txt && zip -q -P secret ../mixed.zip run.sh", work / "source");
+  ArchiverResult result = extractWith(kZip, work / "mixed.zip", work / "out");
+  EXPECT_EQ(result.code, kUnsupported);
+  EXPECT_NE(result.output.find("encrypt"), std::string::npos) << result.output;
+  EXPECT_EQ(filesIn(work / "out"), (Contents{{"text.txt", sampleFiles().at("text.txt")}}));
+
+  runTool({"7zz", "a", "-tzip", "-mm=Deflate64", "../d64.zip", "text.txt"}, work / "source");
+  result = extractWith(kZip, work / "d64.zip", work / "d64");
+  EXPECT_EQ(result.code, kUnsupported);
+  EXPECT_NE(result.output.find("Unsupported ZIP compression method"), std::string::npos)
+      << result.output;
+  EXPECT_EQ(snapshot(work / "d64"), Tree{});
+}
+
+TEST(Tar, FillsTheHolesOfSparseFiles) {
+  // A hole, data, a hole, data and a hole running to the end.
+  TemporaryFolder work;
+  fs::create_directories(work / "source");
+  runShell(
+      "truncate -s 1M sparse && echo middle >> sparse && truncate -s 3M sparse && "
+      "echo end >> sparse && truncate -s 5M sparse",
+      work / "source");
+  setMtime(work / "source/sparse");
+  const Tree expected = snapshot(work / "source");
+  for (const char* command :
+       {"tar --format=gnu -S -cf ../a.tar sparse", "tar --format=posix -S -cf ../a.tar sparse",
+        "bsdtar --format pax -cf ../a.tar sparse"}) {
+    expectRoundTrip(kTar, work, command, "a.tar", expected);
+  }
+}
+
+TEST(Tar, KeepsHolesAsHoles) {
+  // 8 TiB of hole in a 10 KiB archive: written out as zeros it would fill the disk.
+  TemporaryFolder work;
+  writeFile(work / "source/huge", "");
+  std::error_code noSparseFiles;
+  fs::resize_file(work / "source/huge", std::uint64_t{8} << 40, noSparseFiles);
+  if (noSparseFiles) GTEST_SKIP() << "no sparse files here";
+  runShell("echo end >> huge && tar --format=gnu -S -cf ../a.tar huge", work / "source");
+  const ArchiverResult result = extractWith(kTar, work / "a.tar", work / "out");
+  ASSERT_EQ(result.code, kOk) << result.output;
+  struct stat status {};
+  ASSERT_EQ(stat((work / "out/huge").c_str(), &status), 0);
+  EXPECT_EQ(static_cast<std::uint64_t>(status.st_size), (std::uint64_t{8} << 40) + 4);
+  EXPECT_LT(status.st_blocks * 512, 1 << 20);
+}
+
+TEST(Tar, KeepsNamesThatAreNotUtf8AsTheyStand) {
+  TemporaryFolder work;
+  writeFile(work / "source/caf\xE9", "latin");
+  runTool({"tar", "--format=gnu", "-cf", "../a.tar", "caf\xE9"}, work / "source");
+  ASSERT_EQ(extractWith(kTar, work / "a.tar", work / "out").code, kOk);
+  EXPECT_EQ(entriesIn(work / "out"), (Contents{{"caf\xE9", "latin"}}));
+}
+
+// Damage inside a gzip stream past its first blocks shows only at the trailer, after the members
+// landed: the whole archive is still reported as damaged.
+TEST(Tar, DamageFoundAtTheGzipTrailerIsCorrupt) {
+  TemporaryFolder work;
+  writeFiles(work / "source", sampleFiles());
+  runShell("tar -czf ../packed.tar .", work / "source");
+  std::string flipped = readFile(work / "packed.tar");
+  flipped[flipped.size() / 2] = '\xFF';
+  writeFile(work / "flipped.tar", flipped);
+  const ArchiverResult result = extractWith(kTar, work / "flipped.tar", work / "out");
+  EXPECT_EQ(result.code, kCorrupt) << result.output;
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+#pragma once
+
+// Hand-made input for the decoders, and what they make of it.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/archive_error.h"
+#include "common/stream.h"
+
+// Writes bits most significant first, as the LZ decoders read them.
+class BitWriter {
+ public:
+  BitWriter& put(std::uint32_t value, unsigned count) {
+    for (unsigned bit = count; bit-- > 0;) {
+      if (used_ % 8 == 0) bytes_.push_back(0);
+      if ((value >> bit) & 1) bytes_.back() |= static_cast<std::uint8_t>(0x80 >> (used_ % 8));
+      ++used_;
+    }
+    return *this;
+  }
+  const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  unsigned used_ = 0;
+};
+
+struct StringSink : archivers::ByteSink {
+  std::string data;
+  void write(const std::uint8_t* bytes, std::size_t size) override {
+    data.append(reinterpret_cast<const char*>(bytes), size);
+  }
+};
+
+using Decoder = std::function<void(archivers::ByteSource&, archivers::ByteSink&)>;
+
+// What decode makes of the stream; nothing when it refuses it, which must be as kCorrupt.
+inline std::optional<std::string> decoded(const BitWriter& stream, const Decoder& decode) {
+  archivers::MemorySource source(stream.bytes().data(), stream.bytes().size());
+  StringSink sink;
+  try {
+    decode(source, sink);
+  } catch (const archivers::ArchiveError& error) {
+    EXPECT_EQ(error.result(), archivers::Result::kCorrupt) << error.what();
+    return std::nullopt;
+  }
+  return sink.data;
+}
