@@ -14,6 +14,7 @@
 #include "common/crc.h"
 #include "common/folder_walk.h"
 #include "common/text_encoding.h"
+#include "common/utf8.h"
 #include "lzh/lh5_encoder.h"
 
 namespace archivers::lzh {
@@ -45,19 +46,17 @@ constexpr std::uint8_t kUnixMode = 0x50;
 constexpr std::uint32_t kCodePageCp932 = 932;
 constexpr std::uint32_t kCodePageUtf8 = 65001;
 
+// Names reach here as valid UTF-8 (the caller checks); anything else is passed over a byte at a
+// time rather than read past the end.
 void appendUtf16Le(std::vector<std::uint8_t>& out, std::string_view utf8) {
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    std::uint32_t codePoint = length == 1 ? lead : lead & (0x7Fu >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      codePoint = (codePoint << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
-    }
-    i += length;
+  while (!utf8.empty()) {
+    char32_t codePoint = 0;
+    const std::size_t length = decodeUtf8(utf8, codePoint);
+    utf8.remove_prefix(length == 0 ? 1 : length);
+    if (length == 0) continue;
     if (codePoint >= 0x10000) {
-      codePoint -= 0x10000;
-      appendLe16(out, static_cast<std::uint16_t>(0xD800 + (codePoint >> 10)));
-      codePoint = 0xDC00 + (codePoint & 0x3FF);
+      appendLe16(out, static_cast<std::uint16_t>(0xD800 + ((codePoint - 0x10000) >> 10)));
+      codePoint = 0xDC00 + ((codePoint - 0x10000) & 0x3FF);
     }
     appendLe16(out, static_cast<std::uint16_t>(codePoint));
   }
