@@ -200,11 +200,6 @@ class CabinetWriter {
   std::vector<std::uint32_t> blockCounts_;
 };
 
-std::string baseName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 std::string writeCabinet(const std::string& destination, bool recursive) {
@@ -221,11 +216,7 @@ std::string writeCabinet(const std::string& destination, bool recursive) {
   CabinetWriter(output, walk, plan).write();
   output.commit();
   skipped.insert(skipped.begin(), walk.skipped().begin(), walk.skipped().end());
-  std::string summary = std::to_string(plan.members.size()) +
-                        (plan.members.size() == 1 ? " file" : " files") + " packed into " +
-                        baseName(destination);
-  if (!skipped.empty()) summary += "; " + describeSkipped(skipped);
-  return summary;
+  return output.summary(plan.members.size(), std::nullopt, skipped);
 }
 
 }  // namespace archivers::cab

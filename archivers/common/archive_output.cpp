@@ -155,4 +155,16 @@ void ArchiveOutput::commit() {
   ::fsync(folderFd_);  // the new name's durability; the archive itself is complete either way
 }
 
+std::string ArchiveOutput::summary(std::size_t files, std::optional<std::size_t> folders,
+                                   const std::vector<SkippedEntry>& skipped) const {
+  const auto counted = [](std::size_t count, const char* what) {
+    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+  };
+  std::string text = counted(files, "file");
+  if (folders && *folders > 0) text += " and " + counted(*folders, "folder");
+  text += " packed into " + name_;
+  if (!skipped.empty()) text += "; " + describeSkipped(skipped);
+  return text;
+}
+
 }  // namespace archivers

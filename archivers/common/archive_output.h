@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ class ArchiveOutput {
   // Overwrites bytes already written (header fields known only later).
   void writeAt(std::uint64_t offset, const void* data, std::size_t size);
   std::uint64_t size() const { return size_; }
+
+  // The packer's one-line report: "12 files and 3 folders packed into NAME", then what the walk
+  // left out. Folders are named only where the format stores them.
+  std::string summary(std::size_t files, std::optional<std::size_t> folders,
+                      const std::vector<SkippedEntry>& skipped) const;
 
   // Lets whoever may read the file also run it (0644 becomes 0755), before commit() shows it.
   // Throws ArchiveError(kWriteFailed).

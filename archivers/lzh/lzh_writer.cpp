@@ -272,15 +272,6 @@ class ArchiveWriter {
   std::size_t folders_ = 0;
 };
 
-std::string baseName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string counted(std::size_t count, const char* what) {
-  return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
-}
-
 }  // namespace
 
 WrittenHeader startHeader(const WalkEntry& entry) {
@@ -359,11 +350,7 @@ std::string writeArchive(const std::string& destination, bool recursive) {
   const std::uint8_t endMark = 0;
   output.write(&endMark, 1);
   output.commit();
-  std::string summary = counted(writer.files(), "file");
-  if (writer.folders() > 0) summary += " and " + counted(writer.folders(), "folder");
-  summary += " packed into " + baseName(destination);
-  if (!walk.skipped().empty()) summary += "; " + describeSkipped(walk.skipped());
-  return summary;
+  return output.summary(writer.files(), writer.folders(), walk.skipped());
 }
 
 }  // namespace archivers::lzh
