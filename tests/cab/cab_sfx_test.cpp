@@ -25,12 +25,14 @@ ArchiverResult makeProgram(const fs::path& cabinet, const fs::path& folder) {
   return callArchiver(kCab, "-f \"" + cabinet.string() + "\" \"" + folder.string() + "/\"");
 }
 
-// Runs the self-extracting program in folder (not its own) with a plain environment.
+// Runs the self-extracting program in folder (not its own) with a plain environment, the folder
+// as home.
 ProcessResult runProgram(const fs::path& program, const std::vector<std::string>& arguments,
                          const fs::path& folder) {
   std::vector<std::string> argv = {program.string()};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LC_ALL=C"};
+  std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LC_ALL=C",
+                                          "HOME=" + folder.string()};
   if (const char* zone = std::getenv("TZ")) environment.push_back(std::string("TZ=") + zone);
   return runProcess(argv, environment, folder.string());
 }
@@ -107,6 +109,7 @@ TEST_F(CabSfx, ProgramIsStaticAndExtractsBesideItselfOnlyOnce) {
   run = runProgram(program_, {"--overwrite"}, work_.path());
   ASSERT_EQ(run.exitStatus, 0) << run.output;
   EXPECT_EQ(snapshot(desktop_ / "X"), source);
+  EXPECT_EQ(readFile(work_.path() / ".local/share/Trash/files/data.bin"), "changed");
   EXPECT_EQ(strayNames(desktop_, {"X.run", "X"}), std::vector<std::string>{});
 }
 
