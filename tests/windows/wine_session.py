@@ -43,6 +43,22 @@ class Session:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # Keep the server up between the runs instead of starting it for each.
         subprocess.run(["wineserver", "-p"], env=self.env, check=False)
+        self.install_japanese_fonts()
+
+    def install_japanese_fonts(self):
+        """Lets the prefix draw Japanese text with the IPA fonts that setup installs: Label1's
+        font by name, the dialog font through a font link, as on a Windows with the language."""
+        fonts = self.root / "fonts.reg"
+        fonts.write_text(
+            "Windows Registry Editor Version 5.00\n\n"
+            "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n"
+            '"ＭＳ Ｐゴシック"="IPAPGothic"\n\n'
+            "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink"
+            "\\SystemLink]\n"
+            '"Tahoma"=hex(7):%s\n' % ",".join(
+                "%02x" % byte for byte in "ipagp.ttf,IPAPGothic\0\0".encode("utf-16-le")),
+            encoding="utf-16")
+        self.wine("regedit", "/S", "Z:" + str(fonts).replace("/", "\\"))
 
     def stop(self):
         subprocess.run(["wineserver", "-k"], env=self.env, check=False)
@@ -74,7 +90,7 @@ class Session:
         """The REG_SZ value of the format preference, or None."""
         result = self.wine("reg", "query", SETTING_KEY, "/v", "arcdllselect", check=False)
         for line in result.stdout.splitlines():
-            parts = line.strip().split("    ", 2)
+            parts = line.rstrip("\r\n").lstrip().split("    ", 2)
             if parts[0] == "arcdllselect" and parts[1] == "REG_SZ":
                 return parts[2] if len(parts) > 2 else ""
         return None
