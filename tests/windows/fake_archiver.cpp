@@ -73,11 +73,11 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-#define FAKE_ENTRY_POINT(name)                                                                \
-  std::int32_t PARVO_ARCHIVER_CALL name(std::int32_t window, const char* commandLine,         \
-                                        char* output, std::int32_t size) {                    \
-    return call(#name, window, commandLine, output, size);                                    \
-  }                                                                                           \
+#define FAKE_ENTRY_POINT(name)                                                        \
+  std::int32_t PARVO_ARCHIVER_CALL name(std::int32_t window, const char* commandLine, \
+                                        char* output, std::int32_t size) {            \
+    return call(#name, window, commandLine, output, size);                            \
+  }                                                                                   \
   static_assert(std::is_same_v<decltype(&name), parvo::ArchiverFunction>);
 
 FAKE_ENTRY_POINT(Cab)

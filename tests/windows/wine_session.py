@@ -111,8 +111,7 @@ class Session:
         return self.xdotool("search", "--name", "^%s$" % name)
 
     def press(self, window, key):
-        self.xdotool("windowfocus", "--sync", window)
-        self.xdotool("key", key)
+        self.xdotool("windowfocus", window, "sleep", "0.1", "key", key)
 
     def screenshot(self, window, png_path):
         """The window's pixels as a PNG; returns (width, height, rows of (r, g, b))."""
@@ -157,19 +156,22 @@ class Folder:
                    PARVO_FAKE_LOG=self.windows_path + "\\calls.log", **(environment or {}))
         process = subprocess.Popen(["wine", str(LAUNCH_EXE)], env=env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        answered = set()
+        answered = {}  # message box window: when Return was last pressed on it
         deadline = time.monotonic() + timeout
         while process.poll() is None:
-            if time.monotonic() > deadline:
-                process.kill()
+            now = time.monotonic()
+            if now > deadline:
+                # The program under test, not only its launcher.
+                subprocess.run(["wineserver", "-k"], env=self.session.env, check=False)
                 raise TimeoutError("PARVO.exe did not end: " + arguments)
             for window in self.session.windows_named(MESSAGE_CAPTION):
-                if window not in answered:
-                    answered.add(window)
+                # A box that takes the key before it has the focus is still there: press again.
+                if now - answered.get(window, -10.0) > 1.0:
+                    answered[window] = now
                     self.session.press(window, "Return")
             if on_window:
                 on_window()
-            time.sleep(0.2)
+            time.sleep(0.1)
         log = self.log.read_text(errors="replace").splitlines() if self.log.exists() else []
         return Run(process.returncode, len(answered), log)
 

@@ -1,9 +1,8 @@
 #include "platform/win32/private_folder.h"
 
 // windows.h first: the security headers need its types.
-#include <windows.h>
-
 #include <sddl.h>
+#include <windows.h>
 
 #include <cwchar>
 #include <memory>
@@ -24,7 +23,8 @@ LocalMemory userOnlySecurityDescriptor() {
   DWORD size = 0;
   GetTokenInformation(token, TokenUser, nullptr, 0, &size);
   auto buffer = std::make_unique<unsigned char[]>(size);
-  const bool haveUser = size > 0 && GetTokenInformation(token, TokenUser, buffer.get(), size, &size);
+  const bool haveUser =
+      size > 0 && GetTokenInformation(token, TokenUser, buffer.get(), size, &size);
   CloseHandle(token);
   if (!haveUser) return nullptr;
 

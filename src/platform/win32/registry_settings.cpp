@@ -17,8 +17,8 @@ std::optional<std::wstring> readRegistrySetting(const SettingKey& key) {
     if (status != ERROR_SUCCESS) return std::nullopt;
     std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
     bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    status = RegGetValueW(HKEY_CURRENT_USER, path.c_str(), key.key.c_str(), RRF_RT_REG_SZ,
-                          nullptr, value.data(), &bytes);
+    status = RegGetValueW(HKEY_CURRENT_USER, path.c_str(), key.key.c_str(), RRF_RT_REG_SZ, nullptr,
+                          value.data(), &bytes);
     // Another instance may have stored a longer value in between: ask again.
     if (status == ERROR_MORE_DATA) continue;
     if (status != ERROR_SUCCESS) return std::nullopt;

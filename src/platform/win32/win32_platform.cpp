@@ -62,8 +62,7 @@ std::wstring pathOfItemList(PCIDLIST_ABSOLUTE items) {
   std::vector<wchar_t> buffer(MAX_PATH + 1, L'\0');
   if (!SHGetPathFromIDListW(items, buffer.data())) {
     buffer.assign(32768, L'\0');
-    SHGetPathFromIDListEx(items, buffer.data(), static_cast<DWORD>(buffer.size()),
-                          GPFIDL_DEFAULT);
+    SHGetPathFromIDListEx(items, buffer.data(), static_cast<DWORD>(buffer.size()), GPFIDL_DEFAULT);
     buffer.back() = L'\0';
   }
   return buffer.data();

@@ -53,9 +53,9 @@ void registerWindowClass(HINSTANCE instance, WNDPROC procedure) {
   windowClass.lpfnWndProc = procedure;
   windowClass.hInstance = instance;
   windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(PARVO_ICON));
-  windowClass.hIconSm = static_cast<HICON>(
-      LoadImageW(instance, MAKEINTRESOURCEW(PARVO_ICON), IMAGE_ICON,
-                 GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(PARVO_ICON),
+                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), 0));
   windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
   windowClass.lpszClassName = kWindowClass;
   if (!RegisterClassExW(&windowClass)) raiseError(kOutOfMemory);
@@ -121,11 +121,11 @@ void Win32DialogView::createControl(std::size_t index, bool startsGroup) {
     caption += character;
     if (character == L'&') caption += L'&';
   }
-  const HWND button = CreateWindowExW(
-      0, L"BUTTON", caption.c_str(), style, bounds.left, bounds.top, bounds.right - bounds.left,
-      bounds.bottom - bounds.top, window_,
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + index)),
-      GetModuleHandleW(nullptr), nullptr);
+  const HWND button =
+      CreateWindowExW(0, L"BUTTON", caption.c_str(), style, bounds.left, bounds.top,
+                      bounds.right - bounds.left, bounds.bottom - bounds.top, window_,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + index)),
+                      GetModuleHandleW(nullptr), nullptr);
   if (button == nullptr) raiseError(kOutOfMemory);
   SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(fontOf(index)), FALSE);
   focusOrder_.push_back(button);
@@ -236,8 +236,8 @@ void Win32DialogView::paint() {
       SelectObject(context, fontOf(index));
       SetTextColor(context, control.textColour ? colourRef(*control.textColour)
                                                : GetSysColor(COLOR_WINDOWTEXT));
-      DrawTextW(context, control.caption.c_str(), static_cast<int>(control.caption.size()),
-                &bounds, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
+      DrawTextW(context, control.caption.c_str(), static_cast<int>(control.caption.size()), &bounds,
+                DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
     }
   }
   SelectObject(context, originalFont);
@@ -247,7 +247,8 @@ void Win32DialogView::paint() {
 LRESULT CALLBACK Win32DialogView::windowProcedure(HWND window, UINT message, WPARAM wParam,
                                                   LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    auto* view = static_cast<Win32DialogView*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    auto* view =
+        static_cast<Win32DialogView*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
     view->window_ = window;
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view));
   }
