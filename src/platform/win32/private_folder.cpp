@@ -1,8 +1,9 @@
 #include "platform/win32/private_folder.h"
 
-// windows.h first: the security headers need its types.
+// clang-format off: windows.h first, the security header needs its types.
 #include <sddl.h>
 #include <windows.h>
+// clang-format on
 
 #include <cwchar>
 #include <memory>
