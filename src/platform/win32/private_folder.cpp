@@ -1,8 +1,9 @@
 #include "platform/win32/private_folder.h"
 
-// clang-format off: windows.h first, the security header needs its types.
-#include <sddl.h>
+// windows.h first: the security header needs its types.
+// clang-format off
 #include <windows.h>
+#include <sddl.h>
 // clang-format on
 
 #include <cwchar>
