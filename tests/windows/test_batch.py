@@ -69,6 +69,9 @@ class BatchTest(unittest.TestCase):
                 self.session.store_setting(code)
                 run = self.folder.run(" " + folder)
                 self.assertEqual((calls(run), run.exit_code), ([expected], 0))
+                # The archiver packs "*.*" of the dropped folder, made the current one.
+                library = expected.split("!")[0]
+                self.assertIn("%s packs %s" % (library, folder), run.log)
 
         self.session.store_setting("CABEX")
         run = self.folder.run(" " + folder)

@@ -1,6 +1,7 @@
 """The settings window under Wine: the stored choice in the registry, the load step's selection,
 the keyboard as a user works it, OK and the close box, and how the window looks."""
 
+import time
 import unittest
 
 import wine_session
@@ -32,8 +33,9 @@ class SettingsTest(unittest.TestCase):
             seen["geometry"] = self.session.xdotool("getwindowgeometry", "--shell", window)
             if screenshot:
                 seen["pixels"] = self.session.screenshot(window, screenshot)
-            for key in keys:
-                self.session.press(window, key)
+            # Let the window finish showing before the keys come.
+            time.sleep(0.5)
+            self.session.press(window, *keys)
 
         run = self.folder.run("", on_window=act)
         self.assertTrue(seen, "the settings window never showed")

@@ -110,8 +110,15 @@ class Session:
     def windows_named(self, name):
         return self.xdotool("search", "--name", "^%s$" % name)
 
-    def press(self, window, key):
-        self.xdotool("windowfocus", window, "sleep", "0.1", "key", key)
+    def press(self, window, *keys):
+        """Gives the window the keyboard, waiting until it has it (or 3 s), then types."""
+        deadline = time.monotonic() + 3
+        self.xdotool("windowfocus", window)
+        while time.monotonic() < deadline and self.xdotool("getwindowfocus", "-f") != [window]:
+            time.sleep(0.1)
+            self.xdotool("windowfocus", window)
+        time.sleep(0.2)
+        self.xdotool("key", "--delay", "100", *keys)
 
     def screenshot(self, window, png_path):
         """The window's pixels as a PNG; returns (width, height, rows of (r, g, b))."""
