@@ -12,9 +12,17 @@ namespace parvo {
 // The archiver entry points the program declares, each bound by library and entry-point name.
 enum class Archiver { kCab, kUnlha, kUnZip, kTar, kUnArj };
 
-using ArchiverFunction = std::int32_t (*)(std::int32_t window, const char* commandLine,
-                                          char* output, std::int32_t size);
-using CabGetRunningFunction = std::int32_t (*)();
+// The libraries' calling convention: __stdcall on 32-bit Windows, the C one elsewhere.
+#if defined(_WIN32)
+#define PARVO_ARCHIVER_CALL __stdcall
+#else
+#define PARVO_ARCHIVER_CALL
+#endif
+
+using ArchiverFunction = std::int32_t(PARVO_ARCHIVER_CALL*)(std::int32_t window,
+                                                            const char* commandLine, char* output,
+                                                            std::int32_t size);
+using CabGetRunningFunction = std::int32_t(PARVO_ARCHIVER_CALL*)();
 
 // Resolves declared functions on their first call and keeps them for the rest of the run: a
 // library that no job needs is never loaded. Raises 48 when a library cannot be loaded and 453

@@ -1,0 +1,4 @@
+#pragma once
+
+// Resource identifiers shared by parvo.rc and the code.
+#define PARVO_ICON 1

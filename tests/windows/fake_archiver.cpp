@@ -1,0 +1,102 @@
+// A stand-in for the five archiver libraries in the Windows tests, never shipped: each DLL built
+// from this file exports its own entry points (see CMakeLists.txt) and appends every call, and
+// the current folder of a packing call, to the file that PARVO_FAKE_LOG names. PARVO_FAKE_FAIL
+// names an entry point that fails with an explanation; after "Cab -a", CabGetRunning reports
+// busy PARVO_FAKE_BUSY times.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <type_traits>
+
+#include "job/archivers/archiver_binding.h"
+
+namespace {
+
+int busyPolls = 0;
+
+std::string environment(const char* name) {
+  char value[1024];
+  const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+  return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+}
+
+void log(const std::string& line) {
+  wchar_t path[1024];
+  const DWORD length = GetEnvironmentVariableW(L"PARVO_FAKE_LOG", path, 1024);
+  if (length == 0 || length >= 1024) return;
+  if (FILE* file = _wfopen(path, L"ab")) {
+    std::fwrite(line.data(), 1, line.size(), file);
+    std::fputc('\n', file);
+    std::fclose(file);
+  }
+}
+
+// "Cab -a" writes the cabinet it names, so that the tests can see it removed again.
+void writeNamedCabinet(const char* commandLine) {
+  const char* open = std::strchr(commandLine, '"');
+  const char* close = open != nullptr ? std::strchr(open + 1, '"') : nullptr;
+  if (close == nullptr) return;
+  const std::string path(open + 1, close);
+  if (FILE* file = std::fopen(path.c_str(), "wb")) {
+    std::fputs("MSCF", file);
+    std::fclose(file);
+    log(FAKE_LIBRARY " wrote " + path);
+  }
+}
+
+std::int32_t call(const char* entryPoint, std::int32_t window, const char* commandLine,
+                  char* output, std::int32_t size) {
+  const bool outputEmpty = size > 0 && output[0] == '\0' &&
+                           std::memcmp(output, output + 1, static_cast<std::size_t>(size - 1)) == 0;
+  log(std::string(FAKE_LIBRARY "!") + entryPoint + " window=" + std::to_string(window) +
+      " size=" + std::to_string(size) + (outputEmpty ? " output=empty" : " output=text") + " [" +
+      commandLine + "]");
+  if (std::strstr(commandLine, " *.*") != nullptr) {
+    char folder[MAX_PATH * 4];
+    const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
+    if (length > 0 && length < sizeof folder) log(std::string(FAKE_LIBRARY " packs ") + folder);
+  }
+  if (environment("PARVO_FAKE_FAIL") == entryPoint) {
+    std::snprintf(output, static_cast<std::size_t>(size), "%s failed on purpose", entryPoint);
+    return 1;
+  }
+  if (std::strcmp(entryPoint, "Cab") == 0 && std::strncmp(commandLine, "-a ", 3) == 0) {
+    writeNamedCabinet(commandLine);
+    busyPolls = std::atoi(environment("PARVO_FAKE_BUSY").c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) log(FAKE_LIBRARY " loaded");
+  return TRUE;
+}
+
+#define FAKE_ENTRY_POINT(name)                                                        \
+  std::int32_t PARVO_ARCHIVER_CALL name(std::int32_t window, const char* commandLine, \
+                                        char* output, std::int32_t size) {            \
+    return call(#name, window, commandLine, output, size);                            \
+  }                                                                                   \
+  static_assert(std::is_same_v<decltype(&name), parvo::ArchiverFunction>);
+
+FAKE_ENTRY_POINT(Cab)
+FAKE_ENTRY_POINT(Unlha)
+FAKE_ENTRY_POINT(UnZip)
+FAKE_ENTRY_POINT(Tar)
+FAKE_ENTRY_POINT(UnArj)
+
+std::int32_t PARVO_ARCHIVER_CALL CabGetRunning() {
+  const bool busy = busyPolls > 0;
+  if (busy) --busyPolls;
+  log(std::string(FAKE_LIBRARY "!CabGetRunning ") + (busy ? "busy" : "idle"));
+  return busy ? 1 : 0;
+}
+static_assert(std::is_same_v<decltype(&CabGetRunning), parvo::CabGetRunningFunction>);
+}
