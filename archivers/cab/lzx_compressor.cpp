@@ -27,9 +27,14 @@ constexpr int kBlockVerbatim = 1;
 constexpr int kBlockAligned = 2;
 constexpr int kBlockUncompressed = 3;
 
-constexpr int kHashBits = 16;
+constexpr int kHashBits = 17;
 constexpr int kMaxChain = 24;
 constexpr int kNiceLength = 48;
+// Once a match this long is found, only a quarter of the chain is searched.
+constexpr std::uint32_t kGoodLength = 16;
+// After this many literals in a row the data looks incompressible: positions are skipped
+// unsearched, one more for every further run of this length.
+constexpr std::uint32_t kLiteralRunBeforeSkipping = 32;
 // Bytes kept beyond the window so the window slides rarely.
 constexpr std::size_t kSlideSlack = 512 * 1024;
 
@@ -399,12 +404,14 @@ class LzxCompressor : public BlockCompressor {
     std::uint32_t longest = 2;
     std::uint32_t candidate = head_[hashAt(position)];
     const std::uint32_t oldest = position > maxDistance_ ? position - maxDistance_ : 0;
-    for (int depth = 0; depth < kMaxChain && candidate > oldest; ++depth) {
+    int depthLeft = kMaxChain;
+    for (; depthLeft > 0 && candidate > oldest; --depthLeft) {
       const std::uint32_t source = candidate - 1;
       const std::uint8_t* there = at(source);
       if (there[longest] == here[longest]) {
         const std::uint32_t length = matchLength(here, there, limit);
         if (length > longest) {
+          if (length >= kGoodLength && longest < kGoodLength) depthLeft /= 4;
           longest = length;
           consider(length, position - source + 2);
           if (length >= kNiceLength || length == limit) break;
@@ -444,14 +451,22 @@ class LzxCompressor : public BlockCompressor {
       literalCosts_[i + 1] = literalCosts_[i] + mainPrice_[*at(position_ + i)];
     }
     std::uint32_t position = position_;
+    std::uint32_t literalRun = 0;
     Match current = bestMatch(position, end);
     while (position < end) {
       if (current.gain <= 0) {
         addLiteral(position);
         ++position;
+        ++literalRun;
+        for (std::uint32_t skip = literalRun / kLiteralRunBeforeSkipping;
+             skip > 0 && position < end; --skip) {
+          addLiteral(position);
+          ++position;
+        }
         current = bestMatch(position, end);
         continue;
       }
+      literalRun = 0;
       if (current.length < kNiceLength && position + 1 < end) {
         const Match next = bestMatch(position + 1, end);
         if (next.gain > current.gain) {
