@@ -265,7 +265,8 @@ class LzxCompressor : public BlockCompressor {
   explicit LzxCompressor(int windowBits)
       : windowBits_(windowBits),
         windowSize_(1u << windowBits),
-        maxDistance_(windowSize_ - 3),
+        // The format allows window - 3, but 7-Zip decodes that offset wrongly.
+        maxDistance_(windowSize_ - 4),
         mainSymbols_(256 + 8 * positionSlots(windowBits)),
         buffer_(windowSize_ + std::max<std::size_t>(kSlideSlack, windowSize_ / 4)),
         head_(1u << kHashBits),
@@ -342,6 +343,8 @@ class LzxCompressor : public BlockCompressor {
   void insertUpTo(std::uint32_t end) {
     const std::uint32_t available = bufferBase_ + static_cast<std::uint32_t>(bufferLength_);
     end = std::min(end, available >= 2 ? available - 2 : 0);
+    // Positions passed over unsearched (inside long repeats) and already out of reach are left out.
+    inserted_ = std::max({inserted_, bufferBase_, end > maxDistance_ ? end - maxDistance_ : 0});
     for (; inserted_ < end; ++inserted_) {
       std::uint32_t& first = head_[hashAt(inserted_)];
       chain_[inserted_ & (windowSize_ - 1)] = first;
