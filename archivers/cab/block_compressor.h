@@ -42,6 +42,9 @@ std::unique_ptr<BlockCompressor> makeMszipCompressor();
 
 std::unique_ptr<BlockCompressor> makeBlockCompressor(const CompressionMethod& method);
 
+// The typeCompress field of the method's folders.
+std::uint16_t folderTypeOf(const CompressionMethod& method);
+
 // The most a compressor of the method holds while it codes (window, match finder, one block).
 std::size_t compressorMemory(const CompressionMethod& method);
 

@@ -30,7 +30,6 @@ constexpr std::uint64_t kMaxCabinetBytes = 0xFFFFFFFFull;
 constexpr std::size_t kMaxNameBytes = 255;  // the name and its terminating NUL in 256 bytes
 constexpr std::size_t kHeaderBytes = 36;
 constexpr std::size_t kFolderEntryBytes = 8;
-constexpr std::size_t kDataHeaderBytes = 8;
 
 constexpr std::uint16_t kReadOnly = 0x01;
 constexpr std::uint16_t kArchive = 0x20;
@@ -319,7 +318,7 @@ class CabinetWriter {
     appendLe16(header, 0);  // flags: no reserved fields, not part of a set
     appendLe16(header, 0);  // set ID
     appendLe16(header, 0);  // number in the set
-    const std::uint16_t type = makeBlockCompressor(method_)->folderType();
+    const std::uint16_t type = folderTypeOf(method_);
     for (std::size_t i = 0; i < plan_.folders.size(); ++i) {
       appendLe32(header, folderStarts_[i]);
       appendLe16(header, static_cast<std::uint16_t>(blockCounts_[i]));

@@ -279,7 +279,7 @@ class LzxCompressor : public BlockCompressor {
   }
 
   std::uint16_t folderType() const override {
-    return static_cast<std::uint16_t>(3 | windowBits_ << 8);
+    return folderTypeOf({CompressionMethod::Kind::kLzx, windowBits_});
   }
 
   void startFolder(const FolderTraits& traits) override {

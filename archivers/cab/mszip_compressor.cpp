@@ -72,6 +72,13 @@ std::unique_ptr<BlockCompressor> makeBlockCompressor(const CompressionMethod& me
   return makeMszipCompressor();
 }
 
+std::uint16_t folderTypeOf(const CompressionMethod& method) {
+  if (method.kind == CompressionMethod::Kind::kLzx) {
+    return static_cast<std::uint16_t>(3 | method.windowBits << 8);
+  }
+  return 1;
+}
+
 std::size_t compressorMemory(const CompressionMethod& method) {
   if (method.kind == CompressionMethod::Kind::kLzx) return lzxCompressorMemory(method.windowBits);
   return 512 * 1024;  // zlib's deflate state at level 6 and the coded block
