@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <numeric>
 #include <stdexcept>
 #include <vector>
 
@@ -112,11 +111,9 @@ void buildLengths(std::span<const std::uint32_t> frequencies, int maxBits,
     int left, right;  // children, or -1 and the symbol in right
   };
   std::vector<Node> nodes;
-  std::vector<int> order;
   std::vector<std::uint8_t> depth;
   for (;;) {
     nodes.clear();
-    order.clear();
     for (std::size_t i = 0; i < count; ++i) {
       if (weights[i] > 0) nodes.push_back({weights[i], -1, static_cast<int>(i)});
     }
