@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Parvo packing a folder against gcab (CAB, MSZIP) and jlha (LZH, lh5), in one run.
 
+Parvo packs CAB with -ml:21, LZX with a 2 MiB window, so the cab row sets LZX against gcab's MSZIP.
+
   bench/pack_bench.py [--size-mib 100] [--runs 3] [--formats cab,lzh] [--build-dir build/bench]
                       [--no-build] [--keep DIR]
 

@@ -10,20 +10,42 @@ namespace archivers::cab {
 // Uncompressed bytes in every data block of a folder but its last.
 inline constexpr std::size_t kBlockBytes = 32768;
 
-// Codes the data blocks of a cabinet's folders for one compression method. MSZIP is the one there
-// is; an LZX coder (-ml:21) would keep its window across the blocks of a folder.
+// How the data blocks of a cabinet are coded: MSZIP, or LZX with a window of 2^windowBits bytes.
+struct CompressionMethod {
+  enum class Kind { kMszip, kLzx };
+  Kind kind = Kind::kMszip;
+  int windowBits = 0;  // LZX: 15 to 21
+  bool operator==(const CompressionMethod&) const = default;
+};
+
+// What the writer knows of a folder before its first block is coded.
+struct FolderTraits {
+  std::uint64_t size = 0;  // uncompressed
+  bool looksLikeX86Code = false;
+};
+
+// Codes the data blocks of a cabinet's folders for one compression method, one folder at a time.
 class BlockCompressor {
  public:
   virtual ~BlockCompressor() = default;
   // The folder's typeCompress field.
   virtual std::uint16_t folderType() const = 0;
   // A new folder begins: nothing of the folder before may be referred to.
-  virtual void startFolder() = 0;
-  // The coded form of one block of at most kBlockBytes, valid until the next call.
+  virtual void startFolder(const FolderTraits& traits) = 0;
+  // The coded form of one block of at most kBlockBytes, valid until the next call. Every block
+  // but the folder's last holds exactly kBlockBytes.
   virtual std::span<const std::uint8_t> compressBlock(std::span<const std::uint8_t> block) = 0;
 };
 
 // MSZIP: every block "CK" and a deflate stream of its own, so blocks never refer to each other.
 std::unique_ptr<BlockCompressor> makeMszipCompressor();
+
+std::unique_ptr<BlockCompressor> makeBlockCompressor(const CompressionMethod& method);
+
+// The typeCompress field of the method's folders.
+std::uint16_t folderTypeOf(const CompressionMethod& method);
+
+// The most a compressor of the method holds while it codes (window, match finder, one block).
+std::size_t compressorMemory(const CompressionMethod& method);
 
 }  // namespace archivers::cab

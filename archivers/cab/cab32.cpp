@@ -26,6 +26,28 @@ bool hasAll(const archivers::Command& command, std::initializer_list<std::string
   return true;
 }
 
+// -ml:15 to -ml:21: LZX with a window of 2^N bytes; -mz or no method option: MSZIP. At most one.
+archivers::cab::CompressionMethod packingMethod(const archivers::Command& command) {
+  using archivers::cab::CompressionMethod;
+  archivers::requireOptionsWithin(command, {"-a", "-r", "-mz", "-ml:15", "-ml:16", "-ml:17",
+                                            "-ml:18", "-ml:19", "-ml:20", "-ml:21"});
+  CompressionMethod method;
+  int methods = 0;
+  for (const std::string& option : command.options) {
+    if (option == "-mz") {
+      ++methods;
+    } else if (option.starts_with("-ml:")) {
+      ++methods;
+      method = {CompressionMethod::Kind::kLzx, std::stoi(option.substr(4))};
+    }
+  }
+  if (methods > 1) {
+    throw archivers::ArchiveError(archivers::Result::kBadCommandLine,
+                                  "more than one compression method");
+  }
+  return method;
+}
+
 std::string runCommand(std::string_view line) {
   using archivers::ArchiveError;
   using archivers::Result;
@@ -39,15 +61,14 @@ std::string runCommand(std::string_view line) {
     return archivers::cab::extractCabinet(command.operands[0], command.operands[1]);
   }
   if (command.hasOption("-a")) {
-    archivers::requireOptionsWithin(command, {"-a", "-r", "-ml:21"});
+    const archivers::cab::CompressionMethod method = packingMethod(command);
     if (command.operands.size() < 2) {
       throw ArchiveError(Result::kBadCommandLine, "-a needs a cabinet and files to add");
     }
     if (command.operands.size() != 2 || command.operands[1] != "*.*") {
       throw ArchiveError(Result::kUnsupported, "only *.* (every file) can be added");
     }
-    // -ml:21 asks for LZX; until there is an LZX coder it is packed with MSZIP.
-    return archivers::cab::writeCabinet(command.operands[0], command.hasOption("-r"));
+    return archivers::cab::writeCabinet(command.operands[0], command.hasOption("-r"), method);
   }
   if (command.hasOption("-f")) {
     archivers::requireOptionsWithin(command, {"-f"});

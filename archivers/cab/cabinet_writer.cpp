@@ -1,12 +1,17 @@
 #include "cab/cabinet_writer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
-#include <array>
-#include <ctime>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 #include "cab/block_checksum.h"
 #include "cab/block_compressor.h"
+#include "cab/lzx_compressor.h"
+#include "cab/ordered_pipeline.h"
 #include "common/archive_error.h"
 #include "common/archive_output.h"
 #include "common/byte_order.h"
@@ -25,7 +30,6 @@ constexpr std::uint64_t kMaxCabinetBytes = 0xFFFFFFFFull;
 constexpr std::size_t kMaxNameBytes = 255;  // the name and its terminating NUL in 256 bytes
 constexpr std::size_t kHeaderBytes = 36;
 constexpr std::size_t kFolderEntryBytes = 8;
-constexpr std::size_t kDataHeaderBytes = 8;
 
 constexpr std::uint16_t kReadOnly = 0x01;
 constexpr std::uint16_t kArchive = 0x20;
@@ -59,6 +63,8 @@ std::uint16_t attributesOf(const Member& member) {
 // The files the walk finds, each checked against the format's limits and placed in a folder.
 class CabinetPlan {
  public:
+  explicit CabinetPlan(std::uint64_t folderBytes) : folderBytes_(folderBytes) {}
+
   void add(const WalkEntry& entry, std::vector<SkippedEntry>& skipped) {
     if (entry.path.find('\\') != std::string::npos) {
       skipped.push_back({entry.path, "a backslash in a name is a folder separator in a cabinet"});
@@ -77,7 +83,8 @@ class CabinetPlan {
           Result::kUnsupported,
           entry.path + " is too large for a cabinet (the most is 2,147,450,880 bytes)");
     }
-    if (folders.empty() || folders.back().size + entry.size > kMaxFolderBytes) {
+    if (folders.empty() ||
+        (folders.back().size > 0 && folders.back().size + entry.size > folderBytes_)) {
       folders.push_back({0, members.size(), 0});
     }
     Folder& folder = folders.back();
@@ -91,18 +98,138 @@ class CabinetPlan {
 
   std::vector<Member> members;
   std::vector<Folder> folders;
+
+ private:
+  std::uint64_t folderBytes_;
 };
+
+// Uncompressed bytes of an LZX folder: once a folder holds something, a file that would take it
+// past this starts the next one. Folders are coded in parallel, each an LZX stream of its own.
+constexpr std::uint64_t kLzxFolderBytes = 32ull << 20;
+// MSZIP blocks are independent: a folder is coded in parallel jobs of this many bytes.
+constexpr std::uint64_t kMszipJobBytes = 32 * kBlockBytes;
+// Compressors of all threads together stay within this; the rest of the 64 MiB is the jobs'
+// buffered output, the walk and the plan.
+constexpr std::size_t kCompressorBudget = 40u << 20;
+
+// A run of one folder's data blocks coded by one job.
+struct Job {
+  std::size_t folder = 0;
+  std::uint64_t start = 0;  // in the folder's uncompressed data
+  std::uint64_t length = 0;
+};
+
+// Reads a range of a folder's uncompressed data: its members' contents one after another.
+class FolderReader {
+ public:
+  FolderReader(const CabinetPlan& plan, const Folder& folder, std::uint64_t start,
+               std::function<WalkFile(const WalkEntry&)> open)
+      : plan_(plan), folder_(folder), open_(std::move(open)), position_(start) {
+    while (member_ < folder_.memberCount && endOf(member_) <= position_) ++member_;
+  }
+
+  // Fills buffer from the current position; short only at the end of the folder.
+  std::size_t read(std::uint8_t* buffer, std::size_t count) {
+    std::size_t filled = 0;
+    while (filled < count && member_ < folder_.memberCount) {
+      const Member& member = plan_.members[folder_.firstMember + member_];
+      const std::uint64_t left = endOf(member_) - position_;
+      if (left == 0) {
+        file_.reset();
+        ++member_;
+        continue;
+      }
+      if (!file_) {
+        file_.emplace(open_(member.entry));
+        const std::uint64_t skip = position_ - member.offset;
+        if (skip > 0 && ::lseek(file_->descriptor(), static_cast<off_t>(skip), SEEK_SET) < 0) {
+          throw ArchiveError(Result::kCannotOpen, "cannot read " + member.entry.path);
+        }
+      }
+      const std::size_t wanted =
+          static_cast<std::size_t>(std::min<std::uint64_t>(left, count - filled));
+      const std::size_t got = file_->read(buffer + filled, wanted);
+      if (got == 0) {
+        throw ArchiveError(Result::kCannotOpen,
+                           "cannot read " + member.entry.path + ": it changed while being packed");
+      }
+      filled += got;
+      position_ += got;
+    }
+    return filled;
+  }
+
+ private:
+  std::uint64_t endOf(std::size_t index) const {
+    const Member& member = plan_.members[folder_.firstMember + index];
+    return member.offset + member.entry.size;
+  }
+
+  const CabinetPlan& plan_;
+  const Folder& folder_;
+  std::function<WalkFile(const WalkEntry&)> open_;
+  std::uint64_t position_;
+  std::size_t member_ = 0;
+  std::optional<WalkFile> file_;
+};
+
+std::vector<Job> jobsOf(const CabinetPlan& plan, const CompressionMethod& method) {
+  std::vector<Job> jobs;
+  const std::uint64_t jobBytes =
+      method.kind == CompressionMethod::Kind::kLzx ? kMaxFolderBytes : kMszipJobBytes;
+  for (std::size_t i = 0; i < plan.folders.size(); ++i) {
+    std::uint64_t start = 0;
+    do {
+      const std::uint64_t length = std::min(jobBytes, plan.folders[i].size - start);
+      jobs.push_back({i, start, length});
+      start += length;
+    } while (start < plan.folders[i].size);
+  }
+  return jobs;
+}
 
 class CabinetWriter {
  public:
-  CabinetWriter(ArchiveOutput& output, FolderWalk& walk, const CabinetPlan& plan)
-      : output_(output), walk_(walk), plan_(plan), compressor_(makeMszipCompressor()) {
-    block_.reserve(kBlockBytes);
-  }
+  CabinetWriter(ArchiveOutput& output, FolderWalk& walk, const CabinetPlan& plan,
+                const CompressionMethod& method, std::string spillFolder)
+      : output_(output),
+        walk_(walk),
+        plan_(plan),
+        method_(method),
+        spillFolder_(std::move(spillFolder)),
+        folderStarts_(plan.folders.size()),
+        blockCounts_(plan.folders.size()) {}
 
   void write() {
     writeFileTable();
-    for (const Folder& folder : plan_.folders) writeFolder(folder);
+    const std::vector<Job> jobs = jobsOf(plan_, method_);
+    const std::size_t memory = compressorMemory(method_);
+    PipelineLimits limits;
+    limits.threads = static_cast<unsigned>(std::clamp<std::size_t>(
+        std::min<std::size_t>(configuredThreads(), kCompressorBudget / memory), 1, jobs.size()));
+    limits.jobsAhead = limits.threads;
+    limits.memoryPerJob = 1 << 20;
+    limits.spillFolder = spillFolder_;
+    std::vector<std::unique_ptr<BlockCompressor>> compressors(limits.threads);
+    runOrdered(
+        jobs.size(), limits,
+        [&](std::size_t index, unsigned worker, JobOutput& out) {
+          if (!compressors[worker]) compressors[worker] = makeBlockCompressor(method_);
+          codeJob(jobs[index], *compressors[worker], out);
+        },
+        [&](std::size_t index, std::span<const std::uint8_t> bytes) {
+          markFolderStart(jobs[index]);
+          if (output_.size() + bytes.size() > kMaxCabinetBytes) {
+            throw ArchiveError(
+                Result::kUnsupported,
+                "the cabinet would be larger than 4 GiB, the most the format can hold");
+          }
+          output_.write(bytes.data(), bytes.size());
+        },
+        [&](std::size_t index, std::uint32_t records) {
+          markFolderStart(jobs[index]);
+          blockCounts_[jobs[index].folder] += records;
+        });
     writeHeader();
   }
 
@@ -123,48 +250,56 @@ class CabinetWriter {
     output_.write(table.data(), table.size());
   }
 
-  void writeFolder(const Folder& folder) {
-    folderStarts_.push_back(static_cast<std::uint32_t>(output_.size()));
-    blockCounts_.push_back(0);
-    compressor_->startFolder();
-    std::vector<std::uint8_t> chunk(kBlockBytes);
-    for (std::size_t i = 0; i < folder.memberCount; ++i) {
-      const WalkEntry& entry = plan_.members[folder.firstMember + i].entry;
-      if (entry.size == 0) continue;
-      WalkFile file = walk_.open(entry);
-      for (std::uint64_t left = entry.size; left > 0;) {
-        const std::size_t wanted =
-            static_cast<std::size_t>(std::min<std::uint64_t>(left, kBlockBytes - block_.size()));
-        const std::size_t got = file.read(chunk.data(), wanted);
-        if (got == 0) {
-          throw ArchiveError(Result::kCannotOpen,
-                             "cannot read " + entry.path + ": it changed while being packed");
-        }
-        block_.insert(block_.end(), chunk.begin(), chunk.begin() + static_cast<long>(got));
-        left -= got;
-        if (block_.size() == kBlockBytes) writeBlock();
-      }
+  // Called as a job's first bytes are written, or when it ends with none: the folder's data
+  // begins where its first job's does. The file table comes first, so no start is 0.
+  void markFolderStart(const Job& job) {
+    if (job.start == 0 && folderStarts_[job.folder] == 0) {
+      folderStarts_[job.folder] = static_cast<std::uint32_t>(output_.size());
     }
-    if (!block_.empty()) writeBlock();
   }
 
-  void writeBlock() {
-    const std::span<const std::uint8_t> coded = compressor_->compressBlock(block_);
-    if (output_.size() + kDataHeaderBytes + coded.size() > kMaxCabinetBytes) {
-      throw ArchiveError(Result::kUnsupported,
-                         "the cabinet would be larger than 4 GiB, the most the format can hold");
+  WalkFile openMember(const WalkEntry& entry) {
+    const std::lock_guard lock(walkMutex_);
+    return walk_.open(entry);
+  }
+
+  // Reads ahead through the folder for calls: E8 translation is chosen once per LZX stream.
+  bool looksLikeX86Code(const Folder& folder) {
+    if (method_.kind != CompressionMethod::Kind::kLzx) return false;
+    X86CallCounter counter;
+    FolderReader reader(plan_, folder, 0, [this](const WalkEntry& e) { return openMember(e); });
+    std::vector<std::uint8_t> buffer(kBlockBytes);
+    while (const std::size_t got = reader.read(buffer.data(), buffer.size())) {
+      counter.add(std::span(buffer).first(got));
     }
-    std::vector<std::uint8_t> header;
-    appendLe32(header, 0);
-    appendLe16(header, static_cast<std::uint16_t>(coded.size()));
-    appendLe16(header, static_cast<std::uint16_t>(block_.size()));
-    const std::uint32_t checksum =
-        blockChecksum(header.data() + 4, 4, blockChecksum(coded.data(), coded.size(), 0));
-    for (int i = 0; i < 4; ++i) header[i] = static_cast<std::uint8_t>(checksum >> (8 * i));
-    output_.write(header.data(), header.size());
-    output_.write(coded.data(), coded.size());
-    ++blockCounts_.back();
-    block_.clear();
+    return counter.looksLikeCode();
+  }
+
+  void codeJob(const Job& job, BlockCompressor& compressor, JobOutput& out) {
+    const Folder& folder = plan_.folders[job.folder];
+    if (job.start == 0) compressor.startFolder({folder.size, looksLikeX86Code(folder)});
+    FolderReader reader(plan_, folder, job.start,
+                        [this](const WalkEntry& e) { return openMember(e); });
+    std::vector<std::uint8_t> block(kBlockBytes);
+    std::vector<std::uint8_t> record;
+    for (std::uint64_t left = job.length; left > 0;) {
+      const std::size_t wanted =
+          static_cast<std::size_t>(std::min<std::uint64_t>(left, kBlockBytes));
+      const std::size_t got = reader.read(block.data(), wanted);
+      if (got != wanted) throw ArchiveError(Result::kCannotOpen, "a packed file changed size");
+      const std::span<const std::uint8_t> coded =
+          compressor.compressBlock(std::span(block).first(got));
+      record.clear();
+      appendLe32(record, 0);
+      appendLe16(record, static_cast<std::uint16_t>(coded.size()));
+      appendLe16(record, static_cast<std::uint16_t>(got));
+      const std::uint32_t checksum =
+          blockChecksum(record.data() + 4, 4, blockChecksum(coded.data(), coded.size(), 0));
+      storeLe32(record.data(), checksum);
+      record.insert(record.end(), coded.begin(), coded.end());
+      out.append(record);
+      left -= got;
+    }
   }
 
   void writeHeader() {
@@ -183,10 +318,11 @@ class CabinetWriter {
     appendLe16(header, 0);  // flags: no reserved fields, not part of a set
     appendLe16(header, 0);  // set ID
     appendLe16(header, 0);  // number in the set
+    const std::uint16_t type = folderTypeOf(method_);
     for (std::size_t i = 0; i < plan_.folders.size(); ++i) {
       appendLe32(header, folderStarts_[i]);
       appendLe16(header, static_cast<std::uint16_t>(blockCounts_[i]));
-      appendLe16(header, compressor_->folderType());
+      appendLe16(header, type);
     }
     output_.writeAt(0, header.data(), header.size());
   }
@@ -194,18 +330,27 @@ class CabinetWriter {
   ArchiveOutput& output_;
   FolderWalk& walk_;
   const CabinetPlan& plan_;
-  std::unique_ptr<BlockCompressor> compressor_;
-  std::vector<std::uint8_t> block_;
+  const CompressionMethod method_;
+  const std::string spillFolder_;
+  std::mutex walkMutex_;
   std::vector<std::uint32_t> folderStarts_;
   std::vector<std::uint32_t> blockCounts_;
 };
 
+std::string folderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace
 
-std::string writeCabinet(const std::string& destination, bool recursive) {
+std::string writeCabinet(const std::string& destination, bool recursive,
+                         const CompressionMethod& method) {
   ArchiveOutput output(destination);
   FolderWalk walk(output.ownFiles(), recursive);
-  CabinetPlan plan;
+  CabinetPlan plan(method.kind == CompressionMethod::Kind::kLzx ? kLzxFolderBytes
+                                                                : kMaxFolderBytes);
   std::vector<SkippedEntry> skipped;
   walk.walk([&](const WalkEntry& entry) {
     if (entry.type == WalkEntryType::kFile) plan.add(entry, skipped);
@@ -213,7 +358,7 @@ std::string writeCabinet(const std::string& destination, bool recursive) {
   if (plan.members.empty()) {
     throw ArchiveError(Result::kUnsupported, "no files to pack: a cabinet cannot be empty");
   }
-  CabinetWriter(output, walk, plan).write();
+  CabinetWriter(output, walk, plan, method, folderOf(destination)).write();
   output.commit();
   skipped.insert(skipped.begin(), walk.skipped().begin(), walk.skipped().end());
   return output.summary(plan.members.size(), std::nullopt, skipped);

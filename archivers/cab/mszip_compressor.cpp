@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cab/block_compressor.h"
+#include "cab/lzx_compressor.h"
 
 namespace archivers::cab {
 namespace {
@@ -30,7 +31,7 @@ class MszipCompressor : public BlockCompressor {
   ~MszipCompressor() override { deflateEnd(&stream_); }
 
   std::uint16_t folderType() const override { return 1; }
-  void startFolder() override {}
+  void startFolder(const FolderTraits&) override {}
 
   std::span<const std::uint8_t> compressBlock(std::span<const std::uint8_t> block) override {
     deflateReset(&stream_);
@@ -64,6 +65,23 @@ class MszipCompressor : public BlockCompressor {
 
 std::unique_ptr<BlockCompressor> makeMszipCompressor() {
   return std::make_unique<MszipCompressor>();
+}
+
+std::unique_ptr<BlockCompressor> makeBlockCompressor(const CompressionMethod& method) {
+  if (method.kind == CompressionMethod::Kind::kLzx) return makeLzxCompressor(method.windowBits);
+  return makeMszipCompressor();
+}
+
+std::uint16_t folderTypeOf(const CompressionMethod& method) {
+  if (method.kind == CompressionMethod::Kind::kLzx) {
+    return static_cast<std::uint16_t>(3 | method.windowBits << 8);
+  }
+  return 1;
+}
+
+std::size_t compressorMemory(const CompressionMethod& method) {
+  if (method.kind == CompressionMethod::Kind::kLzx) return lzxCompressorMemory(method.windowBits);
+  return 512 * 1024;  // zlib's deflate state at level 6 and the coded block
 }
 
 }  // namespace archivers::cab

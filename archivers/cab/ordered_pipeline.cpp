@@ -1,0 +1,198 @@
+#include "cab/ordered_pipeline.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "common/archive_error.h"
+
+namespace archivers::cab {
+namespace {
+
+struct Cancelled {};
+
+[[noreturn]] void failSpill(const char* what, int error) {
+  throw ArchiveError(Result::kWriteFailed,
+                     std::string("cannot ") + what + " a temporary file: " + std::strerror(error));
+}
+
+}  // namespace
+
+JobOutput::~JobOutput() {
+  if (spillFd_ >= 0) ::close(spillFd_);
+}
+
+void JobOutput::openSpill() {
+  const std::string folder = spillFolder_.empty() ? "." : spillFolder_;
+  spillFd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (spillFd_ >= 0) return;
+  std::string name = folder + "/.parvo-spill-XXXXXX";
+  spillFd_ = ::mkostemp(name.data(), O_CLOEXEC);
+  if (spillFd_ < 0) failSpill("create", errno);
+  ::unlink(name.c_str());
+}
+
+void JobOutput::append(std::span<const std::uint8_t> record) {
+  std::unique_lock lock(mutex_);
+  if (spillFd_ < 0) {
+    if (attached_) {
+      changed_.wait(lock, [&] {
+        return cancelled_ || memory_.empty() || memory_.size() + record.size() <= memoryCap_;
+      });
+    }
+    if (cancelled_) throw Cancelled();
+    if (attached_ || memory_.size() + record.size() <= memoryCap_) {
+      memory_.insert(memory_.end(), record.begin(), record.end());
+      ++records_;
+      changed_.notify_all();
+      return;
+    }
+    openSpill();
+  }
+  if (cancelled_) throw Cancelled();
+  for (std::size_t written = 0; written < record.size();) {
+    const ssize_t result = ::pwrite(spillFd_, record.data() + written, record.size() - written,
+                                    static_cast<off_t>(spilled_ + written));
+    if (result < 0 && errno != EINTR) failSpill("write", errno);
+    if (result > 0) written += static_cast<std::size_t>(result);
+  }
+  spilled_ += record.size();
+  ++records_;
+  changed_.notify_all();
+}
+
+void JobOutput::finish(std::exception_ptr error) {
+  const std::lock_guard lock(mutex_);
+  done_ = true;
+  error_ = std::move(error);
+  changed_.notify_all();
+}
+
+void JobOutput::attach() {
+  const std::lock_guard lock(mutex_);
+  attached_ = true;
+}
+
+void JobOutput::cancel() {
+  const std::lock_guard lock(mutex_);
+  cancelled_ = true;
+  changed_.notify_all();
+}
+
+bool JobOutput::next(std::vector<std::uint8_t>& chunk) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return !memory_.empty() || spillRead_ < spilled_ || done_; });
+  if (!memory_.empty()) {
+    chunk.swap(memory_);
+    memory_.clear();
+    changed_.notify_all();
+    return true;
+  }
+  if (spillRead_ < spilled_) {
+    const std::uint64_t from = spillRead_;
+    chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(spilled_ - from, 1 << 20)));
+    lock.unlock();
+    for (std::size_t read = 0; read < chunk.size();) {
+      const ssize_t result = ::pread(spillFd_, chunk.data() + read, chunk.size() - read,
+                                     static_cast<off_t>(from + read));
+      if (result < 0 && errno != EINTR) failSpill("read", errno);
+      if (result == 0) failSpill("read", EIO);
+      if (result > 0) read += static_cast<std::size_t>(result);
+    }
+    lock.lock();
+    spillRead_ += chunk.size();
+    return true;
+  }
+  if (error_) std::rethrow_exception(error_);
+  return false;
+}
+
+void runOrdered(std::size_t count, const PipelineLimits& limits,
+                const std::function<void(std::size_t job, unsigned worker, JobOutput&)>& produce,
+                const std::function<void(std::size_t job, std::span<const std::uint8_t>)>& consume,
+                const std::function<void(std::size_t job, std::uint32_t records)>& finished) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::unique_ptr<JobOutput>> outputs(count);
+  std::size_t nextJob = 0;
+  std::size_t head = 0;  // the job being consumed
+  bool cancelled = false;
+
+  auto work = [&](unsigned worker) {
+    for (;;) {
+      JobOutput* output = nullptr;
+      std::size_t job = 0;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] {
+          return cancelled || nextJob == count || nextJob <= head + limits.jobsAhead;
+        });
+        if (cancelled || nextJob == count) return;
+        job = nextJob++;
+        outputs[job] = std::make_unique<JobOutput>(limits.spillFolder, limits.memoryPerJob);
+        output = outputs[job].get();
+        changed.notify_all();
+      }
+      try {
+        produce(job, worker, *output);
+        output->finish(nullptr);
+      } catch (...) {
+        output->finish(std::current_exception());
+      }
+    }
+  };
+
+  std::vector<std::thread> threads;
+  auto stop = [&] {
+    {
+      const std::lock_guard lock(mutex);
+      cancelled = true;
+      for (const std::unique_ptr<JobOutput>& output : outputs) {
+        if (output) output->cancel();
+      }
+      changed.notify_all();
+    }
+    for (std::thread& thread : threads) thread.join();
+  };
+  try {
+    for (unsigned i = 0; i < std::max(1u, limits.threads); ++i) threads.emplace_back(work, i);
+    std::vector<std::uint8_t> chunk;
+    for (std::size_t job = 0; job < count; ++job) {
+      JobOutput* output = nullptr;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return outputs[job] != nullptr; });
+        output = outputs[job].get();
+      }
+      output->attach();
+      while (output->next(chunk)) consume(job, chunk);
+      finished(job, output->records());
+      const std::lock_guard lock(mutex);
+      outputs[job].reset();
+      head = job + 1;
+      changed.notify_all();
+    }
+  } catch (...) {
+    stop();
+    throw;
+  }
+  stop();
+}
+
+unsigned configuredThreads() {
+  if (const char* configured = std::getenv("PARVO_THREADS")) {
+    char* end = nullptr;
+    const unsigned long threads = std::strtoul(configured, &end, 10);
+    if (end != configured && *end == '\0' && threads > 0) {
+      return static_cast<unsigned>(std::min(threads, 64ul));
+    }
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+}  // namespace archivers::cab

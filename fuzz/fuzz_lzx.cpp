@@ -1,0 +1,118 @@
+// LZX round trip: the fuzz bytes choose a window (2^15 to 2^21), call translation and data (short
+// inputs may be repeated out to several frames); our compressor codes them as one folder of a
+// cabinet, and libmspack's cabinet decompressor must give back every byte.
+#include <mspack.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cab/block_checksum.h"
+#include "cab/lzx_compressor.h"
+#include "common/byte_order.h"
+
+namespace {
+
+using archivers::appendLe16;
+using archivers::appendLe32;
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+const std::string& workFile(const char* suffix) {
+  static const std::string base = "/tmp/fuzz_lzx-" + std::to_string(getpid());
+  static std::string names[2] = {base + ".cab", base + ".out"};
+  return names[suffix[0] == 'c' ? 0 : 1];
+}
+
+// One folder, one member named "f", the data blocks as the writer lays them out.
+std::vector<std::uint8_t> cabinetOf(const std::vector<std::uint8_t>& data, int windowBits,
+                                    bool translate) {
+  // One compressor per window, reused from input to input as a worker reuses it from folder to
+  // folder: nothing of the folder before may leak into the next.
+  static std::unique_ptr<archivers::cab::BlockCompressor> compressors[7];
+  auto& compressor = compressors[windowBits - 15];
+  if (!compressor) compressor = archivers::cab::makeLzxCompressor(windowBits);
+  compressor->startFolder({data.size(), translate});
+  std::vector<std::uint8_t> blocks;
+  std::uint16_t blockCount = 0;
+  for (std::size_t at = 0; at < data.size(); at += archivers::cab::kBlockBytes) {
+    const std::size_t size = std::min(archivers::cab::kBlockBytes, data.size() - at);
+    const auto coded = compressor->compressBlock({data.data() + at, size});
+    std::vector<std::uint8_t> header;
+    appendLe32(header, 0);
+    appendLe16(header, static_cast<std::uint16_t>(coded.size()));
+    appendLe16(header, static_cast<std::uint16_t>(size));
+    archivers::storeLe32(
+        header.data(),
+        archivers::cab::blockChecksum(
+            header.data() + 4, 4, archivers::cab::blockChecksum(coded.data(), coded.size(), 0)));
+    blocks.insert(blocks.end(), header.begin(), header.end());
+    blocks.insert(blocks.end(), coded.begin(), coded.end());
+    ++blockCount;
+  }
+  const std::uint32_t dataStart = 36 + 8 + 16 + 2;
+  std::vector<std::uint8_t> cabinet = {'M', 'S', 'C', 'F'};
+  appendLe32(cabinet, 0);
+  appendLe32(cabinet, static_cast<std::uint32_t>(dataStart + blocks.size()));
+  appendLe32(cabinet, 0);
+  appendLe32(cabinet, 36 + 8);  // the file table
+  appendLe32(cabinet, 0);
+  cabinet.push_back(3);
+  cabinet.push_back(1);
+  appendLe16(cabinet, 1);  // folders
+  appendLe16(cabinet, 1);  // files
+  appendLe16(cabinet, 0);
+  appendLe16(cabinet, 0);
+  appendLe16(cabinet, 0);
+  appendLe32(cabinet, dataStart);
+  appendLe16(cabinet, blockCount);
+  appendLe16(cabinet, compressor->folderType());
+  appendLe32(cabinet, static_cast<std::uint32_t>(data.size()));
+  appendLe32(cabinet, 0);       // offset in the folder
+  appendLe16(cabinet, 0);       // folder
+  appendLe16(cabinet, 0x5021);  // 2020-01-01
+  appendLe16(cabinet, 0);
+  appendLe16(cabinet, 0x20);
+  cabinet.push_back('f');
+  cabinet.push_back(0);
+  cabinet.insert(cabinet.end(), blocks.begin(), blocks.end());
+  return cabinet;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t size) {
+  if (size < 2) return 0;
+  const int windowBits = 15 + input[0] % 7;
+  const bool translate = (input[1] & 1) != 0;
+  std::vector<std::uint8_t> data(input + 2, input + size);
+  // Repeated, a short input reaches across frames and far back into the window.
+  if ((input[1] & 2) != 0 && !data.empty()) {
+    const std::size_t length = std::size_t{4096} << (input[1] >> 4 & 7);
+    while (data.size() < length) data.insert(data.end(), data.begin(), data.end());
+    data.resize(length);
+  }
+  const std::vector<std::uint8_t> cabinet = cabinetOf(data, windowBits, translate);
+  std::ofstream(workFile("cab"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(cabinet.data()),
+             static_cast<std::streamsize>(cabinet.size()));
+
+  mscab_decompressor* decompressor = mspack_create_cab_decompressor(nullptr);
+  mscabd_cabinet* opened = decompressor->open(decompressor, workFile("cab").c_str());
+  check(opened != nullptr && opened->files != nullptr);
+  check(decompressor->extract(decompressor, opened->files, workFile("out").c_str()) ==
+        MSPACK_ERR_OK);
+  std::ifstream extracted(workFile("out"), std::ios::binary);
+  const std::vector<std::uint8_t> decoded{std::istreambuf_iterator<char>(extracted), {}};
+  check(decoded == data);
+  decompressor->close(decompressor, opened);
+  mspack_destroy_cab_decompressor(decompressor);
+  return 0;
+}

@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/archiver_library.h"
+#include "support/peer_tool.h"
+#include "support/sample_files.h"
+#include "support/temporary_folder.h"
+#include "support/tree_snapshot.h"
+
+namespace cabtest {
+namespace {
+
+namespace fs = std::filesystem;
+
+ArchiverResult packFolder(const fs::path& folder, const fs::path& cabinet,
+                          const std::string& method) {
+  const fs::path previous = fs::current_path();
+  fs::current_path(folder);
+  const ArchiverResult result =
+      callArchiver(kCab, "-a -r " + method + " \"" + cabinet.string() + "\" *.*");
+  fs::current_path(previous);
+  return result;
+}
+
+unsigned le16(const std::string& bytes, std::size_t at) {
+  return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
+}
+std::size_t le32(const std::string& bytes, std::size_t at) {
+  return le16(bytes, at) | std::size_t{le16(bytes, at + 2)} << 16;
+}
+
+// The first x86-64 program in /usr/bin of 512 KiB to 2 MiB, by name: calls to translate.
+std::string someProgram() {
+  std::vector<fs::path> programs;
+  for (const fs::directory_entry& entry : fs::directory_iterator("/usr/bin")) {
+    if (entry.is_regular_file() && !entry.is_symlink() && entry.file_size() >= (512u << 10) &&
+        entry.file_size() <= (2u << 20) &&
+        readFile(entry.path()).substr(0, 4) ==
+            "\x7f"
+            "ELF") {
+      programs.push_back(entry.path());
+    }
+  }
+  if (programs.empty()) return {};
+  return readFile(*std::min_element(programs.begin(), programs.end()));
+}
+
+// Every reader gives back the tree: cabextract, gcab, bsdtar, 7zz and our own.
+void expectEveryReaderExtracts(const fs::path& work, const fs::path& cabinet,
+                               const Contents& expected) {
+  const struct {
+    const char* reader;
+    std::vector<std::string> command;
+  } readers[] = {
+      {"cabextract", {"cabextract", "-q", cabinet, "-d"}},
+      {"gcab", {"gcab", "-x", cabinet, "-C"}},
+      {"bsdtar", {"bsdtar", "-xf", cabinet, "-C"}},
+      {"7zz", {"7zz", "x", "-bd", cabinet}},
+  };
+  for (const auto& [reader, command] : readers) {
+    SCOPED_TRACE(reader);
+    const fs::path out = work / (std::string("out-") + reader);
+    fs::remove_all(out);
+    fs::create_directories(out);
+    std::vector<std::string> argv = command;
+    argv.push_back(std::string(reader) == "7zz" ? "-o" + out.string() : out.string());
+    runTool(argv, work);
+    expectContents(filesIn(out), expected);
+  }
+  fs::remove_all(work / "out-ours");
+  const ArchiverResult ours = extractWith(kCab, cabinet, work / "out-ours");
+  ASSERT_EQ(ours.code, kOk) << ours.output;
+  expectContents(filesIn(work / "out-ours"), expected);
+}
+
+// Each window size, on data that finds its limits: a repeat exactly as far back as every reader
+// reaches (window - 4; 7-Zip gets window - 3 wrong) and one just beyond it, runs longer than a
+// match, bytes that never match, a file of exactly one 32 KiB frame, empty files between others,
+// and an odd-sized stored last frame.
+TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
+  for (int bits = 15; bits <= 21; ++bits) {
+    SCOPED_TRACE("window 2^" + std::to_string(bits));
+    TemporaryFolder work;
+    const std::size_t window = std::size_t{1} << bits;
+    const std::string far = noise(window - 4, bits);
+    const Contents expected = {
+        {"a-edge", far + far},
+        {"b-beyond", noise(window, 99) + noise(window, 99)},
+        {"c-empty", ""},
+        {"d-run", std::string(300000, 'z') + std::string(70000, '\0')},
+        {"e-empty", ""},
+        {"f-frame", varyingText(32768)},
+        {"g-text", varyingText(200000)},
+        {"h-odd-noise", noise(32768 + 4097, 3)},
+    };
+    writeFiles(work / "source", expected);
+    const fs::path cabinet = work / "packed.cab";
+    const ArchiverResult packed =
+        packFolder(work / "source", cabinet, "-ml:" + std::to_string(bits));
+    ASSERT_EQ(packed.code, kOk) << packed.output;
+    const std::string bytes = readFile(cabinet);
+    EXPECT_EQ(le16(bytes, 36 + 6), 3u | unsigned(bits) << 8);  // typeCompress: LZX, window
+    std::size_t total = 0;
+    for (const auto& [name, contents] : expected) total += contents.size();
+    EXPECT_LT(bytes.size(), total * 3 / 4);  // the runs, text and repeats do shrink
+    expectEveryReaderExtracts(work.path(), cabinet, expected);
+  }
+}
+
+// E8 translation is on for a folder of x86 code and off for text; code comes back intact.
+TEST(CabLzx, CallTranslationFollowsTheFolderContents) {
+  const std::string program = someProgram();
+  if (program.empty()) GTEST_SKIP() << "no x86 program of 512 KiB to 2 MiB in /usr/bin";
+  const struct {
+    const char* kind;
+    Contents files;
+    bool translated;
+  } cases[] = {
+      {"program", {{"prog", program}, {"notes.txt", varyingText(5000)}}, true},
+      {"text", {{"notes.txt", varyingText(400000)}}, false},
+  };
+  for (const auto& [kind, files, translated] : cases) {
+    SCOPED_TRACE(kind);
+    TemporaryFolder work;
+    writeFiles(work / "source", files);
+    const fs::path cabinet = work / "packed.cab";
+    ASSERT_EQ(packFolder(work / "source", cabinet, "-ml:21").code, kOk);
+    const std::string bytes = readFile(cabinet);
+    // The stream's first bit, the top bit of its first 16-bit word, says translation is on.
+    const std::size_t data = le32(bytes, 36) + 8;
+    EXPECT_EQ((static_cast<unsigned char>(bytes[data + 1]) >> 7) == 1, translated);
+    expectEveryReaderExtracts(work.path(), cabinet, files);
+  }
+}
+
+// Over 32 MiB makes two LZX folders coded in parallel; the second, incompressible and quick,
+// spills its output while the first is still coding its text. The cabinet is the same byte for
+// byte with one thread or four, for LZX and for MSZIP's parallel batches alike.
+TEST(CabLzx, CabinetIsTheSameWhateverTheThreadCount) {
+  TemporaryFolder work;
+  const std::string pattern = varyingText(100000);
+  std::string first = varyingText(3u << 20);
+  while (first.size() < (23u << 20)) first += pattern;
+  const std::string second = noise(10u << 20, 9);
+  writeFiles(work / "source", {{"1.txt", first}, {"2.bin", second}, {"3.txt", pattern}});
+  const char* previous = std::getenv("PARVO_THREADS");
+  const std::string saved = previous ? previous : "";
+  for (const std::string method : {"-ml:21", "-mz"}) {
+    SCOPED_TRACE(method);
+    std::string cabinets[2];
+    for (int i = 0; i < 2; ++i) {
+      setenv("PARVO_THREADS", i == 0 ? "1" : "4", 1);
+      const fs::path cabinet = work / ("packed" + std::to_string(i) + ".cab");
+      ASSERT_EQ(packFolder(work / "source", cabinet, method).code, kOk);
+      cabinets[i] = readFile(cabinet);
+    }
+    EXPECT_TRUE(cabinets[0] == cabinets[1]);
+    EXPECT_EQ(le16(cabinets[0], 26), method == "-mz" ? 1u : 2u);  // folders
+    fs::remove_all(work / "out");
+    fs::create_directories(work / "out");
+    runTool({"cabextract", "-q", work / "packed1.cab", "-d", work / "out"}, work.path());
+    EXPECT_EQ(readFile(work / "out/1.txt"), first);
+    EXPECT_EQ(readFile(work / "out/2.bin"), second);
+  }
+  if (previous) {
+    setenv("PARVO_THREADS", saved.c_str(), 1);
+  } else {
+    unsetenv("PARVO_THREADS");
+  }
+}
+
+// -ml:15 to -ml:21 choose LZX and its window, -mz or no method MSZIP; anything else, or two
+// methods, is refused before a cabinet is written.
+TEST(CabLzx, MethodOptionsChooseTheFolderType) {
+  TemporaryFolder work;
+  writeFiles(work / "source", {{"a.txt", varyingText(1000)}});
+  const struct {
+    const char* options;
+    int result;
+    unsigned type;
+  } cases[] = {
+      {"", kOk, 1},
+      {"-mz", kOk, 1},
+      {"-ml:15", kOk, 0x0F03},
+      {"-ml:18", kOk, 0x1203},
+      {"-ml:21", kOk, 0x1503},
+      {"-ml:14", kBadCommandLine, 0},
+      {"-ml:22", kBadCommandLine, 0},
+      {"-ml", kBadCommandLine, 0},
+      {"-mz -ml:21", kBadCommandLine, 0},
+      {"-ml:15 -ml:21", kBadCommandLine, 0},
+  };
+  for (const auto& [options, result, type] : cases) {
+    SCOPED_TRACE(options);
+    const fs::path cabinet = work / "packed.cab";
+    fs::remove(cabinet);
+    const ArchiverResult packed = packFolder(work / "source", cabinet, options);
+    ASSERT_EQ(packed.code, result) << packed.output;
+    if (result != kOk) {
+      EXPECT_FALSE(fs::exists(cabinet));
+      continue;
+    }
+    EXPECT_EQ(le16(readFile(cabinet), 36 + 6), type);
+    ASSERT_EQ(extractWith(kCab, cabinet, work / "out").code, kOk);
+    expectContents(filesIn(work / "out"), {{"a.txt", varyingText(1000)}});
+    fs::remove_all(work / "out");
+  }
+}
+
+}  // namespace
+}  // namespace cabtest
