@@ -2,27 +2,18 @@
 // the method 1-3 decoder, the method 4 decoder, an archive walked header by header with each
 // member decoded, or the same static-Huffman decoder set up for LZH -lh4- to -lh7-. Damage must
 // surface as ArchiveError, never as a crash or an overrun.
-#include <unistd.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-
 #include "arj/arj_fastest.h"
 #include "arj/arj_header.h"
 #include "common/archive_error.h"
 #include "common/input_file.h"
 #include "common/lz_huffman_decoder.h"
+#include "fuzz_support.h"
 
 namespace {
 
-constexpr std::uint64_t kMaxOutput = 1 << 20;
+using fuzz::CountingSink;
 
-struct CountingSink : archivers::ByteSink {
-  std::uint64_t total = 0;
-  void write(const std::uint8_t*, std::size_t size) override { total += size; }
-};
+constexpr std::uint64_t kMaxOutput = 1 << 20;
 
 std::uint64_t expectedSize(const std::uint8_t* data) {
   return (data[0] | data[1] << 8 | data[2] << 16) % kMaxOutput;
@@ -53,24 +44,8 @@ void decodeLhStream(const std::uint8_t* data, std::size_t size) {
   if (sink.total != expected) std::abort();
 }
 
-const std::string& archivePath() {
-  static const std::string path = [] {
-    std::string pattern = "/tmp/fuzz_arj-XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) std::abort();
-    close(fd);
-    return pattern;
-  }();
-  return path;
-}
-
 void walkArchive(const std::uint8_t* data, std::size_t size) {
-  FILE* out = std::fopen(archivePath().c_str(), "wb");
-  if (out == nullptr) std::abort();
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
-
-  archivers::InputFile file(archivePath());
+  archivers::InputFile file(fuzz::writtenToFile(data, size, "fuzz.arj"));
   archivers::arj::readMainHeader(file);
   while (const auto header = archivers::arj::readLocalHeader(file)) {
     const std::uint64_t next = header->dataOffset + header->compressedSize;
