@@ -128,16 +128,5 @@ TEST_F(PrepareJobTest, EachFailingStepRaisesItsError) {
   EXPECT_EQ(errorOf(deep), kOverflow);
 }
 
-TEST_F(PrepareJobTest, MissingDesktopLeavesAnEmptyPath) {
-  windows.setDesktop(std::nullopt);
-  EXPECT_EQ(PrepareJob(windows, L"C:\\Data\\archive.tar").context.desktopPath, L"");
-}
-
-TEST_F(PrepareJobTest, EachJobReadsThePreferenceAfresh) {
-  EXPECT_EQ(PrepareJob(windows, L"C:\\Data").context.formatCode, L"cabex");
-  windows.setSetting({L"norrin", L"parvo", L"arcdllselect"}, L"lha");
-  EXPECT_EQ(PrepareJob(windows, L"C:\\Data").context.formatCode, L"lha  ");
-}
-
 }  // namespace
 }  // namespace parvo
