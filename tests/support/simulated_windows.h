@@ -33,11 +33,6 @@ class SimulatedWindows : public Platform {
   void addFile(const std::wstring& path, std::uint32_t attributes = kArchive) {
     add(path).attributes = attributes & ~kDirectoryAttribute;
   }
-  // The short alias that the entry at a long path received.
-  std::wstring shortAliasOf(const std::wstring& path) {
-    const Node* node = walk(path);
-    return node == nullptr ? L"" : node->shortName;
-  }
 
   void setArgumentText(std::wstring text) { argumentText_ = std::move(text); }
   void setDesktop(std::optional<std::wstring> desktop) { desktop_ = std::move(desktop); }
