@@ -25,7 +25,7 @@ TEST_P(ArjMethods, ExtractsEveryFileWithModeAndTimeAndEveryFolder) {
   const int method = GetParam().method;
   TemporaryFolder folder;
   writeFiles(folder / "tree", sampleFiles());
-  fs::create_directories(folder / "tree/empty/inner");  // stored with -a1
+  fs::create_directories(folder / "tree/no files/inner");  // stored with -a1
   std::vector<std::string> arguments = {"arj", "a",  "-m" + std::to_string(method),
                                         "-a1", "-r", "-y"};
   if (!GetParam().extraOption.empty()) arguments.push_back(GetParam().extraOption);
