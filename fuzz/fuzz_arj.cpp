@@ -15,32 +15,24 @@ using fuzz::CountingSink;
 
 constexpr std::uint64_t kMaxOutput = 1 << 20;
 
-std::uint64_t expectedSize(const std::uint8_t* data) {
-  return (data[0] | data[1] << 8 | data[2] << 16) % kMaxOutput;
-}
-
-void decodeStream(const std::uint8_t* data, std::size_t size, bool fastest) {
-  if (size < 3) return;
-  const std::uint64_t expected = expectedSize(data);
-  archivers::MemorySource source(data + 3, size - 3);
+// A stream of the method 1-3 decoder, the method 4 one, or -lh4- to -lh7- as the byte before the
+// three bytes of the expected size picks; the decoder must write exactly that many bytes.
+void decodeStream(const std::uint8_t* data, std::size_t size, int decoder) {
+  static constexpr const archivers::lz::LzHuffmanFormat* kLhFormats[] = {
+      &archivers::lz::kLh4, &archivers::lz::kLh5, &archivers::lz::kLh6, &archivers::lz::kLh7};
+  const std::size_t skip = decoder == 2 ? 1 : 0;
+  if (size < 3 + skip) return;
+  const std::uint64_t expected =
+      (data[skip] | data[skip + 1] << 8 | data[skip + 2] << 16) % kMaxOutput;
+  archivers::MemorySource source(data + 3 + skip, size - 3 - skip);
   CountingSink sink;
-  if (fastest) {
+  if (decoder == 1) {
     archivers::arj::decodeFastestMethod(source, expected, sink);
   } else {
-    archivers::lz::decodeLzHuffman(source, expected, sink, archivers::lz::kArjHuffman);
+    archivers::lz::decodeLzHuffman(
+        source, expected, sink,
+        decoder == 2 ? *kLhFormats[data[0] % 4] : archivers::lz::kArjHuffman);
   }
-  if (sink.total != expected) std::abort();
-}
-
-void decodeLhStream(const std::uint8_t* data, std::size_t size) {
-  if (size < 4) return;
-  static constexpr const archivers::lz::LzHuffmanFormat* kFormats[] = {
-      &archivers::lz::kLh4, &archivers::lz::kLh5, &archivers::lz::kLh6, &archivers::lz::kLh7};
-  const archivers::lz::LzHuffmanFormat& format = *kFormats[data[0] % 4];
-  const std::uint64_t expected = expectedSize(data + 1);
-  archivers::MemorySource source(data + 4, size - 4);
-  CountingSink sink;
-  archivers::lz::decodeLzHuffman(source, expected, sink, format);
   if (sink.total != expected) std::abort();
 }
 
@@ -71,19 +63,10 @@ void walkArchive(const std::uint8_t* data, std::size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   try {
-    switch (data[0] % 4) {
-      case 0:
-        decodeStream(data + 1, size - 1, false);
-        break;
-      case 1:
-        decodeStream(data + 1, size - 1, true);
-        break;
-      case 2:
-        walkArchive(data + 1, size - 1);
-        break;
-      default:
-        decodeLhStream(data + 1, size - 1);
-        break;
+    if (data[0] % 4 == 2) {
+      walkArchive(data + 1, size - 1);
+    } else {
+      decodeStream(data + 1, size - 1, std::min(data[0] % 4, 2));
     }
   } catch (const archivers::ArchiveError& error) {
     if (error.result() != archivers::Result::kCorrupt &&
