@@ -2,75 +2,42 @@
 // the method 1-3 decoder, the method 4 decoder, an archive walked header by header with each
 // member decoded, or the same static-Huffman decoder set up for LZH -lh4- to -lh7-. Damage must
 // surface as ArchiveError, never as a crash or an overrun.
-#include <unistd.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-
 #include "arj/arj_fastest.h"
 #include "arj/arj_header.h"
 #include "common/archive_error.h"
 #include "common/input_file.h"
 #include "common/lz_huffman_decoder.h"
+#include "fuzz_support.h"
 
 namespace {
 
+using fuzz::CountingSink;
+
 constexpr std::uint64_t kMaxOutput = 1 << 20;
 
-struct CountingSink : archivers::ByteSink {
-  std::uint64_t total = 0;
-  void write(const std::uint8_t*, std::size_t size) override { total += size; }
-};
-
-std::uint64_t expectedSize(const std::uint8_t* data) {
-  return (data[0] | data[1] << 8 | data[2] << 16) % kMaxOutput;
-}
-
-void decodeStream(const std::uint8_t* data, std::size_t size, bool fastest) {
-  if (size < 3) return;
-  const std::uint64_t expected = expectedSize(data);
-  archivers::MemorySource source(data + 3, size - 3);
+// A stream of the method 1-3 decoder, the method 4 one, or -lh4- to -lh7- as the byte before the
+// three bytes of the expected size picks; the decoder must write exactly that many bytes.
+void decodeStream(const std::uint8_t* data, std::size_t size, int decoder) {
+  static constexpr const archivers::lz::LzHuffmanFormat* kLhFormats[] = {
+      &archivers::lz::kLh4, &archivers::lz::kLh5, &archivers::lz::kLh6, &archivers::lz::kLh7};
+  const std::size_t skip = decoder == 2 ? 1 : 0;
+  if (size < 3 + skip) return;
+  const std::uint64_t expected =
+      (data[skip] | data[skip + 1] << 8 | data[skip + 2] << 16) % kMaxOutput;
+  archivers::MemorySource source(data + 3 + skip, size - 3 - skip);
   CountingSink sink;
-  if (fastest) {
+  if (decoder == 1) {
     archivers::arj::decodeFastestMethod(source, expected, sink);
   } else {
-    archivers::lz::decodeLzHuffman(source, expected, sink, archivers::lz::kArjHuffman);
+    archivers::lz::decodeLzHuffman(
+        source, expected, sink,
+        decoder == 2 ? *kLhFormats[data[0] % 4] : archivers::lz::kArjHuffman);
   }
   if (sink.total != expected) std::abort();
 }
 
-void decodeLhStream(const std::uint8_t* data, std::size_t size) {
-  if (size < 4) return;
-  static constexpr const archivers::lz::LzHuffmanFormat* kFormats[] = {
-      &archivers::lz::kLh4, &archivers::lz::kLh5, &archivers::lz::kLh6, &archivers::lz::kLh7};
-  const archivers::lz::LzHuffmanFormat& format = *kFormats[data[0] % 4];
-  const std::uint64_t expected = expectedSize(data + 1);
-  archivers::MemorySource source(data + 4, size - 4);
-  CountingSink sink;
-  archivers::lz::decodeLzHuffman(source, expected, sink, format);
-  if (sink.total != expected) std::abort();
-}
-
-const std::string& archivePath() {
-  static const std::string path = [] {
-    std::string pattern = "/tmp/fuzz_arj-XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) std::abort();
-    close(fd);
-    return pattern;
-  }();
-  return path;
-}
-
 void walkArchive(const std::uint8_t* data, std::size_t size) {
-  FILE* out = std::fopen(archivePath().c_str(), "wb");
-  if (out == nullptr) std::abort();
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
-
-  archivers::InputFile file(archivePath());
+  archivers::InputFile file(fuzz::writtenToFile(data, size, "fuzz.arj"));
   archivers::arj::readMainHeader(file);
   while (const auto header = archivers::arj::readLocalHeader(file)) {
     const std::uint64_t next = header->dataOffset + header->compressedSize;
@@ -96,19 +63,10 @@ void walkArchive(const std::uint8_t* data, std::size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   try {
-    switch (data[0] % 4) {
-      case 0:
-        decodeStream(data + 1, size - 1, false);
-        break;
-      case 1:
-        decodeStream(data + 1, size - 1, true);
-        break;
-      case 2:
-        walkArchive(data + 1, size - 1);
-        break;
-      default:
-        decodeLhStream(data + 1, size - 1);
-        break;
+    if (data[0] % 4 == 2) {
+      walkArchive(data + 1, size - 1);
+    } else {
+      decodeStream(data + 1, size - 1, std::min(data[0] % 4, 2));
     }
   } catch (const archivers::ArchiveError& error) {
     if (error.result() != archivers::Result::kCorrupt &&

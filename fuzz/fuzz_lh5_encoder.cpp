@@ -1,25 +1,11 @@
 // Arbitrary bytes through the -lh5- encoder and back through our decoder, which must give them
 // back unchanged. The first byte says how many times the rest is repeated, so that inputs also
 // hold long and distant matches and span several blocks.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
-
 #include "common/lz_huffman_decoder.h"
+#include "fuzz_support.h"
 #include "lzh/lh5_encoder.h"
 
-namespace {
-
-struct VectorSink : archivers::ByteSink {
-  std::vector<std::uint8_t> bytes;
-  void write(const std::uint8_t* data, std::size_t size) override {
-    bytes.insert(bytes.end(), data, data + size);
-  }
-};
-
-}  // namespace
+using fuzz::VectorSink;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -1,39 +1,15 @@
 // Arbitrary bytes walked as an LZH archive: the header reader, the search for the next header
 // after a damaged one, and every member the decoders can handle, its output counted rather than
 // written. Damage must surface as ArchiveError, never as a crash, an overrun or a hang.
-#include <unistd.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <optional>
-#include <string>
-
 #include "common/archive_error.h"
 #include "common/input_file.h"
+#include "fuzz_support.h"
 #include "lzh/lzh_header.h"
 #include "lzh/lzh_member_decoder.h"
 
 namespace {
 
 constexpr std::uint64_t kMaxOutput = 1 << 20;
-
-struct CountingSink : archivers::ByteSink {
-  std::uint64_t total = 0;
-  void write(const std::uint8_t*, std::size_t size) override { total += size; }
-};
-
-const std::string& archivePath() {
-  static const std::string path = [] {
-    std::string pattern = "/tmp/fuzz_lzh-XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) std::abort();
-    close(fd);
-    return pattern;
-  }();
-  return path;
-}
 
 bool isAllowed(const archivers::ArchiveError& error) {
   return error.result() == archivers::Result::kCorrupt ||
@@ -46,7 +22,7 @@ void decodeMember(archivers::InputFile& file, const archivers::lzh::MemberHeader
   }
   archivers::lzh::MemberDecoder decoder(file, header.method, header.compressedSize,
                                         header.originalSize);
-  CountingSink sink;
+  fuzz::CountingSink sink;
   try {
     decoder.decodeTo(sink);
   } catch (const archivers::ArchiveError& error) {
@@ -85,12 +61,8 @@ void walkArchive(archivers::InputFile& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  FILE* out = std::fopen(archivePath().c_str(), "wb");
-  if (out == nullptr) std::abort();
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
   try {
-    archivers::InputFile file(archivePath());
+    archivers::InputFile file(fuzz::writtenToFile(data, size, "fuzz.lzh"));
     walkArchive(file);
   } catch (const archivers::ArchiveError& error) {
     if (!isAllowed(error)) std::abort();

@@ -238,6 +238,9 @@ TEST(HostileInput, WhatIsNoArchiveCannotBeOpened) {
           10, [&] { return extractWith(archiver, work / name, work / "out").code; });
       EXPECT_EQ(code, kCannotOpen);
     }
+    // The explanation names the archive it could not open.
+    const ArchiverResult missing = extractWith(archiver, work / "missing", work / "out");
+    EXPECT_NE(missing.output.find("missing"), std::string::npos) << missing.output;
   }
   EXPECT_FALSE(fs::exists(work / "out"));
 }
@@ -252,6 +255,10 @@ TEST(HostileInput, CommandLinesALibraryDoesNotTakeAreRefused) {
        {"", "-xv " + a, "-x " + a + " " + d, "-xv -o " + a + " " + d, "-xvf " + a + " " + d,
         "-xv " + a + " " + d + " extra", "-xv \"" + a}},
       {kTar, {"-xv " + a + " " + d, "-xvf " + a, "-cvf " + a + " " + d, "x " + a + " " + d}},
+      {kLzh,
+       {"", "x -rxy " + a + " " + d, "e -rxyz " + a + " " + d, "a -rx " + a + " *.txt",
+        "a -rxy " + a + " *.*", "a -rx " + a, "a -rx " + a + " *.* more", "e -rxy " + a,
+        "e " + a + " " + d}},
       {kArj,
        {"e -u " + a + " " + d, "x " + a + " " + d, "x -u -r " + a + " " + d, "x -u " + a,
         "x -u " + a + " " + d + " extra", "x -u \"" + a}},
@@ -264,6 +271,7 @@ TEST(HostileInput, CommandLinesALibraryDoesNotTakeAreRefused) {
     }
   }
   EXPECT_FALSE(fs::exists(work / "out"));
+  EXPECT_EQ(readFile(work / "a.txt"), "not an archive");
 }
 
 TEST(HostileInput, CorpusReproducersNeitherCrashNorEscape) {

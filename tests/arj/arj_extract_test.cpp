@@ -21,11 +21,13 @@ struct Compression {
 
 class ArjMethods : public ::testing::TestWithParam<Compression> {};
 
-TEST_P(ArjMethods, ExtractsEveryFileWithModeAndTime) {
+TEST_P(ArjMethods, ExtractsEveryFileWithModeAndTimeAndEveryFolder) {
   const int method = GetParam().method;
   TemporaryFolder folder;
   writeFiles(folder / "tree", sampleFiles());
-  std::vector<std::string> arguments = {"arj", "a", "-m" + std::to_string(method), "-r", "-y"};
+  fs::create_directories(folder / "tree/no files/inner");  // stored with -a1
+  std::vector<std::string> arguments = {"arj", "a",  "-m" + std::to_string(method),
+                                        "-a1", "-r", "-y"};
   if (!GetParam().extraOption.empty()) arguments.push_back(GetParam().extraOption);
   arguments.insert(arguments.end(), {"../test.arj", "*"});
   runTool(arguments, folder / "tree");
@@ -46,17 +48,6 @@ INSTANTIATE_TEST_SUITE_P(StoredToFastest, ArjMethods,
                                            Compression{2, ""}, Compression{3, ""},
                                            Compression{4, ""}, Compression{1, "-jm"},
                                            Compression{1, "-jh2048"}, Compression{1, "-jh65535"}));
-
-TEST(ArjExtract, CreatesStoredFoldersEmptyOnesIncluded) {
-  TemporaryFolder folder;
-  fs::create_directories(folder / "tree/empty/inner");
-  writeFile(folder / "tree/full/file.txt", "content\n");
-  runTool({"arj", "a", "-r", "-a1", "-y", "../dirs.arj", "*"}, folder / "tree");
-
-  const ArchiverResult result = extractWith(kArj, folder / "dirs.arj", folder / "out");
-  ASSERT_EQ(result.code, kOk) << result.output;
-  EXPECT_EQ(entriesIn(folder / "out"), entriesIn(folder / "tree"));
-}
 
 // The arj tool's archive of a.txt.
 std::string oneFileArchive(const TemporaryFolder& folder, const std::string& contents) {

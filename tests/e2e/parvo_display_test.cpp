@@ -27,20 +27,9 @@ class RunningProgram {
  public:
   RunningProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
                  const std::string& outputFile, int extraFd = -1) {
-    pid_ = fork();
-    if (pid_ != 0) return;
-    const int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(output, STDOUT_FILENO);
-    dup2(output, STDERR_FILENO);
-    if (extraFd >= 0) fcntl(extraFd, F_SETFD, 0);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> env;
-    for (const auto& e : environment) env.push_back(const_cast<char*>(e.c_str()));
-    env.push_back(nullptr);
-    execve(args[0], args.data(), env.data());
-    _exit(127);
+    const int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    pid_ = startProcess(argv, environment, ".", output, extraFd);
+    close(output);
   }
   ~RunningProgram() {
     if (pid_ <= 0 || exited_) return;

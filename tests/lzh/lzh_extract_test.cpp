@@ -121,16 +121,4 @@ TEST(LzhExtract, EveryDecoderGivesTheSameText) {
   EXPECT_EQ(reference.size(), 18092u);
 }
 
-TEST(LzhCommandLine, AnswersEachFormClearly) {
-  for (const char* line :
-       {"x -rxy \"a.lzh\" \"d/\"", "e -rxyz \"a.lzh\" \"d/\"", "a -rx \"out.lzh\" *.txt",
-        "a -rxy \"out.lzh\" *.*", "a -rx \"out.lzh\"", "a -rx \"out.lzh\" *.* more",
-        "e -rxy \"a.lzh\"", "e \"a.lzh\" \"d/\"", ""}) {
-    EXPECT_EQ(callArchiver(kLzh, line).code, kBadCommandLine) << line;
-  }
-  const ArchiverResult missing = callArchiver(kLzh, "e -rxy \"/nonexistent/a.lzh\" \"/tmp/x/\"");
-  EXPECT_EQ(missing.code, kCannotOpen);
-  EXPECT_NE(missing.output.find("a.lzh"), std::string::npos) << missing.output;
-}
-
 }  // namespace

@@ -9,16 +9,6 @@
 namespace parvo {
 namespace {
 
-TEST(IniFile, ValuesRoundTripWithTheirBlanks) {
-  TemporaryFolder folder;
-  IniFile ini(folder / "config/norrin.ini");
-  EXPECT_EQ(ini.read("parvo", "arcdllselect"), std::nullopt);
-  ASSERT_TRUE(ini.write("parvo", "arcdllselect", "lha  "));
-  EXPECT_EQ(ini.read("parvo", "arcdllselect"), "lha  ");
-  EXPECT_EQ(ini.read("PARVO", "ArcDllSelect"), "lha  ");
-  EXPECT_EQ(readFile(folder / "config/norrin.ini"), "[parvo]\narcdllselect=\"lha  \"\n");
-}
-
 TEST(IniFile, HandWrittenValuesAndOtherSettingsSurvive) {
   TemporaryFolder folder;
   const std::string path = folder / "norrin.ini";

@@ -68,7 +68,7 @@ TEST(PosixPlatform, DesktopFollowsTheXdgUserDirs) {
   EXPECT_EQ(desktopFolder(), "/srv/desk");
 }
 
-TEST(PosixPlatform, SettingsLiveInTheConfigFolder) {
+TEST(PosixPlatform, SettingsLiveInTheConfigFolderWithTheirBlanks) {
   TemporaryFolder folder;
   ScopedEnvironment config("XDG_CONFIG_HOME", folder / "config");
   PosixPlatform platform({});
@@ -76,6 +76,7 @@ TEST(PosixPlatform, SettingsLiveInTheConfigFolder) {
   EXPECT_EQ(platform.readSetting(key), std::nullopt);
   platform.writeSetting(key, L"lha  ");
   EXPECT_EQ(platform.readSetting(key), L"lha  ");
+  EXPECT_EQ(platform.readSetting({L"norrin", L"PARVO", L"ArcDllSelect"}), L"lha  ");
   EXPECT_EQ(readFile(folder / "config/norrin.ini"), "[parvo]\narcdllselect=\"lha  \"\n");
 }
 

@@ -9,7 +9,29 @@
 #include <string>
 #include <vector>
 
-// Runs a program with exactly the given environment and collects what it prints.
+// Starts a program in directory with exactly the given environment, standard input from
+// /dev/null, standard output and error to outputFd; keepFd alone stays open across the exec.
+inline pid_t startProcess(const std::vector<std::string>& argv,
+                          const std::vector<std::string>& environment, const std::string& directory,
+                          int outputFd, int keepFd = -1) {
+  const pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child > 0) return child;
+  dup2(outputFd, STDOUT_FILENO);
+  dup2(outputFd, STDERR_FILENO);
+  dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+  if (keepFd >= 0) fcntl(keepFd, F_SETFD, 0);
+  if (chdir(directory.c_str()) != 0) _exit(126);
+  std::vector<char*> args, env;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const auto& e : environment) env.push_back(const_cast<char*>(e.c_str()));
+  args.push_back(nullptr);
+  env.push_back(nullptr);
+  execve(args[0], args.data(), env.data());
+  _exit(127);
+}
+
+// Runs a program to its end and collects what it prints.
 struct ProcessResult {
   int exitStatus = -1;  // -1 when it did not exit normally
   std::string output;   // standard output and standard error together
@@ -19,26 +41,8 @@ inline ProcessResult runProcess(const std::vector<std::string>& argv,
                                 const std::vector<std::string>& environment,
                                 const std::string& directory = ".") {
   int pipeFds[2];
-  if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
-  const pid_t child = fork();
-  if (child < 0) throw std::runtime_error("fork failed");
-  if (child == 0) {
-    dup2(pipeFds[1], STDOUT_FILENO);
-    dup2(pipeFds[1], STDERR_FILENO);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    const int devNull = open("/dev/null", O_RDONLY);
-    dup2(devNull, STDIN_FILENO);
-    if (chdir(directory.c_str()) != 0) _exit(126);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> env;
-    for (const auto& e : environment) env.push_back(const_cast<char*>(e.c_str()));
-    env.push_back(nullptr);
-    execve(args[0], args.data(), env.data());
-    _exit(127);
-  }
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  const pid_t child = startProcess(argv, environment, directory, pipeFds[1]);
   close(pipeFds[1]);
   ProcessResult result;
   std::array<char, 4096> buffer;

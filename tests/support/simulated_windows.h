@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/utf8_text.h"
 #include "support/fake_dialog_view.h"
 
 namespace parvo {
@@ -24,19 +25,20 @@ class SimulatedWindows : public Platform {
     std::wstring caption;
   };
 
-  SimulatedWindows();
-
   // Adds an entry, and any missing folders on the way, under drive C: or another drive. An
   // entry gets an 8.3 alias the way Windows makes one when its long name is not 8.3 already.
-  void addFolder(const std::wstring& path, std::uint32_t attributes = 0);
-  void addFile(const std::wstring& path, std::uint32_t attributes = kArchive);
-  // The short alias that the entry at a long path received.
-  std::wstring shortAliasOf(const std::wstring& path) const;
+  void addFolder(const std::wstring& path, std::uint32_t attributes = 0) {
+    add(path).attributes = attributes | kDirectoryAttribute;
+  }
+  void addFile(const std::wstring& path, std::uint32_t attributes = kArchive) {
+    add(path).attributes = attributes & ~kDirectoryAttribute;
+  }
 
   void setArgumentText(std::wstring text) { argumentText_ = std::move(text); }
   void setDesktop(std::optional<std::wstring> desktop) { desktop_ = std::move(desktop); }
   void registerLibrary(const std::wstring& name, std::map<std::string, void*> entryPoints);
   void failSettingWrites() { failSettingWrites_ = true; }
+  void setSetting(const SettingKey& key, const std::wstring& value);
 
   const std::vector<Message>& messages() const { return messages_; }
   int pumpCount() const { return pumpCount_; }
@@ -45,8 +47,6 @@ class SimulatedWindows : public Platform {
   FakeDialog& dialog() { return dialog_; }
   const std::vector<std::wstring>& loadedLibraries() const { return loadedLibraries_; }
   const std::wstring& currentDirectory() const { return currentDirectory_; }
-  const std::map<std::wstring, std::wstring>& settings() const { return settings_; }
-  void setSetting(const SettingKey& key, const std::wstring& value);
 
   std::wstring argumentText() override { return argumentText_; }
   PathSyntax pathSyntax() const override { return {L'\\', 2}; }
@@ -59,7 +59,9 @@ class SimulatedWindows : public Platform {
   std::optional<std::wstring> desktopFolder() override { return desktop_; }
   std::optional<std::wstring> readSetting(const SettingKey& key) override;
   void writeSetting(const SettingKey& key, const std::wstring& value) override;
-  void showMessage(const std::wstring& text, const std::wstring& caption) override;
+  void showMessage(const std::wstring& text, const std::wstring& caption) override {
+    messages_.push_back({text, caption});
+  }
   void pumpMessages() override { ++pumpCount_; }
   std::unique_ptr<DialogView> createDialogView(const FormLayout& layout) override {
     ++dialogsShown_;
@@ -69,23 +71,23 @@ class SimulatedWindows : public Platform {
     return windowsName;
   }
   std::unique_ptr<LoadedLibrary> loadLibrary(const std::wstring& fileName) override;
-  std::string toArchiverText(const std::wstring& text) const override;
-  std::wstring fromArchiverText(const std::string& text) const override;
+  // The simulation's ANSI code page is UTF-8: only the Windows path rules are under test here.
+  std::string toArchiverText(const std::wstring& text) const override { return toUtf8(text); }
+  std::wstring fromArchiverText(const std::string& text) const override { return fromUtf8(text); }
 
  private:
   struct Node {
     std::wstring longName;
     std::wstring shortName;
-    std::uint32_t attributes = 0;
+    std::uint32_t attributes = kDirectoryAttribute;
     std::vector<Node> children;
   };
-  enum class Lookup { kFound, kMissing, kFolderMissing };
 
-  Node* drive(wchar_t letter);
-  Node* walk(const std::wstring& path, Lookup& outcome);
-  Node& add(const std::wstring& path, std::uint32_t attributes);
+  // The entry at path, or nothing; missingLeaf tells whether only the last component is missing.
+  Node* walk(const std::wstring& path, bool* missingLeaf = nullptr);
+  Node& add(const std::wstring& path);
 
-  std::map<wchar_t, Node> drives_;
+  std::map<wchar_t, Node> drives_{{L'C', Node{L"C:", L"C:", kDirectoryAttribute, {}}}};
   std::wstring argumentText_;
   std::optional<std::wstring> desktop_ = L"C:\\Users\\user\\Desktop";
   int privateFolders_ = 0;
