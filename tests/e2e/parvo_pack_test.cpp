@@ -154,11 +154,18 @@ TEST_F(ParvoPack, ReplacedArchiveGoesToTheTrashUnlessItIsTheSame) {
 }
 
 TEST_F(ParvoPack, FailuresLeaveNothingUnderTheFinalName) {
+  // A preference in capitals is no code: the message, and nothing packed.
+  prefer("CAB  ");
+  auto run = parvo({source().string()});
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_EQ(run.output, "PARVO: 圧縮DLLの設定にエラーがあります。\n");
+  EXPECT_FALSE(fs::exists(desktop()));
+
   // A desktop that cannot be written: its path runs through a file.
   prefer("cab  ");
   writeFile(home() / "blocked", "a file, not a folder");
   writeFile(home() / ".config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/blocked/Desktop\"\n");
-  auto run = parvo({source().string()});
+  run = parvo({source().string()});
   EXPECT_EQ(run.exitStatus, 2);
   EXPECT_NE(run.output.find("PARVO: "), std::string::npos);
   fs::remove(home() / ".config/user-dirs.dirs");
