@@ -118,14 +118,15 @@ TEST_F(ParvoPack, EachFormatReadsBackIdenticallyWithEveryReader) {
 }
 
 TEST_F(ParvoPack, DefaultMakesASelfExtractingProgramAndCleansUp) {
-  const fs::path temporary = folder.path() / "tmp";
-  fs::create_directories(temporary);
+  // The temporary cabinet is made in a private folder in the user's cache, then removed.
+  const fs::path cache = folder.path() / "cache";
   const auto run = runProcess({kParvo, source().string()},
-                              {"HOME=" + home().string(), "TMPDIR=" + temporary.string()},
+                              {"HOME=" + home().string(), "XDG_CACHE_HOME=" + cache.string()},
                               folder.path().string());
   ASSERT_EQ(run.exitStatus, 0) << run.output;
   EXPECT_EQ(strayNames(desktop(), {}), std::vector<std::string>{"site.run"});
-  EXPECT_EQ(strayNames(temporary, {}), std::vector<std::string>{});  // cabinet and folder gone
+  ASSERT_TRUE(fs::is_directory(cache));
+  EXPECT_EQ(strayNames(cache, {}), std::vector<std::string>{});  // cabinet and folder gone
 
   // The program extracts beside itself, and a second time refuses to overwrite.
   const fs::path program = desktop() / "site.run";

@@ -11,6 +11,7 @@
 #include <cwctype>
 #include <filesystem>
 
+#include "common/posix_files.h"
 #include "platform/posix/argument_text.h"
 #include "platform/posix/ini_file.h"
 #include "platform/posix/utf8_text.h"
@@ -109,10 +110,16 @@ void PosixPlatform::deleteFile(const std::wstring& path) {
 }
 
 std::wstring PosixPlatform::createPrivateFolder() {
+  // A job's temporary cabinet is as large as the packed folder, so it goes to the user's cache
+  // on disk rather than to /tmp, which is often memory; /tmp when there is no cache folder.
+  // mkdtemp makes the folder with mode 0700 under a name nobody else holds.
+  if (const auto cache = cacheFolder(); cache && archivers::createFolders(*cache, 0700)) {
+    std::string pattern = *cache + "/parvo-XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) return fromUtf8(pattern);
+  }
   const char* base = std::getenv("TMPDIR");
   std::string pattern =
       std::string(base != nullptr && *base == '/' ? base : "/tmp") + "/parvo-XXXXXX";
-  // mkdtemp makes the folder with mode 0700 under a name nobody else holds.
   if (mkdtemp(pattern.data()) == nullptr) raiseError(kPathFileAccessError);
   return fromUtf8(pattern);
 }

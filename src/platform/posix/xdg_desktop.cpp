@@ -44,13 +44,26 @@ std::optional<std::string> homeFolder() {
   return std::nullopt;
 }
 
-std::optional<std::string> configFolder() {
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
-    return withoutTrailingSlashes(config);
+namespace {
+
+// $VARIABLE when it holds an absolute path, else the folder below home.
+std::optional<std::string> baseFolder(const char* variable, const char* belowHome) {
+  if (const char* value = std::getenv(variable); value != nullptr && value[0] == '/') {
+    return withoutTrailingSlashes(value);
   }
   const auto home = homeFolder();
   if (!home) return std::nullopt;
-  return *home + "/.config";
+  return *home + belowHome;
+}
+
+}  // namespace
+
+std::optional<std::string> configFolder() {
+  return baseFolder("XDG_CONFIG_HOME", "/.config");
+}
+
+std::optional<std::string> cacheFolder() {
+  return baseFolder("XDG_CACHE_HOME", "/.cache");
 }
 
 std::optional<std::string> desktopFolder() {

@@ -10,6 +10,8 @@ std::optional<std::string> homeFolder();
 
 // The per-user configuration folder: $XDG_CONFIG_HOME when absolute, else ~/.config.
 std::optional<std::string> configFolder();
+// The per-user cache folder: $XDG_CACHE_HOME when absolute, else ~/.cache.
+std::optional<std::string> cacheFolder();
 
 // The desktop folder by the XDG rules: XDG_DESKTOP_DIR in user-dirs.dirs of the configuration
 // folder ("$HOME" expanded), else ~/Desktop; without a trailing separator. Nothing without a
