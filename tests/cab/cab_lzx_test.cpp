@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cab_packing.h"
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
@@ -17,16 +18,6 @@ namespace cabtest {
 namespace {
 
 namespace fs = std::filesystem;
-
-ArchiverResult packFolder(const fs::path& folder, const fs::path& cabinet,
-                          const std::string& method) {
-  const fs::path previous = fs::current_path();
-  fs::current_path(folder);
-  const ArchiverResult result =
-      callArchiver(kCab, "-a -r " + method + " \"" + cabinet.string() + "\" *.*");
-  fs::current_path(previous);
-  return result;
-}
 
 unsigned le16(const std::string& bytes, std::size_t at) {
   return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8;
@@ -49,34 +40,6 @@ std::string someProgram() {
   }
   if (programs.empty()) return {};
   return readFile(*std::min_element(programs.begin(), programs.end()));
-}
-
-// Every reader gives back the tree: cabextract, gcab, bsdtar, 7zz and our own.
-void expectEveryReaderExtracts(const fs::path& work, const fs::path& cabinet,
-                               const Contents& expected) {
-  const struct {
-    const char* reader;
-    std::vector<std::string> command;
-  } readers[] = {
-      {"cabextract", {"cabextract", "-q", cabinet, "-d"}},
-      {"gcab", {"gcab", "-x", cabinet, "-C"}},
-      {"bsdtar", {"bsdtar", "-xf", cabinet, "-C"}},
-      {"7zz", {"7zz", "x", "-bd", cabinet}},
-  };
-  for (const auto& [reader, command] : readers) {
-    SCOPED_TRACE(reader);
-    const fs::path out = work / (std::string("out-") + reader);
-    fs::remove_all(out);
-    fs::create_directories(out);
-    std::vector<std::string> argv = command;
-    argv.push_back(std::string(reader) == "7zz" ? "-o" + out.string() : out.string());
-    runTool(argv, work);
-    expectContents(filesIn(out), expected);
-  }
-  fs::remove_all(work / "out-ours");
-  const ArchiverResult ours = extractWith(kCab, cabinet, work / "out-ours");
-  ASSERT_EQ(ours.code, kOk) << ours.output;
-  expectContents(filesIn(work / "out-ours"), expected);
 }
 
 // Each window size, on data that finds its limits: a repeat exactly as far back as every reader

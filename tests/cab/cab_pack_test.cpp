@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cab_packing.h"
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
@@ -17,15 +18,6 @@ namespace cabtest {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Packs the folder the way Parvo does: the library is called with the folder as current folder.
-ArchiverResult packFolder(const fs::path& folder, const std::string& cabinet) {
-  const fs::path previous = fs::current_path();
-  fs::current_path(folder);
-  const ArchiverResult result = callArchiver(kCab, "-a -r -ml:21 \"" + cabinet + "\" *.*");
-  fs::current_path(previous);
-  return result;
-}
 
 const std::string kJapaneseName = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt";  // 日本語.txt
 
@@ -62,28 +54,7 @@ TEST(CabPack, EveryReaderExtractsThePackedTree) {
                              {"nested/deeper/notes.txt", "deep\n"},
                              {"nested/run.sh", "#!/bin/sh\n"},
                              {kJapaneseName, "utf-8 named\n"}};
-  const std::string cabinet = work / "packed.cab";
-  const struct {
-    const char* reader;
-    std::vector<std::string> command;  // the folder to extract into is appended where it goes
-  } readers[] = {
-      {"cabextract", {"cabextract", "-q", cabinet, "-d"}},
-      {"gcab", {"gcab", "-x", cabinet, "-C"}},
-      {"bsdtar", {"bsdtar", "-xf", cabinet, "-C"}},
-      {"7zz", {"7zz", "x", "-bd", cabinet}},
-  };
-  for (const auto& [reader, command] : readers) {
-    SCOPED_TRACE(reader);
-    const fs::path out = work / (std::string("out-") + reader);
-    fs::create_directories(out);
-    std::vector<std::string> argv = command;
-    argv.push_back(std::string(reader) == "7zz" ? "-o" + out.string() : out.string());
-    runTool(argv, work.path());
-    expectContents(filesIn(out), expected);
-  }
-  const ArchiverResult ours = extractWith(kCab, cabinet, work / "out-ours");
-  ASSERT_EQ(ours.code, kOk) << ours.output;
-  expectContents(filesIn(work / "out-ours"), expected);
+  expectEveryReaderExtracts(work.path(), work / "packed.cab", expected);
   const Tree tree = snapshot(work / "out-ours");
   EXPECT_TRUE(tree.at("nested/run.sh").executable);
   EXPECT_EQ(tree.at("nested/deeper/notes.txt").mtime, kSampleMtime);

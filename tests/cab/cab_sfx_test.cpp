@@ -65,11 +65,8 @@ class CabSfx : public ::testing::Test {
                                   {"data.bin", noise(200000, 3)}});
     fs::create_directories(work_ / "tmp");
     fs::create_directories(desktop_);
-    const fs::path previous = fs::current_path();
-    fs::current_path(work_ / "source");
     const ArchiverResult packed =
-        callArchiver(kCab, "-a -r -ml:21 \"" + work_ / "tmp/X.cab" + "\" *.*");
-    fs::current_path(previous);
+        packIn(work_ / "source", kCab, "-a -r -ml:21 \"" + work_ / "tmp/X.cab" + "\" *.*");
     ASSERT_EQ(packed.code, kOk) << packed.output;
   }
 

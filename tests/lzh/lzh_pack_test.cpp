@@ -21,13 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Packs the folder the way Parvo does: the library is called with the folder as current folder.
 ArchiverResult packFolder(const fs::path& folder, const std::string& archive) {
-  const fs::path previous = fs::current_path();
-  fs::current_path(folder);
-  const ArchiverResult result = callArchiver(kLzh, "a -rx \"" + archive + "\" *.*");
-  fs::current_path(previous);
-  return result;
+  return packIn(folder, kLzh, "a -rx \"" + archive + "\" *.*");
 }
 
 const std::string kJapanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt";  // 日本語.txt

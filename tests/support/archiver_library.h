@@ -54,3 +54,14 @@ inline ArchiverResult extractWith(const Archiver& archiver, const std::filesyste
   return callArchiver(archiver, std::string(archiver.extractOptions) + " \"" + archive.string() +
                                     "\" \"" + destination.string() + "/\"");
 }
+
+// Packs the way Parvo does: the library is called with the folder as the current folder, so the
+// command line's "*.*" is that folder's contents.
+inline ArchiverResult packIn(const std::filesystem::path& folder, const Archiver& archiver,
+                             const std::string& commandLine) {
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  const ArchiverResult result = callArchiver(archiver, commandLine);
+  std::filesystem::current_path(previous);
+  return result;
+}
