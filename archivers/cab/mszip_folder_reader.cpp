@@ -1,7 +1,11 @@
 #include "cab/mszip_folder_reader.h"
 
+#include <libdeflate.h>
+
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <new>
 
 #include "cab/block_checksum.h"
 #include "common/archive_error.h"
@@ -12,6 +16,7 @@ namespace {
 
 constexpr std::size_t kBlockBytes = 32768;
 constexpr std::size_t kMaxCompressedBytes = kBlockBytes + 6144;
+constexpr std::size_t kStoredHeaderBytes = 5;
 
 [[noreturn]] void throwDamaged(const char* reason) {
   throw ArchiveError(Result::kCorrupt, reason);
@@ -19,10 +24,8 @@ constexpr std::size_t kMaxCompressedBytes = kBlockBytes + 6144;
 
 }  // namespace
 
-InflateStream::InflateStream() {
-  if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK) {
-    throw ArchiveError(Result::kInternal, "cannot start the MSZIP decoder");
-  }
+void MszipFolderReader::Decompressor::operator()(libdeflate_decompressor* decompressor) const {
+  libdeflate_free_decompressor(decompressor);
 }
 
 MszipFolderReader::MszipFolderReader(const std::string& cabinetPath, const FolderLayout& folder,
@@ -30,19 +33,20 @@ MszipFolderReader::MszipFolderReader(const std::string& cabinetPath, const Folde
     : input_(cabinetPath),
       blocksLeft_(folder.blockCount),
       blockReserve_(blockReserve),
-      compressed_(kMaxCompressedBytes),
-      decoded_(kBlockBytes) {
+      decompressor_(libdeflate_alloc_decompressor()),
+      windowedInput_(kStoredHeaderBytes + kBlockBytes + kMaxCompressedBytes),
+      decoded_(2 * kBlockBytes) {
+  if (decompressor_ == nullptr) throw std::bad_alloc();
   if (folder.dataOffset > input_.size())
     throwDamaged("an offset points past the end of the cabinet");
   input_.seek(folder.dataOffset);
-  window_.reserve(kBlockBytes);
 }
 
 void MszipFolderReader::copy(FileOutput* output, std::uint64_t count) {
   while (count > 0) {
-    if (decodedPosition_ == decodedSize_) decodeNextBlock();
+    if (decodedPosition_ == decodedEnd_) decodeNextBlock();
     const std::size_t size =
-        static_cast<std::size_t>(std::min<std::uint64_t>(count, decodedSize_ - decodedPosition_));
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, decodedEnd_ - decodedPosition_));
     if (output != nullptr) output->write(decoded_.data() + decodedPosition_, size);
     decodedPosition_ += size;
     position_ += size;
@@ -64,41 +68,38 @@ void MszipFolderReader::decodeNextBlock() {
       compressedSize < 2) {
     throwDamaged("malformed cabinet data");
   }
-  if (input_.read(compressed_.data(), compressedSize) != compressedSize) {
+  // The block goes right behind the window's place, its "CK" over the window's last two bytes.
+  std::uint8_t* const deflateData = windowedInput_.data() + kStoredHeaderBytes + kBlockBytes;
+  std::uint8_t* const block = deflateData - 2;
+  if (input_.read(block, compressedSize) != compressedSize) {
     throwDamaged("data cut short (truncated cabinet)");
   }
   const std::uint32_t storedSum = loadLe32(&header[0]);
   if (storedSum != 0 &&
-      blockChecksum(&header[4], 4, blockChecksum(compressed_.data(), compressedSize, 0)) !=
-          storedSum) {
+      blockChecksum(&header[4], 4, blockChecksum(block, compressedSize, 0)) != storedSum) {
     throwDamaged("data block checksum mismatch");
   }
-  if (compressed_[0] != 'C' || compressed_[1] != 'K') throwDamaged("damaged compressed data");
+  if (block[0] != 'C' || block[1] != 'K') throwDamaged("damaged compressed data");
 
-  // Every block is a deflate stream of its own, started afresh over the output before it.
-  if (inflateReset(stream_.get()) != Z_OK ||
-      (!window_.empty() && inflateSetDictionary(stream_.get(), window_.data(),
-                                                static_cast<uInt>(window_.size())) != Z_OK)) {
+  // Every block is a deflate stream of its own over the last 32 KiB decoded before it.
+  const std::size_t windowSize = std::min(decodedEnd_, kBlockBytes);
+  std::uint8_t* streamStart = deflateData;
+  if (windowSize > 0) {
+    streamStart = deflateData - windowSize - kStoredHeaderBytes;
+    std::memcpy(deflateData - windowSize, decoded_.data() + decodedEnd_ - windowSize, windowSize);
+    streamStart[0] = 0;  // not the last block, stored, padding to the byte
+    storeLe16(streamStart + 1, static_cast<std::uint16_t>(windowSize));
+    storeLe16(streamStart + 3, static_cast<std::uint16_t>(~windowSize));
+  }
+  const std::size_t streamSize =
+      static_cast<std::size_t>(deflateData - streamStart) + compressedSize - 2;
+  // Exactly the window and the block's stated size, or the block is damaged.
+  if (libdeflate_deflate_decompress(decompressor_.get(), streamStart, streamSize, decoded_.data(),
+                                    windowSize + decodedSize, nullptr) != LIBDEFLATE_SUCCESS) {
     throwDamaged("damaged compressed data");
   }
-  stream_->next_in = compressed_.data() + 2;
-  stream_->avail_in = static_cast<uInt>(compressedSize - 2);
-  stream_->next_out = decoded_.data();
-  stream_->avail_out = static_cast<uInt>(decodedSize);
-  const int status = inflate(stream_.get(), Z_FINISH);
-  if (status != Z_STREAM_END || stream_->avail_out != 0) throwDamaged("damaged compressed data");
-
-  // The window the next block may refer back into: the last 32 KiB decoded.
-  if (decodedSize >= kBlockBytes) {
-    window_.assign(decoded_.begin(), decoded_.begin() + static_cast<std::ptrdiff_t>(decodedSize));
-  } else {
-    const std::size_t keep = std::min(window_.size(), kBlockBytes - decodedSize);
-    window_.erase(window_.begin(), window_.end() - static_cast<std::ptrdiff_t>(keep));
-    window_.insert(window_.end(), decoded_.begin(),
-                   decoded_.begin() + static_cast<std::ptrdiff_t>(decodedSize));
-  }
-  decodedSize_ = decodedSize;
-  decodedPosition_ = 0;
+  decodedPosition_ = windowSize;
+  decodedEnd_ = windowSize + decodedSize;
 }
 
 }  // namespace archivers::cab

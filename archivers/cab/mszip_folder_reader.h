@@ -1,8 +1,7 @@
 #pragma once
 
-#include <zlib.h>
-
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,25 +9,13 @@
 #include "common/extraction_sink.h"
 #include "common/input_file.h"
 
+struct libdeflate_decompressor;
+
 namespace archivers::cab {
 
-// A raw-deflate zlib stream, ended with its owner.
-class InflateStream {
- public:
-  InflateStream();
-  InflateStream(const InflateStream&) = delete;
-  InflateStream& operator=(const InflateStream&) = delete;
-  ~InflateStream() { inflateEnd(&stream_); }
-  z_stream* get() { return &stream_; }
-  z_stream* operator->() { return &stream_; }
-
- private:
-  z_stream stream_{};
-};
-
-// Decodes one MSZIP folder of a cabinet from its first data block on, with zlib. Each block is
-// "CK" and a deflate stream of at most 32 KiB that may refer back into the blocks before it. The
-// block checksums are checked as they are read.
+// Decodes one MSZIP folder of a cabinet from its first data block on. Each block is "CK" and a
+// deflate stream of at most 32 KiB that may refer back into the blocks before it. The block
+// checksums are checked as they are read.
 class MszipFolderReader {
  public:
   // Throws ArchiveError(kCannotOpen) when the cabinet cannot be opened.
@@ -46,14 +33,20 @@ class MszipFolderReader {
  private:
   void decodeNextBlock();
 
+  struct Decompressor {
+    void operator()(libdeflate_decompressor* decompressor) const;
+  };
+
   InputFile input_;
   unsigned blocksLeft_;
   unsigned blockReserve_;
-  InflateStream stream_;
-  std::vector<std::uint8_t> compressed_;
-  std::vector<std::uint8_t> decoded_;
-  std::vector<std::uint8_t> window_;  // the last 32 KiB decoded, for the next block
-  std::size_t decodedSize_ = 0;
+  std::unique_ptr<libdeflate_decompressor, Decompressor> decompressor_;
+  // A stored deflate block holding the window (what the block may refer back into), then the
+  // block's own deflate data: decoded as one stream, it gives the window and the block's bytes.
+  std::vector<std::uint8_t> windowedInput_;
+  std::vector<std::uint8_t> decoded_;  // the window, then the block's bytes
+  std::size_t windowSize_ = 0;
+  std::size_t decodedEnd_ = 0;
   std::size_t decodedPosition_ = 0;
   std::uint64_t position_ = 0;
 };
