@@ -1,11 +1,10 @@
-// Arbitrary bytes through the ARJ decoders and the header reader. The first byte picks the target:
-// the method 1-3 decoder, the method 4 decoder, an archive walked header by header with each
-// member decoded, or the same static-Huffman decoder set up for LZH -lh4- to -lh7-. Damage must
-// surface as ArchiveError, never as a crash or an overrun.
+// Arbitrary bytes through the ARJ decoders and extraction. The first byte picks the target: the
+// method 1-3 decoder, the method 4 decoder, the whole extraction of an archive, or the same
+// static-Huffman decoder set up for LZH -lh4- to -lh7-. Damage must surface as ArchiveError, never
+// as a crash or an overrun.
+#include "arj/arj_extractor.h"
 #include "arj/arj_fastest.h"
-#include "arj/arj_header.h"
 #include "common/archive_error.h"
-#include "common/input_file.h"
 #include "common/lz_huffman_decoder.h"
 #include "fuzz_support.h"
 
@@ -36,38 +35,16 @@ void decodeStream(const std::uint8_t* data, std::size_t size, int decoder) {
   if (sink.total != expected) std::abort();
 }
 
-void walkArchive(const std::uint8_t* data, std::size_t size) {
-  archivers::InputFile file(fuzz::writtenToFile(data, size, "fuzz.arj"));
-  archivers::arj::readMainHeader(file);
-  while (const auto header = archivers::arj::readLocalHeader(file)) {
-    const std::uint64_t next = header->dataOffset + header->compressedSize;
-    if (header->originalSize <= kMaxOutput && header->method >= 1 && header->method <= 4) {
-      archivers::BoundedSource source(file, header->compressedSize);
-      CountingSink sink;
-      try {
-        if (header->method == 4) {
-          archivers::arj::decodeFastestMethod(source, header->originalSize, sink);
-        } else {
-          archivers::lz::decodeLzHuffman(source, header->originalSize, sink,
-                                         archivers::lz::kArjHuffman);
-        }
-      } catch (const archivers::ArchiveError&) {
-      }
-    }
-    file.seek(next);
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
+  if (data[0] % 4 == 2) {
+    fuzz::extractInput(data + 1, size - 1, "fuzz.arj", archivers::arj::extractArchive);
+    return 0;
+  }
   try {
-    if (data[0] % 4 == 2) {
-      walkArchive(data + 1, size - 1);
-    } else {
-      decodeStream(data + 1, size - 1, std::min(data[0] % 4, 2));
-    }
+    decodeStream(data + 1, size - 1, std::min(data[0] % 4, 2));
   } catch (const archivers::ArchiveError& error) {
     if (error.result() != archivers::Result::kCorrupt &&
         error.result() != archivers::Result::kCannotOpen) {

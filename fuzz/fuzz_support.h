@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/archive_error.h"
 #include "common/stream.h"
 
 namespace fuzz {
@@ -47,6 +48,21 @@ inline std::string writtenToFile(const std::uint8_t* data, std::size_t size,
   FILE* file = std::fopen(path.c_str(), "wb");
   check(file != nullptr && std::fwrite(data, 1, size, file) == size && std::fclose(file) == 0);
   return path;
+}
+
+// Extracts the input as an archive into a folder emptied afterwards. Only kInternal stands for a
+// fault of ours rather than of the input.
+template <typename Extract>
+void extractInput(const std::uint8_t* data, std::size_t size, const std::string& name,
+                  Extract extract) {
+  const std::string archive = writtenToFile(data, size, name);
+  const fs::path output = workFolder() / "out";
+  try {
+    extract(archive, output.string() + "/");
+  } catch (const archivers::ArchiveError& error) {
+    check(error.result() != archivers::Result::kInternal);
+  }
+  fs::remove_all(output);
 }
 
 struct CountingSink : archivers::ByteSink {

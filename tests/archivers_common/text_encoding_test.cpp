@@ -9,13 +9,7 @@
 namespace archivers {
 namespace {
 
-TEST(Cp932, TrailByte5CStaysInsideItsCharacter) {
-  EXPECT_EQ(cp932ToUtf8("\x83\x5C"), "ソ");
-  EXPECT_EQ(cp932ToUtf8("\x95\x5C"), "表");
-  // Decoded first, then separators turned: only the real separator becomes '/'.
-  EXPECT_EQ(withForwardSlashes(cp932ToUtf8("dir\\\x95\x5C\\\x83\x5C.txt")), "dir/表/ソ.txt");
-}
-
+// Trail bytes 0x5C inside names are tested through each format's reader.
 TEST(Cp932, KanaNecAndIbmExtensionsAndAsciiDecode) {
   EXPECT_EQ(cp932ToUtf8("\xB1\x82\xA0"), "ｱあ");
   EXPECT_EQ(cp932ToUtf8("\x87\x40\xED\x40\xFA\x40"), "①纊ⅰ");

@@ -49,57 +49,33 @@ INSTANTIATE_TEST_SUITE_P(StoredToFastest, ArjMethods,
                                            Compression{4, ""}, Compression{1, "-jm"},
                                            Compression{1, "-jh2048"}, Compression{1, "-jh65535"}));
 
-// The arj tool's archive of a.txt.
-std::string oneFileArchive(const TemporaryFolder& folder, const std::string& contents) {
-  writeFile(folder / "tree/a.txt", contents);
+// A self-extracting program in front, holding a stray header id of plausible size but wrong CRC
+// that must not be taken for the archive; the name "dir\表.txt" in CP932, whose trail byte 0x5C is
+// a backslash, decoded before it is split.
+TEST(ArjExtract, SkipsASelfExtractorInFrontAndDecodesCp932BeforeSeparators) {
+  TemporaryFolder folder;
+  writeFile(folder / "tree/a.txt", "shift-jis\n");
   runTool({"arj", "a", "-y", "../a.arj", "a.txt"}, folder / "tree");
-  return readFile(folder / "a.arj");
-}
-
-TEST(ArjExtract, SkipsASelfExtractorInFront) {
-  TemporaryFolder folder;
-  // A stray header id with a plausible size but a wrong CRC must not be taken for the archive.
   const std::string prefix = "MZ" + noise(3000, 1) + "\x60\xEA\x20\x00" + std::string(40, 'x');
-  writeFile(folder / "sfx.arj", prefix + oneFileArchive(folder, "after a prefix\n"));
-
+  writeFile(folder / "sfx.arj",
+            prefix + withName(readFile(folder / "a.arj"), 1, "dir\\\x95\x5C.txt"));
   const ArchiverResult result = extractWith(kArj, folder / "sfx.arj", folder / "out");
-  ASSERT_EQ(result.code, kOk) << result.output;
-  EXPECT_EQ(filesIn(folder / "out"), (Contents{{"a.txt", "after a prefix\n"}}));
-}
-
-TEST(ArjExtract, DecodesCp932NamesBeforeSeparators) {
-  TemporaryFolder folder;
-  // "dir\表.txt" in CP932: the trail byte of 表 (0x95 0x5C) is a backslash.
-  writeFile(folder / "names.arj",
-            withName(oneFileArchive(folder, "shift-jis\n"), 1, "dir\\\x95\x5C.txt"));
-
-  const ArchiverResult result = extractWith(kArj, folder / "names.arj", folder / "out");
   ASSERT_EQ(result.code, kOk) << result.output;
   EXPECT_EQ(filesIn(folder / "out"), (Contents{{"dir/\xE8\xA1\xA8.txt", "shift-jis\n"}}));
 }
 
-// The arj tool's archive of a small tree, large.txt its second member so that damage can be aimed
+// The arj tool's archive of these files, large.txt its second member so that damage can be aimed
 // at its data.
-struct SampleArchive {
-  std::string bytes;
-  Contents files;
-  Contents filesBut(const std::string& name) const {
-    Contents rest = files;
-    rest.erase(name);
-    return rest;
-  }
-};
+const Contents kSampleFiles = {
+    {"a.txt", "first\n"}, {"large.txt", varyingText(200 * 1024)}, {"z.txt", "last\n"}};
+const Contents kAllButLarge = {{"a.txt", "first\n"}, {"z.txt", "last\n"}};
 
-SampleArchive makeSample(const TemporaryFolder& folder, int method) {
-  SampleArchive sample;
-  sample.files = {
-      {"a.txt", "first\n"}, {"large.txt", varyingText(200 * 1024)}, {"z.txt", "last\n"}};
-  writeFiles(folder / "tree", sample.files);
+std::string makeSample(const TemporaryFolder& folder, int method) {
+  writeFiles(folder / "tree", kSampleFiles);
   runTool({"arj", "a", "-m" + std::to_string(method), "-y", "../sample.arj", "a.txt", "large.txt",
            "z.txt"},
           folder / "tree");
-  sample.bytes = readFile(folder / "sample.arj");
-  return sample;
+  return readFile(folder / "sample.arj");
 }
 
 ArchiverResult extractBytes(const TemporaryFolder& folder, const std::string& bytes,
@@ -111,11 +87,11 @@ ArchiverResult extractBytes(const TemporaryFolder& folder, const std::string& by
 // The header chain is read whole before anything is written.
 TEST(ArjDamage, FlippedHeaderBitWritesNothing) {
   TemporaryFolder folder;
-  const SampleArchive sample = makeSample(folder, 1);
+  const std::string sample = makeSample(folder, 1);
   // The main header, the first member's and the last member's.
   for (const std::size_t index : {0, 1, 3}) {
-    std::string damaged = sample.bytes;
-    damaged[headersOf(sample.bytes).at(index).start + 10] ^= 0x01;
+    std::string damaged = sample;
+    damaged[headersOf(sample).at(index).start + 10] ^= 0x01;
     const std::string out = "out" + std::to_string(index);
     const ArchiverResult result = extractBytes(folder, damaged, out);
     EXPECT_NE(result.code, kOk) << index;
@@ -129,25 +105,25 @@ TEST(ArjDamage, SizeThatDisagreesWithTheDataIsCaught) {
   for (const int method : {0, 1, 4}) {
     SCOPED_TRACE(method);
     TemporaryFolder folder;
-    const SampleArchive sample = makeSample(folder, method);
+    const std::string sample = makeSample(folder, method);
     const ArchiverResult result =
-        extractBytes(folder, withPatchedHeader(sample.bytes, 2, [](std::string& basic) {
+        extractBytes(folder, withPatchedHeader(sample, 2, [](std::string& basic) {
                        basic[16] = static_cast<char>(static_cast<std::uint8_t>(basic[16]) + 1);
                      }));
     EXPECT_EQ(result.code, kCorrupt) << result.output;
-    expectOnlyIntactFiles(folder / "out", sample.filesBut("large.txt"));
+    expectOnlyIntactFiles(folder / "out", kAllButLarge);
   }
 }
 
 TEST(ArjUnsupported, UnknownMethodIsUnsupportedAndTheRestExtracted) {
   TemporaryFolder folder;
-  const SampleArchive sample = makeSample(folder, 1);
-  const ArchiverResult result = extractBytes(
-      folder, withPatchedHeader(sample.bytes, 2, [](std::string& basic) { basic[5] = 7; }));
+  const std::string sample = makeSample(folder, 1);
+  const ArchiverResult result =
+      extractBytes(folder, withPatchedHeader(sample, 2, [](std::string& basic) { basic[5] = 7; }));
   EXPECT_EQ(result.code, kUnsupported) << result.output;
   EXPECT_NE(result.output.find("large.txt: compression method 7"), std::string::npos)
       << result.output;
-  EXPECT_EQ(filesIn(folder / "out"), sample.filesBut("large.txt"));
+  EXPECT_EQ(filesIn(folder / "out"), kAllButLarge);
 }
 
 TEST(ArjUnsupported, EncryptedMembersAreUnsupported) {

@@ -1,14 +1,12 @@
-#include <elf.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "cab/stored_cabinet.h"
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
 #include "support/process.h"
@@ -37,23 +35,14 @@ ProcessResult runProgram(const fs::path& program, const std::vector<std::string>
   return runProcess(argv, environment, folder.string());
 }
 
-// The ELF program headers of program; the machine of this test when it is the same.
-struct ElfFacts {
-  std::uint16_t machine = 0;
-  bool hasInterpreter = false;
-};
-ElfFacts elfFacts(const fs::path& program) {
-  const std::string bytes = readFile(program);
-  Elf64_Ehdr header{};
-  if (bytes.size() < sizeof header || bytes.compare(0, SELFMAG, ELFMAG) != 0) return {};
-  std::memcpy(&header, bytes.data(), sizeof header);
-  ElfFacts facts{header.e_machine, false};
-  for (std::size_t i = 0; i < header.e_phnum; ++i) {
-    Elf64_Phdr segment{};
-    std::memcpy(&segment, bytes.data() + header.e_phoff + i * header.e_phentsize, sizeof segment);
-    facts.hasInterpreter |= segment.p_type == PT_INTERP;
-  }
-  return facts;
+// What `file` says of a program, and the machine it names ("ELF 64-bit LSB executable, x86-64,
+// ...").
+std::string fileType(const fs::path& program) {
+  return runProcess({"/usr/bin/file", "-b", "-L", program.string()}, {"LC_ALL=C"}).output;
+}
+std::string machineOf(const std::string& type) {
+  const std::size_t start = type.find(", ") + 2;
+  return type.substr(start, type.find(',', start) - start);
 }
 
 class CabSfx : public ::testing::Test {
@@ -83,9 +72,9 @@ TEST_F(CabSfx, ProgramIsStaticAndExtractsBesideItselfOnlyOnce) {
   const mode_t mask = umask(0);
   umask(mask);
   EXPECT_EQ(status.st_mode & 0777, 0755 & ~mask);
-  const ElfFacts facts = elfFacts(program_);
-  EXPECT_EQ(facts.machine, elfFacts("/proc/self/exe").machine);
-  EXPECT_FALSE(facts.hasInterpreter);
+  const std::string type = fileType(program_);
+  EXPECT_NE(type.find("statically linked"), std::string::npos) << type;
+  EXPECT_EQ(machineOf(type), machineOf(fileType("/proc/" + std::to_string(getpid()) + "/exe")));
 
   const Tree source = snapshot(work_ / "source");
   ProcessResult run = runProgram(program_, {}, work_.path());
@@ -133,24 +122,12 @@ TEST_F(CabSfx, ListsExtractsElsewhereAndOtherReadersFindTheCabinet) {
   EXPECT_EQ(own.code, kOk) << own.output;
   expectContents(filesIn(work_ / "out/own"), expected);
 
-  ProcessResult file = runProcess({"/usr/bin/file", "-b", program_.string()}, {"LC_ALL=C"});
-  EXPECT_NE(file.output.find("statically linked"), std::string::npos) << file.output;
   EXPECT_EQ(runProgram(program_, {"--bogus"}, work_.path()).exitStatus, 2);
 }
 
-TEST_F(CabSfx, CutShortOrHostileProgramsWriteNothingOutside) {
-  writeFile(work_ / "tmp/hostile.cab", storedCabinet({{"..\\evil", "escaped"},
-                                                      {"a\\..\\..\\evil2", "escaped"},
-                                                      {"kept.txt", "kept\n"}}));
-  ASSERT_EQ(makeProgram(work_ / "tmp/hostile.cab", desktop_).code, kOk);
-  const ProcessResult run = runProgram(desktop_ / "hostile.run", {}, work_.path());
-  EXPECT_NE(run.exitStatus, 0);
-  EXPECT_NE(run.output.find("evil"), std::string::npos) << run.output;
-  EXPECT_EQ(strayNames(desktop_, {"hostile.run", "hostile"}), std::vector<std::string>{});
-  EXPECT_EQ(strayNames(work_.path(), {"source", "tmp", "desktop"}), std::vector<std::string>{});
-  expectContents(filesIn(desktop_ / "hostile"), {{"kept.txt", "kept\n"}});
-
-  // A copy cut short, and a program made again over it: it is replaced whole.
+// A copy cut short writes nothing, and a program made again over it replaces it whole. (The
+// program extracts through the library's own sink: hostile names are in hostile_input_test.cpp.)
+TEST_F(CabSfx, CutShortProgramWritesNothingAndIsReplacedWhole) {
   ASSERT_EQ(makeProgram(work_ / "tmp/X.cab", desktop_).code, kOk);
   const std::string whole = readFile(program_);
   writeFile(program_, whole.substr(0, whole.size() - 1000));

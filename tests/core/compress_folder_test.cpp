@@ -55,8 +55,6 @@ TEST_F(CompressFolderTest, EachPreferencePacksTheFolderFromInsideIt) {
   } cases[] = {
       {L"cab  ", L"C:\\Work\\site.old", L"C:\\Work\\site.old", "Cab",
        "-a -r -ml:21 \"C:\\Users\\user\\Desktop\\site.cab\" *.*"},
-      {L"cab", L"C:\\Work\\site.old", L"C:\\Work\\site.old", "Cab",
-       "-a -r -ml:21 \"C:\\Users\\user\\Desktop\\site.cab\" *.*"},
       {L"lha  ", L"C:\\WORK\\TOOLS", L"C:\\Work\\tools", "Unlha",
        "a -rx \"C:\\Users\\user\\Desktop\\tools.lzh\" *.*"},
   };

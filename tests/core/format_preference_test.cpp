@@ -23,12 +23,5 @@ TEST(FormatPreference, StoredTextIsFittedToFiveCharactersUnvalidated) {
   EXPECT_EQ(readStored(L" cab"), L" cab ");
 }
 
-TEST(FormatPreference, SavedCodesKeepTheirTrailingBlanks) {
-  SimulatedWindows windows;
-  SaveFormatPreference(windows, kLhaCode);
-  EXPECT_EQ(windows.readSetting({L"NORRIN", L"Parvo", L"ArcDllSelect"}), L"lha  ");
-  EXPECT_EQ(ReadFormatPreference(windows), L"lha  ");
-}
-
 }  // namespace
 }  // namespace parvo

@@ -75,14 +75,5 @@ TEST_F(RunProgramTest, RunTimeErrorIsShownAndEndsTheRun) {
   EXPECT_EQ(windows.messages()[0].caption, L"PARVO");
 }
 
-TEST_F(RunProgramTest, QuotedPathWithBlanksReachesTheJobWhole) {
-  windows.addFile(L"C:\\My Files\\a b.zip");
-  windows.setArgumentText(L"\"C:\\My Files\\a b.zip\"");
-  EXPECT_EQ(RunProgram(windows), 0);
-  ASSERT_EQ(RecordingArchiver::calls.size(), 1u);
-  EXPECT_EQ(RecordingArchiver::calls[0].commandLine,
-            "-xv \"C:\\My Files\\a b.zip\" \"C:\\Users\\user\\Desktop\\a b\\\"");
-}
-
 }  // namespace
 }  // namespace parvo

@@ -9,10 +9,6 @@ inline std::string lzhFixture(const std::string& name) {
   return std::string(PARVO_SOURCE_DIR) + "/tests/lzh/fixtures/" + name;
 }
 
-inline std::string corpusArchive(const std::string& name) {
-  return std::string(PARVO_CORPUS_DIR) + "/lzh/" + name;
-}
-
 // Everything one of the fixtures extracts to, under out/x.
 inline Contents extractFixture(const std::string& name, TemporaryFolder& out) {
   const ArchiverResult result = extractWith(kLzh, lzhFixture(name), out / "x");
