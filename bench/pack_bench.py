@@ -3,10 +3,12 @@
 
 Parvo packs CAB with -ml:21, LZX with a 2 MiB window, so the cab row sets LZX against gcab's MSZIP.
 
-  bench/pack_bench.py [--size-mib 100] [--runs 3] [--formats cab,lzh] [--build-dir build/bench]
-                      [--no-build] [--keep DIR]
+  bench/pack_bench.py [--size-mib 100] [--tree bench|mixed] [--runs 3] [--formats cab,lzh]
+                      [--build-dir build/bench] [--no-build] [--keep DIR] [--references]
 
-Uses the seeded mixed tree of run_bench.py. Parvo packs it as a dropped folder (a fresh HOME with
+Uses the seeded mixed tree of run_bench.py (or, with --tree mixed, its smaller tree of small files,
+shared libraries, text and noise). --references also prints the sizes of the tree as a tar through
+gzip -6 and xz -9, the ceiling to measure against. Parvo packs it as a dropped folder (a fresh HOME with
 the preference stored, so the whole program is timed, the final sync included); the peer packs
 the same tree from inside it. Prints the best wall time, CPU times, peak memory, the archive size
 and Parvo's ratios to the peer (time and size; below 1 is better).
@@ -14,6 +16,7 @@ and Parvo's ratios to the peer (time and size; below 1 is better).
 import argparse
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 
@@ -61,6 +64,8 @@ def main():
     parser.add_argument("--build-dir", default=os.path.join(run_bench.ROOT, "build", "bench"))
     parser.add_argument("--no-build", action="store_true")
     parser.add_argument("--keep")
+    parser.add_argument("--tree", choices=sorted(run_bench.TREES), default="bench")
+    parser.add_argument("--references", action="store_true")
     args = parser.parse_args()
     run_bench.become_subreaper()
     build_dir = os.path.abspath(args.build_dir)
@@ -72,9 +77,15 @@ def main():
     os.makedirs(scratch, exist_ok=True)
     try:
         if not os.path.isdir(tree):
-            run_bench.log("building a %d MiB tree" % args.size_mib)
-            run_bench.build_corpus(tree, args.size_mib, args.seed)
+            run_bench.log("building the %s tree" % args.tree)
+            run_bench.build_tree(args.tree, tree, args.size_mib, args.seed)
         members = sorted(os.listdir(tree))
+        if args.references:
+            for compressor in (["gzip", "-6"], ["xz", "-9"]):
+                size = len(subprocess.run(
+                    "tar cf - . | %s" % " ".join(compressor), shell=True, cwd=tree, check=True,
+                    stdout=subprocess.PIPE).stdout)
+                print("tar | %-7s %9.2f MiB" % (" ".join(compressor), size / run_bench.MIB))
         print("%-4s %-6s %7s %7s %7s %8s %9s %6s %6s" % (
             "fmt", "tool", "best s", "user s", "sys s", "peak MiB", "size MiB", "time", "size"))
         for fmt in [f for f in args.formats.split(",") if f]:

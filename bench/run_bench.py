@@ -170,6 +170,40 @@ def write_large_file(tree, rng, vocabulary, size):
             handle.write(data)
 
 
+def copy_libraries(tree, rng, count):
+    """Copies a seeded choice of count shared libraries of 8 KiB to 4 MiB."""
+    folder = BINARY_FOLDERS["lib"]
+    candidates = sorted(entry.path for entry in os.scandir(folder)
+                        if entry.is_file(follow_symlinks=False) and ".so" in entry.name
+                        and set(entry.name) <= SAFE_NAME_CHARACTERS
+                        and 8 << 10 <= entry.stat().st_size <= 4 * MIB
+                        and is_elf_binary(entry.path))
+    for path in rng.sample(candidates, min(count, len(candidates))):
+        write_file(os.path.join(tree, "libraries", os.path.basename(path)),
+                   open(path, "rb").read())
+
+
+def build_mixed_corpus(tree, seed):
+    """About 52 MB: 1,500 small files, 40 shared libraries, 20 MB of text, 8 MB of noise."""
+    rng = random.Random(seed)
+    vocabulary = Vocabulary(rng)
+    write_small_files(tree, rng, vocabulary, 1500)
+    copy_libraries(tree, rng, 40)
+    write_text_files(tree, rng, vocabulary, 20 * 1000 * 1000)
+    for index in range(8):
+        write_file(os.path.join(tree, "noise", "noise%d.bin" % index), rng.randbytes(1000 * 1000))
+
+
+TREES = {"bench": "the mixed tree of --size-mib", "mixed": "about 52 MB, --size-mib ignored"}
+
+
+def build_tree(kind, tree, size_mib, seed):
+    if kind == "mixed":
+        build_mixed_corpus(tree, seed)
+    else:
+        build_corpus(tree, size_mib, seed)
+
+
 def build_corpus(tree, size_mib, seed):
     rng = random.Random(seed)
     vocabulary = Vocabulary(rng)

@@ -44,18 +44,19 @@ std::vector<std::uint8_t> cabinetOf(const std::vector<std::uint8_t>& data, int w
   std::uint16_t blockCount = 0;
   for (std::size_t at = 0; at < data.size(); at += archivers::cab::kBlockBytes) {
     const std::size_t size = std::min(archivers::cab::kBlockBytes, data.size() - at);
-    const auto coded = compressor->compressBlock({data.data() + at, size});
-    std::vector<std::uint8_t> header;
-    appendLe32(header, 0);
-    appendLe16(header, static_cast<std::uint16_t>(coded.size()));
-    appendLe16(header, static_cast<std::uint16_t>(size));
-    archivers::storeLe32(
-        header.data(),
-        archivers::cab::blockChecksum(
-            header.data() + 4, 4, archivers::cab::blockChecksum(coded.data(), coded.size(), 0)));
-    blocks.insert(blocks.end(), header.begin(), header.end());
-    blocks.insert(blocks.end(), coded.begin(), coded.end());
-    ++blockCount;
+    for (const auto& coded : compressor->compressBlock({data.data() + at, size})) {
+      std::vector<std::uint8_t> header;
+      appendLe32(header, 0);
+      appendLe16(header, static_cast<std::uint16_t>(coded.bytes.size()));
+      appendLe16(header, static_cast<std::uint16_t>(coded.uncompressedSize));
+      archivers::storeLe32(header.data(), archivers::cab::blockChecksum(
+                                              header.data() + 4, 4,
+                                              archivers::cab::blockChecksum(
+                                                  coded.bytes.data(), coded.bytes.size(), 0)));
+      blocks.insert(blocks.end(), header.begin(), header.end());
+      blocks.insert(blocks.end(), coded.bytes.begin(), coded.bytes.end());
+      ++blockCount;
+    }
   }
   const std::uint32_t dataStart = 36 + 8 + 16 + 2;
   std::vector<std::uint8_t> cabinet = {'M', 'S', 'C', 'F'};

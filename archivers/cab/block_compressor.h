@@ -24,6 +24,12 @@ struct FolderTraits {
   bool looksLikeX86Code = false;
 };
 
+// One data block as coded, and how many bytes it gives back.
+struct CodedBlock {
+  std::span<const std::uint8_t> bytes;
+  std::uint32_t uncompressedSize = 0;
+};
+
 // Codes the data blocks of a cabinet's folders for one compression method, one folder at a time.
 class BlockCompressor {
  public:
@@ -32,9 +38,11 @@ class BlockCompressor {
   virtual std::uint16_t folderType() const = 0;
   // A new folder begins: nothing of the folder before may be referred to.
   virtual void startFolder(const FolderTraits& traits) = 0;
-  // The coded form of one block of at most kBlockBytes, valid until the next call. Every block
-  // but the folder's last holds exactly kBlockBytes.
-  virtual std::span<const std::uint8_t> compressBlock(std::span<const std::uint8_t> block) = 0;
+  // Takes the folder's next block of at most kBlockBytes (every block but the folder's last holds
+  // exactly kBlockBytes) and returns the blocks now coded, in order, valid until the next call. A
+  // compressor may hold blocks back to code several together: it returns none for a while, then
+  // several, and all of the folder's by its last block (the traits tell the folder's size).
+  virtual std::span<const CodedBlock> compressBlock(std::span<const std::uint8_t> block) = 0;
 };
 
 // MSZIP: every block "CK" and a deflate stream of its own, so blocks never refer to each other.

@@ -287,17 +287,17 @@ class CabinetWriter {
           static_cast<std::size_t>(std::min<std::uint64_t>(left, kBlockBytes));
       const std::size_t got = reader.read(block.data(), wanted);
       if (got != wanted) throw ArchiveError(Result::kCannotOpen, "a packed file changed size");
-      const std::span<const std::uint8_t> coded =
-          compressor.compressBlock(std::span(block).first(got));
-      record.clear();
-      appendLe32(record, 0);
-      appendLe16(record, static_cast<std::uint16_t>(coded.size()));
-      appendLe16(record, static_cast<std::uint16_t>(got));
-      const std::uint32_t checksum =
-          blockChecksum(record.data() + 4, 4, blockChecksum(coded.data(), coded.size(), 0));
-      storeLe32(record.data(), checksum);
-      record.insert(record.end(), coded.begin(), coded.end());
-      out.append(record);
+      for (const CodedBlock& coded : compressor.compressBlock(std::span(block).first(got))) {
+        record.clear();
+        appendLe32(record, 0);
+        appendLe16(record, static_cast<std::uint16_t>(coded.bytes.size()));
+        appendLe16(record, static_cast<std::uint16_t>(coded.uncompressedSize));
+        const std::uint32_t checksum = blockChecksum(
+            record.data() + 4, 4, blockChecksum(coded.bytes.data(), coded.bytes.size(), 0));
+        storeLe32(record.data(), checksum);
+        record.insert(record.end(), coded.bytes.begin(), coded.bytes.end());
+        out.append(record);
+      }
       left -= got;
     }
   }

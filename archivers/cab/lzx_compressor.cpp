@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "common/byte_order.h"
@@ -27,13 +28,16 @@ constexpr int kBlockAligned = 2;
 constexpr int kBlockUncompressed = 3;
 
 constexpr int kHashBits = 17;
-constexpr int kMaxChain = 24;
-constexpr int kNiceLength = 48;
-// Once a match this long is found, only a quarter of the chain is searched.
-constexpr std::uint32_t kGoodLength = 16;
-// After this many literals in a row the data looks incompressible: positions are skipped
-// unsearched, one more for every further run of this length.
-constexpr std::uint32_t kLiteralRunBeforeSkipping = 32;
+// Matches at least this long end the search at a position, and are taken without weighing the
+// paths through the positions they cover.
+constexpr std::uint32_t kNiceLength = 64;
+constexpr std::uint32_t kTreeDepth = 32;
+// After this many positions in a row without a match of 4 bytes the data looks incompressible:
+// positions are passed over unsearched, one more for every further run of this length.
+constexpr std::uint32_t kMissesBeforeSkipping = 32;
+constexpr int kParsePasses = 2;
+// The most a frame may code to: readers take 32 KiB and a little more in one data block.
+constexpr std::size_t kMaxCodedFrame = kFrameBytes + 2048;
 // Bytes kept beyond the window so the window slides rarely.
 constexpr std::size_t kSlideSlack = 512 * 1024;
 
@@ -170,14 +174,15 @@ void buildCodes(std::span<const std::uint8_t> lengths, std::span<std::uint16_t> 
   }
 }
 
-// One coded symbol of a frame: a literal, or a match's main symbol with its length and offset.
+// One coded symbol: a literal, or a match's main symbol with its length and offset.
 struct Item {
   std::uint16_t mainSymbol;
-  std::uint16_t lengthSymbol;  // kNoLength unless the length header is 7
-  std::uint32_t offsetBits;    // the formatted offset minus its slot's base
-  std::uint8_t offsetBitCount;
+  std::uint8_t lengthSymbol;    // kNoLength unless the length header is 7
+  std::uint8_t offsetBitCount;  // extra bits of the offset
+  std::uint32_t offsetBits;     // the formatted offset minus its slot's base
 };
-constexpr std::uint16_t kNoLength = 0xFFFF;
+constexpr std::uint8_t kNoLength = 0xFF;
+static_assert(kLengthSymbols < kNoLength);
 
 // The pretree codes of one tree section: each new length as a change from the previous block's,
 // runs of zeros and of equal lengths shortened.
@@ -215,8 +220,9 @@ std::vector<PretreeCode> pretreeCodes(std::span<const std::uint8_t> lengths,
   return codes;
 }
 
-void writeTreeSection(BitWriter& bits, std::span<const std::uint8_t> lengths,
-                      std::span<const std::uint8_t> previous) {
+// Writes one tree section when bits is given; returns its size in bits either way.
+std::uint64_t treeSection(BitWriter* bits, std::span<const std::uint8_t> lengths,
+                          std::span<const std::uint8_t> previous) {
   const std::vector<PretreeCode> codes = pretreeCodes(lengths, previous);
   std::array<std::uint32_t, kPretreeSymbols> frequencies{};
   for (const PretreeCode& code : codes) {
@@ -226,14 +232,21 @@ void writeTreeSection(BitWriter& bits, std::span<const std::uint8_t> lengths,
   std::array<std::uint8_t, kPretreeSymbols> pretreeLengths{};
   std::array<std::uint16_t, kPretreeSymbols> pretree{};
   buildLengths(frequencies, 15, pretreeLengths);
-  buildCodes(pretreeLengths, pretree);
-  for (std::uint8_t length : pretreeLengths) bits.put(length, 4);
+  std::uint64_t size = 4 * kPretreeSymbols;
   for (const PretreeCode& code : codes) {
-    bits.put(pretree[code.symbol], pretreeLengths[code.symbol]);
-    if (code.extraBitCount > 0) bits.put(code.extra, code.extraBitCount);
-    if (code.symbol == 19)
-      bits.put(pretree[code.repeatedSymbol], pretreeLengths[code.repeatedSymbol]);
+    size += pretreeLengths[code.symbol] + code.extraBitCount;
+    if (code.symbol == 19) size += pretreeLengths[code.repeatedSymbol];
   }
+  if (bits == nullptr) return size;
+  buildCodes(pretreeLengths, pretree);
+  for (std::uint8_t length : pretreeLengths) bits->put(length, 4);
+  for (const PretreeCode& code : codes) {
+    bits->put(pretree[code.symbol], pretreeLengths[code.symbol]);
+    if (code.extraBitCount > 0) bits->put(code.extra, code.extraBitCount);
+    if (code.symbol == 19)
+      bits->put(pretree[code.repeatedSymbol], pretreeLengths[code.repeatedSymbol]);
+  }
+  return size;
 }
 
 // E8 call translation: the displacement after each E8 byte becomes the absolute target, so calls
@@ -257,6 +270,85 @@ void translateCalls(std::uint8_t* frame, std::size_t size, std::uint32_t framePo
   }
 }
 
+// Symbol counts of a run of items, and the extra offset bits they carry.
+struct Frequencies {
+  std::array<std::uint32_t, kMaxMainSymbols> main{};
+  std::array<std::uint32_t, kLengthSymbols> length{};
+  std::array<std::uint32_t, kAlignedSymbols> aligned{};
+  std::uint64_t offsetBits = 0;
+  std::uint64_t alignedOffsetBits =
+      0;  // the same, less three for every offset with an aligned part
+
+  void add(std::span<const Item> items) {
+    for (const Item& item : items) {
+      ++main[item.mainSymbol];
+      if (item.lengthSymbol != kNoLength) ++length[item.lengthSymbol];
+      offsetBits += item.offsetBitCount;
+      if (item.offsetBitCount >= 3) {
+        ++aligned[item.offsetBits & 7];
+        alignedOffsetBits += item.offsetBitCount - 3;
+      } else {
+        alignedOffsetBits += item.offsetBitCount;
+      }
+    }
+  }
+  void add(const Frequencies& other) {
+    for (std::size_t i = 0; i < main.size(); ++i) main[i] += other.main[i];
+    for (std::size_t i = 0; i < length.size(); ++i) length[i] += other.length[i];
+    for (std::size_t i = 0; i < aligned.size(); ++i) aligned[i] += other.aligned[i];
+    offsetBits += other.offsetBits;
+    alignedOffsetBits += other.alignedOffsetBits;
+  }
+};
+
+// The codes of one compressed block and its size in bits, trees included.
+struct BlockCodes {
+  std::array<std::uint8_t, kMaxMainSymbols> main{};
+  std::array<std::uint8_t, kLengthSymbols> length{};
+  std::array<std::uint8_t, kAlignedSymbols> aligned{};
+  bool alignedBlock = false;
+  std::uint64_t bits = 0;
+};
+
+// Bit prices of the symbols, from the code lengths of coded data like what comes next.
+struct Prices {
+  std::array<std::uint32_t, kMaxMainSymbols> main{};
+  std::array<std::uint32_t, kMaxMatch + 1> lengthPart{};  // the length tree's part of a length
+
+  void set(std::span<const std::uint8_t> mainLengths, std::span<const std::uint8_t> lengthLengths) {
+    // Symbols the data did not use are dear but not out of reach.
+    for (std::size_t i = 0; i < mainLengths.size(); ++i) {
+      main[i] = mainLengths[i] != 0 ? mainLengths[i] : 13;
+    }
+    for (std::uint32_t n = kMinMatch + kPrimaryLengths; n <= kMaxMatch; ++n) {
+      const std::uint8_t bits = lengthLengths[n - kMinMatch - kPrimaryLengths];
+      lengthPart[n] = bits != 0 ? bits : 11;
+    }
+  }
+  void setDefaults(int mainSymbols) {
+    for (int i = 0; i < mainSymbols; ++i) main[i] = i < 256 ? 8 : 10;
+    for (std::uint32_t n = kMinMatch + kPrimaryLengths; n <= kMaxMatch; ++n) lengthPart[n] = 8;
+  }
+  std::uint32_t match(int slot, std::uint32_t length) const {
+    const std::uint32_t header = std::min<std::uint32_t>(length - kMinMatch, kPrimaryLengths);
+    return main[256 + slot * 8 + header] + lengthPart[length] +
+           static_cast<std::uint32_t>(extraBits(slot));
+  }
+};
+
+using RepeatedOffsets = std::array<std::uint32_t, 3>;
+
+RepeatedOffsets afterMatch(RepeatedOffsets repeated, std::uint32_t formatted) {
+  if (formatted < 3) {
+    std::swap(repeated[0], repeated[formatted]);
+    return repeated;
+  }
+  return {formatted - 2, repeated[0], repeated[1]};
+}
+
+// A match the finder reported: distance << 8 | length - 2.
+using FoundMatch = std::uint32_t;
+
 class LzxCompressor : public BlockCompressor {
  public:
   explicit LzxCompressor(int windowBits)
@@ -267,12 +359,15 @@ class LzxCompressor : public BlockCompressor {
         mainSymbols_(256 + 8 * positionSlots(windowBits)),
         buffer_(windowSize_ + std::max<std::size_t>(kSlideSlack, windowSize_ / 4)),
         head_(1u << kHashBits),
-        chain_(windowSize_) {
+        tree_(2 * std::size_t{windowSize_}),
+        found_(kFrameBytes * kMatchesPerPosition),
+        foundCount_(kFrameBytes),
+        nodes_(kFrameBytes + 1) {
     if (windowBits < kLzxMinWindowBits || windowBits > kLzxMaxWindowBits) {
       throw std::invalid_argument("LZX window out of range");
     }
-    items_.reserve(kFrameBytes);
-    out_.reserve(kFrameBytes + 64);
+    items_.reserve(kChunkFrames * kFrameBytes);
+    out_.reserve(kChunkFrames * (kFrameBytes + 64));
   }
 
   std::uint16_t folderType() const override {
@@ -285,41 +380,73 @@ class LzxCompressor : public BlockCompressor {
       translationSize_ =
           static_cast<std::int32_t>(std::clamp<std::uint64_t>(traits.size, 1, 1u << 30));
     }
+    folderSize_ = traits.size;
     position_ = 0;
     bufferBase_ = 0;
     bufferLength_ = 0;
-    inserted_ = 0;
+    pendingFrames_.clear();
+    deferredFrom_ = kNoPosition;
     std::fill(head_.begin(), head_.end(), 0);
     repeated_ = {1, 1, 1};
     previousMain_.fill(0);
     previousLength_.fill(0);
+    priceMain_.fill(0);
+    priceLength_.fill(0);
     headerWritten_ = false;
-    updatePrices();
   }
 
-  std::span<const std::uint8_t> compressBlock(std::span<const std::uint8_t> block) override {
+  std::span<const CodedBlock> compressBlock(std::span<const std::uint8_t> block) override {
+    const std::uint32_t start = position_ + pendingBytes();
     std::uint8_t* frame = appendToWindow(block);
-    if (translationSize_ != 0 && position_ / kFrameBytes < kTranslatedFrames) {
-      translateCalls(frame, block.size(), position_, translationSize_);
+    if (translationSize_ != 0 && start / kFrameBytes < kTranslatedFrames) {
+      translateCalls(frame, block.size(), start, translationSize_);
     }
-    const std::array<std::uint32_t, 3> repeatedBefore = repeated_;
-    parseFrame(static_cast<std::uint32_t>(block.size()));
-    out_.clear();
-    if (!encodeCompressed(static_cast<std::uint32_t>(block.size()))) {
-      repeated_ = repeatedBefore;
-      encodeUncompressed(frame, static_cast<std::uint32_t>(block.size()));
+    pendingFrames_.push_back({static_cast<std::uint32_t>(block.size())});
+    coded_.clear();
+    if (pendingFrames_.size() == kChunkFrames || start + block.size() >= folderSize_) {
+      codeChunk();
     }
-    headerWritten_ = true;
-    position_ += static_cast<std::uint32_t>(block.size());
-    return out_;
+    return coded_;
   }
 
  private:
+  static constexpr std::size_t kChunkFrames = 8;
+  static constexpr std::uint32_t kMatchesPerPosition = 12;
+  static constexpr std::uint32_t kNotReached = 0xFFFFFFFF;
+  static constexpr std::uint32_t kNoPosition = 0xFFFFFFFF;
+
+  // A frame waiting to be coded: its size, whether it is stored, and its items.
+  struct Frame {
+    std::uint32_t size;
+    bool stored = false;
+    std::size_t firstItem = 0;
+    std::size_t endItem = 0;
+    RepeatedOffsets repeatedBefore{};
+  };
+
+  // The cheapest way found to reach a position of the frame being parsed.
+  struct Node {
+    std::uint32_t cost;
+    std::uint32_t from;       // the position the last step starts at
+    std::uint32_t length;     // of the last step: 1 for a literal
+    std::uint32_t formatted;  // of the last step's match
+    RepeatedOffsets repeated;
+  };
+
+  std::uint32_t pendingBytes() const {
+    std::uint32_t bytes = 0;
+    for (const Frame& frame : pendingFrames_) bytes += frame.size;
+    return bytes;
+  }
+
   std::uint8_t* at(std::uint32_t position) { return buffer_.data() + (position - bufferBase_); }
 
   std::uint8_t* appendToWindow(std::span<const std::uint8_t> block) {
     if (bufferLength_ + block.size() > buffer_.size()) {
-      const std::size_t keep = windowSize_;
+      // The window behind the frames not yet coded stays, and behind the positions before them
+      // that wait to go into the tree.
+      const std::size_t keep =
+          std::min<std::size_t>(bufferLength_, windowSize_ + kNiceLength + pendingBytes());
       std::memmove(buffer_.data(), buffer_.data() + bufferLength_ - keep, keep);
       bufferBase_ += static_cast<std::uint32_t>(bufferLength_ - keep);
       bufferLength_ = keep;
@@ -330,26 +457,13 @@ class LzxCompressor : public BlockCompressor {
     return frame;
   }
 
-  std::uint32_t hashAt(std::uint32_t position) {
-    const std::uint8_t* p = at(position);
+  static std::uint32_t hashOf(const std::uint8_t* p) {
     const std::uint32_t value = p[0] | p[1] << 8 | p[2] << 16;
     return (value * 2654435761u) >> (32 - kHashBits);
   }
 
-  // Adds positions up to end to the hash chains, as far as three bytes are there to hash.
-  void insertUpTo(std::uint32_t end) {
-    const std::uint32_t available = bufferBase_ + static_cast<std::uint32_t>(bufferLength_);
-    end = std::min(end, available >= 2 ? available - 2 : 0);
-    // Positions passed over unsearched (inside long repeats) and already out of reach are left out.
-    inserted_ = std::max({inserted_, bufferBase_, end > maxDistance_ ? end - maxDistance_ : 0});
-    for (; inserted_ < end; ++inserted_) {
-      std::uint32_t& first = head_[hashAt(inserted_)];
-      chain_[inserted_ & (windowSize_ - 1)] = first;
-      first = inserted_ + 1;
-    }
-  }
-
-  std::uint32_t matchLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit) {
+  static std::uint32_t matchLength(const std::uint8_t* a, const std::uint8_t* b,
+                                   std::uint32_t limit) {
     std::uint32_t length = 0;
     while (length + 8 <= limit) {
       std::uint64_t x;
@@ -363,247 +477,461 @@ class LzxCompressor : public BlockCompressor {
     return length;
   }
 
-  struct Match {
-    std::uint32_t length = 0;
-    std::uint32_t formatted = 0;  // 0 to 2: repeated offset; else offset + 2
-    int gain = 0;                 // bits saved against literals
-  };
-
-  int literalCost(std::uint32_t from, std::uint32_t count) {
-    return literalCosts_[from - frameStart_ + count] - literalCosts_[from - frameStart_];
-  }
-
-  int matchCost(std::uint32_t length, std::uint32_t formatted) {
-    const int slot = slotOf(formatted);
-    const std::uint32_t header = std::min<std::uint32_t>(length - kMinMatch, kPrimaryLengths);
-    int cost = mainPrice_[256 + slot * 8 + header] + extraBits(slot);
-    if (header == kPrimaryLengths) cost += lengthPrice_[length - kMinMatch - kPrimaryLengths];
-    return cost;
-  }
-
-  // The best match at position that ends by frameEnd, judged by the bits it saves.
-  Match bestMatch(std::uint32_t position, std::uint32_t frameEnd) {
-    Match best;
-    const std::uint32_t limit = std::min<std::uint32_t>(kMaxMatch, frameEnd - position);
-    if (limit < kMinMatch) return best;
+  // Inserts position into the binary tree of the earlier positions with the same hash, sorted
+  // by their next kNiceLength bytes. Into found (when given) go the matches longer than any
+  // before them, by increasing length, each ending by frameEnd; returns how many. A position
+  // with fewer bytes after it only searches: inserted on fewer bytes, it would leave the tree
+  // out of order. It is inserted once more data comes.
+  std::uint32_t searchTree(std::uint32_t position, std::uint32_t frameEnd, FoundMatch* found) {
+    const std::uint32_t available =
+        bufferBase_ + static_cast<std::uint32_t>(bufferLength_) - position;
+    if (available < 3) return 0;
+    const bool insert = available >= kNiceLength;
+    if (!insert) deferredFrom_ = std::min(deferredFrom_, position);
+    const std::uint32_t treeLimit = std::min<std::uint32_t>(kNiceLength, available);
+    const std::uint32_t frameLimit = std::min<std::uint32_t>(kMaxMatch, frameEnd - position);
     const std::uint8_t* here = at(position);
-    auto consider = [&](std::uint32_t length, std::uint32_t formatted) {
-      const int gain = literalCost(position, length) - matchCost(length, formatted);
-      if (gain > best.gain) best = {length, formatted, gain};
-    };
-    std::uint32_t longestRepeat = 0;
-    for (std::uint32_t i = 0; i < 3; ++i) {
-      const std::uint32_t offset = repeated_[i];
-      if (offset > position) continue;
-      const std::uint32_t length = matchLength(here, here - offset, limit);
-      if (length >= kMinMatch) consider(length, i);
-      longestRepeat = std::max(longestRepeat, length);
-    }
-    if (limit < 3 || longestRepeat >= kNiceLength) return best;
-    insertUpTo(position);
-    std::uint32_t longest = 2;
-    std::uint32_t candidate = head_[hashAt(position)];
+    std::uint32_t& head = head_[hashOf(here)];
+    std::uint32_t candidate = head;
+    if (insert) head = position + 1;
+    const std::uint32_t mask = windowSize_ - 1;
+    std::uint32_t* smaller = &tree_[2 * (position & mask)];
+    std::uint32_t* larger = smaller + 1;
+    std::uint32_t smallerLength = 0;
+    std::uint32_t largerLength = 0;
     const std::uint32_t oldest = position > maxDistance_ ? position - maxDistance_ : 0;
-    int depthLeft = kMaxChain;
-    for (; depthLeft > 0 && candidate > oldest; --depthLeft) {
+    std::uint32_t longest = 0;
+    std::uint32_t reportedLongest = 2;
+    std::uint32_t count = 0;
+    for (std::uint32_t depth = kTreeDepth;; --depth) {
+      if (candidate <= oldest || depth == 0) {
+        if (insert) {
+          *smaller = 0;
+          *larger = 0;
+        }
+        break;
+      }
       const std::uint32_t source = candidate - 1;
       const std::uint8_t* there = at(source);
-      if (there[longest] == here[longest]) {
-        const std::uint32_t length = matchLength(here, there, limit);
-        if (length > longest) {
-          if (length >= kGoodLength && longest < kGoodLength) depthLeft /= 4;
-          longest = length;
-          consider(length, position - source + 2);
-          if (length >= kNiceLength || length == limit) break;
+      std::uint32_t* node = &tree_[2 * (source & mask)];
+      std::uint32_t length = std::min(smallerLength, largerLength);
+      length += matchLength(here + length, there + length, treeLimit - length);
+      if (length > longest) {
+        longest = length;
+        if (found != nullptr) {
+          std::uint32_t reported = std::min(length, frameLimit);
+          if (length == treeLimit && frameLimit > treeLimit) {
+            reported += matchLength(here + treeLimit, there + treeLimit, frameLimit - treeLimit);
+          }
+          if (reported > reportedLongest) {
+            reportedLongest = reported;
+            const FoundMatch match = (position - source) << 8 | (reported - kMinMatch);
+            if (count == kMatchesPerPosition) {
+              found[count - 1] = match;
+            } else {
+              found[count++] = match;
+            }
+          }
         }
       }
-      candidate = chain_[source & (windowSize_ - 1)];
+      if (length == treeLimit) {
+        // As long a match as the tree tells apart: the new position takes the old one's place.
+        if (insert) {
+          *smaller = node[0];
+          *larger = node[1];
+        }
+        break;
+      }
+      if (there[length] < here[length]) {
+        if (insert) {
+          *smaller = candidate;
+          smaller = &node[1];
+        }
+        candidate = node[1];
+        smallerLength = length;
+      } else {
+        if (insert) {
+          *larger = candidate;
+          larger = &node[0];
+        }
+        candidate = node[0];
+        largerLength = length;
+      }
     }
-    return best;
+    return count;
   }
 
-  void addLiteral(std::uint32_t position) { items_.push_back({*at(position), kNoLength, 0, 0}); }
+  // Finds the matches at every position of the frame at start, but within stretches that a long
+  // match covers, and in data that looks incompressible, where positions are passed over.
+  void findMatches(std::uint32_t start, std::uint32_t size) {
+    const std::uint32_t end = start + size;
+    // What was searched without more data after it goes into the tree now, in order.
+    for (std::uint32_t deferred = std::exchange(deferredFrom_, kNoPosition);
+         deferred < start && deferred + kNiceLength <= end; ++deferred) {
+      searchTree(deferred, end, nullptr);
+    }
+    std::uint32_t misses = 0;
+    for (std::uint32_t i = 0; i < size;) {
+      FoundMatch* found = &found_[std::size_t{i} * kMatchesPerPosition];
+      const std::uint32_t count = searchTree(start + i, end, found);
+      foundCount_[i] = static_cast<std::uint8_t>(count);
+      const std::uint32_t longest = count > 0 ? (found[count - 1] & 0xFF) + kMinMatch : 0;
+      ++i;
+      if (longest >= kNiceLength) {
+        for (const std::uint32_t last = i - 1 + longest; i < last; ++i) {
+          searchTree(start + i, end, nullptr);
+          foundCount_[i] = 0;
+        }
+        misses = 0;
+      } else if (longest >= 4) {
+        misses = 0;
+      } else {
+        ++misses;
+        for (std::uint32_t skip = misses / kMissesBeforeSkipping; skip > 0 && i < size; --skip) {
+          foundCount_[i++] = 0;
+        }
+      }
+    }
+  }
 
-  void addMatch(const Match& match) {
-    std::uint32_t formatted = match.formatted;
-    if (formatted < 3) {
-      std::swap(repeated_[0], repeated_[formatted]);
-    } else {
-      repeated_ = {formatted - 2, repeated_[0], repeated_[1]};
+  void addItem(std::uint32_t position, std::uint32_t length, std::uint32_t formatted) {
+    if (length == 1) {
+      items_.push_back({*at(position), kNoLength, 0, 0});
+      return;
     }
     const int slot = slotOf(formatted);
-    const std::uint32_t header = std::min<std::uint32_t>(match.length - kMinMatch, kPrimaryLengths);
+    const std::uint32_t header = std::min<std::uint32_t>(length - kMinMatch, kPrimaryLengths);
     items_.push_back({static_cast<std::uint16_t>(256 + slot * 8 + header),
                       header == kPrimaryLengths
-                          ? static_cast<std::uint16_t>(match.length - kMinMatch - kPrimaryLengths)
+                          ? static_cast<std::uint8_t>(length - kMinMatch - kPrimaryLengths)
                           : kNoLength,
-                      formatted - slotBase(slot), static_cast<std::uint8_t>(extraBits(slot))});
+                      static_cast<std::uint8_t>(extraBits(slot)), formatted - slotBase(slot)});
   }
 
-  // Lazy parsing: a match is taken unless the one starting a byte later saves more.
-  void parseFrame(std::uint32_t size) {
-    items_.clear();
-    frameStart_ = position_;
-    const std::uint32_t end = position_ + size;
-    literalCosts_.resize(size + 1);
-    literalCosts_[0] = 0;
-    for (std::uint32_t i = 0; i < size; ++i) {
-      literalCosts_[i + 1] = literalCosts_[i] + mainPrice_[*at(position_ + i)];
+  // Appends the items of the cheapest path from segment to end (positions in the frame).
+  void emitPath(std::uint32_t start, std::uint32_t segment, std::uint32_t end) {
+    path_.clear();
+    for (std::uint32_t i = end; i > segment; i = nodes_[i].from) path_.push_back(i);
+    for (auto it = path_.rbegin(); it != path_.rend(); ++it) {
+      const Node& node = nodes_[*it];
+      addItem(start + node.from, node.length, node.formatted);
     }
-    std::uint32_t position = position_;
-    std::uint32_t literalRun = 0;
-    Match current = bestMatch(position, end);
-    while (position < end) {
-      if (current.gain <= 0) {
-        addLiteral(position);
-        ++position;
-        ++literalRun;
-        for (std::uint32_t skip = literalRun / kLiteralRunBeforeSkipping;
-             skip > 0 && position < end; --skip) {
-          addLiteral(position);
-          ++position;
-        }
-        current = bestMatch(position, end);
-        continue;
+  }
+
+  // Parses the frame at start into items: the cheapest path by the prices, through literals,
+  // repeated offsets and the matches found. Returns the repeated offsets after it.
+  RepeatedOffsets parseFrame(std::uint32_t start, std::uint32_t size, const Prices& prices,
+                             RepeatedOffsets repeated) {
+    std::uint32_t reached = 0;
+    std::uint32_t segment = 0;
+    nodes_[0] = {0, 0, 0, 0, repeated};
+    auto relax = [&](std::uint32_t to, std::uint32_t cost, std::uint32_t from, std::uint32_t length,
+                     std::uint32_t formatted) {
+      while (reached < to) nodes_[++reached].cost = kNotReached;
+      Node& node = nodes_[to];
+      if (cost < node.cost) {
+        node.cost = cost;
+        node.from = from;
+        node.length = length;
+        node.formatted = formatted;
       }
-      literalRun = 0;
-      if (current.length < kNiceLength && position + 1 < end) {
-        const Match next = bestMatch(position + 1, end);
-        if (next.gain > current.gain) {
-          addLiteral(position);
-          ++position;
-          current = next;
+    };
+    // A long match is taken as it is: the path so far is settled and a new one starts after it.
+    auto settle = [&](std::uint32_t i, std::uint32_t length, std::uint32_t formatted) {
+      emitPath(start, segment, i);
+      addItem(start + i, length, formatted);
+      segment = i + length;
+      reached = segment;
+      nodes_[segment] = {0, 0, 0, 0, afterMatch(nodes_[i].repeated, formatted)};
+      return segment;
+    };
+    for (std::uint32_t i = 0; i < size; ++i) {
+      Node& node = nodes_[i];
+      if (i != segment) {
+        const Node& from = nodes_[node.from];
+        node.repeated =
+            node.length == 1 ? from.repeated : afterMatch(from.repeated, node.formatted);
+      }
+      const std::uint8_t* here = at(start + i);
+      relax(i + 1, node.cost + prices.main[here[0]], i, 1, 0);
+      const std::uint32_t limit = std::min<std::uint32_t>(kMaxMatch, size - i);
+      if (limit < kMinMatch) continue;
+      const RepeatedOffsets offsets = node.repeated;
+      const std::uint32_t cost = node.cost;
+      bool settled = false;
+      for (std::uint32_t r = 0; r < 3 && !settled; ++r) {
+        if (offsets[r] > start + i || (r > 0 && offsets[r] == offsets[0])) continue;
+        const std::uint32_t length = matchLength(here, here - offsets[r], limit);
+        if (length >= kNiceLength) {
+          i = settle(i, length, r) - 1;
+          settled = true;
+        } else {
+          for (std::uint32_t l = kMinMatch; l <= length; ++l) {
+            relax(i + l, cost + prices.match(static_cast<int>(r), l), i, l, r);
+          }
+        }
+      }
+      if (settled) continue;
+      const FoundMatch* found = &found_[std::size_t{i} * kMatchesPerPosition];
+      std::uint32_t shorter = kMinMatch;
+      for (std::uint32_t m = 0; m < foundCount_[i]; ++m) {
+        const std::uint32_t distance = found[m] >> 8;
+        const std::uint32_t length = (found[m] & 0xFF) + kMinMatch;
+        if (distance == offsets[0] || distance == offsets[1] || distance == offsets[2]) {
+          shorter = length;
           continue;
         }
+        const std::uint32_t formatted = distance + 2;
+        if (length >= kNiceLength) {
+          i = settle(i, length, formatted) - 1;
+          break;
+        }
+        const int slot = slotOf(formatted);
+        for (std::uint32_t l = shorter + 1; l <= length; ++l) {
+          relax(i + l, cost + prices.match(slot, l), i, l, formatted);
+        }
+        shorter = length;
       }
-      addMatch(current);
-      position += current.length;
-      current = bestMatch(position, end);
     }
+    if (segment < size) {
+      emitPath(start, segment, size);
+      const Node& last = nodes_[size];
+      const Node& from = nodes_[last.from];
+      return last.length == 1 ? from.repeated : afterMatch(from.repeated, last.formatted);
+    }
+    return nodes_[size].repeated;
   }
 
-  void updatePrices() {
+  BlockCodes planBlock(const Frequencies& frequencies) const {
+    BlockCodes codes;
+    buildLengths(std::span(frequencies.main).first(mainSymbols_), kMaxCodeBits,
+                 std::span(codes.main).first(mainSymbols_));
+    buildLengths(frequencies.length, kMaxCodeBits, codes.length);
+    buildLengths(frequencies.aligned, 7, codes.aligned);
+    std::uint64_t alignedCost = 3 * kAlignedSymbols + frequencies.alignedOffsetBits;
+    for (int i = 0; i < kAlignedSymbols; ++i) {
+      alignedCost += std::uint64_t{frequencies.aligned[i]} * codes.aligned[i];
+    }
+    codes.alignedBlock = alignedCost < frequencies.offsetBits;
+    codes.bits = 3 + 24 + (codes.alignedBlock ? alignedCost : frequencies.offsetBits);
     for (int i = 0; i < mainSymbols_; ++i) {
-      mainPrice_[i] = previousMain_[i] != 0 ? previousMain_[i] : (i < 256 ? 9 : 11);
+      codes.bits += std::uint64_t{frequencies.main[i]} * codes.main[i];
     }
     for (int i = 0; i < kLengthSymbols; ++i) {
-      lengthPrice_[i] = previousLength_[i] != 0 ? previousLength_[i] : 9;
+      codes.bits += std::uint64_t{frequencies.length[i]} * codes.length[i];
     }
+    codes.bits +=
+        treeSection(nullptr, std::span(codes.main).first(256), std::span(previousMain_).first(256));
+    codes.bits += treeSection(nullptr, std::span(codes.main).subspan(256, mainSymbols_ - 256),
+                              std::span(previousMain_).subspan(256, mainSymbols_ - 256));
+    codes.bits += treeSection(nullptr, codes.length, previousLength_);
+    return codes;
+  }
+
+  // Parses one frame in two passes, the second priced by the first one's codes; a frame that
+  // would code larger than stored is marked stored and leaves the repeated offsets as they were.
+  void parsePendingFrame(Frame& frame, std::uint32_t start) {
+    findMatches(start, frame.size);
+    Prices prices;
+    if (std::all_of(priceMain_.begin(), priceMain_.end(), [](std::uint8_t l) { return l == 0; })) {
+      prices.setDefaults(mainSymbols_);
+    } else {
+      prices.set(std::span(priceMain_).first(mainSymbols_), priceLength_);
+    }
+    frame.firstItem = items_.size();
+    frame.repeatedBefore = repeated_;
+    RepeatedOffsets after{};
+    for (int pass = 0; pass < kParsePasses; ++pass) {
+      items_.resize(frame.firstItem);
+      after = parseFrame(start, frame.size, prices, repeated_);
+      Frequencies frequencies;
+      frequencies.add(std::span(items_).subspan(frame.firstItem));
+      const BlockCodes codes = planBlock(frequencies);
+      priceMain_ = codes.main;
+      priceLength_ = codes.length;
+      prices.set(std::span(priceMain_).first(mainSymbols_), priceLength_);
+      if (pass + 1 == kParsePasses) {
+        frame.stored = (codes.bits + 7) / 8 >= storedBytes(frame.size);
+      }
+    }
+    if (frame.stored) {
+      items_.resize(frame.firstItem);
+    } else {
+      repeated_ = after;
+    }
+    frame.endItem = items_.size();
+  }
+
+  // Stored: the stream header, the block header, 1 to 16 bits of padding, R0-R2, the bytes.
+  std::size_t storedBytes(std::uint32_t size) const {
+    return (headerWritten_ ? 0 : 4) + 6 + 12 + size + (size & 1);
+  }
+
+  std::span<const Item> itemsOf(const Frame& frame) const {
+    return std::span(items_).subspan(frame.firstItem, frame.endItem - frame.firstItem);
+  }
+
+  void codeChunk() {
+    items_.clear();
+    out_.clear();
+    frameEnds_.clear();
+    std::uint32_t start = position_;
+    for (Frame& frame : pendingFrames_) {
+      parsePendingFrame(frame, start);
+      start += frame.size;
+    }
+    // Runs of compressed frames become blocks: a frame joins the block before it when one set
+    // of trees for both costs less than two.
+    start = position_;
+    for (std::size_t first = 0; first < pendingFrames_.size();) {
+      if (pendingFrames_[first].stored) {
+        writeStored(start, pendingFrames_[first].size, pendingFrames_[first].repeatedBefore);
+        start += pendingFrames_[first++].size;
+        continue;
+      }
+      Frequencies block;
+      block.add(itemsOf(pendingFrames_[first]));
+      std::uint64_t blockBits = planBlock(block).bits;
+      std::size_t end = first + 1;
+      for (; end < pendingFrames_.size() && !pendingFrames_[end].stored; ++end) {
+        Frequencies frame;
+        frame.add(itemsOf(pendingFrames_[end]));
+        Frequencies joined = block;
+        joined.add(frame);
+        const std::uint64_t joinedBits = planBlock(joined).bits;
+        if (joinedBits > blockBits + planBlock(frame).bits) break;
+        block = joined;
+        blockBits = joinedBits;
+      }
+      writeCompressed(first, end, block);
+      for (std::size_t i = first; i < end; ++i) start += pendingFrames_[i].size;
+      first = end;
+    }
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < pendingFrames_.size(); ++i) {
+      coded_.push_back(
+          {std::span(out_).subspan(begin, frameEnds_[i] - begin), pendingFrames_[i].size});
+      begin = frameEnds_[i];
+    }
+    position_ += pendingBytes();
+    pendingFrames_.clear();
   }
 
   void writeStreamHeader(BitWriter& bits) {
     if (headerWritten_) return;
     bits.put(translationSize_ != 0 ? 1 : 0, 1);
     if (translationSize_ != 0) bits.put(static_cast<std::uint32_t>(translationSize_), 32);
+    headerWritten_ = true;
   }
 
-  // Codes the frame's items as a verbatim or aligned offset block, whichever is shorter; false
-  // (and nothing kept) when storing the frame would be shorter still.
-  bool encodeCompressed(std::uint32_t size) {
-    std::array<std::uint32_t, kMaxMainSymbols> mainFrequencies{};
-    std::array<std::uint32_t, kLengthSymbols> lengthFrequencies{};
-    std::array<std::uint32_t, kAlignedSymbols> alignedFrequencies{};
-    for (const Item& item : items_) {
-      ++mainFrequencies[item.mainSymbol];
-      if (item.lengthSymbol != kNoLength) ++lengthFrequencies[item.lengthSymbol];
-      if (item.offsetBitCount >= 3) ++alignedFrequencies[item.offsetBits & 7];
-    }
-    std::array<std::uint8_t, kMaxMainSymbols> mainLengths{};
-    std::array<std::uint8_t, kLengthSymbols> lengthLengths{};
-    std::array<std::uint8_t, kAlignedSymbols> alignedLengths{};
-    buildLengths(std::span(mainFrequencies).first(mainSymbols_), kMaxCodeBits,
-                 std::span(mainLengths).first(mainSymbols_));
-    buildLengths(lengthFrequencies, kMaxCodeBits, lengthLengths);
-    buildLengths(alignedFrequencies, 7, alignedLengths);
-    std::uint64_t alignedCost = 3 * kAlignedSymbols;
-    std::uint64_t verbatimCost = 0;
-    for (int i = 0; i < kAlignedSymbols; ++i) {
-      alignedCost += std::uint64_t{alignedFrequencies[i]} * alignedLengths[i];
-      verbatimCost += std::uint64_t{alignedFrequencies[i]} * 3;
-    }
-    const bool aligned = alignedCost < verbatimCost;
-
+  // Codes frames first to end as one block; the bit stream is realigned at each frame's end.
+  // Should one frame's share come out longer than a reader takes in one data block, each frame
+  // is coded as a block of its own instead.
+  void writeCompressed(std::size_t first, std::size_t end, const Frequencies& frequencies) {
+    const std::size_t outStart = out_.size();
+    const bool headerWasWritten = headerWritten_;
+    const BlockCodes codes = planBlock(frequencies);
     std::array<std::uint16_t, kMaxMainSymbols> mainCodes{};
     std::array<std::uint16_t, kLengthSymbols> lengthCodes{};
     std::array<std::uint16_t, kAlignedSymbols> alignedCodes{};
-    buildCodes(std::span(mainLengths).first(mainSymbols_), mainCodes);
-    buildCodes(lengthLengths, lengthCodes);
-    buildCodes(alignedLengths, alignedCodes);
+    buildCodes(std::span(codes.main).first(mainSymbols_), mainCodes);
+    buildCodes(codes.length, lengthCodes);
+    buildCodes(codes.aligned, alignedCodes);
 
+    std::uint32_t size = 0;
+    for (std::size_t i = first; i < end; ++i) size += pendingFrames_[i].size;
     BitWriter bits(out_);
     writeStreamHeader(bits);
-    bits.put(aligned ? kBlockAligned : kBlockVerbatim, 3);
+    bits.put(codes.alignedBlock ? kBlockAligned : kBlockVerbatim, 3);
     bits.put(size, 24);
-    if (aligned) {
-      for (std::uint8_t length : alignedLengths) bits.put(length, 3);
+    if (codes.alignedBlock) {
+      for (std::uint8_t length : codes.aligned) bits.put(length, 3);
     }
-    writeTreeSection(bits, std::span(mainLengths).first(256), std::span(previousMain_).first(256));
-    writeTreeSection(bits, std::span(mainLengths).subspan(256, mainSymbols_ - 256),
-                     std::span(previousMain_).subspan(256, mainSymbols_ - 256));
-    writeTreeSection(bits, lengthLengths, previousLength_);
-    for (const Item& item : items_) {
-      bits.put(mainCodes[item.mainSymbol], mainLengths[item.mainSymbol]);
-      if (item.lengthSymbol != kNoLength) {
-        bits.put(lengthCodes[item.lengthSymbol], lengthLengths[item.lengthSymbol]);
+    treeSection(&bits, std::span(codes.main).first(256), std::span(previousMain_).first(256));
+    treeSection(&bits, std::span(codes.main).subspan(256, mainSymbols_ - 256),
+                std::span(previousMain_).subspan(256, mainSymbols_ - 256));
+    treeSection(&bits, codes.length, previousLength_);
+    std::size_t frameStart = outStart;
+    bool tooLong = false;
+    for (std::size_t i = first; i < end; ++i) {
+      for (const Item& item : itemsOf(pendingFrames_[i])) {
+        bits.put(mainCodes[item.mainSymbol], codes.main[item.mainSymbol]);
+        if (item.lengthSymbol != kNoLength) {
+          bits.put(lengthCodes[item.lengthSymbol], codes.length[item.lengthSymbol]);
+        }
+        if (codes.alignedBlock && item.offsetBitCount >= 3) {
+          bits.put(item.offsetBits >> 3, item.offsetBitCount - 3);
+          const std::uint32_t low = item.offsetBits & 7;
+          bits.put(alignedCodes[low], codes.aligned[low]);
+        } else if (item.offsetBitCount > 0) {
+          bits.put(item.offsetBits, item.offsetBitCount);
+        }
       }
-      if (aligned && item.offsetBitCount >= 3) {
-        bits.put(item.offsetBits >> 3, item.offsetBitCount - 3);
-        const std::uint32_t low = item.offsetBits & 7;
-        bits.put(alignedCodes[low], alignedLengths[low]);
-      } else if (item.offsetBitCount > 0) {
-        bits.put(item.offsetBits, item.offsetBitCount);
+      bits.align();
+      tooLong = tooLong || out_.size() - frameStart > kMaxCodedFrame;
+      frameStart = out_.size();
+      frameEnds_.push_back(frameStart);
+    }
+    if (tooLong && end - first > 1) {
+      out_.resize(outStart);
+      frameEnds_.resize(frameEnds_.size() - (end - first));
+      headerWritten_ = headerWasWritten;
+      for (std::size_t i = first; i < end; ++i) {
+        Frequencies frame;
+        frame.add(itemsOf(pendingFrames_[i]));
+        writeCompressed(i, i + 1, frame);
       }
+      return;
     }
-    bits.align();
-    // Stored: the stream header, the block header, 1 to 16 bits of padding, R0-R2, the bytes.
-    const std::size_t storedBytes = (headerWritten_ ? 0 : 4) + 6 + 12 + size + (size & 1);
-    if (out_.size() >= storedBytes) {
-      out_.clear();
-      return false;
-    }
-    previousMain_ = mainLengths;
-    previousLength_ = lengthLengths;
-    updatePrices();
-    return true;
+    previousMain_ = codes.main;
+    previousLength_ = codes.length;
   }
 
-  void encodeUncompressed(const std::uint8_t* frame, std::uint32_t size) {
+  void writeStored(std::uint32_t start, std::uint32_t size, const RepeatedOffsets& repeated) {
     BitWriter bits(out_);
     writeStreamHeader(bits);
     bits.put(kBlockUncompressed, 3);
     bits.put(size, 24);
     if (bits.aligned()) bits.put(0, 16);
     bits.align();
-    for (std::uint32_t offset : repeated_) {
+    for (std::uint32_t offset : repeated) {
       out_.resize(out_.size() + 4);
       storeLe32(out_.data() + out_.size() - 4, offset);
     }
+    const std::uint8_t* frame = at(start);
     out_.insert(out_.end(), frame, frame + size);
     if (size & 1) out_.push_back(0);
+    frameEnds_.push_back(out_.size());
   }
 
   const int windowBits_;
   const std::uint32_t windowSize_;
   const std::uint32_t maxDistance_;
   const int mainSymbols_;
-  std::vector<std::uint8_t> buffer_;  // the window and the frame being coded
+  std::vector<std::uint8_t> buffer_;  // the window and the frames being coded
   std::uint32_t bufferBase_ = 0;      // stream position of buffer_[0]
   std::size_t bufferLength_ = 0;
-  std::vector<std::uint32_t> head_;   // hash to the last position + 1 with it, 0 for none
-  std::vector<std::uint32_t> chain_;  // position to the position + 1 before it with its hash
-  std::uint32_t inserted_ = 0;        // positions below this are in the hash chains
-  std::uint32_t position_ = 0;        // of the next frame in the folder's data
-  std::uint32_t frameStart_ = 0;
+  std::vector<std::uint32_t> head_;  // hash to the last position + 1 with it, 0 for none
+  std::vector<std::uint32_t> tree_;  // position to its smaller and larger children (+ 1)
+  std::vector<FoundMatch> found_;    // kMatchesPerPosition for each position of the frame
+  std::vector<std::uint8_t> foundCount_;
+  std::vector<Node> nodes_;
+  std::vector<std::uint32_t> path_;
+  std::uint64_t folderSize_ = 0;
+  std::uint32_t position_ = 0;  // of the first frame not yet coded, in the folder's data
+  std::uint32_t deferredFrom_ = kNoPosition;  // positions from here on are not in the tree
+  std::vector<Frame> pendingFrames_;
   std::int32_t translationSize_ = 0;
   bool headerWritten_ = false;
-  std::array<std::uint32_t, 3> repeated_ = {1, 1, 1};
+  RepeatedOffsets repeated_ = {1, 1, 1};
   std::array<std::uint8_t, kMaxMainSymbols> previousMain_{};
   std::array<std::uint8_t, kLengthSymbols> previousLength_{};
-  std::array<int, kMaxMainSymbols> mainPrice_{};
-  std::array<int, kLengthSymbols> lengthPrice_{};
-  std::vector<int> literalCosts_;  // running sums of the literal prices over the frame
+  std::array<std::uint8_t, kMaxMainSymbols> priceMain_{};
+  std::array<std::uint8_t, kLengthSymbols> priceLength_{};
   std::vector<Item> items_;
   std::vector<std::uint8_t> out_;
+  std::vector<std::size_t> frameEnds_;  // in out_
+  std::vector<CodedBlock> coded_;
 };
 
 }  // namespace
@@ -614,8 +942,9 @@ std::unique_ptr<BlockCompressor> makeLzxCompressor(int windowBits) {
 
 std::size_t lzxCompressorMemory(int windowBits) {
   const std::size_t window = std::size_t{1} << windowBits;
-  return window + std::max(kSlideSlack, window / 4) + 4 * window + (4u << kHashBits) +
-         kFrameBytes * (sizeof(Item) + sizeof(int)) + 2 * kFrameBytes;
+  constexpr std::size_t kChunk = 8 * std::size_t{kFrameBytes};
+  return window + std::max(kSlideSlack, window / 4) + 8 * window + (4u << kHashBits) +
+         kFrameBytes * (12 * sizeof(std::uint32_t) + 1 + 32 + 4) + kChunk * (sizeof(Item) + 1);
 }
 
 void X86CallCounter::add(std::span<const std::uint8_t> bytes) {

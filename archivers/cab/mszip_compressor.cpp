@@ -33,7 +33,7 @@ class MszipCompressor : public BlockCompressor {
   std::uint16_t folderType() const override { return 1; }
   void startFolder(const FolderTraits&) override {}
 
-  std::span<const std::uint8_t> compressBlock(std::span<const std::uint8_t> block) override {
+  std::span<const CodedBlock> compressBlock(std::span<const std::uint8_t> block) override {
     deflateReset(&stream_);
     stream_.next_in = const_cast<Bytef*>(block.data());
     stream_.avail_in = static_cast<uInt>(block.size());
@@ -53,11 +53,13 @@ class MszipCompressor : public BlockCompressor {
       std::copy(block.begin(), block.end(), out + kStoredHeader);
       size = kStoredHeader + block.size();
     }
-    return {coded_.data(), size + 2};
+    result_ = {{coded_.data(), size + 2}, static_cast<std::uint32_t>(block.size())};
+    return {&result_, 1};
   }
 
  private:
   z_stream stream_{};
+  CodedBlock result_;
   std::vector<std::uint8_t> coded_;
 };
 
