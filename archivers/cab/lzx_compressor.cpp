@@ -27,15 +27,16 @@ constexpr int kBlockVerbatim = 1;
 constexpr int kBlockAligned = 2;
 constexpr int kBlockUncompressed = 3;
 
-constexpr int kHashBits = 17;
+constexpr int kHashBits = 18;   // of four bytes: the roots of the binary trees
+constexpr int kHash3Bits = 15;  // of three bytes: the last position with them
 // Matches at least this long end the search at a position, and are taken without weighing the
 // paths through the positions they cover.
 constexpr std::uint32_t kNiceLength = 64;
-constexpr std::uint32_t kTreeDepth = 32;
+constexpr std::uint32_t kTreeDepth = 12;
 // After this many positions in a row without a match of 4 bytes the data looks incompressible:
 // positions are passed over unsearched, one more for every further run of this length.
 constexpr std::uint32_t kMissesBeforeSkipping = 32;
-constexpr int kParsePasses = 2;
+constexpr int kParsePasses = 1;
 // The most a frame may code to: readers take 32 KiB and a little more in one data block.
 constexpr std::size_t kMaxCodedFrame = kFrameBytes + 2048;
 // Bytes kept beyond the window so the window slides rarely.
@@ -359,6 +360,7 @@ class LzxCompressor : public BlockCompressor {
         mainSymbols_(256 + 8 * positionSlots(windowBits)),
         buffer_(windowSize_ + std::max<std::size_t>(kSlideSlack, windowSize_ / 4)),
         head_(1u << kHashBits),
+        head3_(1u << kHash3Bits),
         tree_(2 * std::size_t{windowSize_}),
         found_(kFrameBytes * kMatchesPerPosition),
         foundCount_(kFrameBytes),
@@ -387,6 +389,7 @@ class LzxCompressor : public BlockCompressor {
     pendingFrames_.clear();
     deferredFrom_ = kNoPosition;
     std::fill(head_.begin(), head_.end(), 0);
+    std::fill(head3_.begin(), head3_.end(), 0);
     repeated_ = {1, 1, 1};
     previousMain_.fill(0);
     previousLength_.fill(0);
@@ -458,8 +461,11 @@ class LzxCompressor : public BlockCompressor {
   }
 
   static std::uint32_t hashOf(const std::uint8_t* p) {
+    return (loadLe32(p) * 2654435761u) >> (32 - kHashBits);
+  }
+  static std::uint32_t hash3Of(const std::uint8_t* p) {
     const std::uint32_t value = p[0] | p[1] << 8 | p[2] << 16;
-    return (value * 2654435761u) >> (32 - kHashBits);
+    return (value * 2654435761u) >> (32 - kHash3Bits);
   }
 
   static std::uint32_t matchLength(const std::uint8_t* a, const std::uint8_t* b,
@@ -485,12 +491,27 @@ class LzxCompressor : public BlockCompressor {
   std::uint32_t searchTree(std::uint32_t position, std::uint32_t frameEnd, FoundMatch* found) {
     const std::uint32_t available =
         bufferBase_ + static_cast<std::uint32_t>(bufferLength_) - position;
-    if (available < 3) return 0;
+    if (available < 4) return 0;
     const bool insert = available >= kNiceLength;
     if (!insert) deferredFrom_ = std::min(deferredFrom_, position);
     const std::uint32_t treeLimit = std::min<std::uint32_t>(kNiceLength, available);
     const std::uint32_t frameLimit = std::min<std::uint32_t>(kMaxMatch, frameEnd - position);
     const std::uint8_t* here = at(position);
+    const std::uint32_t oldest = position > maxDistance_ ? position - maxDistance_ : 0;
+    std::uint32_t reportedLongest = 2;
+    std::uint32_t count = 0;
+    // The tree's strings share four bytes: a three-byte match comes from the last position
+    // with the same three.
+    std::uint32_t& last3 = head3_[hash3Of(here)];
+    if (found != nullptr && last3 > oldest && last3 <= position) {
+      const std::uint8_t* there = at(last3 - 1);
+      const std::uint32_t length = matchLength(here, there, frameLimit);
+      if (length >= 3) {
+        found[count++] = (position - (last3 - 1)) << 8 | (length - kMinMatch);
+        reportedLongest = length;
+      }
+    }
+    if (insert) last3 = position + 1;
     std::uint32_t& head = head_[hashOf(here)];
     std::uint32_t candidate = head;
     if (insert) head = position + 1;
@@ -499,10 +520,7 @@ class LzxCompressor : public BlockCompressor {
     std::uint32_t* larger = smaller + 1;
     std::uint32_t smallerLength = 0;
     std::uint32_t largerLength = 0;
-    const std::uint32_t oldest = position > maxDistance_ ? position - maxDistance_ : 0;
     std::uint32_t longest = 0;
-    std::uint32_t reportedLongest = 2;
-    std::uint32_t count = 0;
     for (std::uint32_t depth = kTreeDepth;; --depth) {
       if (candidate <= oldest || depth == 0) {
         if (insert) {
@@ -912,6 +930,7 @@ class LzxCompressor : public BlockCompressor {
   std::uint32_t bufferBase_ = 0;      // stream position of buffer_[0]
   std::size_t bufferLength_ = 0;
   std::vector<std::uint32_t> head_;  // hash to the last position + 1 with it, 0 for none
+  std::vector<std::uint32_t> head3_;
   std::vector<std::uint32_t> tree_;  // position to its smaller and larger children (+ 1)
   std::vector<FoundMatch> found_;    // kMatchesPerPosition for each position of the frame
   std::vector<std::uint8_t> foundCount_;
@@ -944,7 +963,8 @@ std::size_t lzxCompressorMemory(int windowBits) {
   const std::size_t window = std::size_t{1} << windowBits;
   constexpr std::size_t kChunk = 8 * std::size_t{kFrameBytes};
   return window + std::max(kSlideSlack, window / 4) + 8 * window + (4u << kHashBits) +
-         kFrameBytes * (12 * sizeof(std::uint32_t) + 1 + 32 + 4) + kChunk * (sizeof(Item) + 1);
+         (4u << kHash3Bits) + kFrameBytes * (12 * sizeof(std::uint32_t) + 1 + 32 + 4) +
+         kChunk * (sizeof(Item) + 1);
 }
 
 void X86CallCounter::add(std::span<const std::uint8_t> bytes) {
