@@ -45,7 +45,8 @@ std::string someProgram() {
 // Each window size, on data that finds its limits: a repeat exactly as far back as every reader
 // reaches (window - 4; 7-Zip gets window - 3 wrong) and one just beyond it, runs longer than a
 // match, bytes that never match, a file of exactly one 32 KiB frame, empty files between others,
-// and an odd-sized stored last frame.
+// an odd-sized stored last frame, and text on both sides of a stored frame, coded in blocks
+// that span frames, with matches reaching over the stored one.
 TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
   for (int bits = 15; bits <= 21; ++bits) {
     SCOPED_TRACE("window 2^" + std::to_string(bits));
@@ -61,6 +62,7 @@ TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
         {"f-frame", varyingText(32768)},
         {"g-text", varyingText(200000)},
         {"h-odd-noise", noise(32768 + 4097, 3)},
+        {"i-text-noise-text", varyingText(100000) + noise(40000, 5) + varyingText(100000)},
     };
     writeFiles(work / "source", expected);
     const fs::path cabinet = work / "packed.cab";
