@@ -110,7 +110,7 @@ constexpr std::uint64_t kLzxFolderBytes = 32ull << 20;
 constexpr std::uint64_t kMszipJobBytes = 32 * kBlockBytes;
 // Compressors of all threads together stay within this; the rest of the 64 MiB is the jobs'
 // buffered output, the walk and the plan.
-constexpr std::size_t kCompressorBudget = 48u << 20;
+constexpr std::size_t kCompressorBudget = 50u << 20;
 
 // A run of one folder's data blocks coded by one job.
 struct Job {

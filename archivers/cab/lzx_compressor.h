@@ -13,7 +13,9 @@ inline constexpr int kLzxMinWindowBits = 15;
 inline constexpr int kLzxMaxWindowBits = 21;
 
 // LZX with a window of 2^windowBits bytes: one LZX stream per folder, each data block one 32 KiB
-// frame coded as one LZX block (verbatim, aligned offset or uncompressed, whichever is shortest).
+// frame. Up to eight frames are held back and coded together: runs of them share one LZX block
+// (verbatim or aligned offset) where one set of trees costs less; a frame that would not shrink is
+// an uncompressed block of its own.
 // Call translation (E8) is on for folders whose traits say they look like x86 code.
 std::unique_ptr<BlockCompressor> makeLzxCompressor(int windowBits);
 std::size_t lzxCompressorMemory(int windowBits);
