@@ -60,11 +60,9 @@ std::uint16_t attributesOf(const Member& member) {
   return attributes;
 }
 
-// The files the walk finds, each checked against the format's limits and placed in a folder.
+// The files the walk finds, each checked against the format's limits, then placed in folders.
 class CabinetPlan {
  public:
-  explicit CabinetPlan(std::uint64_t folderBytes) : folderBytes_(folderBytes) {}
-
   void add(const WalkEntry& entry, std::vector<SkippedEntry>& skipped) {
     if (entry.path.find('\\') != std::string::npos) {
       skipped.push_back({entry.path, "a backslash in a name is a folder separator in a cabinet"});
@@ -83,29 +81,47 @@ class CabinetPlan {
           Result::kUnsupported,
           entry.path + " is too large for a cabinet (the most is 2,147,450,880 bytes)");
     }
-    if (folders.empty() ||
-        (folders.back().size > 0 && folders.back().size + entry.size > folderBytes_)) {
-      folders.push_back({0, members.size(), 0});
-    }
-    Folder& folder = folders.back();
-    Member member{entry, entry.path, static_cast<std::uint16_t>(folders.size() - 1),
-                  static_cast<std::uint32_t>(folder.size)};
+    Member member{entry, entry.path};
     std::replace(member.name.begin(), member.name.end(), '/', '\\');
     members.push_back(std::move(member));
-    folder.size += entry.size;
-    ++folder.memberCount;
+    totalBytes += entry.size;
+  }
+
+  // Cuts the members, in order, into folders: once a folder holds something, a file that would
+  // take it past folderBytes starts the next one.
+  void cutFolders(std::uint64_t folderBytes) {
+    folders.clear();
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      Member& member = members[i];
+      if (folders.empty() ||
+          (folders.back().size > 0 && folders.back().size + member.entry.size > folderBytes)) {
+        folders.push_back({0, i, 0});
+      }
+      Folder& folder = folders.back();
+      member.folder = static_cast<std::uint16_t>(folders.size() - 1);
+      member.offset = static_cast<std::uint32_t>(folder.size);
+      folder.size += member.entry.size;
+      ++folder.memberCount;
+    }
   }
 
   std::vector<Member> members;
   std::vector<Folder> folders;
-
- private:
-  std::uint64_t folderBytes_;
+  std::uint64_t totalBytes = 0;
 };
 
-// Uncompressed bytes of an LZX folder: once a folder holds something, a file that would take it
-// past this starts the next one. Folders are coded in parallel, each an LZX stream of its own.
-constexpr std::uint64_t kLzxFolderBytes = 32ull << 20;
+// LZX folders are each one stream, coded in parallel. Their size is cut from the total: an eighth
+// of it, so that the folders after a large one still share out between threads and they finish
+// close together, but no smaller than a few windows (each folder starts with nothing to refer
+// to) and no larger than 32 MiB. It does not depend on the thread count, nor does the cabinet.
+constexpr std::uint64_t kLzxFolderShare = 8;
+constexpr std::uint64_t kMinLzxFolderBytes = 4ull << 20;
+constexpr std::uint64_t kMaxLzxFolderBytes = 32ull << 20;
+
+std::uint64_t lzxFolderBytes(std::uint64_t totalBytes) {
+  return std::clamp(totalBytes / kLzxFolderShare, kMinLzxFolderBytes, kMaxLzxFolderBytes);
+}
+
 // MSZIP blocks are independent: a folder is coded in parallel jobs of this many bytes.
 constexpr std::uint64_t kMszipJobBytes = 32 * kBlockBytes;
 // Compressors of all threads together stay within this; the rest of the 64 MiB is the jobs'
@@ -349,8 +365,7 @@ std::string writeCabinet(const std::string& destination, bool recursive,
                          const CompressionMethod& method) {
   ArchiveOutput output(destination);
   FolderWalk walk(output.ownFiles(), recursive);
-  CabinetPlan plan(method.kind == CompressionMethod::Kind::kLzx ? kLzxFolderBytes
-                                                                : kMaxFolderBytes);
+  CabinetPlan plan;
   std::vector<SkippedEntry> skipped;
   walk.walk([&](const WalkEntry& entry) {
     if (entry.type == WalkEntryType::kFile) plan.add(entry, skipped);
@@ -358,6 +373,8 @@ std::string writeCabinet(const std::string& destination, bool recursive,
   if (plan.members.empty()) {
     throw ArchiveError(Result::kUnsupported, "no files to pack: a cabinet cannot be empty");
   }
+  plan.cutFolders(method.kind == CompressionMethod::Kind::kLzx ? lzxFolderBytes(plan.totalBytes)
+                                                               : kMaxFolderBytes);
   CabinetWriter(output, walk, plan, method, folderOf(destination)).write();
   output.commit();
   skipped.insert(skipped.begin(), walk.skipped().begin(), walk.skipped().end());
