@@ -31,8 +31,8 @@ constexpr int kHashBits = 18;   // of four bytes: the roots of the binary trees
 constexpr int kHash3Bits = 15;  // of three bytes: the last position with them
 // Matches at least this long end the search at a position, and are taken without weighing the
 // paths through the positions they cover.
-constexpr std::uint32_t kNiceLength = 64;
-constexpr std::uint32_t kTreeDepth = 12;
+constexpr std::uint32_t kNiceLength = 32;
+constexpr std::uint32_t kTreeDepth = 10;
 // After this many positions in a row without a match of 4 bytes the data looks incompressible:
 // positions are passed over unsearched, one more for every further run of this length.
 constexpr std::uint32_t kMissesBeforeSkipping = 32;
@@ -580,7 +580,9 @@ class LzxCompressor : public BlockCompressor {
   }
 
   // Finds the matches at every position of the frame at start, but within stretches that a long
-  // match covers, and in data that looks incompressible, where positions are passed over.
+  // match covers, and in data that looks incompressible, where positions are passed over: not
+  // searched, nor put in the tree. The tree stays sound without them; later data finds the
+  // copy a long match came from instead.
   void findMatches(std::uint32_t start, std::uint32_t size) {
     const std::uint32_t end = start + size;
     // What was searched without more data after it goes into the tree now, in order.
@@ -597,7 +599,6 @@ class LzxCompressor : public BlockCompressor {
       ++i;
       if (longest >= kNiceLength) {
         for (const std::uint32_t last = i - 1 + longest; i < last; ++i) {
-          searchTree(start + i, end, nullptr);
           foundCount_[i] = 0;
         }
         misses = 0;

@@ -45,7 +45,6 @@ class MszipFolderReader {
   // block's own deflate data: decoded as one stream, it gives the window and the block's bytes.
   std::vector<std::uint8_t> windowedInput_;
   std::vector<std::uint8_t> decoded_;  // the window, then the block's bytes
-  std::size_t windowSize_ = 0;
   std::size_t decodedEnd_ = 0;
   std::size_t decodedPosition_ = 0;
   std::uint64_t position_ = 0;

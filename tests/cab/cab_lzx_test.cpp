@@ -46,7 +46,8 @@ std::string someProgram() {
 // reaches (window - 4; 7-Zip gets window - 3 wrong) and one just beyond it, runs longer than a
 // match, bytes that never match, a file of exactly one 32 KiB frame, empty files between others,
 // an odd-sized stored last frame, and text on both sides of a stored frame, coded in blocks
-// that span frames, with matches reaching over the stored one.
+// that span frames, with matches reaching over the stored one; then a long repeat, whose
+// positions stay out of the match finder, noise, and a part of it again.
 TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
   for (int bits = 15; bits <= 21; ++bits) {
     SCOPED_TRACE("window 2^" + std::to_string(bits));
@@ -63,6 +64,9 @@ TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
         {"g-text", varyingText(200000)},
         {"h-odd-noise", noise(32768 + 4097, 3)},
         {"i-text-noise-text", varyingText(100000) + noise(40000, 5) + varyingText(100000)},
+        {"j-repeats-noise", varyingText(50000) + varyingText(50000) + noise(40000, 6) +
+                                varyingText(50000).substr(777, 20000) + noise(9000, 7) +
+                                varyingText(50000)},
     };
     writeFiles(work / "source", expected);
     const fs::path cabinet = work / "packed.cab";
