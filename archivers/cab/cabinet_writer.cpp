@@ -125,8 +125,9 @@ std::uint64_t lzxFolderBytes(std::uint64_t totalBytes) {
 // MSZIP blocks are independent: a folder is coded in parallel jobs of this many bytes.
 constexpr std::uint64_t kMszipJobBytes = 32 * kBlockBytes;
 // Compressors of all threads together stay within this; the rest of the 64 MiB is the jobs'
-// buffered output, the walk and the plan.
-constexpr std::size_t kCompressorBudget = 50u << 20;
+// buffered output, the walk and the plan. Two LZX coders at -ml:21 fit; three came to 61 MiB in
+// all, too close.
+constexpr std::size_t kCompressorBudget = 40u << 20;
 
 // A run of one folder's data blocks coded by one job.
 struct Job {
