@@ -112,7 +112,7 @@ class CabinetPlan {
 
 // LZX folders are each one stream, coded in parallel. Their size is cut from the total: an eighth
 // of it, so that the folders after a large one still share out between threads and they finish
-// close together, but no smaller than a few windows (each folder starts with nothing to refer
+// close together, but no smaller than two windows (each folder starts with nothing to refer
 // to) and no larger than 32 MiB. It does not depend on the thread count, nor does the cabinet.
 constexpr std::uint64_t kLzxFolderShare = 8;
 constexpr std::uint64_t kMinLzxFolderBytes = 4ull << 20;
