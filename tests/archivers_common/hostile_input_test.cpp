@@ -2,7 +2,10 @@
 // links that leave the destination, archives cut short or with a flipped bit, files that are no
 // archive, command lines a library does not take, reproducers of known attacks. Whatever happens,
 // nothing lands outside the destination and nothing half-written inside it.
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -275,6 +278,74 @@ TEST(HostileInput, CommandLinesALibraryDoesNotTakeAreRefused) {
   }
   EXPECT_FALSE(fs::exists(work / "out"));
   EXPECT_EQ(readFile(work / "a.txt"), "not an archive");
+}
+
+// What the two writers share: written into the folder being packed, over one packed there before,
+// neither the archive under construction nor the old one is packed; a pack that fails (a file or
+// folder that cannot be read, named in the explanation, or a disk that fills up: a file size
+// limit, which holds for root too) leaves the archive already under the name as it was. Nothing
+// is ever left beside it.
+TEST(HostileInput, WritersNeverPackThemselvesAndFailuresKeepTheOldArchive) {
+  const struct {
+    Archiver archiver;
+    const char* options;
+    const char* archive;
+    const char* summary;
+  } writers[] = {
+      {kCab, "-a -r -ml:21", "packed.cab", "2 files packed into packed.cab"},
+      {kLzh, "a -rx", "packed.lzh", "2 files and 1 folder packed into packed.lzh"},
+  };
+  const struct {
+    const char* unreadable;  // or the disk fills up
+    std::int32_t code;
+  } failures[] = {
+      {"locked.txt", kCannotOpen}, {"locked folder", kCannotOpen}, {nullptr, kWriteFailed}};
+  for (const auto& writer : writers) {
+    const std::string name = writer.archive;
+    SCOPED_TRACE(name);
+    const auto pack = [&](const fs::path& folder, const std::string& archive) {
+      return packIn(folder, writer.archiver,
+                    std::string(writer.options) + " \"" + archive + "\" *.*");
+    };
+    TemporaryFolder work;
+    writeFiles(work / "source", {{"a.txt", "a\n"}, {"b/c.txt", "c\n"}});
+    for (int run = 0; run < 2; ++run) {
+      const ArchiverResult result = pack(work / "source", name);
+      ASSERT_EQ(result.code, kOk) << result.output;
+      EXPECT_EQ(result.output, writer.summary);
+    }
+    EXPECT_EQ(strayNames(work / "source", {"a.txt", "b", name}), Names{});
+    ASSERT_EQ(extractWith(writer.archiver, work / ("source/" + name), work / "out").code, kOk);
+    EXPECT_EQ(filesIn(work / "out"), (Contents{{"a.txt", "a\n"}, {"b/c.txt", "c\n"}}));
+
+    for (const auto& [unreadable, code] : failures) {
+      SCOPED_TRACE(unreadable ? unreadable : "disk full");
+      if (unreadable && geteuid() == 0) continue;  // root reads whatever the mode
+      TemporaryFolder failing;
+      writeFiles(failing / "source", {{"a.txt", "a\n"},
+                                      {"locked.txt", "x"},
+                                      {"locked folder/f", "f"},
+                                      {"big.bin", noise(300000, 1)}});
+      writeFile(failing / ("dest/" + name), "the old archive");
+      if (unreadable) fs::permissions(failing.path() / "source" / unreadable, fs::perms::none);
+      const std::string expected =
+          unreadable ? std::string("cannot read ") + unreadable + ": Permission denied" : "";
+      EXPECT_EQ(exitStatusInChild(60,
+                                  [&] {
+                                    signal(SIGXFSZ, SIG_IGN);
+                                    const rlimit limit{100000, 100000};
+                                    if (!unreadable) setrlimit(RLIMIT_FSIZE, &limit);
+                                    const ArchiverResult result =
+                                        pack(failing / "source", failing / ("dest/" + name));
+                                    if (unreadable && result.output != expected) return 100;
+                                    return static_cast<int>(result.code);
+                                  }),
+                code);
+      EXPECT_EQ(readFile(failing / ("dest/" + name)), "the old archive");
+      EXPECT_EQ(strayNames(failing / "dest", {name}), Names{});
+      if (unreadable) fs::permissions(failing.path() / "source" / unreadable, fs::perms::owner_all);
+    }
+  }
 }
 
 }  // namespace

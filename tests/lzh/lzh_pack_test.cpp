@@ -1,8 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -15,7 +11,6 @@
 #include "support/sample_files.h"
 #include "support/temporary_folder.h"
 #include "support/tree_snapshot.h"
-#include "support/watchdog.h"
 
 namespace {
 
@@ -72,61 +67,6 @@ TEST(LzhPack, PackedTreeExtractsWhole) {
   const Tree tree = snapshot(work / "out-ours");
   EXPECT_TRUE(tree.at("nested/run.sh").executable);
   EXPECT_EQ(tree.at("nested/deeper/notes.txt").mtime, kSampleMtime);
-}
-
-// The archive is written into the folder being packed, over one packed there before: neither the
-// archive under construction nor the old one is packed, and nothing is left beside it.
-TEST(LzhPack, ArchiveInsideTheFolderIsNotPackedIntoItself) {
-  TemporaryFolder work;
-  writeFiles(work / "source", {{"a.txt", "a\n"}, {"b/c.txt", "c\n"}});
-  for (int run = 0; run < 2; ++run) {
-    const ArchiverResult result = packFolder(work / "source", "packed.lzh");
-    ASSERT_EQ(result.code, kOk) << result.output;
-    EXPECT_EQ(result.output, "2 files and 1 folder packed into packed.lzh");
-  }
-  EXPECT_EQ(strayNames(work / "source", {"a.txt", "b", "packed.lzh"}), std::vector<std::string>{});
-  ASSERT_EQ(extractWith(kLzh, work / "source/packed.lzh", work / "out").code, kOk);
-  expectContents(entriesIn(work / "out"), {{"a.txt", "a\n"}, {"b", "<dir>"}, {"b/c.txt", "c\n"}});
-}
-
-// A pack that fails leaves the archive already under the name as it was, and nothing beside it:
-// a file or folder that cannot be read (named in the explanation), or a disk that fills up (a
-// file size limit, which holds for root too).
-TEST(LzhPack, FailingPackLeavesTheOldArchive) {
-  const struct {
-    const char* name;
-    const char* unreadable;  // or the disk fills up
-    std::int32_t code;
-    const char* output;
-  } cases[] = {
-      {"unreadable file", "locked.txt", kCannotOpen, "cannot read locked.txt: Permission denied"},
-      {"unreadable folder", "locked folder", kCannotOpen,
-       "cannot read locked folder: Permission denied"},
-      {"disk full", nullptr, kWriteFailed, nullptr},
-  };
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.name);
-    if (test.unreadable && geteuid() == 0) continue;  // root reads whatever the mode
-    TemporaryFolder work;
-    writeFiles(work / "source", {{"a.txt", "a\n"},
-                                 {"locked.txt", "x"},
-                                 {"locked folder/f", "f"},
-                                 {"big.bin", noise(300000, 1)}});
-    writeFile(work / "dest/packed.lzh", "the old archive");
-    if (test.unreadable) fs::permissions(work.path() / "source" / test.unreadable, fs::perms::none);
-    const std::string archive = work / "dest/packed.lzh";
-    const int code = exitStatusInChild(60, [&] {
-      signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{100000, 100000};
-      if (!test.unreadable) setrlimit(RLIMIT_FSIZE, &limit);
-      const ArchiverResult result = packFolder(work / "source", archive);
-      if (test.output && result.output != test.output) return 100;
-      return static_cast<int>(result.code);
-    });
-    EXPECT_EQ(code, test.code);
-    EXPECT_EQ(readFile(work / "dest/packed.lzh"), "the old archive");
-    EXPECT_EQ(strayNames(work / "dest", {"packed.lzh"}), std::vector<std::string>{});
-  }
 }
 
 // Members over 4 GiB keep their 64-bit sizes in extended header 0x42, which the reader honours.
