@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -32,7 +33,7 @@ constexpr int kHash3Bits = 15;  // of three bytes: the last position with them
 // Matches at least this long end the search at a position, and are taken without weighing the
 // paths through the positions they cover.
 constexpr std::uint32_t kNiceLength = 32;
-constexpr std::uint32_t kTreeDepth = 14;
+constexpr std::uint32_t kTreeDepth = 16;
 // The binary trees hold the last 2^kTreeBits positions at most; matches from further back in the
 // window come from the three-byte table and the repeated offsets. Halving the trees' reach costs
 // a fraction of a percent and saves a tenth of the time and half the trees' memory.
@@ -40,6 +41,8 @@ constexpr int kTreeBits = 20;
 // After this many positions in a row without a match of 4 bytes the data looks incompressible:
 // positions are passed over unsearched, one more for every further run of this length.
 constexpr std::uint32_t kMissesBeforeSkipping = 32;
+// Passes over a frame: the first priced by the codes of the frame before, the next ones by the
+// codes of the pass before. A folder's first frame has no frame before it and gets one more.
 constexpr int kParsePasses = 1;
 // The most a frame may code to: readers take 32 KiB and a little more in one data block.
 constexpr std::size_t kMaxCodedFrame = kFrameBytes + 2048;
@@ -315,29 +318,40 @@ struct BlockCodes {
   std::uint64_t bits = 0;
 };
 
-// Bit prices of the symbols, from the code lengths of coded data like what comes next.
+// Bit prices of the symbols, from the codes of coded data like what comes next.
 struct Prices {
   std::array<std::uint32_t, kMaxMainSymbols> main{};
   std::array<std::uint32_t, kMaxMatch + 1> lengthPart{};  // the length tree's part of a length
+  // In an aligned block the low three bits of an offset with three extra bits or more cost their
+  // aligned code, not three bits; three bits where the block is verbatim.
+  std::array<std::uint32_t, kAlignedSymbols> alignedPart{};
 
-  void set(std::span<const std::uint8_t> mainLengths, std::span<const std::uint8_t> lengthLengths) {
+  void set(const BlockCodes& codes, int mainSymbols) {
     // Symbols the data did not use are dear but not out of reach.
-    for (std::size_t i = 0; i < mainLengths.size(); ++i) {
-      main[i] = mainLengths[i] != 0 ? mainLengths[i] : 13;
-    }
+    for (int i = 0; i < mainSymbols; ++i) main[i] = codes.main[i] != 0 ? codes.main[i] : 13;
     for (std::uint32_t n = kMinMatch + kPrimaryLengths; n <= kMaxMatch; ++n) {
-      const std::uint8_t bits = lengthLengths[n - kMinMatch - kPrimaryLengths];
+      const std::uint8_t bits = codes.length[n - kMinMatch - kPrimaryLengths];
       lengthPart[n] = bits != 0 ? bits : 11;
+    }
+    for (int i = 0; i < kAlignedSymbols; ++i) {
+      alignedPart[i] = !codes.alignedBlock ? 3 : codes.aligned[i] != 0 ? codes.aligned[i] : 7;
     }
   }
   void setDefaults(int mainSymbols) {
     for (int i = 0; i < mainSymbols; ++i) main[i] = i < 256 ? 8 : 10;
     for (std::uint32_t n = kMinMatch + kPrimaryLengths; n <= kMaxMatch; ++n) lengthPart[n] = 8;
+    alignedPart.fill(3);
   }
+  // The main and length codes of a match.
   std::uint32_t match(int slot, std::uint32_t length) const {
     const std::uint32_t header = std::min<std::uint32_t>(length - kMinMatch, kPrimaryLengths);
-    return main[256 + slot * 8 + header] + lengthPart[length] +
-           static_cast<std::uint32_t>(extraBits(slot));
+    return main[256 + slot * 8 + header] + lengthPart[length];
+  }
+  // The extra bits of a formatted offset in the slot.
+  std::uint32_t offset(std::uint32_t formatted, int slot) const {
+    const int extra = extraBits(slot);
+    if (extra < 3) return static_cast<std::uint32_t>(extra);
+    return static_cast<std::uint32_t>(extra - 3) + alignedPart[formatted & 7];
   }
 };
 
@@ -398,8 +412,7 @@ class LzxCompressor : public BlockCompressor {
     repeated_ = {1, 1, 1};
     previousMain_.fill(0);
     previousLength_.fill(0);
-    priceMain_.fill(0);
-    priceLength_.fill(0);
+    pricedFrom_.reset();
     headerWritten_ = false;
   }
 
@@ -714,8 +727,9 @@ class LzxCompressor : public BlockCompressor {
           break;
         }
         const int slot = slotOf(formatted);
+        const std::uint32_t offsetCost = cost + prices.offset(formatted, slot);
         for (std::uint32_t l = shorter + 1; l <= length; ++l) {
-          relax(i + l, cost + prices.match(slot, l), i, l, formatted);
+          relax(i + l, offsetCost + prices.match(slot, l), i, l, formatted);
         }
         shorter = length;
       }
@@ -760,24 +774,24 @@ class LzxCompressor : public BlockCompressor {
   void parsePendingFrame(Frame& frame, std::uint32_t start) {
     findMatches(start, frame.size);
     Prices prices;
-    if (std::all_of(priceMain_.begin(), priceMain_.end(), [](std::uint8_t l) { return l == 0; })) {
-      prices.setDefaults(mainSymbols_);
+    if (pricedFrom_) {
+      prices.set(*pricedFrom_, mainSymbols_);
     } else {
-      prices.set(std::span(priceMain_).first(mainSymbols_), priceLength_);
+      prices.setDefaults(mainSymbols_);
     }
     frame.firstItem = items_.size();
     frame.repeatedBefore = repeated_;
     RepeatedOffsets after{};
-    for (int pass = 0; pass < kParsePasses; ++pass) {
+    const int passes = pricedFrom_ ? kParsePasses : kParsePasses + 1;
+    for (int pass = 0; pass < passes; ++pass) {
       items_.resize(frame.firstItem);
       after = parseFrame(start, frame.size, prices, repeated_);
       Frequencies frequencies;
       frequencies.add(std::span(items_).subspan(frame.firstItem));
       const BlockCodes codes = planBlock(frequencies);
-      priceMain_ = codes.main;
-      priceLength_ = codes.length;
-      prices.set(std::span(priceMain_).first(mainSymbols_), priceLength_);
-      if (pass + 1 == kParsePasses) {
+      pricedFrom_ = codes;
+      prices.set(codes, mainSymbols_);
+      if (pass + 1 == passes) {
         frame.stored = (codes.bits + 7) / 8 >= storedBytes(frame.size);
       }
     }
@@ -955,8 +969,7 @@ class LzxCompressor : public BlockCompressor {
   RepeatedOffsets repeated_ = {1, 1, 1};
   std::array<std::uint8_t, kMaxMainSymbols> previousMain_{};
   std::array<std::uint8_t, kLengthSymbols> previousLength_{};
-  std::array<std::uint8_t, kMaxMainSymbols> priceMain_{};
-  std::array<std::uint8_t, kLengthSymbols> priceLength_{};
+  std::optional<BlockCodes> pricedFrom_;  // the codes of the frame before, none at the start
   std::vector<Item> items_;
   std::vector<std::uint8_t> out_;
   std::vector<std::size_t> frameEnds_;  // in out_
