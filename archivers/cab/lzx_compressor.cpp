@@ -769,8 +769,9 @@ class LzxCompressor : public BlockCompressor {
     return codes;
   }
 
-  // Parses one frame in two passes, the second priced by the first one's codes; a frame that
-  // would code larger than stored is marked stored and leaves the repeated offsets as they were.
+  // Parses one frame, priced by the codes of the frame before; a folder's first frame, which has
+  // none, is parsed again priced by its own. A frame that would code larger than stored is marked
+  // stored and leaves the repeated offsets as they were.
   void parsePendingFrame(Frame& frame, std::uint32_t start) {
     findMatches(start, frame.size);
     Prices prices;
