@@ -32,7 +32,7 @@ class SettingsTest(unittest.TestCase):
             window = windows[0]
             seen["geometry"] = self.session.xdotool("getwindowgeometry", "--shell", window)
             if screenshot:
-                seen["pixels"] = self.session.screenshot(window, screenshot)
+                seen["pixels"] = self.painted_pixels(window, screenshot)
             # Let the window finish showing before the keys come.
             time.sleep(0.5)
             self.session.press(window, *keys)
@@ -40,6 +40,19 @@ class SettingsTest(unittest.TestCase):
         run = self.folder.run("", on_window=act)
         self.assertTrue(seen, "the settings window never showed")
         return run, seen
+
+    def painted_pixels(self, window, png_path):
+        """The window's pixels once painting has settled: Wine maps the window before its
+        first paint, and a capture in between is all black."""
+        deadline = time.monotonic() + 10
+        previous = None
+        while True:
+            capture = self.session.screenshot(window, png_path)
+            painted = any(pixel != (0, 0, 0) for line in capture[2] for pixel in line)
+            if (painted and capture == previous) or time.monotonic() > deadline:
+                return capture
+            previous = capture
+            time.sleep(0.2)
 
     def test_ok_stores_the_shown_choice_with_its_blanks(self):
         for stored, expected in [("lha", "lha  "), ("cab  ", "cab  "), ("lha  ", "lha  "),
