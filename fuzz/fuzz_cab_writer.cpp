@@ -23,7 +23,7 @@ Entries readBack(const std::string& cabinet) {
     check(decompressor->extract(decompressor, file, extracted.c_str()) == MSPACK_ERR_OK);
     std::string name = file->filename;
     std::replace(name.begin(), name.end(), '\\', '/');
-    files[name] = fileBytes(extracted);
+    files[name] = readFile(extracted);
   }
   decompressor->close(decompressor, opened);
   mspack_destroy_cab_decompressor(decompressor);

@@ -5,22 +5,21 @@
 #include "fuzz_support.h"
 #include "lzh/lh5_encoder.h"
 
-using fuzz::VectorSink;
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  std::vector<std::uint8_t> input;
+  std::string input;
   for (unsigned copy = 0; copy <= data[0] % 8u; ++copy)
-    input.insert(input.end(), data + 1, data + size);
+    input.append(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  archivers::MemorySource source(input.data(), input.size());
-  VectorSink encoded;
+  archivers::MemorySource source(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
+  StringSink encoded;
   const archivers::lzh::Lh5Result result = archivers::lzh::encodeLh5(source, encoded);
-  if (result.originalSize != input.size() || result.compressedSize != encoded.bytes.size()) abort();
+  if (result.originalSize != input.size() || result.compressedSize != encoded.data.size()) abort();
 
-  archivers::MemorySource packed(encoded.bytes.data(), encoded.bytes.size());
-  VectorSink decoded;
+  archivers::MemorySource packed(reinterpret_cast<const std::uint8_t*>(encoded.data.data()),
+                                 encoded.data.size());
+  StringSink decoded;
   archivers::lz::decodeLzHuffman(packed, input.size(), decoded, archivers::lz::kLh5);
-  if (decoded.bytes != input) abort();
+  if (decoded.data != input) abort();
   return 0;
 }

@@ -1,21 +1,18 @@
 #pragma once
 
-// What the fuzz targets share: a work folder of their own, sinks that count or keep what a decoder
-// writes, and for the writers a tree made from the fuzz bytes and read back from disk.
-#include <unistd.h>
-
+// What the fuzz targets share: a work folder of their own and, for the writers, a tree made from
+// the fuzz bytes. Files, trees and sinks are the test suite's own helpers.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "common/archive_error.h"
-#include "common/stream.h"
+#include "support/bit_stream.h"
+#include "support/temporary_folder.h"
+#include "support/tree_snapshot.h"
 
 namespace fuzz {
 
@@ -25,29 +22,10 @@ inline void check(bool condition) {
   if (!condition) std::abort();
 }
 
-// A fresh folder under /tmp for the whole run, removed on exit.
+// A fresh folder for the whole run, removed on exit.
 inline const fs::path& workFolder() {
-  static const struct Folder {
-    fs::path path;
-    ~Folder() {
-      std::error_code ignored;
-      fs::remove_all(path, ignored);
-    }
-  } folder{[] {
-    std::string pattern = "/tmp/parvo-fuzz-XXXXXX";
-    check(mkdtemp(pattern.data()) != nullptr);
-    return fs::path(pattern);
-  }()};
-  return folder.path;
-}
-
-// The input written to a file in the work folder, for the readers that take a path.
-inline std::string writtenToFile(const std::uint8_t* data, std::size_t size,
-                                 const std::string& name) {
-  const std::string path = (workFolder() / name).string();
-  FILE* file = std::fopen(path.c_str(), "wb");
-  check(file != nullptr && std::fwrite(data, 1, size, file) == size && std::fclose(file) == 0);
-  return path;
+  static const TemporaryFolder folder;
+  return folder.path();
 }
 
 // Extracts the input as an archive into a folder emptied afterwards. Only kInternal stands for a
@@ -55,27 +33,16 @@ inline std::string writtenToFile(const std::uint8_t* data, std::size_t size,
 template <typename Extract>
 void extractInput(const std::uint8_t* data, std::size_t size, const std::string& name,
                   Extract extract) {
-  const std::string archive = writtenToFile(data, size, name);
+  const fs::path archive = workFolder() / name;
+  writeFile(archive, std::string(reinterpret_cast<const char*>(data), size));
   const fs::path output = workFolder() / "out";
   try {
-    extract(archive, output.string() + "/");
+    extract(archive.string(), output.string() + "/");
   } catch (const archivers::ArchiveError& error) {
     check(error.result() != archivers::Result::kInternal);
   }
   fs::remove_all(output);
 }
-
-struct CountingSink : archivers::ByteSink {
-  std::uint64_t total = 0;
-  void write(const std::uint8_t*, std::size_t size) override { total += size; }
-};
-
-struct VectorSink : archivers::ByteSink {
-  std::vector<std::uint8_t> bytes;
-  void write(const std::uint8_t* data, std::size_t size) override {
-    bytes.insert(bytes.end(), data, data + size);
-  }
-};
 
 // The fuzz bytes taken in order; zeros once they run out.
 class Bytes {
@@ -96,7 +63,7 @@ class Bytes {
   std::size_t position_ = 0;
 };
 
-using Entries = std::map<std::string, std::string>;  // path to bytes, "<dir>" for a folder
+using Entries = Contents;  // path to bytes, "<dir>" for a folder
 
 // Up to 48 entries under tree, made from the fuzz bytes: folders, files, links to files made
 // before them, names put together from pieces. Returns what a reader must give back; folders are
@@ -151,22 +118,6 @@ std::int32_t callIn(const fs::path& folder, Entry entry, const std::string& comm
   const std::int32_t result = entry(0, commandLine.c_str(), output, sizeof output);
   fs::current_path(previous);
   return result;
-}
-
-inline std::string fileBytes(const fs::path& path) {
-  std::ifstream stream(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(stream), {});
-}
-
-// Every entry under root; none when root does not exist.
-inline Entries entriesUnder(const fs::path& root) {
-  Entries entries;
-  if (!fs::exists(root)) return entries;
-  for (const auto& item : fs::recursive_directory_iterator(root)) {
-    const std::string path = item.path().lexically_relative(root).string();
-    entries[path] = item.is_directory() ? "<dir>" : fileBytes(item.path());
-  }
-  return entries;
 }
 
 }  // namespace fuzz

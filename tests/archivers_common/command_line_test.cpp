@@ -3,25 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 
 #include "common/archive_error.h"
 #include "common/entry_point.h"
+#include "support/thrown.h"
 
 namespace archivers {
 namespace {
 
 using Strings = std::vector<std::string>;
-
-// What the action threw; kOk when it threw nothing.
-ArchiveError thrown(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ArchiveError& error) {
-    return error;
-  }
-  return ArchiveError(Result::kOk, "");
-}
 
 TEST(CommandLine, QuotedOperandsKeepBlanksAndTabsSeparate) {
   const Command command = parseCommand("-x\t-o  -r \"my archive.cab\" \"/home/a b/DEST/\"\t");
@@ -39,13 +29,16 @@ TEST(CommandLine, QuotesGroupInsideATokenAndEmptyQuotesGiveAnEmptyOperand) {
 }
 
 TEST(CommandLine, UnbalancedQuotesUnknownOptionsAndOperandCountsAreBadCommandLines) {
-  EXPECT_EQ(thrown([] { parseCommand(R"(-xvf "archive.tar "dest/")"); }).result(),
+  EXPECT_EQ(thrown<ArchiveError>([] { parseCommand(R"(-xvf "archive.tar "dest/")"); }).result(),
             Result::kBadCommandLine);
   const Command command = parseCommand("-xv -z a b");
-  const ArchiveError unknown = thrown([&] { requireOptionsWithin(command, {"-xv", "-o"}); });
+  const ArchiveError unknown = thrown<ArchiveError>([&] {
+    requireOptionsWithin(command, {"-xv", "-o"});
+  });
   EXPECT_EQ(unknown.result(), Result::kBadCommandLine);
   EXPECT_NE(std::string(unknown.what()).find("-z"), std::string::npos);
-  EXPECT_EQ(thrown([&] { requireOperandCount(command, 3); }).result(), Result::kBadCommandLine);
+  EXPECT_EQ(thrown<ArchiveError>([&] { requireOperandCount(command, 3); }).result(),
+            Result::kBadCommandLine);
   EXPECT_NO_THROW(requireOptionsWithin(command, {"-z", "-xv"}));
   EXPECT_NO_THROW(requireOperandCount(command, 2));
 }

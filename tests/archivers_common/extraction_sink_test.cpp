@@ -13,6 +13,7 @@
 #include "common/archive_error.h"
 #include "common/text_encoding.h"
 #include "support/temporary_folder.h"
+#include "support/thrown.h"
 
 // Entries are written with designated initializers; the fields left out keep their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -51,17 +52,8 @@ class ExtractionSinkTest : public testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-  // What the action threw; kOk when it threw nothing.
-  static ArchiveError thrown(const std::function<void()>& action) {
-    try {
-      action();
-    } catch (const ArchiveError& error) {
-      return error;
-    }
-    return ArchiveError(Result::kOk, "nothing thrown");
-  }
   static ArchiveError finishError(ExtractionSink& sink) {
-    return thrown([&] { sink.finish(); });
+    return thrown<ArchiveError>([&] { sink.finish(); });
   }
 
   TemporaryFolder folder_;
@@ -205,7 +197,7 @@ TEST_F(ExtractionSinkTest, FileGrowingPastItsDeclaredSizeIsStoppedAndLeavesNothi
   ASSERT_NE(output, nullptr);
   output->write("12345678", 8);
   output->write("90", 2);
-  const ArchiveError error = thrown([&] { output->write("x", 1); });
+  const ArchiveError error = thrown<ArchiveError>([&] { output->write("x", 1); });
   EXPECT_EQ(error.result(), Result::kCorrupt);
   EXPECT_NE(std::string(error.what()).find("larger than declared"), std::string::npos);
   output.reset();
@@ -326,7 +318,7 @@ TEST_F(ExtractionSinkTest, FullDiskIsAWriteFailureNamingTheCause) {
   ASSERT_GE(fd, 0);
   FileOutput output(folderFd, "full.bin", "", fd, file("full.bin"));
   const std::string block(100000, 'x');
-  const ArchiveError error = thrown([&] {
+  const ArchiveError error = thrown<ArchiveError>([&] {
     output.write(block.data(), block.size());
     output.commit();
   });
@@ -348,7 +340,8 @@ TEST_F(ExtractionSinkTest, UnwritableDestinationIsAWriteFailure) {
       [&] { ExtractionSink((readOnly / "new/folder/").string()).finish(); },
       [&] { ExtractionSink((root_ / "a-file/").string()).finish(); },
   };
-  for (const auto& action : actions) EXPECT_EQ(thrown(action).result(), Result::kWriteFailed);
+  for (const auto& action : actions)
+    EXPECT_EQ(thrown<ArchiveError>(action).result(), Result::kWriteFailed);
   if (geteuid() != 0) fs::permissions(readOnly, fs::perms::owner_all);
 }
 
@@ -379,7 +372,7 @@ TEST_F(ExtractionSinkTest, LinkAtTheDestinationsOwnNameIsRefusedLinksAboveItAreN
   fs::create_directories(root_ / "outside");
   fs::create_directory_symlink(root_ / "outside", destination_);
   ExtractionSink sink(destination_.string() + "/");
-  const ArchiveError error = thrown([&] { sink.createFile(file("x")); });
+  const ArchiveError error = thrown<ArchiveError>([&] { sink.createFile(file("x")); });
   EXPECT_EQ(error.result(), Result::kWriteFailed);
   EXPECT_EQ(std::string(error.what()),
             "destination " + destination_.string() + " is a symbolic link");

@@ -7,24 +7,17 @@
 #include <fstream>
 
 #include "common/archive_error.h"
+#include "support/thrown.h"
 
 namespace archivers {
 namespace {
-
-Result resultOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ArchiveError& error) {
-    return error.result();
-  }
-  return Result::kOk;
-}
 
 // Reading across the buffer is exercised by every extraction; here what a reader must never trust.
 TEST(InputFile, ReadsPastTheEndAndHugeRequestsAreDamageNotCrashes) {
   const std::string path = testing::TempDir() + "input_file_" + std::to_string(getpid());
   std::ofstream(path, std::ios::binary) << std::string(200003, 'x');
   InputFile file(path);
+  const auto resultOf = [](const auto& action) { return thrown<ArchiveError>(action).result(); };
   ASSERT_EQ(file.size(), 200003U);
   file.seek(200001);
   std::uint8_t tail[4];

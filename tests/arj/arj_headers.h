@@ -7,18 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "common/crc.h"
+#include "support/bit_stream.h"
 
 namespace arj_test {
 
 inline std::uint32_t le32(const std::string& bytes, std::size_t at) {
-  return static_cast<std::uint8_t>(bytes[at]) | static_cast<std::uint8_t>(bytes[at + 1]) << 8 |
-         static_cast<std::uint8_t>(bytes[at + 2]) << 16 |
-         static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 3])) << 24;
+  return archivers::loadLe32(reinterpret_cast<const std::uint8_t*>(bytes.data() + at));
 }
 inline std::uint16_t le16(const std::string& bytes, std::size_t at) {
-  return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) |
-                                    static_cast<std::uint8_t>(bytes[at + 1]) << 8);
+  return archivers::loadLe16(reinterpret_cast<const std::uint8_t*>(bytes.data() + at));
 }
 
 // One header of an archive held in memory: where it starts and its basic header's bytes.
@@ -55,11 +54,7 @@ inline std::string withPatchedHeader(const std::string& archive, std::size_t ind
   std::string basic = header.basic;
   patch(basic);
   const std::uint32_t crc = archivers::crc32(0, basic.data(), basic.size());
-  std::string rebuilt = "\x60\xEA";
-  rebuilt += static_cast<char>(basic.size() & 0xFF);
-  rebuilt += static_cast<char>(basic.size() >> 8);
-  rebuilt += basic;
-  for (int shift = 0; shift < 32; shift += 8) rebuilt += static_cast<char>(crc >> shift);
+  const std::string rebuilt = "\x60\xEA" + le(basic.size(), 2) + basic + le(crc, 4);
   const std::size_t oldEnd = header.start + 4 + header.basic.size() + 4;
   return archive.substr(0, header.start) + rebuilt + archive.substr(oldEnd);
 }

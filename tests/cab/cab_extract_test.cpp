@@ -147,10 +147,7 @@ void setMemberRange(std::string& cabinet, std::size_t index, std::uint32_t offse
                     std::uint32_t size) {
   std::size_t entry = 44;  // past the header and the one folder entry
   while (index-- > 0) entry = cabinet.find('\0', entry + 16) + 1;
-  std::string range;
-  putLittleEndian(range, size, 4);
-  putLittleEndian(range, offset, 4);
-  cabinet.replace(entry, 8, range);
+  cabinet.replace(entry, 8, le(size, 4) + le(offset, 4));
 }
 
 // Members sharing data would let a few KiB of cabinet write the same bytes any number of times.

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/bit_stream.h"
+
 namespace cabtest {
 
 // A member of a cabinet written by hand, its name stored exactly as given.
@@ -14,10 +16,6 @@ struct RawMember {
   std::string data;
   std::uint16_t attributes = 0x20;
 };
-
-inline void putLittleEndian(std::string& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
 
 // How the folder's 32 KiB blocks are coded: as they are, or MSZIP ("CK" and a raw deflate stream
 // that may refer back into the 32 KiB before the block, as the cabinet maker's own tool does).
@@ -47,59 +45,30 @@ inline std::string mszipBlock(const std::string& chunk, const std::string& windo
 // data block's header (the header then says so). Blocks carry no checksum.
 inline std::string handMadeCabinet(const std::vector<RawMember>& members, BlockCoding coding,
                                    std::uint8_t blockReserve = 0) {
-  std::string folderData;
-  std::string files;
+  std::string folderData, files, blocks, window;
   for (const RawMember& member : members) {
-    putLittleEndian(files, static_cast<std::uint32_t>(member.data.size()), 4);
-    putLittleEndian(files, static_cast<std::uint32_t>(folderData.size()), 4);
-    putLittleEndian(files, 0, 2);       // folder 0
-    putLittleEndian(files, 0x5022, 2);  // 2020-01-02
-    putLittleEndian(files, 0x1883, 2);  // 03:04:06
-    putLittleEndian(files, member.attributes, 2);
-    files += member.name;
-    files.push_back('\0');
+    // In folder 0, dated 2020-01-02 03:04:06.
+    files += le(member.data.size(), 4) + le(folderData.size(), 4) + le(0, 2) + le(0x5022, 2) +
+             le(0x1883, 2) + le(member.attributes, 2) + member.name + '\0';
     folderData += member.data;
   }
-  std::string blocks;
   std::uint32_t blockCount = 0;
-  std::string window;
   for (std::size_t start = 0; start < folderData.size() || blockCount == 0; start += 32768) {
     const std::string chunk = folderData.substr(start, 32768);
     const std::string coded = coding == BlockCoding::kStored ? chunk : mszipBlock(chunk, window);
-    window = (window + chunk)
-                 .substr(window.size() + chunk.size() > 32768 ? window.size() + chunk.size() - 32768
-                                                              : 0);
-    putLittleEndian(blocks, 0, 4);  // no checksum
-    putLittleEndian(blocks, static_cast<std::uint32_t>(coded.size()), 2);
-    putLittleEndian(blocks, static_cast<std::uint32_t>(chunk.size()), 2);
-    blocks.append(blockReserve, '\xEE');
-    blocks += coded;
+    window = chunk;  // every block but the last holds 32 KiB
+    blocks += le(0, 4) + le(coded.size(), 2) + le(chunk.size(), 2) +
+              std::string(blockReserve, '\xEE') + coded;
     ++blockCount;
   }
-  const std::uint32_t headerSize = blockReserve > 0 ? 36 + 4 : 36;
-  const std::uint32_t filesOffset = headerSize + 8;
-  const std::uint32_t dataOffset = filesOffset + static_cast<std::uint32_t>(files.size());
-  std::string cabinet = "MSCF";
-  putLittleEndian(cabinet, 0, 4);
-  putLittleEndian(cabinet, dataOffset + static_cast<std::uint32_t>(blocks.size()), 4);
-  putLittleEndian(cabinet, 0, 4);
-  putLittleEndian(cabinet, filesOffset, 4);
-  putLittleEndian(cabinet, 0, 4);
-  cabinet += "\x03\x01";
-  putLittleEndian(cabinet, 1, 2);  // folders
-  putLittleEndian(cabinet, static_cast<std::uint32_t>(members.size()), 2);
-  putLittleEndian(cabinet, blockReserve > 0 ? 0x0004 : 0, 2);  // flags: reserved fields present
-  putLittleEndian(cabinet, 0x1234, 2);
-  putLittleEndian(cabinet, 0, 2);
-  if (blockReserve > 0) {
-    putLittleEndian(cabinet, 0, 2);  // no header reserve
-    putLittleEndian(cabinet, 0, 1);  // no folder reserve
-    putLittleEndian(cabinet, blockReserve, 1);
-  }
-  putLittleEndian(cabinet, dataOffset, 4);
-  putLittleEndian(cabinet, blockCount, 2);
-  putLittleEndian(cabinet, coding == BlockCoding::kStored ? 0 : 1, 2);
-  return cabinet + files + blocks;
+  // With reserved fields (flag 4): none in the header or the folder, blockReserve in each block.
+  const std::string reserve = blockReserve > 0 ? le(0, 3) + le(blockReserve, 1) : "";
+  const std::size_t filesOffset = 36 + reserve.size() + 8;
+  const std::size_t dataOffset = filesOffset + files.size();
+  return "MSCF" + le(0, 4) + le(dataOffset + blocks.size(), 4) + le(0, 4) + le(filesOffset, 4) +
+         le(0, 4) + le(0x0103, 2) + le(1, 2) + le(members.size(), 2) +
+         le(reserve.empty() ? 0 : 4, 2) + le(0x1234, 2) + le(0, 2) + reserve + le(dataOffset, 4) +
+         le(blockCount, 2) + le(coding == BlockCoding::kStored ? 0 : 1, 2) + files + blocks;
 }
 
 inline std::string storedCabinet(const std::vector<RawMember>& members) {

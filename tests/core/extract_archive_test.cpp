@@ -5,6 +5,7 @@
 #include "job/run_job.h"
 #include "recording_archiver.h"
 #include "runtime/run_time_error.h"
+#include "support/thrown.h"
 
 namespace parvo {
 namespace {
@@ -111,13 +112,9 @@ TEST_F(ExtractArchiveTest, MissingLibraryOrEntryPointRaisesAtTheCall) {
   bare.registerLibrary(L"UNLHA32.DLL", {});
   bare.addFile(L"C:\\Data\\a.lzh");
   ArchiverBinding binding(bare);
-  const auto raised = [&](const wchar_t* path) -> std::pair<int, std::wstring> {
-    try {
-      RunJob(bare, binding, path);
-    } catch (const RunTimeError& error) {
-      return {error.number(), error.description()};
-    }
-    return {0, L"no error raised"};
+  const auto raised = [&](const wchar_t* path) {
+    const RunTimeError error = thrown<RunTimeError>([&] { RunJob(bare, binding, path); });
+    return std::pair(error.number(), error.description());
   };
   EXPECT_EQ(raised(L"C:\\Data\\a.arj"), std::pair(48, std::wstring(L"Error in loading DLL")));
   EXPECT_EQ(raised(L"C:\\Data\\a.lzh"),

@@ -3,6 +3,7 @@
 #include "job/run_job.h"
 #include "runtime/run_time_error.h"
 #include "support/simulated_windows.h"
+#include "support/thrown.h"
 
 namespace parvo {
 namespace {
@@ -27,12 +28,7 @@ class PrepareJobTest : public ::testing::Test {
   }
 
   int errorOf(const std::wstring& argument) {
-    try {
-      PrepareJob(windows, argument);
-    } catch (const RunTimeError& error) {
-      return error.number();
-    }
-    return 0;
+    return thrown<RunTimeError>([&] { PrepareJob(windows, argument); }).number();
   }
 
   SimulatedWindows windows;

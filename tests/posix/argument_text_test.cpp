@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/run_time_error.h"
+#include "support/thrown.h"
 
 namespace parvo {
 namespace {
@@ -32,12 +33,10 @@ TEST(ArgumentText, EmptyArgumentsVanishBlankOnesStay) {
 }
 
 TEST(ArgumentText, DoubleQuoteInANameIsABadFileName) {
-  try {
-    textOf({"/a.zip", "say\"hi\".zip"});
-    FAIL() << "no error";
-  } catch (const RunTimeError& error) {
-    EXPECT_EQ(error.number(), kBadFileName);
-  }
+  EXPECT_EQ(thrown<RunTimeError>([] {
+              textOf({"/a.zip", "say\"hi\".zip"});
+            }).number(),
+            kBadFileName);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "platform/posix/xdg_desktop.h"
 #include "runtime/run_time_error.h"
 #include "support/temporary_folder.h"
+#include "support/thrown.h"
 
 namespace parvo {
 namespace {
@@ -26,12 +27,7 @@ class ScopedEnvironment {
 };
 
 int errorNumber(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const RunTimeError& error) {
-    return error.number();
-  }
-  return 0;
+  return thrown<RunTimeError>(action).number();
 }
 
 TEST(PosixPlatform, EntryLookupSeesDanglingLinksAndAttributesTellWhatIsMissing) {

@@ -30,6 +30,13 @@ class BitWriter {
   unsigned used_ = 0;
 };
 
+// A number laid out little-endian in the given width in bytes, as the archive headers hold them.
+inline std::string le(std::uint64_t value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i) & 0xFF));
+  return out;
+}
+
 struct StringSink : archivers::ByteSink {
   std::string data;
   void write(const std::uint8_t* bytes, std::size_t size) override {
