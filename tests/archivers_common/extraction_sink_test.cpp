@@ -52,6 +52,12 @@ class ExtractionSinkTest : public testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
+  using ModeAndTime = std::pair<unsigned, time_t>;
+  static ModeAndTime modeAndTime(const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(stat(path.c_str(), &status), 0) << path;
+    return {status.st_mode & 07777, status.st_mtime};
+  }
   static ArchiveError finishError(ExtractionSink& sink) {
     return thrown<ArchiveError>([&] { sink.finish(); });
   }
@@ -63,28 +69,22 @@ class ExtractionSinkTest : public testing::Test {
 
 using Strings = std::vector<std::string>;
 
-TEST_F(ExtractionSinkTest, SafeComponentsDropsEmptyAndDotAndRefusesEscapes) {
-  EXPECT_EQ(safeComponents("./a//b/./c/"), (Strings{"a", "b", "c"}));
-  EXPECT_EQ(safeComponents("a..b/..c"), (Strings{"a..b", "..c"}));
-  for (const char* bad : {"../x", "/abs", "a/../../x", "a/..", "C:/x", "c:x", "..", "//host/x"}) {
-    EXPECT_FALSE(safeComponents(bad)) << bad;
-  }
-  EXPECT_FALSE(safeComponents(withForwardSlashes("C:\\Windows\\x")));
-}
-
 TEST_F(ExtractionSinkTest, ClimbingAndAbsoluteNamesAreRefusedAndTheRestExtracted) {
   ExtractionSink sink(destination_.string() + "/");
-  for (const char* name : {"../x", "/tmp/parvo-absolute-test", "C:/x", "a/../../x", "a/../b"}) {
+  for (const char* name : {"../x", "/tmp/parvo-absolute-test", "C:/x", "c:x", "a/../../x", "a/../b",
+                           "a/..", "..", "//host/x"}) {
     EXPECT_EQ(sink.createFile(file(name)), nullptr) << name;
   }
   sink.createDirectory(file("../up"));
-  writeFile(sink, file("./kept/ok.txt"), "fine");
-  EXPECT_EQ(sink.refusedCount(), 6U);
+  writeFile(sink, file("./kept//ok/./x"), "fine");
+  writeFile(sink, file("a..b/..c"), "dots");
+  EXPECT_EQ(sink.refusedCount(), 10U);
   const ArchiveError error = finishError(sink);
   EXPECT_EQ(error.result(), Result::kEntriesRefused);
-  EXPECT_STREQ(error.what(), "skipped 6 unsafe entries, first: ../x (absolute or climbing name)");
-  EXPECT_EQ(readFile(destination_ / "kept/ok.txt"), "fine");
-  EXPECT_EQ(listing(root_), (Strings{"dest", "dest/kept", "dest/kept/ok.txt"}));
+  EXPECT_STREQ(error.what(), "skipped 10 unsafe entries, first: ../x (absolute or climbing name)");
+  EXPECT_EQ(readFile(destination_ / "kept/ok/x"), "fine");
+  EXPECT_EQ(listing(root_), (Strings{"dest", "dest/a..b", "dest/a..b/..c", "dest/kept",
+                                     "dest/kept/ok", "dest/kept/ok/x"}));
   EXPECT_FALSE(fs::exists("/tmp/parvo-absolute-test"));
 }
 
@@ -178,52 +178,19 @@ TEST_F(ExtractionSinkTest, FolderSwappedForALinkBetweenFilesIsNotFollowed) {
   EXPECT_EQ(readFile(destination_ / "moved/two"), "2");
 }
 
-TEST_F(ExtractionSinkTest, FilesAlternatingBetweenFoldersLandInTheirOwn) {
-  ExtractionSink sink(destination_.string());
-  for (const char* name : {"a/1", "a/2", "b/1", "a/3", "top", "a/b/1", "b/2", "a/4"}) {
-    writeFile(sink, file(name), name);
-  }
-  EXPECT_EQ(sink.finish(), "8 files extracted");
-  EXPECT_EQ(listing(destination_),
-            (Strings{"a", "a/1", "a/2", "a/3", "a/4", "a/b", "a/b/1", "b", "b/1", "b/2", "top"}));
-  for (const char* name : {"a/1", "a/3", "a/b/1", "b/2", "top"}) {
-    EXPECT_EQ(readFile(destination_ / name), name);
-  }
-}
-
 TEST_F(ExtractionSinkTest, FileGrowingPastItsDeclaredSizeIsStoppedAndLeavesNothing) {
   ExtractionSink sink(destination_.string());
   auto output = sink.createFile({.path = "bomb.bin", .declaredSize = 10});
   ASSERT_NE(output, nullptr);
   output->write("12345678", 8);
-  output->write("90", 2);
+  output->skip(1);
+  output->write("0", 1);
+  EXPECT_THROW(output->skip(1), ArchiveError);  // a hole grows the file too
   const ArchiveError error = thrown<ArchiveError>([&] { output->write("x", 1); });
   EXPECT_EQ(error.result(), Result::kCorrupt);
   EXPECT_NE(std::string(error.what()).find("larger than declared"), std::string::npos);
   output.reset();
   EXPECT_TRUE(fs::is_empty(destination_));
-}
-
-TEST_F(ExtractionSinkTest, SkippedRangesAreHolesWithinTheDeclaredSize) {
-  ExtractionSink sink(destination_.string());
-  EntryInfo entry{.path = "sparse.bin", .declaredSize = (std::uint64_t{1} << 30) + 2};
-  auto output = sink.createFile(entry);
-  output->write("a", 1);
-  output->skip(std::uint64_t{1} << 30);
-  output->write("b", 1);
-  EXPECT_THROW(output->skip(1), ArchiveError);
-  output->commit();
-  struct stat status {};
-  ASSERT_EQ(stat((destination_ / "sparse.bin").c_str(), &status), 0);
-  EXPECT_EQ(static_cast<std::uint64_t>(status.st_size), *entry.declaredSize);
-  EXPECT_LT(status.st_blocks * 512, 1 << 20);
-
-  entry = file("ends-in-hole.bin");  // no write after the hole: the size must still be right
-  output = sink.createFile(entry);
-  output->write("a", 1);
-  output->skip(4096);
-  output->commit();
-  EXPECT_EQ(fs::file_size(destination_ / "ends-in-hole.bin"), 4097u);
 }
 
 TEST_F(ExtractionSinkTest, DamageOutranksUnsupportedMembersWhichOutrankRefusals) {
@@ -256,16 +223,10 @@ TEST_F(ExtractionSinkTest, FileAppearsOnlyOnCommitWithContentModeAndTime) {
   EXPECT_EQ(sink.finish(), "3 files extracted");
   EXPECT_EQ(sink.filesWritten(), 3U);
 
-  struct stat status {};
-  ASSERT_EQ(stat((destination_ / "bin/tool").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777, 0755U);
-  EXPECT_EQ(status.st_mtime, 1234567890);
+  EXPECT_EQ(modeAndTime(destination_ / "bin/tool"), ModeAndTime(0755, 1234567890));
   EXPECT_EQ(readFile(destination_ / "bin/tool"), big);
-  ASSERT_EQ(stat((destination_ / "doc.txt").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777, 0644U);
-  EXPECT_EQ(status.st_mtime, -86400);
-  ASSERT_EQ(stat((destination_ / "plain").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777, 0644U);
+  EXPECT_EQ(modeAndTime(destination_ / "doc.txt"), ModeAndTime(0644, -86400));
+  EXPECT_EQ(modeAndTime(destination_ / "plain").first, 0644U);
   EXPECT_EQ(listing(destination_), (Strings{"bin", "bin/tool", "doc.txt", "plain"}));
 }
 
@@ -286,11 +247,8 @@ TEST_F(ExtractionSinkTest, FolderTimesAreAppliedAfterTheirContent) {
   writeFile(sink, file("dir/sub/late.txt"), "late");
   writeFile(sink, file("dir/new/x"), "x");
   EXPECT_EQ(sink.finish(), "2 files extracted");
-  struct stat status {};
-  ASSERT_EQ(stat((base / "dir").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mtime, 1000000000);
-  ASSERT_EQ(stat((base / "dir/sub").c_str(), &status), 0);
-  EXPECT_EQ(status.st_mtime, 1100000000);
+  EXPECT_EQ(modeAndTime(base / "dir").second, 1000000000);
+  EXPECT_EQ(modeAndTime(base / "dir/sub").second, 1100000000);
 }
 
 TEST_F(ExtractionSinkTest, HardLinksOnlyToMembersAlreadyWritten) {

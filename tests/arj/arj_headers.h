@@ -7,18 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "common/byte_order.h"
 #include "common/crc.h"
 #include "support/bit_stream.h"
 
 namespace arj_test {
-
-inline std::uint32_t le32(const std::string& bytes, std::size_t at) {
-  return archivers::loadLe32(reinterpret_cast<const std::uint8_t*>(bytes.data() + at));
-}
-inline std::uint16_t le16(const std::string& bytes, std::size_t at) {
-  return archivers::loadLe16(reinterpret_cast<const std::uint8_t*>(bytes.data() + at));
-}
 
 // One header of an archive held in memory: where it starts and its basic header's bytes.
 struct HeaderSpan {
@@ -27,7 +19,7 @@ struct HeaderSpan {
   std::size_t dataStart;  // the member's data (after the extended headers)
   std::string name() const { return basic.c_str() + static_cast<std::uint8_t>(basic[0]); }
   std::uint8_t method() const { return static_cast<std::uint8_t>(basic[5]); }
-  std::uint32_t compressedSize() const { return le32(basic, 12); }
+  std::uint32_t compressedSize() const { return leAt(basic, 12, 4); }
 };
 
 // The main header followed by every local header, in order (the archive starts with its id).
@@ -35,11 +27,11 @@ inline std::vector<HeaderSpan> headersOf(const std::string& archive) {
   std::vector<HeaderSpan> headers;
   std::size_t position = 0;
   while (position + 4 <= archive.size()) {
-    const std::uint16_t size = le16(archive, position + 2);
+    const std::uint32_t size = leAt(archive, position + 2, 2);
     if (size == 0) break;
     HeaderSpan header{position, archive.substr(position + 4, size), 0};
     std::size_t next = position + 4 + size + 4;
-    while (le16(archive, next) != 0) next += 2 + le16(archive, next) + 4;
+    while (leAt(archive, next, 2) != 0) next += 2 + leAt(archive, next, 2) + 4;
     header.dataStart = next + 2;
     position = header.dataStart + (headers.empty() ? 0 : header.compressedSize());
     headers.push_back(header);

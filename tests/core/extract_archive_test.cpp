@@ -68,13 +68,6 @@ TEST_F(ExtractArchiveTest, ShortFormDropExtractsIntoTheLongBaseName) {
             "-xv \"C:\\Data\\My Report.Zip\" \"C:\\Users\\user\\Desktop\\My Report\\\"");
 }
 
-TEST_F(ExtractArchiveTest, FolderNameStopsAtTheFirstDotExtensionIsTheLastFour) {
-  drop(L"C:\\Data\\backup.2024.tar");
-  ASSERT_EQ(RecordingArchiver::calls.size(), 1u);
-  EXPECT_EQ(RecordingArchiver::calls[0].commandLine,
-            "-xvf \"C:\\Data\\backup.2024.tar\" \"C:\\Users\\user\\Desktop\\backup\\\"");
-}
-
 TEST_F(ExtractArchiveTest, OtherExtensionsGetTheMessageAndNoLibraryIsLoaded) {
   for (const wchar_t* file : {L"C:\\Data\\pack.tar.gz", L"C:\\Data\\archive.ZiP",
                               L"C:\\Data\\notes.txt", L"C:\\Data\\zip"}) {

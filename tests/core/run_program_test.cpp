@@ -66,14 +66,5 @@ TEST_F(RunProgramTest, AJobEndingInAMessageMakesTheRunFailButNotStop) {
   }
 }
 
-TEST_F(RunProgramTest, RunTimeErrorIsShownAndEndsTheRun) {
-  windows.setArgumentText(L"C:\\In\\a.zip \"C:\\In\\missing.zip\" C:\\In\\b.zip");
-  EXPECT_EQ(RunProgram(windows), 1);
-  EXPECT_EQ(RecordingArchiver::calls.size(), 1u);
-  ASSERT_EQ(windows.messages().size(), 1u);
-  EXPECT_EQ(windows.messages()[0].text, L"Run-time error '53':\n\nFile not found");
-  EXPECT_EQ(windows.messages()[0].caption, L"PARVO");
-}
-
 }  // namespace
 }  // namespace parvo

@@ -37,6 +37,13 @@ inline std::string le(std::uint64_t value, int bytes) {
   return out;
 }
 
+// The little-endian number of the given width in bytes at a position.
+inline std::uint32_t leAt(const std::string& bytes, std::size_t at, int width) {
+  std::uint32_t value = 0;
+  for (int i = width; i-- > 0;) value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+  return value;
+}
+
 struct StringSink : archivers::ByteSink {
   std::string data;
   void write(const std::uint8_t* bytes, std::size_t size) override {
