@@ -61,6 +61,7 @@ TEST_F(ExtractArchiveTest, EachExtensionKeySelectsItsArchiverAndCommand) {
 
 TEST_F(ExtractArchiveTest, ShortFormDropExtractsIntoTheLongBaseName) {
   windows.addFile(L"C:\\Data\\My Report.Zip");
+  windows.setShortName(L"C:\\Data\\My Report.Zip", L"MYREPO~1.ZIP");
   ArchiverBinding binding(windows);
   RunJob(windows, binding, L"C:\\DATA\\MYREPO~1.ZIP");
   ASSERT_EQ(RecordingArchiver::calls.size(), 1u);

@@ -12,18 +12,13 @@ class PrepareJobTest : public ::testing::Test {
  protected:
   PrepareJobTest() {
     windows.addFile(L"C:\\Program Files\\Tools\\Data File.zip");
+    windows.setShortName(L"C:\\Program Files", L"PROGRA~1");
+    windows.setShortName(L"C:\\Program Files\\Tools\\Data File.zip", L"DATAFI~1.ZIP");
     windows.addFile(L"C:\\Data Files\\A.ZIP");
+    windows.setShortName(L"C:\\Data Files", L"DATAFI~1");
     windows.addFolder(L"C:\\Data");
     windows.addFile(L"C:\\Data\\archive.tar");
-    windows.addFile(L"C:\\Data\\a.b.c");
-    windows.addFile(L"C:\\Data\\.profile");
-    windows.addFile(L"C:\\Data\\.backup.zip");
-    windows.addFile(L"C:\\Data\\..zip");
-    windows.addFile(L"C:\\Data\\...");
-    windows.addFolder(L"C:\\Work\\.config");
-    windows.addFile(L"C:\\Data\\noext");
     windows.addFile(L"C:\\Data\\a\"b.zip");
-    windows.addFolder(L"C:\\Work\\my.folder");
     windows.addFile(L"C:\\Work\\secret.zip", SimulatedWindows::kHidden | SimulatedWindows::kSystem);
   }
 
@@ -89,6 +84,9 @@ TEST_F(PrepareJobTest, BaseNameStopsAtTheFirstDotAfterLeadingDots) {
       {L"C:\\Work\\.config", L"config"},
   };
   for (const auto& c : cases) {
+    // Those in C:\Work are folders.
+    std::wstring(c.path).starts_with(L"C:\\Work") ? windows.addFolder(c.path)
+                                                  : windows.addFile(c.path);
     EXPECT_EQ(PrepareJob(windows, c.path).context.baseName, c.baseName) << c.path;
   }
   EXPECT_TRUE(PrepareJob(windows, L"C:\\Work\\.config").isFolder);

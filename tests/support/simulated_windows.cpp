@@ -18,10 +18,6 @@ bool sameName(std::wstring_view a, std::wstring_view b) {
   return upper(a) == upper(b);
 }
 
-bool shortNameCharacter(wchar_t c) {
-  return c < 0x80 && std::wstring_view(L" +,;=[]").find(c) == std::wstring_view::npos;
-}
-
 // The components after "C:\".
 std::vector<std::wstring> componentsOf(const std::wstring& path) {
   std::vector<std::wstring> components;
@@ -30,15 +26,6 @@ std::vector<std::wstring> componentsOf(const std::wstring& path) {
     if (end > start) components.push_back(path.substr(start, end - start));
   }
   return components;
-}
-
-// Up to length characters of text in capitals, blanks and dots left out, others made '_'.
-std::wstring aliasStem(const std::wstring& text, std::size_t length) {
-  std::wstring stem;
-  for (const wchar_t c : upper(text)) {
-    if (c != L' ' && c != L'.' && stem.size() < length) stem += shortNameCharacter(c) ? c : L'_';
-  }
-  return stem;
 }
 
 std::wstring settingName(const SettingKey& key) {
@@ -58,26 +45,7 @@ SimulatedWindows::Node& SimulatedWindows::add(const std::wstring& path) {
     auto existing = std::find_if(siblings.begin(), siblings.end(),
                                  [&](const Node& n) { return sameName(n.longName, name); });
     if (existing == siblings.end()) {
-      Node child{name, upper(name), kDirectoryAttribute, {}};
-      const std::size_t dot = name.find(L'.');
-      const bool plain = std::all_of(name.begin(), name.end(), shortNameCharacter) && dot > 0 &&
-                         std::min(dot, name.size()) <= 8 &&
-                         (dot == std::wstring::npos || name.size() - dot - 1 <= 3) &&
-                         name.find(L'.', dot + 1) == std::wstring::npos;
-      if (!plain) {
-        const std::size_t lastDot = name.rfind(L'.');
-        const std::wstring extension =
-            lastDot == std::wstring::npos ? L"" : L"." + aliasStem(name.substr(lastDot + 1), 3);
-        const std::wstring base = aliasStem(name.substr(0, lastDot), 6);
-        for (int n = 1;; ++n) {
-          child.shortName = base + L"~" + std::to_wstring(n) + extension;
-          if (std::none_of(siblings.begin(), siblings.end(),
-                           [&](const Node& s) { return sameName(s.shortName, child.shortName); })) {
-            break;
-          }
-        }
-      }
-      siblings.push_back(child);
+      siblings.push_back(Node{name, name, kDirectoryAttribute, {}});
       existing = siblings.end() - 1;
     }
     node = &*existing;
@@ -147,6 +115,10 @@ void SimulatedWindows::removeFolder(const std::wstring& path) noexcept {
     std::erase_if(parent->children,
                   [&](const Node& n) { return n.longName == path.substr(slash + 1); });
   }
+}
+
+void SimulatedWindows::setShortName(const std::wstring& path, std::wstring shortName) {
+  walk(path)->shortName = std::move(shortName);
 }
 
 void SimulatedWindows::setSetting(const SettingKey& key, const std::wstring& value) {

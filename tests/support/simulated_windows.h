@@ -25,8 +25,7 @@ class SimulatedWindows : public Platform {
     std::wstring caption;
   };
 
-  // Adds an entry, and any missing folders on the way, under drive C: or another drive. An
-  // entry gets an 8.3 alias the way Windows makes one when its long name is not 8.3 already.
+  // Adds an entry, and any missing folders on the way, under drive C: or another drive.
   void addFolder(const std::wstring& path, std::uint32_t attributes = 0) {
     add(path).attributes = attributes | kDirectoryAttribute;
   }
@@ -34,6 +33,8 @@ class SimulatedWindows : public Platform {
     add(path).attributes = attributes & ~kDirectoryAttribute;
   }
 
+  // Gives an entry an 8.3 alias, as Windows does for a long name that is not 8.3 already.
+  void setShortName(const std::wstring& path, std::wstring shortName);
   void setArgumentText(std::wstring text) { argumentText_ = std::move(text); }
   void setDesktop(std::optional<std::wstring> desktop) { desktop_ = std::move(desktop); }
   void registerLibrary(const std::wstring& name, std::map<std::string, void*> entryPoints);
