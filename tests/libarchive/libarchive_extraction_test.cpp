@@ -4,12 +4,27 @@
 #include <locale.h>
 #include <sys/stat.h>
 
-#include "support/round_trip.h"
+#include "support/archiver_library.h"
+#include "support/peer_tool.h"
 #include "support/sample_files.h"
+#include "support/tree_snapshot.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// Runs command (a shell line that writes ../archive) in work/source, extracts work/archive into a
+// fresh work/out and expects exactly the tree `expected` there.
+void expectRoundTrip(const Archiver& archiver, const TemporaryFolder& work,
+                     const std::string& command, const std::string& archive, const Tree& expected) {
+  SCOPED_TRACE(command);
+  fs::remove(work / archive);
+  fs::remove_all(work / "out");
+  runShell(command, work / "source");
+  const ArchiverResult result = extractWith(archiver, work / archive, work / "out");
+  EXPECT_EQ(result.code, kOk) << result.output;
+  EXPECT_EQ(snapshot(work / "out"), expected);
+}
 
 // The sample tree plus an empty folder, a symbolic and a hard link and a path too long for the old
 // TAR header, under work/source.

@@ -119,7 +119,7 @@ TEST(Lh5Encoder, CodesAreCutTo16BitsStayCompleteAndReadBackThroughTheDecodersTab
   archivers::lzh::PrefixCode<510> code;
   ASSERT_EQ(code.build(frequencies), -1);
   std::uint32_t kraft = 0;
-  std::vector<bool> bits;
+  BitWriter stream;
   for (unsigned symbol = 0; symbol < 510; ++symbol) {
     const unsigned length = code.lengths[symbol];
     ASSERT_EQ(length == 0, frequencies[symbol] == 0);
@@ -127,14 +127,11 @@ TEST(Lh5Encoder, CodesAreCutTo16BitsStayCompleteAndReadBackThroughTheDecodersTab
     if (length == 0) continue;
     EXPECT_TRUE(symbol == 0 || length <= code.lengths[symbol - 17]) << "rarer symbol " << symbol;
     kraft += 1u << (16 - length);
-    for (unsigned bit = length; bit-- > 0;) bits.push_back((code.codes[symbol] >> bit & 1) != 0);
+    stream.put(code.codes[symbol], length);
   }
   EXPECT_EQ(kraft, 1u << 16);
 
-  std::string packed((bits.size() + 7) / 8, '\0');
-  for (std::size_t i = 0; i < bits.size(); ++i)
-    if (bits[i]) packed[i / 8] = static_cast<char>(packed[i / 8] | 0x80 >> i % 8);
-  MemorySource source(reinterpret_cast<const std::uint8_t*>(packed.data()), packed.size());
+  MemorySource source(stream.bytes().data(), stream.bytes().size());
   lz::BitReader reader(source);
   lz::HuffmanTable table(8);
   table.build(code.lengths);
