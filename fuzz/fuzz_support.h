@@ -3,13 +3,8 @@
 // What the fuzz targets share: a work folder of their own and, for the writers, a tree made from
 // the fuzz bytes. Files, trees and sinks are the test suite's own helpers.
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <vector>
 
-#include "common/archive_error.h"
 #include "support/bit_stream.h"
 #include "support/temporary_folder.h"
 #include "support/tree_snapshot.h"

@@ -5,12 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <regex>
 
-#include "common/archive_error.h"
 #include "common/text_encoding.h"
 #include "support/temporary_folder.h"
 #include "support/thrown.h"

@@ -7,15 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <functional>
-
 #include "arj/arj_headers.h"
 #include "cab/stored_cabinet.h"
 #include "lzh/lzh_fixtures.h"
-#include "support/archiver_library.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
-#include "support/tree_snapshot.h"
 #include "support/watchdog.h"
 
 namespace {

@@ -4,7 +4,6 @@
 #include "arj/arj_fastest.h"
 #include "arj_headers.h"
 #include "support/archiver_library.h"
-#include "support/bit_stream.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
 #include "support/tree_snapshot.h"

@@ -2,10 +2,6 @@
 
 // Reading and rewriting the headers of an ARJ archive held in memory, to make damaged and hostile
 // archives from good ones.
-#include <cstdint>
-#include <functional>
-#include <string>
-#include <vector>
 
 #include "common/crc.h"
 #include "support/bit_stream.h"

@@ -1,5 +1,4 @@
 #include <dlfcn.h>
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 

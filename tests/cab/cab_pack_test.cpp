@@ -1,18 +1,9 @@
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <string>
-#include <vector>
-
 #include "cab_packing.h"
-#include "support/archiver_library.h"
-#include "support/peer_tool.h"
 #include "support/sample_files.h"
-#include "support/temporary_folder.h"
-#include "support/tree_snapshot.h"
 
 namespace cabtest {
 namespace {

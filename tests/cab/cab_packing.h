@@ -1,11 +1,5 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <string>
-#include <vector>
-
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
 #include "support/tree_snapshot.h"

@@ -1,17 +1,9 @@
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <vector>
-
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
-#include "support/process.h"
 #include "support/sample_files.h"
-#include "support/temporary_folder.h"
 #include "support/tree_snapshot.h"
 
 namespace cabtest {

@@ -2,10 +2,6 @@
 
 #include <zlib.h>
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
 #include "support/bit_stream.h"
 
 namespace cabtest {

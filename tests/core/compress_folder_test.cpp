@@ -4,7 +4,6 @@
 
 #include "job/run_job.h"
 #include "recording_archiver.h"
-#include "runtime/run_time_error.h"
 
 namespace parvo {
 namespace {

@@ -3,9 +3,6 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <map>
-#include <string>
-#include <vector>
 
 #include "support/simulated_windows.h"
 

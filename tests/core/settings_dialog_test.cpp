@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "runtime/run_time_error.h"
-#include "settings/form1_layout.h"
 #include "settings/format_preference.h"
 #include "support/simulated_windows.h"
 

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <thread>
 

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <filesystem>
-
 #include "support/process.h"
 #include "support/temporary_folder.h"
 

@@ -1,18 +1,14 @@
 // Folders dropped on the built program, packed onto the desktop in each preferred format and
 // read back by the peer tools and by Parvo itself.
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 #include "support/peer_tool.h"
-#include "support/process.h"
 #include "support/sample_files.h"
-#include "support/temporary_folder.h"
 #include "support/tree_snapshot.h"
 
 namespace fs = std::filesystem;

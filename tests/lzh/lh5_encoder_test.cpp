@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <string>
-#include <vector>
 
 #include "common/crc.h"
 #include "common/lz_huffman_decoder.h"

@@ -1,10 +1,8 @@
 #include <sys/stat.h>
 
 #include "lzh_fixtures.h"
-#include "support/archiver_library.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
-#include "support/tree_snapshot.h"
 
 namespace {
 

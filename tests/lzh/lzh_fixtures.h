@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 #include "support/archiver_library.h"
 #include "support/tree_snapshot.h"
 

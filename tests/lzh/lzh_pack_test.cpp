@@ -1,15 +1,10 @@
-#include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
-#include <vector>
 
 #include "common/input_file.h"
 #include "lzh/lzh_header.h"
 #include "lzh/lzh_writer.h"
 #include "support/archiver_library.h"
 #include "support/sample_files.h"
-#include "support/temporary_folder.h"
 #include "support/tree_snapshot.h"
 
 namespace {

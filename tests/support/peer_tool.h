@@ -4,8 +4,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "support/process.h"
 

@@ -4,9 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <map>
-#include <string>
 
 #include "support/temporary_folder.h"
 

@@ -1,9 +1,6 @@
 #pragma once
 
 #include <map>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/utf8_text.h"

@@ -4,11 +4,9 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <map>
 #include <ostream>
 #include <set>
-#include <string>
 #include <vector>
 
 #include "support/temporary_folder.h"
