@@ -28,19 +28,12 @@ TEST(CommandLine, QuotesGroupInsideATokenAndEmptyQuotesGiveAnEmptyOperand) {
   EXPECT_TRUE(parseCommand(" \t ").operands.empty());
 }
 
-TEST(CommandLine, UnbalancedQuotesUnknownOptionsAndOperandCountsAreBadCommandLines) {
-  EXPECT_EQ(thrown<ArchiveError>([] { parseCommand(R"(-xvf "archive.tar "dest/")"); }).result(),
-            Result::kBadCommandLine);
-  const Command command = parseCommand("-xv -z a b");
-  const ArchiveError unknown = thrown<ArchiveError>([&] {
-    requireOptionsWithin(command, {"-xv", "-o"});
+// Which command lines are refused is tried through every library in hostile_input_test.cpp.
+TEST(CommandLine, AnUnknownOptionIsNamed) {
+  const ArchiveError unknown = thrown<ArchiveError>([] {
+    requireOptionsWithin(parseCommand("-xv -z a b"), {"-xv", "-o"});
   });
-  EXPECT_EQ(unknown.result(), Result::kBadCommandLine);
   EXPECT_NE(std::string(unknown.what()).find("-z"), std::string::npos);
-  EXPECT_EQ(thrown<ArchiveError>([&] { requireOperandCount(command, 3); }).result(),
-            Result::kBadCommandLine);
-  EXPECT_NO_THROW(requireOptionsWithin(command, {"-z", "-xv"}));
-  EXPECT_NO_THROW(requireOperandCount(command, 2));
 }
 
 TEST(OutputBuffer, NeverWrittenPastItsSizeAndAlwaysTerminated) {

@@ -8,8 +8,8 @@
 #include <regex>
 
 #include "common/text_encoding.h"
-#include "support/temporary_folder.h"
 #include "support/thrown.h"
+#include "support/tree_snapshot.h"
 
 // Entries are written with designated initializers; the fields left out keep their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -42,10 +42,7 @@ class ExtractionSinkTest : public testing::Test {
   // Every name under a folder, hidden ones included, relative and sorted.
   static std::vector<std::string> listing(const fs::path& folder) {
     std::vector<std::string> names;
-    for (const auto& item : fs::recursive_directory_iterator(folder)) {
-      names.push_back(item.path().lexically_relative(folder).string());
-    }
-    std::sort(names.begin(), names.end());
+    for (const auto& [name, node] : snapshot(folder)) names.push_back(name);
     return names;
   }
   using ModeAndTime = std::pair<unsigned, time_t>;

@@ -19,23 +19,24 @@ namespace {
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 
-std::string pythonWriter(const std::string& format, const std::string& archive,
-                         const std::vector<std::string>& members) {
+// work/hostile.FORMAT as write_archive.py makes it of the members.
+fs::path pythonArchive(const std::string& format, const TemporaryFolder& work,
+                       const Names& members) {
   std::string line = "python3 " PARVO_SOURCE_DIR "/tests/support/write_archive.py " + format +
-                     " '" + archive + "'";
+                     " hostile." + format;
   for (const std::string& member : members) line += " '" + member + "'";
-  return line;
+  runShell(line, work.path());
+  return work / ("hostile." + format);
 }
 
 // ARJ members renamed after the arj tool wrote them, which it would not do itself.
-fs::path arjWithNames(const TemporaryFolder& work, const std::vector<std::string>& names) {
-  Names files;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    files.push_back("m" + std::to_string(i));
-    writeFile(work / ("src/" + files.back()), files.back() == "m3" ? "kept" : "bad");
-  }
+// The last one holds "kept", the others "bad".
+fs::path arjWithNames(const TemporaryFolder& work, const Names& names) {
   Names command = {"arj", "a", "-y", "made.arj"};
-  command.insert(command.end(), files.begin(), files.end());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    command.push_back("m" + std::to_string(i));
+    writeFile(work / ("src/" + command.back()), i + 1 == names.size() ? "kept" : "bad");
+  }
   runTool(command, work / "src");
   std::string archive = readFile(work / "src/made.arj");
   for (std::size_t i = 0; i < names.size(); ++i)
@@ -95,25 +96,21 @@ TEST(HostileInput, UnsafeNamesAndLinksAreRefusedAndTheRestExtracted) {
       {"zip",
        kZip,
        [&](const TemporaryFolder& work) {
-         runShell(pythonWriter("zip", work / "hostile.zip",
-                               {"../outside/climb.txt=bad", "..\\outside\\climb2.txt=bad",
-                                absolute(work) + "=bad", "link->../outside",
-                                "link/evil.txt=through the link", "safe.txt=safe"}),
-                  work.path());
-         return work / "hostile.zip";
+         return pythonArchive(
+             "zip", work,
+             {"../outside/climb.txt=bad", "..\\outside\\climb2.txt=bad", absolute(work) + "=bad",
+              "link->../outside", "link/evil.txt=through the link", "safe.txt=safe"});
        },
        "unsafe",
        {{"link", "<dir>"}, {"link/evil.txt", "through the link"}, {"safe.txt", "safe"}}},
       {"tar",
        kTar,
        [&](const TemporaryFolder& work) {
-         runShell(
-             pythonWriter("tar", work / "hostile.tar",
-                          {"../outside/climb.txt=bad", absolute(work) + "=bad", "link->../outside",
-                           "link/evil.txt=through the link", "hard=>" + work / "outside/secret.txt",
-                           "hard=overwritten", "relative=>../outside/secret.txt", "safe.txt=safe"}),
-             work.path());
-         return work / "hostile.tar";
+         return pythonArchive(
+             "tar", work,
+             {"../outside/climb.txt=bad", absolute(work) + "=bad", "link->../outside",
+              "link/evil.txt=through the link", "hard=>" + work / "outside/secret.txt",
+              "hard=overwritten", "relative=>../outside/secret.txt", "safe.txt=safe"});
        },
        "unsafe",
        {{"link", "<dir>"},

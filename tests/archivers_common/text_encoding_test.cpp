@@ -17,17 +17,11 @@ TEST(Cp932, KanaNecAndIbmExtensionsAndAsciiDecode) {
 }
 
 TEST(Cp932, UndecodableBytesAreKeptAsTheyStand) {
-  EXPECT_EQ(cp932ToUtf8("a\x80"
-                        "b\xA0"),
-            "a\x80"
-            "b\xA0");
-  EXPECT_EQ(cp932ToUtf8("\x83"), "\x83");  // lead byte at the end
-  EXPECT_EQ(cp932ToUtf8("\x83\x20"
-                        "x"),
-            "\x83 x");  // lead byte before a non-trail byte
-  EXPECT_EQ(cp932ToUtf8("\xFF\x83\x5C"),
-            "\xFF"
-            "ソ");
+  // Bytes no character starts with, a lead byte at the end and one before a non-trail byte.
+  for (const std::string kept : {"a\200b\240", "\x83", "\x83 x"}) {
+    EXPECT_EQ(cp932ToUtf8(kept), kept);
+  }
+  EXPECT_EQ(cp932ToUtf8("\xFF\x83\x5C"), "\377ソ");
 }
 
 TEST(Cp932, DecodesTheSameFromManyThreads) {
@@ -49,11 +43,11 @@ TEST(UnflaggedNames, ValidUtf8StaysElseCp932) {
   EXPECT_EQ(decodeUnflaggedName("日本語/ファイル.txt"), "日本語/ファイル.txt");
   EXPECT_EQ(decodeUnflaggedName("\x93\xFA\x96\x7B"), "日本");
   EXPECT_TRUE(isValidUtf8("ascii €𝄞"));
-  EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong '/'
-  EXPECT_FALSE(isValidUtf8("\xE0\x80\xAF"));      // overlong '/'
-  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
-  EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
-  EXPECT_FALSE(isValidUtf8("\xE3\x82"));          // truncated
+  // Overlong '/' in two and three bytes, a surrogate, past U+10FFFF, truncated.
+  for (const char* bad :
+       {"\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE3\x82"}) {
+    EXPECT_FALSE(isValidUtf8(bad)) << bad;
+  }
 }
 
 }  // namespace

@@ -18,18 +18,6 @@ class RunProgramTest : public ::testing::Test {
   SimulatedWindows windows;
 };
 
-TEST_F(RunProgramTest, EmptyTextShowsTheDialogBlankTextDoesNothing) {
-  windows.setArgumentText(L"");
-  EXPECT_EQ(RunProgram(windows), 0);
-  EXPECT_EQ(windows.dialogsShown(), 1);
-
-  windows.setArgumentText(L" \t ");
-  EXPECT_EQ(RunProgram(windows), 0);
-  EXPECT_EQ(windows.dialogsShown(), 1);
-  EXPECT_TRUE(windows.messages().empty());
-  EXPECT_TRUE(RecordingArchiver::calls.empty());
-}
-
 // Jobs run in order; one ending in a message makes the run fail but does not stop it.
 TEST_F(RunProgramTest, AJobEndingInAMessageMakesTheRunFailButNotStop) {
   windows.addFile(L"C:\\In\\...");

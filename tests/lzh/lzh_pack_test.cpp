@@ -78,12 +78,9 @@ TEST(LzhPack, SizesOver4GiBGoInTheirExtendedHeader) {
   archivers::InputFile input(work / "header");
   const auto read = archivers::lzh::readMemberHeader(input);
   ASSERT_TRUE(read);
-  EXPECT_EQ(read->path, "big/huge.bin");
-  EXPECT_EQ(read->originalSize, entry.size);
-  EXPECT_EQ(read->compressedSize, entry.size - 3);
-  EXPECT_EQ(read->crc, 0x1234);
-  EXPECT_EQ(read->mtime, kSampleMtime);
-  EXPECT_EQ(read->unixMode, 0100600u);
+  EXPECT_EQ(std::tuple(read->path, read->originalSize, read->compressedSize, read->crc, read->mtime,
+                       read->unixMode),
+            std::tuple(entry.path, entry.size, entry.size - 3, 0x1234, kSampleMtime, 0100600u));
 }
 
 }  // namespace

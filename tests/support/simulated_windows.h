@@ -40,7 +40,6 @@ class SimulatedWindows : public Platform {
 
   const std::vector<Message>& messages() const { return messages_; }
   int pumpCount() const { return pumpCount_; }
-  int dialogsShown() const { return dialogsShown_; }
   // The settings window that createDialogView makes: how it behaves and what was done to it.
   FakeDialog& dialog() { return dialog_; }
   const std::vector<std::wstring>& loadedLibraries() const { return loadedLibraries_; }
@@ -62,7 +61,6 @@ class SimulatedWindows : public Platform {
   }
   void pumpMessages() override { ++pumpCount_; }
   std::unique_ptr<DialogView> createDialogView(const FormLayout& layout) override {
-    ++dialogsShown_;
     return std::make_unique<FakeDialogView>(dialog_, layout);
   }
   std::wstring libraryFileName(const std::wstring& windowsName) const override {
@@ -95,7 +93,6 @@ class SimulatedWindows : public Platform {
   std::vector<std::wstring> loadedLibraries_;
   std::vector<Message> messages_;
   int pumpCount_ = 0;
-  int dialogsShown_ = 0;
   FakeDialog dialog_;
   bool failSettingWrites_ = false;
 };
