@@ -13,8 +13,8 @@ namespace {
 using namespace fuzz;
 
 // What libmspack reads back: stored name ('\' turned to '/') to bytes.
-Entries readBack(const std::string& cabinet) {
-  Entries files;
+Contents readBack(const std::string& cabinet) {
+  Contents files;
   mscab_decompressor* decompressor = mspack_create_cab_decompressor(nullptr);
   mscabd_cabinet* opened = decompressor->open(decompressor, cabinet.c_str());
   check(opened != nullptr);
@@ -35,7 +35,7 @@ Entries readBack(const std::string& cabinet) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Bytes bytes(data, size);
   const fs::path tree = workFolder() / "tree";
-  const Entries expected =
+  const Contents expected =
       makeTree(bytes, tree, {"a", "b", "Z", ".", "-", " ", "0", "\xE6\x97\xA5"}, false);
   const std::string cabinet = (workFolder() / "packed.cab").string();
   fs::remove(cabinet);

@@ -12,10 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Bytes bytes(data, size);
   const fs::path tree = workFolder() / "tree";
   // 日, 表 (CP932 95 5C), é and an emoji that CP932 cannot hold.
-  const Entries expected = makeTree(bytes, tree,
-                                    {"a", "b", "Z", ".", "-", " ", "\xE6\x97\xA5", "\xE8\xA1\xA8",
-                                     "\xC3\xA9", "\xF0\x9F\x98\x80"},
-                                    true);
+  const Contents expected = makeTree(bytes, tree,
+                                     {"a", "b", "Z", ".", "-", " ", "\xE6\x97\xA5", "\xE8\xA1\xA8",
+                                      "\xC3\xA9", "\xF0\x9F\x98\x80"},
+                                     true);
   const std::string archive = (workFolder() / "packed.lzh").string();
   const fs::path out = workFolder() / "out";
   fs::remove(archive);

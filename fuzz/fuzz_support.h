@@ -58,17 +58,15 @@ class Bytes {
   std::size_t position_ = 0;
 };
 
-using Entries = Contents;  // path to bytes, "<dir>" for a folder
-
 // Up to 48 entries under tree, made from the fuzz bytes: folders, files, links to files made
 // before them, names put together from pieces. Returns what a reader must give back; folders are
 // in it only when withFolders.
-inline Entries makeTree(Bytes& bytes, const fs::path& tree, const std::vector<std::string>& pieces,
-                        bool withFolders) {
+inline Contents makeTree(Bytes& bytes, const fs::path& tree, const std::vector<std::string>& pieces,
+                         bool withFolders) {
   fs::remove_all(tree);
   fs::create_directories(tree);
   std::vector<std::string> folders = {""}, files;
-  Entries expected;
+  Contents expected;
   for (int entries = 0; entries < 48 && !bytes.empty(); ++entries) {
     const std::uint8_t kind = bytes.next() % 4;
     const std::string parent = folders[bytes.next() % folders.size()];

@@ -137,10 +137,7 @@ TEST_F(ExtractionSinkTest, ExistingFolderOrFileInThePathRefusesTheEntry) {
   std::ofstream(destination_ / "plain") << "x";
   ExtractionSink sink(destination_.string());
   // A folder at the name is found when the file would take its place.
-  auto output = sink.createFile(file("./folder"));
-  ASSERT_NE(output, nullptr);
-  output->write("data", 4);
-  output->commit();
+  writeFile(sink, file("./folder"), "data");
   EXPECT_EQ(sink.createFile(file("plain/child")), nullptr);
   sink.createLink(symlink("folder", "plain"));
   EXPECT_EQ(sink.refusedCount(), 3U);
@@ -354,14 +351,10 @@ class ExtractionSinkTrashTest : public ExtractionSinkTest {
  protected:
   void SetUp() override {
     ExtractionSinkTest::SetUp();
-    trash_ = root_ / "data/Trash";
     setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
   }
-  void TearDown() override {
-    unsetenv("XDG_DATA_HOME");
-    ExtractionSinkTest::TearDown();
-  }
-  fs::path trash_;
+  void TearDown() override { unsetenv("XDG_DATA_HOME"); }
+  const fs::path trash_ = root_ / "data/Trash";
 };
 
 TEST_F(ExtractionSinkTrashTest, ReplacedFilesThatDifferGoToTheTrashIdenticalOnesDoNot) {

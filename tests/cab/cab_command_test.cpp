@@ -27,8 +27,6 @@ TEST(CabCommand, ReportsRunningOnlyDuringAnOperation) {
   writeFile(work / "small.cab", storedCabinet({{"small.bin", "abc"}}));
   void* library = dlopen((std::string(PARVO_LIBRARY_DIR) + "/libcab32.so").c_str(), RTLD_NOW);
   ASSERT_NE(library, nullptr);
-  using Entry = int32_t (*)(int32_t, const char*, char*, int32_t);
-  auto cab = reinterpret_cast<Entry>(dlsym(library, "Cab"));
   runningProbe = reinterpret_cast<Running>(dlsym(library, "CabGetRunning"));
   ASSERT_NE(runningProbe, nullptr);
   EXPECT_EQ(runningProbe(), 0);
@@ -47,12 +45,11 @@ TEST(CabCommand, ReportsRunningOnlyDuringAnOperation) {
     rlimit noFileData = previousLimit;
     noFileData.rlim_cur = 0;
     setrlimit(RLIMIT_FSIZE, &noFileData);
-    char output[256] = {};
-    const int32_t code = cab(0, line.c_str(), output, sizeof output);
+    const ArchiverResult result = callArchiver(kCab, line);  // the library loaded here
     setrlimit(RLIMIT_FSIZE, &previousLimit);
     sigaction(SIGXFSZ, &previousAction, nullptr);
 
-    EXPECT_EQ(code, kWriteFailed) << output;
+    EXPECT_EQ(result.code, kWriteFailed) << result.output;
     EXPECT_EQ(runningWhileWriting, 1);
   }
   EXPECT_EQ(runningProbe(), 0);

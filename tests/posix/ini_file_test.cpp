@@ -21,13 +21,11 @@ TEST(IniFile, HandWrittenValuesAndOtherSettingsSurvive) {
   ASSERT_TRUE(ini.write("parvo", "arcdllselect", "cabex"));
   ASSERT_TRUE(ini.write("parvo", "new", "v"));
   ASSERT_TRUE(ini.write("third", "k", "w"));
-  for (const auto& [section, key, value] : {std::tuple{"other", "arcdllselect", "keep"},
-                                            {"parvo", "arcdllselect", "cabex"},
-                                            {"parvo", "x", "1"},
-                                            {"parvo", "new", "v"},
-                                            {"third", "k", "w"}}) {
-    EXPECT_EQ(ini.read(section, key), value) << section << " " << key;
-  }
+  EXPECT_EQ(ini.read("other", "arcdllselect"), "keep");
+  EXPECT_EQ(ini.read("parvo", "arcdllselect"), "cabex");
+  EXPECT_EQ(ini.read("parvo", "x"), "1");
+  EXPECT_EQ(ini.read("parvo", "new"), "v");
+  EXPECT_EQ(ini.read("third", "k"), "w");
   EXPECT_EQ(readFile(path).substr(0, 7), "; mine\n");
 }
 
