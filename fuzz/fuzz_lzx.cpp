@@ -1,6 +1,6 @@
-// LZX round trip: the fuzz bytes choose a window (2^15 to 2^21), call translation and data (short
-// inputs may be repeated out to several frames); our compressor codes them as one folder of a
-// cabinet, and libmspack's cabinet decompressor must give back every byte.
+// LZX round trip: the fuzz bytes choose a window (2^15 to 2^21), call translation, file sizes and
+// data (short inputs may be repeated out to several frames); our compressor codes them as one
+// folder of a cabinet, and libmspack's cabinet decompressor must give back every byte.
 #include <mspack.h>
 #include <unistd.h>
 
@@ -33,13 +33,17 @@ const std::string& workFile(const char* suffix) {
 
 // One folder, one member named "f", the data blocks as the writer lays them out.
 std::vector<std::uint8_t> cabinetOf(const std::vector<std::uint8_t>& data, int windowBits,
-                                    bool translate) {
+                                    bool translate, std::size_t fileBytes) {
   // One compressor per window, reused from input to input as a worker reuses it from folder to
   // folder: nothing of the folder before may leak into the next.
   static std::unique_ptr<archivers::cab::BlockCompressor> compressors[7];
   auto& compressor = compressors[windowBits - 15];
   if (!compressor) compressor = archivers::cab::makeLzxCompressor(windowBits);
-  compressor->startFolder({data.size(), translate});
+  archivers::cab::FolderTraits traits{data.size(), translate, {}};
+  for (std::size_t at = 0; fileBytes != 0 && at < data.size(); at += fileBytes) {
+    traits.memberStarts.push_back(static_cast<std::uint32_t>(at));
+  }
+  compressor->startFolder(traits);
   std::vector<std::uint8_t> blocks;
   std::uint16_t blockCount = 0;
   for (std::size_t at = 0; at < data.size(); at += archivers::cab::kBlockBytes) {
@@ -100,7 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
     while (data.size() < length) data.insert(data.end(), data.begin(), data.end());
     data.resize(length);
   }
-  const std::vector<std::uint8_t> cabinet = cabinetOf(data, windowBits, translate);
+  // As if packed from files of one size, where blocks may be cut mid-frame.
+  const std::size_t fileBytes = (input[1] & 4) != 0 ? 500 + std::size_t{input[0]} * 37 : 0;
+  const std::vector<std::uint8_t> cabinet = cabinetOf(data, windowBits, translate, fileBytes);
   std::ofstream(workFile("cab"), std::ios::binary)
       .write(reinterpret_cast<const char*>(cabinet.data()),
              static_cast<std::streamsize>(cabinet.size()));

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace archivers::cab {
 
@@ -22,6 +23,7 @@ struct CompressionMethod {
 struct FolderTraits {
   std::uint64_t size = 0;  // uncompressed
   bool looksLikeX86Code = false;
+  std::vector<std::uint32_t> memberStarts;  // where each file's data begins, ascending
 };
 
 // One data block as coded, and how many bytes it gives back.

@@ -44,6 +44,8 @@ constexpr std::uint32_t kMissesBeforeSkipping = 32;
 // Passes over a frame: the first priced by the codes of the frame before, the next ones by the
 // codes of the pass before. A folder's first frame has no frame before it and gets one more.
 constexpr int kParsePasses = 1;
+// Blocks are cut from pieces this long at most (and shorter where a file begins).
+constexpr std::uint32_t kPieceBytes = 4096;
 // The most a frame may code to: readers take 32 KiB and a little more in one data block.
 constexpr std::size_t kMaxCodedFrame = kFrameBytes + 2048;
 // Bytes kept beyond the window so the window slides rarely.
@@ -109,9 +111,10 @@ class BitWriter {
 void buildLengths(std::span<const std::uint32_t> frequencies, int maxBits,
                   std::span<std::uint8_t> lengths) {
   const std::size_t count = frequencies.size();
-  std::vector<std::uint32_t> weights(frequencies.begin(), frequencies.end());
-  std::size_t used = static_cast<std::size_t>(
-      std::count_if(weights.begin(), weights.end(), [](std::uint32_t w) { return w > 0; }));
+  std::array<std::uint32_t, kMaxMainSymbols> weights;
+  std::copy(frequencies.begin(), frequencies.end(), weights.begin());
+  std::size_t used = static_cast<std::size_t>(std::count_if(
+      weights.begin(), weights.begin() + count, [](std::uint32_t w) { return w > 0; }));
   for (std::size_t i = 0; used < 2 && i < count; ++i) {
     if (weights[i] == 0) {
       weights[i] = 1;
@@ -122,23 +125,23 @@ void buildLengths(std::span<const std::uint32_t> frequencies, int maxBits,
     std::uint64_t weight;
     int left, right;  // children, or -1 and the symbol in right
   };
-  std::vector<Node> nodes;
-  std::vector<std::uint8_t> depth;
+  std::array<Node, 2 * kMaxMainSymbols> nodes;
+  std::array<std::uint8_t, 2 * kMaxMainSymbols> depth;
   for (;;) {
-    nodes.clear();
+    std::size_t size = 0;
     for (std::size_t i = 0; i < count; ++i) {
-      if (weights[i] > 0) nodes.push_back({weights[i], -1, static_cast<int>(i)});
+      if (weights[i] > 0) nodes[size++] = {weights[i], -1, static_cast<int>(i)};
     }
-    std::sort(nodes.begin(), nodes.end(), [](const Node& a, const Node& b) {
+    std::sort(nodes.begin(), nodes.begin() + size, [](const Node& a, const Node& b) {
       return a.weight != b.weight ? a.weight < b.weight : a.right < b.right;
     });
     // Two queues: the sorted leaves and the merged nodes, which come out in weight order.
-    const std::size_t leaves = nodes.size();
+    const std::size_t leaves = size;
     std::size_t nextLeaf = 0;
     std::size_t nextMerged = leaves;
     auto take = [&]() {
       if (nextLeaf < leaves &&
-          (nextMerged == nodes.size() || nodes[nextLeaf].weight <= nodes[nextMerged].weight)) {
+          (nextMerged == size || nodes[nextLeaf].weight <= nodes[nextMerged].weight)) {
         return static_cast<int>(nextLeaf++);
       }
       return static_cast<int>(nextMerged++);
@@ -146,11 +149,12 @@ void buildLengths(std::span<const std::uint32_t> frequencies, int maxBits,
     for (std::size_t left = leaves; left > 1; --left) {
       const int a = take();
       const int b = take();
-      nodes.push_back({nodes[a].weight + nodes[b].weight, a, b});
+      nodes[size++] = {nodes[a].weight + nodes[b].weight, a, b};
     }
-    depth.assign(nodes.size(), 0);
+    if (size == 0) return;  // no symbols at all: count was 0
+    depth[size - 1] = 0;
     int longest = 0;
-    for (std::size_t i = nodes.size(); i-- > leaves;) {
+    for (std::size_t i = size; i-- > leaves;) {
       depth[nodes[i].left] = static_cast<std::uint8_t>(depth[i] + 1);
       depth[nodes[i].right] = static_cast<std::uint8_t>(depth[i] + 1);
     }
@@ -160,8 +164,8 @@ void buildLengths(std::span<const std::uint32_t> frequencies, int maxBits,
       longest = std::max<int>(longest, depth[i]);
     }
     if (longest <= maxBits) return;
-    for (std::uint32_t& weight : weights) {
-      if (weight > 0) weight = (weight >> 1) | 1;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (weights[i] > 0) weights[i] = (weights[i] >> 1) | 1;
     }
   }
 }
@@ -201,9 +205,17 @@ struct PretreeCode {
   std::uint8_t repeatedSymbol;  // after code 19, the change that applies to the whole run
 };
 
-std::vector<PretreeCode> pretreeCodes(std::span<const std::uint8_t> lengths,
-                                      std::span<const std::uint8_t> previous) {
-  std::vector<PretreeCode> codes;
+struct PretreeCodes {
+  std::array<PretreeCode, kMaxMainSymbols> codes;
+  std::size_t size = 0;
+  void push_back(const PretreeCode& code) { codes[size++] = code; }
+  auto begin() const { return codes.begin(); }
+  auto end() const { return codes.begin() + static_cast<std::ptrdiff_t>(size); }
+};
+
+PretreeCodes pretreeCodes(std::span<const std::uint8_t> lengths,
+                          std::span<const std::uint8_t> previous) {
+  PretreeCodes codes;
   auto change = [&](std::size_t i) {
     return static_cast<std::uint8_t>((previous[i] + 17 - lengths[i]) % 17);
   };
@@ -231,7 +243,7 @@ std::vector<PretreeCode> pretreeCodes(std::span<const std::uint8_t> lengths,
 // Writes one tree section when bits is given; returns its size in bits either way.
 std::uint64_t treeSection(BitWriter* bits, std::span<const std::uint8_t> lengths,
                           std::span<const std::uint8_t> previous) {
-  const std::vector<PretreeCode> codes = pretreeCodes(lengths, previous);
+  const PretreeCodes codes = pretreeCodes(lengths, previous);
   std::array<std::uint32_t, kPretreeSymbols> frequencies{};
   for (const PretreeCode& code : codes) {
     ++frequencies[code.symbol];
@@ -402,6 +414,7 @@ class LzxCompressor : public BlockCompressor {
           static_cast<std::int32_t>(std::clamp<std::uint64_t>(traits.size, 1, 1u << 30));
     }
     folderSize_ = traits.size;
+    memberStarts_ = traits.memberStarts;
     position_ = 0;
     bufferBase_ = 0;
     bufferLength_ = 0;
@@ -822,32 +835,16 @@ class LzxCompressor : public BlockCompressor {
       parsePendingFrame(frame, start);
       start += frame.size;
     }
-    // Runs of compressed frames become blocks: a frame joins the block before it when one set
-    // of trees for both costs less than two.
-    start = position_;
-    for (std::size_t first = 0; first < pendingFrames_.size();) {
-      if (pendingFrames_[first].stored) {
-        writeStored(start, pendingFrames_[first].size, pendingFrames_[first].repeatedBefore);
-        start += pendingFrames_[first++].size;
-        continue;
-      }
-      Frequencies block;
-      block.add(itemsOf(pendingFrames_[first]));
-      std::uint64_t blockBits = planBlock(block).bits;
-      std::size_t end = first + 1;
-      for (; end < pendingFrames_.size() && !pendingFrames_[end].stored; ++end) {
-        Frequencies frame;
-        frame.add(itemsOf(pendingFrames_[end]));
-        Frequencies joined = block;
-        joined.add(frame);
-        const std::uint64_t joinedBits = planBlock(joined).bits;
-        if (joinedBits > blockBits + planBlock(frame).bits) break;
-        block = joined;
-        blockBits = joinedBits;
-      }
-      writeCompressed(first, end, block);
-      for (std::size_t i = first; i < end; ++i) start += pendingFrames_[i].size;
-      first = end;
+    const auto previousMain = previousMain_;
+    const auto previousLength = previousLength_;
+    const bool headerWritten = headerWritten_;
+    if (!writeChunk(true)) {
+      out_.clear();
+      frameEnds_.clear();
+      previousMain_ = previousMain;
+      previousLength_ = previousLength;
+      headerWritten_ = headerWritten;
+      writeChunk(false);
     }
     std::size_t begin = 0;
     for (std::size_t i = 0; i < pendingFrames_.size(); ++i) {
@@ -859,6 +856,176 @@ class LzxCompressor : public BlockCompressor {
     pendingFrames_.clear();
   }
 
+  // A run of items in one block. A block within one frame may be uncompressed instead.
+  struct Block {
+    std::size_t firstItem;
+    std::size_t endItem;
+    Frequencies frequencies;
+    std::uint32_t bytes = 0;
+    bool withinFrame = true;
+    bool endsFrame = false;
+    bool uncompressed = false;
+  };
+
+  static std::uint32_t itemBytes(const Item& item) {
+    if (item.mainSymbol < 256) return 1;
+    const std::uint32_t header = (item.mainSymbol - 256) & 7;
+    return header < kPrimaryLengths ? header + kMinMatch
+                                    : item.lengthSymbol + kMinMatch + kPrimaryLengths;
+  }
+
+  static RepeatedOffsets afterItem(const RepeatedOffsets& repeated, const Item& item) {
+    if (item.mainSymbol < 256) return repeated;
+    const int slot = (item.mainSymbol - 256) >> 3;
+    return afterMatch(repeated, slotBase(slot) + item.offsetBits);
+  }
+
+  // Uncompressed in a block of its own, mid-frame: its header, 1 to 16 bits of padding, R0-R2,
+  // the bytes and a padding byte after an odd count. A frame's end must fall on a 16-bit word,
+  // so an odd block never ends one.
+  static std::optional<std::uint64_t> uncompressedBits(const Block& block) {
+    if (!block.withinFrame || (block.endsFrame && (block.bytes & 1) != 0)) return std::nullopt;
+    return 3 + 24 + 16 + 96 + 8 * std::uint64_t{block.bytes + (block.bytes & 1)};
+  }
+
+  std::uint64_t blockBits(Block& block) const {
+    const std::uint64_t compressed = planBlock(block.frequencies).bits;
+    const std::optional<std::uint64_t> uncompressed = uncompressedBits(block);
+    block.uncompressed = uncompressed && *uncompressed < compressed;
+    return block.uncompressed ? *uncompressed : compressed;
+  }
+
+  static Block joined(const Block& a, const Block& b) {
+    Block block = a;
+    block.endItem = b.endItem;
+    block.frequencies.add(b.frequencies);
+    block.bytes += b.bytes;
+    block.withinFrame = a.withinFrame && b.withinFrame && !a.endsFrame;
+    block.endsFrame = b.endsFrame;
+    return block;
+  }
+
+  // Cuts the compressed frames first to end into blocks. Pieces end where a file begins, at a
+  // frame's end and every kPieceBytes; then neighbours are joined, the pair that saves most
+  // first, while one set of trees for both costs less than two.
+  std::vector<Block> planBlocks(std::size_t first, std::size_t end, std::uint32_t start) const {
+    std::vector<Block> blocks;
+    std::uint32_t position = start;
+    auto nextMember = std::upper_bound(memberStarts_.begin(), memberStarts_.end(), position);
+    for (std::size_t f = first; f < end; ++f) {
+      const Frame& frame = pendingFrames_[f];
+      std::size_t pieceStart = frame.firstItem;
+      std::uint32_t bytes = 0;
+      for (std::size_t i = frame.firstItem; i < frame.endItem; ++i) {
+        const std::uint32_t length = itemBytes(items_[i]);
+        bytes += length;
+        position += length;
+        const bool memberStarts = nextMember != memberStarts_.end() && position >= *nextMember;
+        if (bytes >= kPieceBytes || i + 1 == frame.endItem || memberStarts) {
+          Block piece{pieceStart, i + 1, {}, bytes, true, i + 1 == frame.endItem};
+          piece.frequencies.add(std::span(items_).subspan(pieceStart, i + 1 - pieceStart));
+          blocks.push_back(piece);
+          pieceStart = i + 1;
+          bytes = 0;
+          while (nextMember != memberStarts_.end() && *nextMember <= position) ++nextMember;
+        }
+      }
+    }
+    std::vector<std::uint64_t> cost(blocks.size());
+    std::vector<std::uint64_t> joinedCost(blocks.size());
+    std::vector<char> joinedUncompressed(blocks.size());
+    for (std::size_t i = 0; i < blocks.size(); ++i) cost[i] = blockBits(blocks[i]);
+    auto priceJoin = [&](std::size_t i) {
+      Block block = joined(blocks[i], blocks[i + 1]);
+      joinedCost[i] = blockBits(block);
+      joinedUncompressed[i] = block.uncompressed;
+    };
+    for (std::size_t i = 0; i + 1 < blocks.size(); ++i) priceJoin(i);
+    while (blocks.size() > 1) {
+      std::size_t best = 0;
+      std::int64_t bestSaving = 0;
+      for (std::size_t i = 0; i + 1 < blocks.size(); ++i) {
+        const std::int64_t saving = static_cast<std::int64_t>(cost[i] + cost[i + 1]) -
+                                    static_cast<std::int64_t>(joinedCost[i]);
+        if (saving > bestSaving) {
+          bestSaving = saving;
+          best = i;
+        }
+      }
+      if (bestSaving <= 0) break;
+      blocks[best] = joined(blocks[best], blocks[best + 1]);
+      blocks[best].uncompressed = joinedUncompressed[best];
+      cost[best] = joinedCost[best];
+      blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(best) + 1);
+      cost.erase(cost.begin() + static_cast<std::ptrdiff_t>(best) + 1);
+      joinedCost.erase(joinedCost.begin() + static_cast<std::ptrdiff_t>(best) + 1);
+      joinedUncompressed.erase(joinedUncompressed.begin() + static_cast<std::ptrdiff_t>(best) + 1);
+      if (best + 1 < blocks.size()) priceJoin(best);
+      if (best > 0) priceJoin(best - 1);
+    }
+    return blocks;
+  }
+
+  // Writes the chunk's frames: stored ones as they are, runs of compressed ones in blocks cut by
+  // planBlocks, or one block a frame when split is false; the bit stream is realigned at each
+  // frame's end. Returns false if a frame came out longer than a reader takes in one data block.
+  bool writeChunk(bool split) {
+    bool fits = true;
+    std::uint32_t position = position_;
+    for (std::size_t first = 0; first < pendingFrames_.size();) {
+      if (pendingFrames_[first].stored) {
+        writeStored(position, pendingFrames_[first].size, pendingFrames_[first].repeatedBefore);
+        position += pendingFrames_[first++].size;
+        continue;
+      }
+      std::size_t end = first + 1;
+      while (end < pendingFrames_.size() && !pendingFrames_[end].stored) ++end;
+      std::vector<Block> blocks;
+      if (split) {
+        blocks = planBlocks(first, end, position);
+      } else {
+        for (std::size_t i = first; i < end; ++i) {
+          blocks.push_back({pendingFrames_[i].firstItem, pendingFrames_[i].endItem, {}});
+          blocks.back().frequencies.add(itemsOf(pendingFrames_[i]));
+        }
+      }
+      BitWriter bits(out_);
+      RepeatedOffsets repeated = pendingFrames_[first].repeatedBefore;
+      std::size_t frame = first;
+      std::size_t frameStart = out_.size();
+      for (const Block& block : blocks) {
+        if (block.uncompressed) {
+          for (std::size_t i = block.firstItem; i < block.endItem; ++i) {
+            repeated = afterItem(repeated, items_[i]);
+          }
+          writeUncompressed(bits, at(position), block.bytes, repeated);
+          position += block.bytes;
+        } else {
+          writeBlockHeader(bits, block);
+          for (std::size_t i = block.firstItem; i < block.endItem; ++i) {
+            writeItem(bits, items_[i]);
+            repeated = afterItem(repeated, items_[i]);
+            position += itemBytes(items_[i]);
+            if (i + 1 != block.endItem && i + 1 == pendingFrames_[frame].endItem) {
+              endFrame(bits, frame, frameStart, fits);
+            }
+          }
+        }
+        if (block.endItem == pendingFrames_[frame].endItem) endFrame(bits, frame, frameStart, fits);
+      }
+      first = end;
+    }
+    return fits;
+  }
+
+  void endFrame(BitWriter& bits, std::size_t& frame, std::size_t& frameStart, bool& fits) {
+    bits.align();
+    fits = fits && out_.size() - frameStart <= kMaxCodedFrame;
+    frameStart = out_.size();
+    frameEnds_.push_back(frameStart);
+    ++frame;
+  }
+
   void writeStreamHeader(BitWriter& bits) {
     if (headerWritten_) return;
     bits.put(translationSize_ != 0 ? 1 : 0, 1);
@@ -866,71 +1033,50 @@ class LzxCompressor : public BlockCompressor {
     headerWritten_ = true;
   }
 
-  // Codes frames first to end as one block; the bit stream is realigned at each frame's end.
-  // Should one frame's share come out longer than a reader takes in one data block, each frame
-  // is coded as a block of its own instead.
-  void writeCompressed(std::size_t first, std::size_t end, const Frequencies& frequencies) {
-    const std::size_t outStart = out_.size();
-    const bool headerWasWritten = headerWritten_;
-    const BlockCodes codes = planBlock(frequencies);
-    std::array<std::uint16_t, kMaxMainSymbols> mainCodes{};
-    std::array<std::uint16_t, kLengthSymbols> lengthCodes{};
-    std::array<std::uint16_t, kAlignedSymbols> alignedCodes{};
-    buildCodes(std::span(codes.main).first(mainSymbols_), mainCodes);
-    buildCodes(codes.length, lengthCodes);
-    buildCodes(codes.aligned, alignedCodes);
-
+  // The block's header and trees; its codes become the ones items are written with.
+  void writeBlockHeader(BitWriter& bits, const Block& block) {
+    codes_ = planBlock(block.frequencies);
+    buildCodes(std::span(codes_.main).first(mainSymbols_), mainCodes_);
+    buildCodes(codes_.length, lengthCodes_);
+    buildCodes(codes_.aligned, alignedCodes_);
     std::uint32_t size = 0;
-    for (std::size_t i = first; i < end; ++i) size += pendingFrames_[i].size;
-    BitWriter bits(out_);
+    for (std::size_t i = block.firstItem; i < block.endItem; ++i) size += itemBytes(items_[i]);
     writeStreamHeader(bits);
-    bits.put(codes.alignedBlock ? kBlockAligned : kBlockVerbatim, 3);
+    bits.put(codes_.alignedBlock ? kBlockAligned : kBlockVerbatim, 3);
     bits.put(size, 24);
-    if (codes.alignedBlock) {
-      for (std::uint8_t length : codes.aligned) bits.put(length, 3);
+    if (codes_.alignedBlock) {
+      for (std::uint8_t length : codes_.aligned) bits.put(length, 3);
     }
-    treeSection(&bits, std::span(codes.main).first(256), std::span(previousMain_).first(256));
-    treeSection(&bits, std::span(codes.main).subspan(256, mainSymbols_ - 256),
+    treeSection(&bits, std::span(codes_.main).first(256), std::span(previousMain_).first(256));
+    treeSection(&bits, std::span(codes_.main).subspan(256, mainSymbols_ - 256),
                 std::span(previousMain_).subspan(256, mainSymbols_ - 256));
-    treeSection(&bits, codes.length, previousLength_);
-    std::size_t frameStart = outStart;
-    bool tooLong = false;
-    for (std::size_t i = first; i < end; ++i) {
-      for (const Item& item : itemsOf(pendingFrames_[i])) {
-        bits.put(mainCodes[item.mainSymbol], codes.main[item.mainSymbol]);
-        if (item.lengthSymbol != kNoLength) {
-          bits.put(lengthCodes[item.lengthSymbol], codes.length[item.lengthSymbol]);
-        }
-        if (codes.alignedBlock && item.offsetBitCount >= 3) {
-          bits.put(item.offsetBits >> 3, item.offsetBitCount - 3);
-          const std::uint32_t low = item.offsetBits & 7;
-          bits.put(alignedCodes[low], codes.aligned[low]);
-        } else if (item.offsetBitCount > 0) {
-          bits.put(item.offsetBits, item.offsetBitCount);
-        }
-      }
-      bits.align();
-      tooLong = tooLong || out_.size() - frameStart > kMaxCodedFrame;
-      frameStart = out_.size();
-      frameEnds_.push_back(frameStart);
+    treeSection(&bits, codes_.length, previousLength_);
+    previousMain_ = codes_.main;
+    previousLength_ = codes_.length;
+  }
+
+  void writeItem(BitWriter& bits, const Item& item) {
+    bits.put(mainCodes_[item.mainSymbol], codes_.main[item.mainSymbol]);
+    if (item.lengthSymbol != kNoLength) {
+      bits.put(lengthCodes_[item.lengthSymbol], codes_.length[item.lengthSymbol]);
     }
-    if (tooLong && end - first > 1) {
-      out_.resize(outStart);
-      frameEnds_.resize(frameEnds_.size() - (end - first));
-      headerWritten_ = headerWasWritten;
-      for (std::size_t i = first; i < end; ++i) {
-        Frequencies frame;
-        frame.add(itemsOf(pendingFrames_[i]));
-        writeCompressed(i, i + 1, frame);
-      }
-      return;
+    if (codes_.alignedBlock && item.offsetBitCount >= 3) {
+      bits.put(item.offsetBits >> 3, item.offsetBitCount - 3);
+      const std::uint32_t low = item.offsetBits & 7;
+      bits.put(alignedCodes_[low], codes_.aligned[low]);
+    } else if (item.offsetBitCount > 0) {
+      bits.put(item.offsetBits, item.offsetBitCount);
     }
-    previousMain_ = codes.main;
-    previousLength_ = codes.length;
   }
 
   void writeStored(std::uint32_t start, std::uint32_t size, const RepeatedOffsets& repeated) {
     BitWriter bits(out_);
+    writeUncompressed(bits, at(start), size, repeated);
+    frameEnds_.push_back(out_.size());
+  }
+
+  void writeUncompressed(BitWriter& bits, const std::uint8_t* data, std::uint32_t size,
+                         const RepeatedOffsets& repeated) {
     writeStreamHeader(bits);
     bits.put(kBlockUncompressed, 3);
     bits.put(size, 24);
@@ -940,10 +1086,8 @@ class LzxCompressor : public BlockCompressor {
       out_.resize(out_.size() + 4);
       storeLe32(out_.data() + out_.size() - 4, offset);
     }
-    const std::uint8_t* frame = at(start);
-    out_.insert(out_.end(), frame, frame + size);
+    out_.insert(out_.end(), data, data + size);
     if (size & 1) out_.push_back(0);
-    frameEnds_.push_back(out_.size());
   }
 
   const int windowBits_;
@@ -962,6 +1106,7 @@ class LzxCompressor : public BlockCompressor {
   std::vector<Node> nodes_;
   std::vector<std::uint32_t> path_;
   std::uint64_t folderSize_ = 0;
+  std::vector<std::uint32_t> memberStarts_;
   std::uint32_t position_ = 0;  // of the first frame not yet coded, in the folder's data
   std::uint32_t deferredFrom_ = kNoPosition;  // positions from here on are not in the tree
   std::vector<Frame> pendingFrames_;
@@ -975,6 +1120,10 @@ class LzxCompressor : public BlockCompressor {
   std::vector<std::uint8_t> out_;
   std::vector<std::size_t> frameEnds_;  // in out_
   std::vector<CodedBlock> coded_;
+  BlockCodes codes_;  // of the block being written
+  std::array<std::uint16_t, kMaxMainSymbols> mainCodes_{};
+  std::array<std::uint16_t, kLengthSymbols> lengthCodes_{};
+  std::array<std::uint16_t, kAlignedSymbols> alignedCodes_{};
 };
 
 }  // namespace

@@ -13,9 +13,10 @@ inline constexpr int kLzxMinWindowBits = 15;
 inline constexpr int kLzxMaxWindowBits = 21;
 
 // LZX with a window of 2^windowBits bytes: one LZX stream per folder, each data block one 32 KiB
-// frame. Up to eight frames are held back and coded together: runs of them share one LZX block
-// (verbatim or aligned offset) where one set of trees costs less; a frame that would not shrink is
-// an uncompressed block of its own.
+// frame. Up to eight frames are held back and coded together, in LZX blocks (verbatim or aligned
+// offset) cut where the data changes: at most every 4 KiB and where a file begins, joined again
+// where one set of trees costs less than two. A file's stretch that would not shrink, noise
+// between text, is an uncompressed block mid-frame; so is a frame that would not shrink.
 // Call translation (E8) is on for folders whose traits say they look like x86 code.
 std::unique_ptr<BlockCompressor> makeLzxCompressor(int windowBits);
 std::size_t lzxCompressorMemory(int windowBits);

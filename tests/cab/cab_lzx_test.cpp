@@ -47,7 +47,8 @@ std::string someProgram() {
 // match, bytes that never match, a file of exactly one 32 KiB frame, empty files between others,
 // an odd-sized stored last frame, and text on both sides of a stored frame, coded in blocks
 // that span frames, with matches reaching over the stored one; then a long repeat, whose
-// positions stay out of the match finder, noise, and a part of it again.
+// positions stay out of the match finder, noise, and a part of it again; last, small files of
+// text and noise in turn, where blocks are cut mid-frame and the noise goes uncompressed.
 TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
   for (int bits = 15; bits <= 21; ++bits) {
     SCOPED_TRACE("window 2^" + std::to_string(bits));
@@ -56,7 +57,7 @@ TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
     // The match finder's trees reach 1 MiB back; past that, the three-byte table finds the far
     // copy when little else comes between.
     const std::string far = noise(std::min<std::size_t>(window / 4, 65536), bits);
-    const Contents expected = {
+    Contents expected = {
         {"a-edge", far + std::string(window - 4 - far.size(), 'z') + far},
         {"b-beyond", noise(window, 99) + noise(window, 99)},
         {"c-empty", ""},
@@ -70,6 +71,10 @@ TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
                                 varyingText(50000).substr(777, 20000) + noise(9000, 7) +
                                 varyingText(50000)},
     };
+    for (int i = 0; i < 24; ++i) {
+      expected["k-small-" + std::to_string(10 + i)] =
+          i % 2 != 0 ? noise(1001 + 96 * i, i) : varyingText(1501 + 88 * i).substr(i * 40);
+    }
     writeFiles(work / "source", expected);
     const fs::path cabinet = work / "packed.cab";
     const ArchiverResult packed =
@@ -120,7 +125,7 @@ TEST(CabLzx, CabinetIsTheSameWhateverTheThreadCount) {
   std::string first = varyingText(3u << 20);
   while (first.size() < (6u << 20)) first += pattern;
   const std::string second = noise(5u << 20, 9);
-  writeFiles(work / "source", {{"1.txt", first}, {"2.bin", second}, {"3.txt", pattern}});
+  writeFiles(work / "source", {{"1.txt", first}, {"2.txt", second}, {"3.txt", pattern}});
   const char* previous = std::getenv("PARVO_THREADS");
   const std::string saved = previous ? previous : "";
   for (const std::string method : {"-ml:21", "-mz"}) {
@@ -138,12 +143,33 @@ TEST(CabLzx, CabinetIsTheSameWhateverTheThreadCount) {
     fs::create_directories(work / "out");
     runTool({"cabextract", "-q", work / "packed1.cab", "-d", work / "out"}, work.path());
     EXPECT_EQ(readFile(work / "out/1.txt"), first);
-    EXPECT_EQ(readFile(work / "out/2.bin"), second);
+    EXPECT_EQ(readFile(work / "out/2.txt"), second);
   }
   if (previous) {
     setenv("PARVO_THREADS", saved.c_str(), 1);
   } else {
     unsetenv("PARVO_THREADS");
+  }
+}
+
+// LZX puts files of one extension side by side, otherwise in walk order; MSZIP keeps walk order.
+TEST(CabLzx, FilesOfOneExtensionSitTogether) {
+  TemporaryFolder work;
+  writeFiles(work / "source",
+             {{"a.bin", "1"}, {"b.TXT", "2"}, {"c.bin", "3"}, {"d", "4"}, {"e.txt", "5"}});
+  for (const auto& [method, order] : {std::pair{"-ml:21", "d a.bin c.bin b.TXT e.txt "},
+                                      std::pair{"-mz", "a.bin b.TXT c.bin d e.txt "}}) {
+    const fs::path cabinet = work / "packed.cab";
+    fs::remove(cabinet);
+    ASSERT_EQ(packFolder(work / "source", cabinet, method).code, kOk);
+    const std::string bytes = readFile(cabinet);
+    std::string names;
+    for (std::size_t i = 0, at = le32(bytes, 16); i < le16(bytes, 28); ++i) {
+      const std::size_t end = bytes.find('\0', at + 16);
+      names += bytes.substr(at + 16, end - at - 16) + " ";
+      at = end + 1;
+    }
+    EXPECT_EQ(names, order) << method;
   }
 }
 
