@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -127,14 +128,16 @@ void buildLengths(std::span<const std::uint32_t> frequencies, int maxBits,
   };
   std::array<Node, 2 * kMaxMainSymbols> nodes;
   std::array<std::uint8_t, 2 * kMaxMainSymbols> depth;
+  std::array<std::uint64_t, kMaxMainSymbols> leafOrder;  // weight, then symbol
   for (;;) {
     std::size_t size = 0;
     for (std::size_t i = 0; i < count; ++i) {
-      if (weights[i] > 0) nodes[size++] = {weights[i], -1, static_cast<int>(i)};
+      if (weights[i] > 0) leafOrder[size++] = std::uint64_t{weights[i]} << 16 | i;
     }
-    std::sort(nodes.begin(), nodes.begin() + size, [](const Node& a, const Node& b) {
-      return a.weight != b.weight ? a.weight < b.weight : a.right < b.right;
-    });
+    std::sort(leafOrder.begin(), leafOrder.begin() + static_cast<std::ptrdiff_t>(size));
+    for (std::size_t i = 0; i < size; ++i) {
+      nodes[i] = {leafOrder[i] >> 16, -1, static_cast<int>(leafOrder[i] & 0xFFFF)};
+    }
     // Two queues: the sorted leaves and the merged nodes, which come out in weight order.
     const std::size_t leaves = size;
     std::size_t nextLeaf = 0;
@@ -782,19 +785,40 @@ class LzxCompressor : public BlockCompressor {
     return codes;
   }
 
+  // Next to no matches and bytes near evenly spread (7.98 bits of entropy a byte, where random
+  // data gives 7.99): no parse would shrink the frame, and its codes would misprice the next.
+  bool looksIncompressible(std::uint32_t start, std::uint32_t size) {
+    std::uint32_t matched = 0;
+    for (std::uint32_t i = 0; i < size; ++i) matched += foundCount_[i] != 0 ? 1 : 0;
+    if (matched * 64 > size) return false;
+    std::array<std::uint32_t, 256> counts{};
+    const std::uint8_t* bytes = at(start);
+    for (std::uint32_t i = 0; i < size; ++i) ++counts[bytes[i]];
+    double bits = 0;
+    for (const std::uint32_t count : counts) {
+      if (count != 0) bits += count * std::log2(static_cast<double>(size) / count);
+    }
+    return bits > 7.98 * size;
+  }
+
   // Parses one frame, priced by the codes of the frame before; a folder's first frame, which has
-  // none, is parsed again priced by its own. A frame that would code larger than stored is marked
-  // stored and leaves the repeated offsets as they were.
+  // none, is parsed again priced by its own. A frame that would code larger than stored, or looks
+  // incompressible, is marked stored and leaves the repeated offsets as they were.
   void parsePendingFrame(Frame& frame, std::uint32_t start) {
     findMatches(start, frame.size);
+    frame.firstItem = items_.size();
+    frame.repeatedBefore = repeated_;
+    if (looksIncompressible(start, frame.size)) {
+      frame.stored = true;
+      frame.endItem = items_.size();
+      return;
+    }
     Prices prices;
     if (pricedFrom_) {
       prices.set(*pricedFrom_, mainSymbols_);
     } else {
       prices.setDefaults(mainSymbols_);
     }
-    frame.firstItem = items_.size();
-    frame.repeatedBefore = repeated_;
     RepeatedOffsets after{};
     const int passes = pricedFrom_ ? kParsePasses : kParsePasses + 1;
     for (int pass = 0; pass < passes; ++pass) {
@@ -931,39 +955,46 @@ class LzxCompressor : public BlockCompressor {
         }
       }
     }
-    std::vector<std::uint64_t> cost(blocks.size());
-    std::vector<std::uint64_t> joinedCost(blocks.size());
-    std::vector<char> joinedUncompressed(blocks.size());
-    for (std::size_t i = 0; i < blocks.size(); ++i) cost[i] = blockBits(blocks[i]);
+    const std::size_t count = blocks.size();
+    std::vector<std::uint64_t> bits(count);
+    std::vector<std::uint64_t> joinedBits(count);
+    std::vector<char> joinedUncompressed(count);
+    std::vector<std::size_t> next(count);  // the block after, count for none
     auto priceJoin = [&](std::size_t i) {
-      Block block = joined(blocks[i], blocks[i + 1]);
-      joinedCost[i] = blockBits(block);
+      Block block = joined(blocks[i], blocks[next[i]]);
+      joinedBits[i] = blockBits(block);
       joinedUncompressed[i] = block.uncompressed;
     };
-    for (std::size_t i = 0; i + 1 < blocks.size(); ++i) priceJoin(i);
-    while (blocks.size() > 1) {
-      std::size_t best = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      bits[i] = blockBits(blocks[i]);
+      next[i] = i + 1;
+    }
+    for (std::size_t i = 0; i + 1 < count; ++i) priceJoin(i);
+    for (;;) {
+      std::size_t best = count;
+      std::size_t beforeBest = count;
       std::int64_t bestSaving = 0;
-      for (std::size_t i = 0; i + 1 < blocks.size(); ++i) {
-        const std::int64_t saving = static_cast<std::int64_t>(cost[i] + cost[i + 1]) -
-                                    static_cast<std::int64_t>(joinedCost[i]);
+      for (std::size_t i = 0, before = count; next[i] < count; before = i, i = next[i]) {
+        const std::int64_t saving = static_cast<std::int64_t>(bits[i] + bits[next[i]]) -
+                                    static_cast<std::int64_t>(joinedBits[i]);
         if (saving > bestSaving) {
           bestSaving = saving;
           best = i;
+          beforeBest = before;
         }
       }
-      if (bestSaving <= 0) break;
-      blocks[best] = joined(blocks[best], blocks[best + 1]);
+      if (best == count) break;
+      const std::size_t gone = next[best];
+      blocks[best] = joined(blocks[best], blocks[gone]);
       blocks[best].uncompressed = joinedUncompressed[best];
-      cost[best] = joinedCost[best];
-      blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(best) + 1);
-      cost.erase(cost.begin() + static_cast<std::ptrdiff_t>(best) + 1);
-      joinedCost.erase(joinedCost.begin() + static_cast<std::ptrdiff_t>(best) + 1);
-      joinedUncompressed.erase(joinedUncompressed.begin() + static_cast<std::ptrdiff_t>(best) + 1);
-      if (best + 1 < blocks.size()) priceJoin(best);
-      if (best > 0) priceJoin(best - 1);
+      bits[best] = joinedBits[best];
+      next[best] = next[gone];
+      if (next[best] < count) priceJoin(best);
+      if (beforeBest < count) priceJoin(beforeBest);
     }
-    return blocks;
+    std::vector<Block> kept;
+    for (std::size_t i = 0; i < count; i = next[i]) kept.push_back(blocks[i]);
+    return kept;
   }
 
   // Writes the chunk's frames: stored ones as they are, runs of compressed ones in blocks cut by
