@@ -45,8 +45,10 @@ constexpr std::uint32_t kMissesBeforeSkipping = 32;
 // Passes over a frame: the first priced by the codes of the frame before, the next ones by the
 // codes of the pass before. A folder's first frame has no frame before it and gets one more.
 constexpr int kParsePasses = 1;
-// Blocks are cut from pieces this long at most (and shorter where a file begins).
+// Blocks are cut from pieces this long at most, and shorter where a file begins, but no shorter
+// than kMinPieceBytes: a chunk holds at most 256 pieces, however small the files.
 constexpr std::uint32_t kPieceBytes = 4096;
+constexpr std::uint32_t kMinPieceBytes = 1024;
 // The most a frame may code to: readers take 32 KiB and a little more in one data block.
 constexpr std::size_t kMaxCodedFrame = kFrameBytes + 2048;
 // Bytes kept beyond the window so the window slides rarely.
@@ -930,8 +932,8 @@ class LzxCompressor : public BlockCompressor {
   }
 
   // Cuts the compressed frames first to end into blocks. Pieces end where a file begins, at a
-  // frame's end and every kPieceBytes; then neighbours are joined, the pair that saves most
-  // first, while one set of trees for both costs less than two.
+  // frame's end and every kPieceBytes (see there); then neighbours are joined, the pair that saves
+  // most first, while one set of trees for both costs less than two.
   std::vector<Block> planBlocks(std::size_t first, std::size_t end, std::uint32_t start) const {
     std::vector<Block> blocks;
     std::uint32_t position = start;
@@ -944,14 +946,17 @@ class LzxCompressor : public BlockCompressor {
         const std::uint32_t length = itemBytes(items_[i]);
         bytes += length;
         position += length;
-        const bool memberStarts = nextMember != memberStarts_.end() && position >= *nextMember;
-        if (bytes >= kPieceBytes || i + 1 == frame.endItem || memberStarts) {
+        bool fileStarts = false;
+        for (; nextMember != memberStarts_.end() && *nextMember <= position; ++nextMember) {
+          fileStarts = true;
+        }
+        if (bytes >= kPieceBytes || i + 1 == frame.endItem ||
+            (fileStarts && bytes >= kMinPieceBytes)) {
           Block piece{pieceStart, i + 1, {}, bytes, true, i + 1 == frame.endItem};
           piece.frequencies.add(std::span(items_).subspan(pieceStart, i + 1 - pieceStart));
           blocks.push_back(piece);
           pieceStart = i + 1;
           bytes = 0;
-          while (nextMember != memberStarts_.end() && *nextMember <= position) ++nextMember;
         }
       }
     }
@@ -1169,7 +1174,7 @@ std::size_t lzxCompressorMemory(int windowBits) {
   return window + std::max(kSlideSlack, window / 4) +
          8 * std::min(window, std::size_t{1} << kTreeBits) + (4u << kHashBits) +
          (4u << kHash3Bits) + kFrameBytes * (12 * sizeof(std::uint32_t) + 1 + 32 + 4) +
-         kChunk * (sizeof(Item) + 1);
+         kChunk * (sizeof(Item) + 1) + (kChunk / kMinPieceBytes + 8) * sizeof(Frequencies);
 }
 
 void X86CallCounter::add(std::span<const std::uint8_t> bytes) {
