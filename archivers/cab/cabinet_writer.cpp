@@ -88,7 +88,7 @@ class CabinetPlan {
     totalBytes += entry.size;
   }
 
-  // Puts files with the same extension side by side, in walk order otherwise. An LZX folder is
+  // Puts files with the same extension side by side, in walk order within each. An LZX folder is
   // one stream with a 2 MiB window: files of a kind find each other's strings within it, and
   // fewer blocks change their trees than when text and binaries alternate.
   void groupByExtension() {
