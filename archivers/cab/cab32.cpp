@@ -48,7 +48,7 @@ archivers::cab::CompressionMethod packingMethod(const archivers::Command& comman
   return method;
 }
 
-std::string runCommand(std::string_view line) {
+archivers::Outcome runCommand(std::string_view line) {
   using archivers::ArchiveError;
   using archivers::Result;
   const archivers::Command command = archivers::parseCommand(line);

@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -13,6 +16,8 @@
 #include "cab/block_compressor.h"
 #include "cab/lzx_compressor.h"
 #include "cab/ordered_pipeline.h"
+#include "cab/self_extractor.h"
+#include "cab/sfx_stub/sfx_trailer.h"
 #include "common/archive_error.h"
 #include "common/archive_output.h"
 #include "common/byte_order.h"
@@ -64,23 +69,18 @@ std::uint16_t attributesOf(const Member& member) {
 // The files the walk finds, each checked against the format's limits, then placed in folders.
 class CabinetPlan {
  public:
-  void add(const WalkEntry& entry, std::vector<SkippedEntry>& skipped) {
-    if (entry.path.find('\\') != std::string::npos) {
-      skipped.push_back({entry.path, "a backslash in a name is a folder separator in a cabinet"});
-      return;
-    }
+  void add(const WalkEntry& entry) {
     if (members.size() == kMaxFiles) {
       throw ArchiveError(Result::kUnsupported,
                          "more than 65,535 files: a cabinet cannot hold that many");
     }
     if (entry.path.size() > kMaxNameBytes) {
-      throw ArchiveError(Result::kUnsupported,
-                         entry.path + ": name longer than the 255 bytes a cabinet can store");
+      throw ArchiveError(Result::kUnsupported, "name longer than the 255 bytes a cabinet can store",
+                         entry.path);
     }
     if (entry.size > kMaxFolderBytes) {
-      throw ArchiveError(
-          Result::kUnsupported,
-          entry.path + " is too large for a cabinet (the most is 2,147,450,880 bytes)");
+      throw ArchiveError(Result::kUnsupported,
+                         "too large for a cabinet (the most is 2,147,450,880 bytes)", entry.path);
     }
     Member member{entry, entry.path};
     std::replace(member.name.begin(), member.name.end(), '/', '\\');
@@ -185,15 +185,17 @@ class FolderReader {
         file_.emplace(open_(member.entry));
         const std::uint64_t skip = position_ - member.offset;
         if (skip > 0 && ::lseek(file_->descriptor(), static_cast<off_t>(skip), SEEK_SET) < 0) {
-          throw ArchiveError(Result::kCannotOpen, "cannot read " + member.entry.path);
+          throw ArchiveError(Result::kCannotOpen,
+                             std::string("cannot read, ") + std::strerror(errno),
+                             member.entry.path);
         }
       }
       const std::size_t wanted =
           static_cast<std::size_t>(std::min<std::uint64_t>(left, count - filled));
       const std::size_t got = file_->read(buffer + filled, wanted);
       if (got == 0) {
-        throw ArchiveError(Result::kCannotOpen,
-                           "cannot read " + member.entry.path + ": it changed while being packed");
+        throw ArchiveError(Result::kCannotOpen, "cannot read, it changed while being packed",
+                           member.entry.path);
       }
       filled += got;
       position_ += got;
@@ -391,16 +393,41 @@ std::string folderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+const char* unholdableInCabinet(std::string_view name) {
+  return name.find('\\') != std::string_view::npos
+             ? "\\ in the name, a folder separator in cabinets"
+             : nullptr;
+}
+
+// A self-extracting program made from an earlier cabinet of this name: packing it would put the
+// old program inside the new one, which then grows with every run.
+bool isEarlierProgram(FolderWalk& walk, const WalkEntry& entry, std::string_view programName) {
+  const std::size_t slash = entry.path.rfind('/');
+  const std::string_view leaf =
+      std::string_view(entry.path).substr(slash == std::string::npos ? 0 : slash + 1);
+  if (leaf != programName || entry.size < SfxTrailer::kBytes) return false;
+  const WalkFile file = walk.open(entry);
+  std::array<unsigned char, SfxTrailer::kBytes> trailer{};
+  const off_t at = static_cast<off_t>(entry.size - SfxTrailer::kBytes);
+  return ::pread(file.descriptor(), trailer.data(), trailer.size(), at) ==
+             static_cast<ssize_t>(trailer.size()) &&
+         SfxTrailer::decode(trailer).has_value();
+}
+
 }  // namespace
 
-std::string writeCabinet(const std::string& destination, bool recursive,
-                         const CompressionMethod& method) {
+Outcome writeCabinet(const std::string& destination, bool recursive,
+                     const CompressionMethod& method) {
   ArchiveOutput output(destination);
-  FolderWalk walk(output.ownFiles(), recursive);
+  FolderWalk walk(output.ownFiles(), recursive, unholdableInCabinet);
+  const std::string programName = selfExtractorStem(destination) + ".run";
   CabinetPlan plan;
-  std::vector<SkippedEntry> skipped;
   walk.walk([&](const WalkEntry& entry) {
-    if (entry.type == WalkEntryType::kFile) plan.add(entry, skipped);
+    if (entry.type != WalkEntryType::kFile) return;
+    if (isEarlierProgram(walk, entry, programName)) {
+      return walk.skip(entry.path, "an earlier self-extracting program of this folder");
+    }
+    plan.add(entry);
   });
   if (plan.members.empty()) {
     throw ArchiveError(Result::kUnsupported, "no files to pack: a cabinet cannot be empty");
@@ -410,8 +437,7 @@ std::string writeCabinet(const std::string& destination, bool recursive,
                                                                : kMaxFolderBytes);
   CabinetWriter(output, walk, plan, method, folderOf(destination)).write();
   output.commit();
-  skipped.insert(skipped.begin(), walk.skipped().begin(), walk.skipped().end());
-  return output.summary(plan.members.size(), std::nullopt, skipped);
+  return output.summary(plan.members.size(), std::nullopt, walk.skipped());
 }
 
 }  // namespace archivers::cab

@@ -33,8 +33,9 @@ namespace {
 
 constexpr std::string_view kCabinetSignature = "MSCF";
 
-// NAME for NAME.cab (any case), else the whole leaf.
-std::string programStem(const std::string& cabinetPath) {
+}  // namespace
+
+std::string selfExtractorStem(const std::string& cabinetPath) {
   const std::size_t slash = cabinetPath.rfind('/');
   std::string leaf = slash == std::string::npos ? cabinetPath : cabinetPath.substr(slash + 1);
   if (leaf.size() > 4 && strcasecmp(leaf.c_str() + leaf.size() - 4, ".cab") == 0) {
@@ -43,20 +44,18 @@ std::string programStem(const std::string& cabinetPath) {
   return leaf;
 }
 
-}  // namespace
-
 std::string writeSelfExtractor(const std::string& cabinetPath,
                                const std::string& destinationFolder) {
   InputFile cabinet(cabinetPath);
   char signature[4] = {};
   if (cabinet.read(signature, sizeof signature) != sizeof signature ||
       std::string_view(signature, sizeof signature) != kCabinetSignature) {
-    throw ArchiveError(Result::kCannotOpen, cabinetPath + " is not a cabinet");
+    throw ArchiveError(Result::kCannotOpen, "not a cabinet", cabinetPath);
   }
   cabinet.seek(0);
 
-  const std::string stem = programStem(cabinetPath);
-  if (stem.empty()) throw ArchiveError(Result::kCannotOpen, "no cabinet name in " + cabinetPath);
+  const std::string stem = selfExtractorStem(cabinetPath);
+  if (stem.empty()) throw ArchiveError(Result::kCannotOpen, "no cabinet name", cabinetPath);
   std::string folder = destinationFolder;
   if (!folder.empty() && folder.back() != '/') folder += '/';
   const std::string programPath = folder + stem + ".run";
@@ -69,7 +68,7 @@ std::string writeSelfExtractor(const std::string& cabinetPath,
     output.write(buffer.data(), count);
   }
   if (output.size() - stubBytes != cabinet.size()) {
-    throw ArchiveError(Result::kCannotOpen, cabinetPath + " changed while it was read");
+    throw ArchiveError(Result::kCannotOpen, "the cabinet changed while it was read", cabinetPath);
   }
   const SfxTrailer trailer{stubBytes, cabinet.size()};
   const auto trailerBytes = trailer.encode();

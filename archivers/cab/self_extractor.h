@@ -4,6 +4,10 @@
 
 namespace archivers::cab {
 
+// NAME for a cabinet path ending in NAME.cab (any case), else its whole last component: the
+// program made from it is NAME.run.
+std::string selfExtractorStem(const std::string& cabinetPath);
+
 // Writes destinationFolder/NAME.run for the cabinet NAME.cab: a statically linked Linux program
 // (this build's architecture) followed by the cabinet and a trailer locating it. Run, the program
 // extracts the cabinet into a folder NAME beside itself (see sfx_stub/sfx_main.cpp). The program

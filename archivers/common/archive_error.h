@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace archivers {
 
@@ -16,6 +17,8 @@ enum class Result : int32_t {
   kWriteFailed = 5,     // destination not creatable or writable, disk full
   kEntriesRefused = 6,  // some entries were skipped (unsafe names, links out); the rest landed
   kInternal = 7,        // anything unexpected
+  kLeftOut = 8,         // the archive was written without some of the folder's entries (links
+                        // out, special files, names the format cannot hold), which the text names
 };
 
 // A failure with a one-line explanation for the caller's output buffer.
@@ -23,6 +26,10 @@ class ArchiveError : public std::runtime_error {
  public:
   ArchiveError(Result result, const std::string& message)
       : std::runtime_error(message), result_(result) {}
+  // "REASON: PATH". The reason comes first so that a message cut short by the caller's buffer
+  // still says what went wrong.
+  ArchiveError(Result result, std::string_view reason, std::string_view path)
+      : ArchiveError(result, std::string(reason) + ": " + std::string(path)) {}
   Result result() const { return result_; }
 
  private:

@@ -19,13 +19,15 @@ namespace {
 constexpr std::size_t kBufferSize = 1 << 20;
 constexpr int kNameAttempts = 100;
 
-std::string temporaryNameFor(const std::string& name) {
+// Short and of a fixed length, so any name the file system takes for the archive can be written:
+// a name near the 255-byte limit leaves no room for a suffix.
+std::string temporaryName() {
   static constexpr char kLetters[] =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   thread_local std::mt19937 random{std::random_device{}()};
   std::string suffix(6, 'a');
   for (char& letter : suffix) letter = kLetters[random() % (sizeof kLetters - 1)];
-  return "." + name + ".parvo-" + suffix;
+  return ".parvo-" + suffix;
 }
 
 }  // namespace
@@ -37,7 +39,7 @@ ArchiveOutput::ArchiveOutput(const std::string& destination) : destination_(dest
                              : slash == 0               ? "/"
                                                         : destination.substr(0, slash);
   if (name_.empty() || name_ == "." || name_ == "..") {
-    throw ArchiveError(Result::kWriteFailed, "cannot write " + destination + ": no file name");
+    throw ArchiveError(Result::kWriteFailed, "cannot write, no file name", destination);
   }
   absoluteDestination_ = destination;
   if (destination.front() != '/') {
@@ -56,7 +58,7 @@ ArchiveOutput::ArchiveOutput(const std::string& destination) : destination_(dest
     fd_ = ::openat(folderFd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
   }
   for (int attempt = 0; fd_ < 0 && attempt < kNameAttempts; ++attempt) {
-    temporaryName_ = temporaryNameFor(name_);
+    temporaryName_ = temporaryName();
     fd_ = ::openat(folderFd_, temporaryName_.c_str(),
                    O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd_ < 0 && errno != EEXIST) break;
@@ -77,8 +79,8 @@ ArchiveOutput::~ArchiveOutput() {
 }
 
 void ArchiveOutput::fail(const char* what, int error) const {
-  throw ArchiveError(Result::kWriteFailed, std::string("cannot ") + what + " " + destination_ +
-                                               ": " + std::strerror(error));
+  throw ArchiveError(Result::kWriteFailed,
+                     std::string("cannot ") + what + ", " + std::strerror(error), destination_);
 }
 
 std::vector<FileIdentity> ArchiveOutput::ownFiles() const {
@@ -137,7 +139,7 @@ void ArchiveOutput::commit() {
   if (temporaryName_.empty()) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd_);
     for (int attempt = 0; temporaryName_.empty() && attempt < kNameAttempts; ++attempt) {
-      const std::string name = temporaryNameFor(name_);
+      const std::string name = temporaryName();
       if (::linkat(AT_FDCWD, self.c_str(), folderFd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         temporaryName_ = name;
       } else if (errno != EEXIST) {
@@ -155,16 +157,15 @@ void ArchiveOutput::commit() {
   ::fsync(folderFd_);  // the new name's durability; the archive itself is complete either way
 }
 
-std::string ArchiveOutput::summary(std::size_t files, std::optional<std::size_t> folders,
-                                   const std::vector<SkippedEntry>& skipped) const {
+Outcome ArchiveOutput::summary(std::size_t files, std::optional<std::size_t> folders,
+                               const std::vector<SkippedEntry>& skipped) const {
   const auto counted = [](std::size_t count, const char* what) {
     return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
   };
-  std::string text = counted(files, "file");
-  if (folders && *folders > 0) text += " and " + counted(*folders, "folder");
-  text += " packed into " + name_;
-  if (!skipped.empty()) text += "; " + describeSkipped(skipped);
-  return text;
+  std::string packed = counted(files, "file");
+  if (folders && *folders > 0) packed += " and " + counted(*folders, "folder");
+  if (skipped.empty()) return packed + " packed into " + name_;
+  return {describeSkipped(skipped) + " (" + packed + " packed)", Result::kLeftOut};
 }
 
 }  // namespace archivers

@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "common/entry_point.h"
 #include "common/folder_walk.h"
 
 namespace archivers {
 
 // An archive being written. It is built as an unnamed file in the destination's folder
-// (O_TMPFILE, or a hidden ".NAME.parvo-XXXXXX" where that is not available) and appears under its
+// (O_TMPFILE, or a hidden ".parvo-XXXXXX" where that is not available) and appears under its
 // final name only on commit(), complete and synced. Destroyed without commit, it leaves nothing
 // (at worst the hidden temporary, when the process is killed without O_TMPFILE), and an archive
 // already under the name stays as it was.
@@ -34,10 +35,11 @@ class ArchiveOutput {
   void writeAt(std::uint64_t offset, const void* data, std::size_t size);
   std::uint64_t size() const { return size_; }
 
-  // The packer's one-line report: "12 files and 3 folders packed into NAME", then what the walk
-  // left out. Folders are named only where the format stores them.
-  std::string summary(std::size_t files, std::optional<std::size_t> folders,
-                      const std::vector<SkippedEntry>& skipped) const;
+  // The packer's one-line report: "12 files and 3 folders packed into NAME", or kLeftOut with
+  // what was left out first, then the count. Folders are counted only where the format stores
+  // them.
+  Outcome summary(std::size_t files, std::optional<std::size_t> folders,
+                  const std::vector<SkippedEntry>& skipped) const;
 
   // Lets whoever may read the file also run it (0644 becomes 0755), before commit() shows it.
   // Throws ArchiveError(kWriteFailed).

@@ -10,19 +10,23 @@ namespace archivers {
 
 void writeOutput(char* output, int32_t size, std::string_view text) {
   if (output == nullptr || size <= 0) return;
-  const std::size_t count = std::min(text.size(), static_cast<std::size_t>(size) - 1);
+  std::size_t count = std::min(text.size(), static_cast<std::size_t>(size) - 1);
+  if (count < text.size()) {
+    while (count > 0 && (static_cast<unsigned char>(text[count]) & 0xC0) == 0x80) --count;
+  }
   std::memcpy(output, text.data(), count);
   output[count] = '\0';
 }
 
 int32_t runEntryPoint(const char* commandLine, char* output, int32_t size,
-                      const std::function<std::string(std::string_view)>& operation) {
+                      const std::function<Outcome(std::string_view)>& operation) {
   try {
     if (commandLine == nullptr) {
       throw ArchiveError(Result::kBadCommandLine, "no command line given");
     }
-    writeOutput(output, size, operation(commandLine));
-    return static_cast<int32_t>(Result::kOk);
+    const Outcome outcome = operation(commandLine);
+    writeOutput(output, size, outcome.text);
+    return static_cast<int32_t>(outcome.result);
   } catch (const ArchiveError& error) {
     writeOutput(output, size, error.what());
     return static_cast<int32_t>(error.result());

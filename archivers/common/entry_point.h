@@ -4,20 +4,32 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "common/archive_error.h"
 
 // Marks the C entry points that a library exports; everything else stays hidden.
 #define ARCHIVER_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace archivers {
 
-// Copies text into the caller's output buffer: never past size bytes, always NUL-terminated
-// (nothing is written when size <= 0 or output is null).
+// What an operation that ran to its end reports: its one-line summary, and kLeftOut in place of
+// kOk when the archive it wrote lacks something it was asked to hold.
+struct Outcome {
+  Outcome(std::string summary, Result code = Result::kOk)  // NOLINT: a summary alone is success
+      : text(std::move(summary)), result(code) {}
+  std::string text;
+  Result result;
+};
+
+// Copies text into the caller's output buffer: never past size bytes, never cutting a UTF-8
+// character, always NUL-terminated (nothing is written when size <= 0 or output is null).
 void writeOutput(char* output, int32_t size, std::string_view text);
 
 // Runs one operation behind a C entry point. The operation gets the command line and returns
-// the one-line summary of its success; an ArchiveError becomes its result code and message,
-// any other exception kInternal. No exception crosses the C boundary.
+// its outcome; an ArchiveError becomes its result code and message, any other exception
+// kInternal. No exception crosses the C boundary.
 int32_t runEntryPoint(const char* commandLine, char* output, int32_t size,
-                      const std::function<std::string(std::string_view commandLine)>& operation);
+                      const std::function<Outcome(std::string_view commandLine)>& operation);
 
 }  // namespace archivers

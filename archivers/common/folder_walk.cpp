@@ -18,8 +18,8 @@ namespace archivers {
 namespace {
 
 [[noreturn]] void throwUnreadable(const std::string& path, int error) {
-  throw ArchiveError(Result::kCannotOpen,
-                     "cannot read " + (path.empty() ? "." : path) + ": " + std::strerror(error));
+  throw ArchiveError(Result::kCannotOpen, std::string("cannot read, ") + std::strerror(error),
+                     path.empty() ? "." : path);
 }
 
 std::string joined(const std::string& folder, const std::string& name) {
@@ -55,8 +55,8 @@ std::size_t WalkFile::read(void* data, std::size_t count) {
   }
 }
 
-FolderWalk::FolderWalk(std::vector<FileIdentity> excluded, bool recursive)
-    : excluded_(std::move(excluded)), recursive_(recursive) {
+FolderWalk::FolderWalk(std::vector<FileIdentity> excluded, bool recursive, NameRule unholdable)
+    : excluded_(std::move(excluded)), recursive_(recursive), unholdable_(std::move(unholdable)) {
   rootFd_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (rootFd_ < 0) throwUnreadable(".", errno);
   char path[PATH_MAX];
@@ -80,13 +80,17 @@ bool FolderWalk::isExcluded(const FileIdentity& identity) const {
 void FolderWalk::walk(const std::function<void(const WalkEntry&)>& visit) {
   struct stat status {};
   if (::fstat(rootFd_, &status) != 0) throwUnreadable(".", errno);
-  openFolders_ = {identityOf(status)};
+  enteredFolders_ = {identityOf(status)};
   const int fd = ::dup(rootFd_);
   if (fd < 0) throwUnreadable(".", errno);
-  walkFolder(fd, "", "", visit);
+  walkFolder(fd, "", visit);
 }
 
-void FolderWalk::walkFolder(int folderFd, const std::string& path, const std::string& sourcePath,
+void FolderWalk::skip(std::string path, std::string reason) {
+  skipped_.push_back({std::move(path), std::move(reason)});
+}
+
+void FolderWalk::walkFolder(int folderFd, const std::string& path,
                             const std::function<void(const WalkEntry&)>& visit) {
   const std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(folderFd));
   if (!directory) {
@@ -104,12 +108,11 @@ void FolderWalk::walkFolder(int folderFd, const std::string& path, const std::st
   if (errno != 0) throwUnreadable(path, errno);
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
-    visitEntry(folderFd, name, joined(path, name), joined(sourcePath, name), visit);
+    visitEntry(folderFd, name, joined(path, name), visit);
   }
 }
 
 void FolderWalk::visitEntry(int folderFd, const std::string& name, const std::string& path,
-                            const std::string& sourcePath,
                             const std::function<void(const WalkEntry&)>& visit) {
   struct stat status {};
   if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -117,17 +120,24 @@ void FolderWalk::visitEntry(int folderFd, const std::string& name, const std::st
     throwUnreadable(path, errno);
   }
   if (isExcluded(identityOf(status))) return;
-  std::string source = sourcePath;
-  const bool followsLink = S_ISLNK(status.st_mode);
-  if (followsLink) {
-    source = insideTarget(path, sourcePath);
+  if (unholdable_) {
+    if (const char* reason = unholdable_(name)) return skip(path, reason);
+  }
+  std::string source = path;
+  if (S_ISLNK(status.st_mode)) {
+    source = insideTarget(path);
     if (source.empty()) return;
     if (::fstatat(rootFd_, source.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
         S_ISLNK(status.st_mode)) {
-      skipped_.push_back({path, "link that changed while packing"});
-      return;
+      return skip(path, "link that changed while packing");
     }
     if (isExcluded(identityOf(status))) return;
+    // Its folder is packed where it really lies; following the link as well would pack it twice,
+    // and links between folders could multiply that without end.
+    if (S_ISDIR(status.st_mode)) {
+      if (recursive_) skip(path, "link to a folder");
+      return;
+    }
   }
   WalkEntry entry{path,
                   source,
@@ -141,38 +151,31 @@ void FolderWalk::visitEntry(int folderFd, const std::string& name, const std::st
     visit(entry);
     return;
   }
-  if (!S_ISDIR(status.st_mode)) {
-    skipped_.push_back({path, otherTypeReason(status.st_mode)});
-    return;
-  }
+  if (!S_ISDIR(status.st_mode)) return skip(path, otherTypeReason(status.st_mode));
   if (!recursive_) return;
-  if (std::find(openFolders_.begin(), openFolders_.end(), entry.identity) != openFolders_.end()) {
-    skipped_.push_back({path, "link to a folder that holds it"});
-    return;
+  // Reached a second time only through a bind mount or the like.
+  if (!enteredFolders_.insert(entry.identity).second) {
+    return skip(path, "folder already packed under another name");
   }
   entry.type = WalkEntryType::kFolder;
   visit(entry);
-  const int childFd = followsLink ? openSourceFolder(source)
-                                  : ::openat(folderFd, name.c_str(),
-                                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int childFd =
+      ::openat(folderFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (childFd < 0) throwUnreadable(path, errno);
-  openFolders_.push_back(entry.identity);
-  walkFolder(childFd, path, source, visit);
-  openFolders_.pop_back();
+  walkFolder(childFd, path, visit);
 }
 
-std::string FolderWalk::insideTarget(const std::string& path, const std::string& sourcePath) {
+std::string FolderWalk::insideTarget(const std::string& path) {
   char resolved[PATH_MAX];
-  if (::realpath((rootPath_ + "/" + sourcePath).c_str(), resolved) == nullptr) {
-    skipped_.push_back(
-        {path, errno == ENOENT ? "link to nothing" : "link that cannot be followed"});
+  if (::realpath((rootPath_ + "/" + path).c_str(), resolved) == nullptr) {
+    skip(path, errno == ENOENT ? "link to nothing" : "link that cannot be followed");
     return {};
   }
   const std::string_view target = resolved;
   const std::string prefix = rootPath_ == "/" ? rootPath_ : rootPath_ + "/";
   if (target.size() <= prefix.size() || target.substr(0, prefix.size()) != prefix) {
-    skipped_.push_back({path, target == rootPath_ ? "link to a folder that holds it"
-                                                  : "link to outside the folder"});
+    skip(path,
+         target == rootPath_ ? "link to a folder that holds it" : "link to outside the folder");
     return {};
   }
   return std::string(target.substr(prefix.size()));
@@ -216,21 +219,23 @@ WalkFile FolderWalk::open(const WalkEntry& entry) {
   if (::fstat(fd, &status) != 0) throwUnreadable(entry.path, errno);
   if (!S_ISREG(status.st_mode) || !(identityOf(status) == entry.identity) ||
       static_cast<std::uint64_t>(status.st_size) != entry.size) {
-    throw ArchiveError(Result::kCannotOpen,
-                       "cannot read " + entry.path + ": it changed while being packed");
+    throw ArchiveError(Result::kCannotOpen, "cannot read, it changed while being packed",
+                       entry.path);
   }
   return file;
 }
 
 std::string describeSkipped(const std::vector<SkippedEntry>& skipped, std::size_t named) {
   if (skipped.empty()) return {};
-  std::string text = "left out: ";
-  const std::size_t shown = std::min(named, skipped.size());
+  const std::size_t count = skipped.size();
+  std::string text = std::to_string(count) + (count == 1 ? " item was" : " items were") +
+                     " left out of the archive: ";
+  const std::size_t shown = std::min(named, count);
   for (std::size_t i = 0; i < shown; ++i) {
-    if (i > 0) text += i + 1 == shown && shown == skipped.size() ? " and " : ", ";
-    text += skipped[i].path + " (" + skipped[i].reason + ")";
+    if (i > 0) text += "; ";
+    text += skipped[i].reason + ": " + skipped[i].path;
   }
-  if (shown < skipped.size()) text += " and " + std::to_string(skipped.size() - shown) + " more";
+  if (shown < count) text += "; and " + std::to_string(count - shown) + " more";
   return text;
 }
 

@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace archivers {
@@ -14,7 +16,7 @@ namespace archivers {
 struct FileIdentity {
   dev_t device = 0;
   ino_t inode = 0;
-  bool operator==(const FileIdentity&) const = default;
+  auto operator<=>(const FileIdentity&) const = default;
 };
 
 enum class WalkEntryType { kFile, kFolder };
@@ -23,7 +25,7 @@ enum class WalkEntryType { kFile, kFolder };
 struct WalkEntry {
   std::string path;        // relative to the walked folder, '/' separated, as it is to be stored
   std::string sourcePath;  // where the content lies, relative, no link on the way: the same as path
-                           // except below a link that the walk followed
+                           // but for a link to a file
   WalkEntryType type = WalkEntryType::kFile;
   std::uint64_t size = 0;  // files
   std::int64_t mtime = 0;  // seconds since the epoch
@@ -36,6 +38,9 @@ struct SkippedEntry {
   std::string path;
   std::string reason;  // e.g. "link to outside the folder"
 };
+
+// Why a format cannot store an entry under this name (one path component), or null when it can.
+using NameRule = std::function<const char*(std::string_view name)>;
 
 // A file of the walk opened for reading. Reads come from the descriptor that was checked, so a
 // file swapped in under the name afterwards is never read.
@@ -63,18 +68,20 @@ class WalkFile {
 // contents), dot files included. Siblings come in byte order of their names; a folder's contents
 // follow the folder's own entry.
 //
-// A link whose target lies inside the walked folder is taken as what it points to (a linked
-// folder is walked unless it is one of the folders the walk is already in); a link leading
-// outside or nowhere, sockets, pipes and devices are left out and listed in skipped().
-// Entries whose identity is among the excluded (the archive being written, the one it replaces)
-// are left out silently. A folder that cannot be read ends the walk with
-// ArchiveError(kCannotOpen, "cannot read PATH: REASON").
+// A link to a file inside the walked folder is taken as that file. Everything else that is not a
+// plain file or folder is left out and listed in skipped(): links to folders (the folder is packed
+// where it really lies), links leading outside or nowhere, sockets, pipes, devices, and entries
+// whose name the format cannot hold (a folder with all it contains). Each real folder is entered
+// at most once, so no arrangement of links or mounts can make the walk repeat itself. Entries
+// whose identity is among the excluded (the archive being written, the one it replaces) are left
+// out silently. A folder that cannot be read ends the walk with
+// ArchiveError(kCannotOpen, "cannot read, REASON: PATH").
 //
 // The walk stats entries without opening them; open() opens a file only when its data is wanted.
 class FolderWalk {
  public:
   // Throws ArchiveError(kCannotOpen) when the current folder cannot be opened.
-  FolderWalk(std::vector<FileIdentity> excluded, bool recursive);
+  FolderWalk(std::vector<FileIdentity> excluded, bool recursive, NameRule unholdable = {});
   FolderWalk(const FolderWalk&) = delete;
   FolderWalk& operator=(const FolderWalk&) = delete;
   ~FolderWalk();
@@ -84,20 +91,21 @@ class FolderWalk {
 
   // Opens a file entry without following a link (O_NOFOLLOW | O_NONBLOCK on every component) and
   // checks that it is still the regular file of the same identity and size that was visited.
-  // Throws ArchiveError(kCannotOpen, "cannot read PATH: REASON").
+  // Throws ArchiveError(kCannotOpen, "cannot read, REASON: PATH").
   WalkFile open(const WalkEntry& entry);
 
+  // Leaves an entry out that a packer finds it must not pack, to be named with the walk's own.
+  void skip(std::string path, std::string reason);
   const std::vector<SkippedEntry>& skipped() const { return skipped_; }
 
  private:
-  void walkFolder(int folderFd, const std::string& path, const std::string& sourcePath,
+  void walkFolder(int folderFd, const std::string& path,
                   const std::function<void(const WalkEntry&)>& visit);
   void visitEntry(int folderFd, const std::string& name, const std::string& path,
-                  const std::string& sourcePath,
                   const std::function<void(const WalkEntry&)>& visit);
   // Where a link below the root really leads, relative to the root; empty (and the link recorded
   // as skipped) when it leads outside or nowhere.
-  std::string insideTarget(const std::string& path, const std::string& sourcePath);
+  std::string insideTarget(const std::string& path);
   // Opens the folder at a source path component by component without following links; -1 with
   // errno set on failure.
   int openSourceFolder(const std::string& sourcePath);
@@ -107,14 +115,16 @@ class FolderWalk {
   std::string rootPath_;  // the real absolute path of the walked folder
   std::vector<FileIdentity> excluded_;
   bool recursive_;
-  std::vector<FileIdentity> openFolders_;  // the folders the walk is in, for link loops
+  NameRule unholdable_;
+  std::set<FileIdentity> enteredFolders_;
   std::vector<SkippedEntry> skipped_;
   std::string cachedFolderPath_;  // the source folder of the last file opened
   int cachedFolderFd_ = -1;
 };
 
-// "left out: a/link (link to outside the folder), pipe (not a file or folder) and 3 more", or
-// empty when nothing was left out.
-std::string describeSkipped(const std::vector<SkippedEntry>& skipped, std::size_t named = 2);
+// "5 items were left out of the archive: link to outside the folder: a/link; named pipe: pipe;
+// link to nothing: b/c; and 2 more", or empty when nothing was left out. Each reason comes before
+// its path, so a text cut short still says why.
+std::string describeSkipped(const std::vector<SkippedEntry>& skipped, std::size_t named = 3);
 
 }  // namespace archivers

@@ -122,6 +122,13 @@ void addExtended(std::vector<std::uint8_t>& header, std::uint8_t type, const voi
   header.insert(header.end(), bytes, bytes + size);
 }
 
+// Our reader and other tools split names at either, whatever header they stand in.
+const char* unholdableInLzh(std::string_view name) {
+  return name.find_first_of("\\\xFF") != std::string_view::npos
+             ? "\\ or byte 0xFF in the name, a folder separator in LZH"
+             : nullptr;
+}
+
 // Thrown by the sink once the compressed data reaches the file's own size.
 struct NotSmaller {};
 
@@ -342,9 +349,9 @@ void finishHeader(WrittenHeader& header, std::string_view method, std::uint64_t 
   storeLe16(bytes.data() + kHeaderCrcOffset, crc16(0, bytes.data(), bytes.size()));
 }
 
-std::string writeArchive(const std::string& destination, bool recursive) {
+Outcome writeArchive(const std::string& destination, bool recursive) {
   ArchiveOutput output(destination);
-  FolderWalk walk(output.ownFiles(), recursive);
+  FolderWalk walk(output.ownFiles(), recursive, unholdableInLzh);
   ArchiveWriter writer(output, walk);
   walk.walk([&](const WalkEntry& entry) { writer.add(entry); });
   const std::uint8_t endMark = 0;

@@ -5,18 +5,19 @@
 #include <string_view>
 #include <vector>
 
+#include "common/entry_point.h"
 #include "common/folder_walk.h"
 
 namespace archivers::lzh {
 
 // Packs every entry below the current folder (only its own files unless recursive) into an LZH
 // archive at destination, with level-2 headers: files as -lh5-, or -lh0- where compressing would
-// not make them smaller; folders, empty ones included, as -lhd- entries. Links inside the folder
-// are stored as what they point to; links leading outside, pipes, sockets and devices are left
-// out and named in the summary. The archive appears under its name only when complete. Returns the
-// summary line; throws ArchiveError: kCannotOpen (a file or folder cannot be read, naming it),
-// kUnsupported (a path too long for a header), kWriteFailed.
-std::string writeArchive(const std::string& destination, bool recursive);
+// not make them smaller; folders, empty ones included, as -lhd- entries. Links to files inside
+// the folder are stored as what they point to; what the walk leaves out (see FolderWalk) and
+// names holding '\' or byte 0xFF are left out and named, with the result kLeftOut. The archive
+// appears under its name only when complete. Throws ArchiveError: kCannotOpen (a file or folder
+// cannot be read, naming it), kUnsupported (a path too long for a header), kWriteFailed.
+Outcome writeArchive(const std::string& destination, bool recursive);
 
 // One member's level-2 header as the writer builds it: startHeader lays out the names, time and
 // mode of a walk entry (throws ArchiveError(kUnsupported) when they do not fit in a header);

@@ -8,7 +8,7 @@ namespace {
 
 // "e -rxy ARCHIVE DEST/" extracts with folders; "a -rx OUT *.*" packs the current folder with its
 // folders, "a OUT *.*" only its own files.
-std::string runUnlha(std::string_view line) {
+archivers::Outcome runUnlha(std::string_view line) {
   const archivers::Command command = archivers::parseCommand(line);
   if (command.operands.empty()) {
     throw archivers::ArchiveError(archivers::Result::kBadCommandLine, "no command given");

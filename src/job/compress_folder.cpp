@@ -46,9 +46,12 @@ JobOutcome packSelfExtracting(Platform& platform, ArchiverBinding& binding, JobC
   const std::wstring cabinet = folder.path() + separator + context.baseName + L".cab";
 
   std::wstring pack = L"-a -r -ml:21 " + quoted(cabinet) + L" *.*";
-  if (CallArchiver(platform, binding, Archiver::kCab, pack, context.outputBuffer) != 0) {
-    return JobOutcome::kMessageShown;
-  }
+  const std::int32_t packed = CallArchiver(platform, binding, Archiver::kCab, pack,
+                                           context.outputBuffer, OmissionsReport::kLeaveToCaller);
+  if (packed != 0 && packed != kArchivedWithOmissions) return JobOutcome::kMessageShown;
+  // The conversion writes its own text into the buffer; what the cabinet left out is told once
+  // the program is on the desktop.
+  const std::wstring omissions = packed == 0 ? std::wstring() : context.outputBuffer;
   waitForCabinetLibrary(platform, binding);
 
   std::wstring convert = L"-f " + quoted(cabinet) + L" " + quoted(context.desktopPath + separator);
@@ -56,7 +59,8 @@ JobOutcome packSelfExtracting(Platform& platform, ArchiverBinding& binding, JobC
       CallArchiver(platform, binding, Archiver::kCab, convert, context.outputBuffer);
   waitForCabinetLibrary(platform, binding);
   platform.deleteFile(cabinet);
-  return outcomeOf(result);
+  if (result == 0 && packed != 0) ShowArchiverMessage(platform, packed, omissions);
+  return outcomeOf(result == 0 ? packed : result);
 }
 
 }  // namespace

@@ -103,6 +103,33 @@ TEST_F(CompressFolderTest, FailedCabinetStepSkipsConversionAndStillRemovesTheFol
   EXPECT_FALSE(windows.findEntryName(L"C:\\Users\\user\\AppData\\Local\\Temp\\parvo-1"));
 }
 
+// A cabinet written without some of the folder still becomes the program; what was left out is
+// told once the program is there and the cabinet gone. In the other modes it is told at once.
+TEST_F(CompressFolderTest, WhatTheCabinetLeftOutIsToldAfterTheConversion) {
+  RecordingArchiver::result = kArchivedWithOmissions;
+  RecordingArchiver::output = "1 item was left out of the archive: link to nothing: a";
+  RecordingArchiver::onCall = [this, make = RecordingArchiver::onCall](const auto& call) {
+    make(call);
+    windows.addFile(L"C:\\Users\\user\\AppData\\Local\\Temp\\parvo-1\\tools.cab");
+    EXPECT_TRUE(windows.messages().empty()) << call.commandLine;
+    if (!call.commandLine.starts_with("-f ")) return;
+    RecordingArchiver::result = 0;
+    RecordingArchiver::output = "tools.run written";
+  };
+  EXPECT_EQ(drop(L"C:\\Work\\tools"), JobOutcome::kMessageShown);
+  ASSERT_EQ(commandLines().size(), 4u);
+  EXPECT_TRUE(commandLines()[2].starts_with("-f "));
+  ASSERT_EQ(windows.messages().size(), 1u);
+  EXPECT_EQ(windows.messages()[0].text, L"1 item was left out of the archive: link to nothing: a");
+  EXPECT_FALSE(windows.findEntryName(L"C:\\Users\\user\\AppData\\Local\\Temp\\parvo-1"));
+
+  windows.setSetting(kPreference, L"cab  ");
+  RecordingArchiver::result = kArchivedWithOmissions;
+  RecordingArchiver::onCall = nullptr;
+  EXPECT_EQ(drop(L"C:\\Work\\tools"), JobOutcome::kMessageShown);
+  EXPECT_EQ(windows.messages().size(), 2u);
+}
+
 TEST_F(CompressFolderTest, AnyOtherCodeShowsTheMessageAndPacksNothing) {
   for (const wchar_t* stored : {L"CAB  ", L"lzh  ", L"zip"}) {
     windows.setSetting(kPreference, stored);

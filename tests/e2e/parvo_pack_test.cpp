@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "common/utf8.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
 #include "support/tree_snapshot.h"
@@ -191,6 +192,66 @@ TEST_F(ParvoPack, AKilledRunLeavesACompleteArchiveOrNone) {
       runTool({"lha", "tq", (desktop() / name).string()}, folder.path());
     }
   }
+}
+
+// Whatever a mode leaves out is named once the job is done, the archive holds the rest, and the run
+// ends with status 2. The self-extracting mode tells it after its conversion, and never packs the
+// program it made before from the same folder, which would grow with every run.
+TEST_F(ParvoPack, WhatIsLeftOutIsNamedAndTheRunSaysSo) {
+  writeFile(folder.path() / "outside.txt", "outside\n");
+  fs::create_symlink("../outside.txt", source() / "outside link");
+  writeFile(source() / "Q1\\summary.txt", "q1\n");
+  const std::string leftOut = "PARVO: 2 items were left out of the archive: ";
+  for (const auto& [code, archive] :
+       {std::pair{"cab  ", "site.cab"}, std::pair{"lha  ", "site.lzh"},
+        std::pair{"cabex", "site.run"}}) {
+    prefer(code);
+    const auto run = parvo({source().string()});
+    EXPECT_EQ(run.exitStatus, 2) << code;
+    EXPECT_TRUE(run.output.starts_with(leftOut)) << run.output;
+    EXPECT_NE(run.output.find("Q1\\summary.txt"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find(leftOut, 1), std::string::npos) << run.output;  // told once
+    EXPECT_TRUE(fs::is_regular_file(desktop() / archive)) << code;
+  }
+  EXPECT_EQ(strayNames(home() / ".cache", {}), std::vector<std::string>{});
+
+  // The home folder holds the desktop and with it the program made from it a moment ago.
+  fs::remove(home() / ".config/norrin.ini");
+  ASSERT_EQ(parvo({home().string()}).exitStatus, 0);
+  const auto first = fs::file_size(desktop() / "home.run");
+  const auto again = parvo({home().string()});
+  EXPECT_EQ(again.exitStatus, 2);
+  EXPECT_NE(
+      again.output.find("an earlier self-extracting program of this folder: Desktop/home.run"),
+      std::string::npos)
+      << again.output;
+  EXPECT_LT(fs::file_size(desktop() / "home.run"), first + first / 2);
+}
+
+// A folder name near the file system's 255-byte limit packs in every mode. When a pack fails, the
+// message gives the reason before the path, and a long path cut short is never cut inside a
+// character.
+TEST_F(ParvoPack, LongNamesPackAndMessagesKeepTheirReason) {
+  std::string name;
+  while (name.size() < 240) name += "\xE6\x97\xA5";  // 日, 80 of them: NAME.cab is 244 bytes
+  const fs::path longFolder = folder.path() / name;
+  writeFiles(longFolder, {{"a.txt", "a\n"}});
+  for (const auto& [code, extension] :
+       {std::pair{"cab  ", ".cab"}, std::pair{"lha  ", ".lzh"}, std::pair{"cabex", ".run"}}) {
+    prefer(code);
+    const auto run = parvo({longFolder.string()});
+    EXPECT_EQ(run.exitStatus, 0) << code << run.output;
+    EXPECT_TRUE(fs::is_regular_file(desktop() / (name + extension))) << code;
+  }
+
+  prefer("cab  ");
+  writeFile(home() / "blocked", "a file, not a folder");
+  writeFile(home() / ".config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/blocked/" + name + "\"\n");
+  const auto failed = parvo({longFolder.string()});
+  EXPECT_EQ(failed.exitStatus, 2);
+  EXPECT_TRUE(failed.output.starts_with("PARVO: cannot write, Not a directory: ")) << failed.output;
+  EXPECT_TRUE(archivers::isValidUtf8(failed.output));
+  EXPECT_EQ(failed.output.find("\xEF\xBF\xBD"), std::string::npos);  // no replacement character
 }
 
 }  // namespace

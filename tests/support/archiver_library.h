@@ -30,7 +30,7 @@ inline ArchiverResult callArchiver(const std::string& library, const std::string
 
 // The libraries' result codes.
 enum : int32_t { kOk = 0, kBadCommandLine = 1, kCannotOpen = 2, kCorrupt = 3, kUnsupported = 4 };
-enum : int32_t { kWriteFailed = 5, kEntriesRefused = 6 };
+enum : int32_t { kWriteFailed = 5, kEntriesRefused = 6, kLeftOut = 8 };
 
 // A library, its entry point and the options Parvo extracts with.
 struct Archiver {

@@ -72,8 +72,18 @@ CabGetRunningFunction ArchiverBinding::cabGetRunning() {
   return reinterpret_cast<CabGetRunningFunction>(resolve(L"cab32.dll", "CabGetRunning"));
 }
 
+void ShowArchiverMessage(Platform& platform, std::int32_t result,
+                         const std::wstring& outputBuffer) {
+  std::wstring explanation = trimmedRight(textBeforeNul(outputBuffer));
+  if (explanation.empty()) {
+    explanation = L"The archiver reported error " + std::to_wstring(result) + L".";
+  }
+  platform.showMessage(explanation, kApplicationTitle);
+}
+
 std::int32_t CallArchiver(Platform& platform, ArchiverBinding& binding, Archiver archiver,
-                          std::wstring& commandLine, std::wstring& outputBuffer) {
+                          std::wstring& commandLine, std::wstring& outputBuffer,
+                          OmissionsReport omissions) {
   const ArchiverFunction function = binding.entryPoint(archiver);
   const std::size_t size = outputBuffer.size();
   std::vector<char> output = writableText(platform.toArchiverText(outputBuffer), size);
@@ -86,13 +96,9 @@ std::int32_t CallArchiver(Platform& platform, ArchiverBinding& binding, Archiver
   commandLine = platform.fromArchiverText(command.data());
   outputBuffer = fitText(platform.fromArchiverText(std::string(output.data(), size)), size);
 
-  if (result != 0) {
-    std::wstring explanation = trimmedRight(textBeforeNul(outputBuffer));
-    if (explanation.empty()) {
-      explanation = L"The archiver reported error " + std::to_wstring(result) + L".";
-    }
-    platform.showMessage(explanation, kApplicationTitle);
-  }
+  const bool leftToCaller =
+      result == kArchivedWithOmissions && omissions == OmissionsReport::kLeaveToCaller;
+  if (result != 0 && !leftToCaller) ShowArchiverMessage(platform, result, outputBuffer);
   return result;
 }
 

@@ -42,11 +42,25 @@ class ArchiverBinding {
   std::map<std::string, void*> entryPoints_;
 };
 
+// What our archivers return when they wrote the archive but left out some of what they were given
+// to pack (links leading outside, special files, names the format cannot hold), and name it in
+// the output text. Not a failure: the archive is there and the job goes on.
+inline constexpr std::int32_t kArchivedWithOmissions = 8;
+
+// Whether CallArchiver shows the archiver's text for kArchivedWithOmissions at once, or leaves it
+// to the caller, who has more steps to take first.
+enum class OmissionsReport { kShowAtOnce, kLeaveToCaller };
+
 // Hands a command line to an archiver with the job's output buffer, as the archivers expect it:
 // window 0, text in the archivers' code page, the buffer's size. Both texts come back as the
 // archiver left them. A non-zero result is shown to the user with the archiver's own
-// explanation, and returned.
+// explanation (see OmissionsReport), and returned.
 std::int32_t CallArchiver(Platform& platform, ArchiverBinding& binding, Archiver archiver,
-                          std::wstring& commandLine, std::wstring& outputBuffer);
+                          std::wstring& commandLine, std::wstring& outputBuffer,
+                          OmissionsReport omissions = OmissionsReport::kShowAtOnce);
+
+// Shows an archiver's non-zero result to the user: its own explanation from the output buffer,
+// or the number when it gave none.
+void ShowArchiverMessage(Platform& platform, std::int32_t result, const std::wstring& outputBuffer);
 
 }  // namespace parvo
