@@ -1,0 +1,142 @@
+// The folder walk over trees made from the fuzz bytes: folders, files, links to files and to
+// folders (the root, a folder that holds the link, one beside it), links leading outside or
+// nowhere, pipes, fans of links to one folder, and names holding the bytes a format cannot store.
+// Whatever the arrangement, the walk ends, visits each real file and folder once under its real
+// path, takes a link to a file as that file, and names everything else it leaves out. The
+// expectation is worked out from the tree by std::filesystem, independently of the walk.
+#include <sys/stat.h>
+
+#include <set>
+
+#include "common/archive_error.h"
+#include "common/folder_walk.h"
+#include "fuzz_support.h"
+
+namespace {
+
+using namespace fuzz;
+
+const char* unholdable(std::string_view name) {
+  return name.find_first_of("\\\xFF") != std::string_view::npos ? "unholdable" : nullptr;
+}
+
+struct Expected {
+  std::set<std::string> visited;  // real files and folders, links to files inside
+  std::set<std::string> skipped;
+};
+
+void expectFolder(const fs::path& root, const std::string& path, Expected& expected) {
+  for (const auto& item : fs::directory_iterator(root / path)) {
+    const std::string name = item.path().filename().string();
+    const std::string entry = path.empty() ? name : path + "/" + name;
+    const fs::file_status status = item.symlink_status();
+    if (unholdable(name) != nullptr) {
+      expected.skipped.insert(entry);
+    } else if (fs::is_symlink(status)) {
+      std::error_code error;
+      const fs::path target = fs::canonical(root / entry, error);
+      const std::string relative = error ? "" : target.lexically_relative(root).string();
+      const bool inside =
+          !error && !relative.empty() && relative != "." && !relative.starts_with("..");
+      if (inside && fs::is_regular_file(fs::symlink_status(target))) {
+        expected.visited.insert(entry);
+      } else {
+        expected.skipped.insert(entry);
+      }
+    } else if (fs::is_directory(status)) {
+      expected.visited.insert(entry);
+      expectFolder(root, entry, expected);
+    } else if (fs::is_regular_file(status)) {
+      expected.visited.insert(entry);
+    } else {
+      expected.skipped.insert(entry);
+    }
+  }
+}
+
+// Up to 64 entries: the kind, the folder it goes in and its name come from the bytes.
+void makeTree(Bytes& bytes, const fs::path& root) {
+  static const std::vector<std::string> pieces = {"a", "b", ".", "\\", "\xFF", "\xE6\x97\xA5", " "};
+  fs::remove_all(root.parent_path());
+  fs::create_directories(root);
+  writeFile(root.parent_path() / "outside.txt", "outside");
+  std::vector<std::string> folders = {""}, files;
+  for (int entries = 0; entries < 64 && !bytes.empty(); ++entries) {
+    const std::uint8_t kind = bytes.next() % 8;
+    const std::string parent = folders[bytes.next() % folders.size()];
+    std::string name;
+    for (int length = 1 + bytes.next() % 4; length > 0; --length) {
+      name += pieces[bytes.next() % pieces.size()];
+    }
+    if (name.find_first_not_of('.') == std::string::npos) name += "x";
+    const std::string path = parent.empty() ? name : parent + "/" + name;
+    const fs::path at = root / path;
+    if (fs::exists(fs::symlink_status(at))) continue;
+    // Relative targets, as users make them: up to the root and down again.
+    const std::string up = std::string(std::count(path.begin(), path.end(), '/') * 3, '.');
+    std::string toRoot;
+    for (std::size_t slash = 0; slash < up.size(); slash += 3) toRoot += "../";
+    switch (kind) {
+      case 0:
+      case 1:
+        fs::create_directory(at);
+        folders.push_back(path);
+        break;
+      case 2:
+      case 3:
+        writeFile(at, bytes.take(bytes.next() % 32));
+        files.push_back(path);
+        break;
+      case 4:  // a link to a folder: fans out when several point at the same one
+        fs::create_symlink(toRoot + (folders[bytes.next() % folders.size()] + "/."), at);
+        break;
+      case 5:
+        if (files.empty()) break;
+        fs::create_symlink(toRoot + files[bytes.next() % files.size()], at);
+        files.push_back(path);
+        break;
+      case 6:
+        fs::create_symlink(bytes.next() % 2 ? toRoot + "../outside.txt" : "nowhere", at);
+        break;
+      default:
+        mkfifo(at.c_str(), 0600);
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Bytes bytes(data, size);
+  const fs::path root = workFolder() / "walk/root";
+  makeTree(bytes, root);
+  Expected expected;
+  expectFolder(root, "", expected);
+
+  const fs::path previous = fs::current_path();
+  fs::current_path(root);
+  std::set<std::string> visited;
+  std::set<archivers::FileIdentity> folders;
+  {
+    archivers::FolderWalk walk({}, true, unholdable);
+    walk.walk([&](const archivers::WalkEntry& entry) {
+      check(visited.insert(entry.path).second);
+      if (entry.type == archivers::WalkEntryType::kFolder) {
+        check(entry.sourcePath == entry.path && folders.insert(entry.identity).second);
+        return;
+      }
+      archivers::WalkFile file = walk.open(entry);
+      std::string contents(entry.size + 1, '\0');
+      contents.resize(file.read(contents.data(), contents.size()));
+      check(contents == readFile(root / entry.sourcePath));
+    });
+    std::set<std::string> skipped;
+    for (const archivers::SkippedEntry& entry : walk.skipped()) {
+      check(skipped.insert(entry.path).second && !entry.reason.empty());
+    }
+    check(skipped == expected.skipped);
+  }
+  fs::current_path(previous);
+  check(visited == expected.visited);
+  return 0;
+}
