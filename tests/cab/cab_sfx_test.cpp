@@ -117,6 +117,32 @@ TEST_F(CabSfx, ListsExtractsElsewhereAndOtherReadersFindTheCabinet) {
   EXPECT_EQ(runProgram(program_, {"--bogus"}, work_.path()).exitStatus, 2);
 }
 
+// The folder is the name before .run less its leading dots, so that "..run" does not extract into
+// its own folder nor "...run" into the one above; dots alone name none.
+TEST_F(CabSfx, FolderIsTheNameBeforeRunWithoutLeadingDots) {
+  ASSERT_EQ(makeProgram(work_ / "tmp/X.cab", desktop_).code, kOk);
+  const std::pair<std::string, std::string> cases[] = {{"..run", ""},
+                                                       {"...run", ""},
+                                                       {".hidden.run", "hidden"},
+                                                       {"report.2024.run", "report.2024"},
+                                                       {"bundle", "bundle.extracted"}};
+  fs::path program = program_;
+  for (const auto& [name, folder] : cases) {
+    fs::rename(program, desktop_ / name);
+    program = desktop_ / name;
+    const ProcessResult run = runProgram(program, {}, work_.path());
+    if (folder.empty()) {
+      EXPECT_EQ(run.exitStatus, 1) << name;
+      EXPECT_EQ(run.output.find("Dots alone name no folder to extract into: " + name), 0u)
+          << run.output;
+    } else {
+      EXPECT_EQ(run.exitStatus, 0) << run.output;
+      EXPECT_TRUE(fs::exists(desktop_ / folder / "data.bin")) << name;
+    }
+    EXPECT_FALSE(fs::exists(desktop_ / "data.bin") || fs::exists(work_ / "data.bin")) << name;
+  }
+}
+
 // A copy cut short writes nothing, and a program made again over it replaces it whole. (The
 // program extracts through the library's own sink: hostile names are in hostile_input_test.cpp.)
 TEST_F(CabSfx, CutShortProgramWritesNothingAndIsReplacedWhole) {

@@ -29,6 +29,23 @@ TEST(IniFile, HandWrittenValuesAndOtherSettingsSurvive) {
   EXPECT_EQ(readFile(path).substr(0, 7), "; mine\n");
 }
 
+// The key lands in [parvo] whatever its section holds, not in the section that follows, which
+// stays byte for byte even where it holds the same key.
+TEST(IniFile, SavedKeyStaysInItsSectionBeforeAnother) {
+  const std::string next = "[other]\narcdllselect=\"lha  \"\n; note\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"[parvo]\n", "[parvo]\narcdllselect=\"cab  \"\n"},
+      {"[parvo]\nx=1\n\n", "[parvo]\nx=1\narcdllselect=\"cab  \"\n\n"},
+      {"[parvo]\narcdllselect=lha\n", "[parvo]\narcdllselect=\"cab  \"\n"},
+  };
+  TemporaryFolder folder;
+  for (const auto& [before, after] : cases) {
+    writeFile(folder / "norrin.ini", before + next);
+    ASSERT_TRUE(IniFile(folder / "norrin.ini").write("parvo", "arcdllselect", "cab  "));
+    EXPECT_EQ(readFile(folder / "norrin.ini"), after + next);
+  }
+}
+
 TEST(IniFile, BinaryFileReadsAsAbsentAndIsReplacedOnSave) {
   TemporaryFolder folder;
   const std::string path = folder / "norrin.ini";

@@ -1,8 +1,12 @@
 #include "platform/posix/posix_platform.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <set>
 
 #include "platform/posix/utf8_text.h"
 #include "platform/posix/xdg_desktop.h"
@@ -74,6 +78,44 @@ TEST(PosixPlatform, SettingsLiveInTheConfigFolderWithTheirBlanks) {
   EXPECT_EQ(platform.readSetting(key), L"lha  ");
   EXPECT_EQ(platform.readSetting({L"norrin", L"PARVO", L"ArcDllSelect"}), L"lha  ");
   EXPECT_EQ(readFile(folder / "config/norrin.ini"), "[parvo]\narcdllselect=\"lha  \"\n");
+}
+
+// A job's folder stays while another job holds it and is swept, from the cache and its /tmp
+// fallback, once its holder is gone (closing the descriptors is what a kill does); the sweep
+// follows no link and spares folders still being made.
+TEST(PosixPlatform, PrivateFoldersOfEndedJobsAreSweptAndLiveOnesKept) {
+  TemporaryFolder folder;
+  ScopedEnvironment cache("XDG_CACHE_HOME", folder / "cache");
+  ScopedEnvironment temporary("TMPDIR", folder / "tmp");
+  writeFile(folder / "tmp/parvo-stale1/sub/file", "x");
+  writeFile(folder / "outside/kept", "x");
+  std::filesystem::create_directories(folder / "cache/.parvo-fresh1");
+  std::filesystem::create_directories(folder / "cache/.parvo-old123");
+  ASSERT_EQ(symlink((folder / "outside").c_str(), (folder / "cache/parvo-linked").c_str()), 0);
+  const timespec earlier[2] = {{time(nullptr) - 3700, 0}, {time(nullptr) - 3700, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (folder / "cache/.parvo-old123").c_str(), earlier, 0), 0);
+
+  auto other = std::make_unique<PosixPlatform>(std::vector<std::string>{});
+  const std::string held = toUtf8(other->createPrivateFolder());
+  PosixPlatform platform({});
+  const std::string first = toUtf8(platform.createPrivateFolder());
+  EXPECT_TRUE(std::filesystem::is_directory(held));
+  other.reset();
+  const std::string second = toUtf8(platform.createPrivateFolder());
+
+  const auto names = [&](const char* within) {
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder / within)) {
+      found.insert(entry.path().string());
+    }
+    return found;
+  };
+  const std::string fixed[] = {folder / "cache/.parvo-fresh1", folder / "cache/parvo-linked"};
+  EXPECT_EQ(names("cache"), (std::set{first, second, fixed[0], fixed[1]}));
+  EXPECT_EQ(names("tmp"), std::set<std::string>{});
+  EXPECT_EQ(readFile(folder / "outside/kept"), "x");
+  platform.removeFolder(fromUtf8(first));
+  EXPECT_EQ(names("cache"), (std::set{second, fixed[0], fixed[1]}));
 }
 
 TEST(PosixPlatform, LibrariesGetTheirSharedObjectNames) {

@@ -53,28 +53,33 @@ std::string leafOf(const std::string& path) {
 }
 
 // NAME for NAME.run; a program renamed without the extension extracts into NAME.extracted, so the
-// folder never takes the program's own name.
-std::string folderNameFor(const std::string& programName) {
+// folder never takes the program's own name. Leading dots are skipped, so that "..run" does not
+// extract into its own folder, nor "...run" into the one above; nothing for a name of dots alone.
+std::optional<std::string> folderNameFor(const std::string& programName) {
   constexpr std::string_view kExtension = ".run";
-  if (programName.size() > kExtension.size() &&
-      programName.compare(programName.size() - kExtension.size(), kExtension.size(), kExtension) ==
-          0) {
-    return programName.substr(0, programName.size() - kExtension.size());
+  std::string name = programName + ".extracted";
+  if (programName.size() > kExtension.size() && programName.ends_with(kExtension)) {
+    name = programName.substr(0, programName.size() - kExtension.size());
   }
-  return programName + ".extracted";
+  const std::size_t start = name.find_first_not_of('.');
+  if (start == std::string::npos) return std::nullopt;
+  return name.substr(start);
 }
 
 void printUsage(const std::string& programName) {
+  const std::optional<std::string> folder = folderNameFor(programName);
+  const std::string where =
+      folder ? "the folder " + *folder + " beside it" : "the folder given with --dest";
   std::printf(
       "Usage: %s [--list] [--dest FOLDER] [--overwrite] [--help]\n"
-      "Extracts the files packed into this program into the folder %s beside it.\n"
+      "Extracts the files packed into this program into %s.\n"
       "\n"
       "  --list         list the packed files with their sizes; extract nothing\n"
       "  --dest FOLDER  extract into FOLDER instead (created when missing)\n"
       "  --overwrite    replace files that already exist; without it nothing is extracted\n"
       "                 when any of the files is already there\n"
       "  --help         show this help\n",
-      programName.c_str(), folderNameFor(programName).c_str());
+      programName.c_str(), where.c_str());
 }
 
 // Nothing, with the reason in error, when the arguments make no sense.
@@ -206,9 +211,9 @@ int run(const std::string& programName, const Options& options) {
     return 0;
   }
 
-  std::string destination = options.destination.empty()
-                                ? self.substr(0, self.rfind('/') + 1) + folderNameFor(programName)
-                                : absolute(options.destination);
+  std::string destination = options.destination.empty() ? self.substr(0, self.rfind('/') + 1) +
+                                                              folderNameFor(programName).value()
+                                                        : absolute(options.destination);
   while (destination.size() > 1 && destination.back() == '/') destination.pop_back();
   if (!options.overwrite) {
     if (const std::optional<std::string> existing = firstExisting(files, destination)) {
@@ -244,6 +249,13 @@ int main(int argc, char** argv) {
   if (options->help) {
     printUsage(programName);
     return 0;
+  }
+  if (options->destination.empty() && !options->list && !folderNameFor(programName)) {
+    std::fprintf(stderr,
+                 "Dots alone name no folder to extract into: %s (rename the program, or use "
+                 "--dest FOLDER)\n",
+                 programName.c_str());
+    return kFailed;
   }
   try {
     return run(programName, *options);

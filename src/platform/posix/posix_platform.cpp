@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
-#include <filesystem>
 
 #include "common/posix_files.h"
 #include "platform/posix/argument_text.h"
 #include "platform/posix/ini_file.h"
+#include "platform/posix/private_folder.h"
 #include "platform/posix/utf8_text.h"
 #include "platform/posix/xdg_desktop.h"
 #include "runtime/run_time_error.h"
@@ -112,22 +112,29 @@ void PosixPlatform::deleteFile(const std::wstring& path) {
 std::wstring PosixPlatform::createPrivateFolder() {
   // A job's temporary cabinet is as large as the packed folder, so it goes to the user's cache
   // on disk rather than to /tmp, which is often memory; /tmp when there is no cache folder.
-  // mkdtemp makes the folder with mode 0700 under a name nobody else holds.
+  // Killed jobs' folders are swept from both.
+  std::optional<LockedFolder> folder;
   if (const auto cache = cacheFolder(); cache && archivers::createFolders(*cache, 0700)) {
-    std::string pattern = *cache + "/parvo-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) return fromUtf8(pattern);
+    folder = createLockedFolder(*cache);
   }
   const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base == '/' ? base : "/tmp") + "/parvo-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) raiseError(kPathFileAccessError);
-  return fromUtf8(pattern);
+  const std::string temporary = base != nullptr && *base == '/' ? base : "/tmp";
+  if (folder) {
+    sweepAbandonedFolders(temporary);
+  } else {
+    folder = createLockedFolder(temporary);
+  }
+  if (!folder) raiseError(kPathFileAccessError);
+  lockedFolders_.emplace(folder->path, folder->fd);
+  return fromUtf8(folder->path);
 }
 
 void PosixPlatform::removeFolder(const std::wstring& path) noexcept {
   try {
-    std::error_code ignored;
-    std::filesystem::remove_all(toUtf8(path), ignored);
+    const auto held = lockedFolders_.find(toUtf8(path));
+    if (held == lockedFolders_.end()) return;
+    removeLockedFolder({held->first, held->second});
+    lockedFolders_.erase(held);
   } catch (...) {
     // Leaving a temporary folder behind is better than ending the run over it.
   }
@@ -154,6 +161,7 @@ void PosixPlatform::writeSetting(const SettingKey& key, const std::wstring& valu
 
 PosixPlatform::~PosixPlatform() {
   if (gui_ != nullptr) gui_->stop();
+  for (const auto& [path, fd] : lockedFolders_) close(fd);
 }
 
 void PosixPlatform::showMessage(const std::wstring& text, const std::wstring& caption) {

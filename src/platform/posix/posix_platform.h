@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ class PosixPlatform : public Platform {
   std::vector<std::string> arguments_;
   bool guiTried_ = false;
   GuiModule* gui_ = nullptr;
+  // The descriptors holding each private folder's lock, by path.
+  std::map<std::string, int> lockedFolders_;
 };
 
 }  // namespace parvo
