@@ -157,7 +157,7 @@ std::unique_ptr<LoadedLibrary> Win32Platform::loadLibrary(const std::wstring& fi
   return std::make_unique<Win32Library>(module);
 }
 
-std::string Win32Platform::toArchiverText(const std::wstring& text) const {
+std::optional<std::string> Win32Platform::toArchiverText(const std::wstring& text) const {
   return toAnsiText(text);
 }
 

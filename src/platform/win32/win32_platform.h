@@ -31,7 +31,7 @@ class Win32Platform : public Platform {
   }
   std::unique_ptr<LoadedLibrary> loadLibrary(const std::wstring& fileName) override;
 
-  std::string toArchiverText(const std::wstring& text) const override;
+  std::optional<std::string> toArchiverText(const std::wstring& text) const override;
   std::wstring fromArchiverText(const std::string& text) const override;
 };
 
