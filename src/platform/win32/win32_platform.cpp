@@ -109,13 +109,15 @@ void Win32Platform::deleteFile(const std::wstring& path) {
 }
 
 std::wstring Win32Platform::createPrivateFolder() {
-  const auto folder = createPrivateTemporaryFolder();
+  auto folder = createPrivateTemporaryFolder();
   if (!folder) raiseError(kPathFileAccessError);
-  return *folder;
+  privateFolderHolds_[folder->path] = std::move(folder->hold);
+  return folder->path;
 }
 
 void Win32Platform::removeFolder(const std::wstring& path) noexcept {
   removeFolderTree(path);
+  privateFolderHolds_.erase(path);
 }
 
 std::optional<std::wstring> Win32Platform::desktopFolder() {

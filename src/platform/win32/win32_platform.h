@@ -1,6 +1,9 @@
 #pragma once
 
+#include <map>
+
 #include "platform/platform.h"
+#include "platform/win32/private_folder.h"
 
 namespace parvo {
 
@@ -33,6 +36,9 @@ class Win32Platform : public Platform {
 
   std::optional<std::string> toArchiverText(const std::wstring& text) const override;
   std::wstring fromArchiverText(const std::string& text) const override;
+
+ private:
+  std::map<std::wstring, FolderHold> privateFolderHolds_;
 };
 
 }  // namespace parvo
