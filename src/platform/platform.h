@@ -80,8 +80,9 @@ class Platform {
   virtual std::unique_ptr<LoadedLibrary> loadLibrary(const std::wstring& fileName) = 0;
 
   // Text crossing to and from the archiver libraries (the ANSI code page on Windows, UTF-8
-  // on POSIX).
-  virtual std::string toArchiverText(const std::wstring& text) const = 0;
+  // on POSIX). Nothing when the text has no exact counterpart there: a look-alike or a stand-in
+  // character could change what a command line says.
+  virtual std::optional<std::string> toArchiverText(const std::wstring& text) const = 0;
   virtual std::wstring fromArchiverText(const std::string& text) const = 0;
 };
 

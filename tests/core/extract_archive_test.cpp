@@ -112,6 +112,17 @@ TEST_F(ExtractArchiveTest, MissingEntryPointRaisesAtTheCall) {
   EXPECT_EQ(error.description(), L"Can't find DLL entry point Unlha in UNLHA32.DLL");
 }
 
+// Refused before any call, naming the operand at fault: here the destination, not the archive.
+TEST_F(ExtractArchiveTest, NameOutsideTheCodePageIsNamedAndNeverPassed) {
+  windows.setDesktop(L"C:\\D\u0101");
+  drop(L"C:\\In\\b.zip");
+  EXPECT_TRUE(RecordingArchiver::calls.empty());
+  ASSERT_EQ(windows.messages().size(), 1u);
+  EXPECT_EQ(
+      windows.messages()[0].text,
+      L"This name cannot be passed to the archiver in the system's code page: C:\\D\u0101\\b\\");
+}
+
 TEST_F(ExtractArchiveTest, FailureIsShownWithTheArchiversExplanation) {
   RecordingArchiver::result = 3;
   RecordingArchiver::output = "a.zip: CRC mismatch in data.bin";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <map>
 
 #include "platform/platform.h"
@@ -67,8 +68,12 @@ class SimulatedWindows : public Platform {
     return windowsName;
   }
   std::unique_ptr<LoadedLibrary> loadLibrary(const std::wstring& fileName) override;
-  // The simulation's ANSI code page is UTF-8: only the Windows path rules are under test here.
-  std::string toArchiverText(const std::wstring& text) const override { return toUtf8(text); }
+  // The simulation's ANSI code page is written as UTF-8 but, like a real one, lacks characters:
+  // here every one from U+0100 on.
+  std::optional<std::string> toArchiverText(const std::wstring& text) const override {
+    if (std::any_of(text.begin(), text.end(), [](wchar_t c) { return c > 0xFF; })) return {};
+    return toUtf8(text);
+  }
   std::wstring fromArchiverText(const std::string& text) const override { return fromUtf8(text); }
 
  private:

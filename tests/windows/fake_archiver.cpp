@@ -2,7 +2,7 @@
 // from this file exports its own entry points (see CMakeLists.txt) and appends every call, and
 // the current folder of a packing call, to the file that PARVO_FAKE_LOG names. PARVO_FAKE_FAIL
 // names an entry point that fails with an explanation; after "Cab -a", CabGetRunning reports
-// busy PARVO_FAKE_BUSY times.
+// busy PARVO_FAKE_BUSY times, and unlogged for as long as the file PARVO_FAKE_HOLD names exists.
 #include <windows.h>
 
 #include <cstdio>
@@ -93,6 +93,11 @@ FAKE_ENTRY_POINT(Tar)
 FAKE_ENTRY_POINT(UnArj)
 
 std::int32_t PARVO_ARCHIVER_CALL CabGetRunning() {
+  const std::string hold = environment("PARVO_FAKE_HOLD");
+  if (!hold.empty() && GetFileAttributesA(hold.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    Sleep(50);
+    return 1;
+  }
   const bool busy = busyPolls > 0;
   if (busy) --busyPolls;
   log(std::string(FAKE_LIBRARY "!CabGetRunning ") + (busy ? "busy" : "idle"));

@@ -1,8 +1,10 @@
 """Batch runs of PARVO.exe under Wine with the stand-in archiver libraries: the exact command
 lines, the order and laziness of library loading, the cabinet library's busy wait, the private
-cabinet's removal, and the messages that let the run go on."""
+cabinet's removal (and of those that ended jobs left), and the messages that let the run go on."""
 
 import re
+import threading
+import time
 import unittest
 
 import wine_session
@@ -96,6 +98,30 @@ class BatchTest(unittest.TestCase):
             "cab32.dll!CabGetRunning idle"])
         private_folder = self.session.unix_path(cabinet).parent
         self.assertFalse(private_folder.exists(), "the private folder is left behind")
+
+    def test_self_extracting_job_removes_the_folders_no_running_job_holds(self):
+        folder, hold = self.make_folder("Held"), self.make_file("hold")
+        self.session.store_setting(None)
+        temporary = self.session.wine("cmd", "/c", "echo %TEMP%").stdout.strip()
+        # As a killed job leaves its folder: no process holds it.
+        abandoned = self.session.unix_path(temporary + "\\parvo-0badcafe")
+        abandoned.mkdir()
+        holder = Folder(self.session, "C:\\parvo\\holder")
+        thread = threading.Thread(target=holder.run,
+                                  args=(" " + folder, {"PARVO_FAKE_HOLD": hold}))
+        thread.start()
+        try:
+            written = None
+            while thread.is_alive() and not written:
+                time.sleep(0.1)
+                log = holder.log.read_text() if holder.log.exists() else ""
+                written = re.search(r" wrote (.+)\n", log)
+            held = self.session.unix_path(written.group(1))
+            run = self.folder.run(" " + folder)
+            self.assertEqual((run.exit_code, abandoned.exists(), held.exists()), (0, False, True))
+        finally:
+            self.session.unix_path(hold).unlink()
+            thread.join()
 
     def test_only_the_libraries_a_run_needs_are_loaded(self):
         only_unzip = Folder(self.session, "C:\\parvo\\unzip only", ["UNZIP32.DLL"])

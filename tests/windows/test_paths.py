@@ -1,6 +1,8 @@
 """Windows paths for real: short 8.3 names expanded to the stored long ones, quoted paths taken
-as they are, the desktop folder as the shell gives it, the command line as Windows passes it."""
+as they are, the desktop folder as the shell gives it, the command line as Windows passes it,
+names handed to the archivers only as their exact bytes in the ANSI code page."""
 
+import subprocess
 import unittest
 
 import wine_session
@@ -54,6 +56,26 @@ class PathTest(unittest.TestCase):
     def test_missing_path_ends_the_run_with_an_error(self):
         run = self.folder.run(" C:\\nowhere\\gone.zip " + self.long_path.replace(" ", "?"))
         self.assertEqual((run.exit_code, run.messages, extraction(run)), (1, 1, []))
+
+    def test_names_reach_the_archiver_only_as_their_exact_bytes_in_the_code_page(self):
+        # Each name's bytes in code pages 1252 and 932, None where it has no exact counterpart;
+        # the last row shows which code page is in force.
+        table = [("a＂ -x ＂b", None, b"a\xfaW -x \xfaWb"), ("c＼d", None, b"c\x81_d"),
+                 ("eāf", None, None), ("gกh", None, None), ("iéj", b"i\xe9j", None)]
+        for row in table:
+            self.session.unix_path("C:\\%s.zip" % row[0]).write_bytes(b"archive")
+        for column, locale in [(1, "en_US"), (2, "ja_JP")]:
+            subprocess.run(["localedef", "--no-archive", "-i", locale, "-f", "UTF-8",
+                            self.session.root / (locale + ".UTF-8")], check=True)
+            run = self.folder.run("".join(' "C:\\%s.zip"' % row[0] for row in table),
+                                  {"LC_ALL": locale + ".UTF-8", "LOCPATH": str(self.session.root)})
+            called = [line for line in self.folder.log.read_bytes().splitlines() if b"!" in line]
+            self.assertEqual(called, [b'UNZIP32.DLL!UnZip window=0 size=256 output=empty '
+                                      b'[-xv "C:\\%s.zip" "%s\\%s\\"]'
+                                      % (row[column], self.desktop.encode(), row[column])
+                                      for row in table if row[column]])
+            refused = sum(row[column] is None for row in table)
+            self.assertEqual((run.messages, run.exit_code), (refused, 2), locale)
 
     def test_desktop_is_the_shells_even_when_long(self):
         long_desktop = "C:\\" + "\\".join(["Desktop folder %02d" % n for n in range(9)])

@@ -1,5 +1,6 @@
 #include "job/archivers/archiver_binding.h"
 
+#include <optional>
 #include <vector>
 
 #include "runtime/application.h"
@@ -34,6 +35,22 @@ std::vector<char> writableText(const std::string& text, std::size_t minimumSize)
   std::vector<char> buffer(text.begin(), text.end());
   buffer.resize(std::max(buffer.size(), minimumSize) + 1, '\0');
   return buffer;
+}
+
+constexpr wchar_t kUnconvertibleName[] =
+    L"This name cannot be passed to the archiver in the system's code page: ";
+constexpr std::int32_t kNotCalled = -1;
+
+// The first quoted operand that the archivers' code page cannot take, or the whole line.
+std::wstring unconvertibleOperand(const Platform& platform, const std::wstring& commandLine) {
+  for (std::size_t open = commandLine.find(L'"'); open != std::wstring::npos;) {
+    const std::size_t close = commandLine.find(L'"', open + 1);
+    if (close == std::wstring::npos) break;
+    std::wstring operand = commandLine.substr(open + 1, close - open - 1);
+    if (!platform.toArchiverText(operand)) return operand;
+    open = commandLine.find(L'"', close + 1);
+  }
+  return commandLine;
 }
 
 std::wstring trimmedRight(std::wstring text) {
@@ -85,9 +102,17 @@ std::int32_t CallArchiver(Platform& platform, ArchiverBinding& binding, Archiver
                           std::wstring& commandLine, std::wstring& outputBuffer,
                           OmissionsReport omissions) {
   const ArchiverFunction function = binding.entryPoint(archiver);
+  const std::optional<std::string> commandText = platform.toArchiverText(commandLine);
+  if (!commandText) {
+    platform.showMessage(kUnconvertibleName + unconvertibleOperand(platform, commandLine),
+                         kApplicationTitle);
+    return kNotCalled;
+  }
   const std::size_t size = outputBuffer.size();
-  std::vector<char> output = writableText(platform.toArchiverText(outputBuffer), size);
-  std::vector<char> command = writableText(platform.toArchiverText(commandLine), 0);
+  // The archivers only write the buffer: what it held before need not survive the code page.
+  std::vector<char> output =
+      writableText(platform.toArchiverText(outputBuffer).value_or(std::string()), size);
+  std::vector<char> command = writableText(*commandText, 0);
 
   const std::int32_t result =
       function(0, command.data(), output.data(), static_cast<std::int32_t>(size));

@@ -212,7 +212,7 @@ std::unique_ptr<LoadedLibrary> PosixPlatform::loadLibrary(const std::wstring& fi
   return std::make_unique<PosixLibrary>(handle);
 }
 
-std::string PosixPlatform::toArchiverText(const std::wstring& text) const {
+std::optional<std::string> PosixPlatform::toArchiverText(const std::wstring& text) const {
   return toUtf8(text);
 }
 

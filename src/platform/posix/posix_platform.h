@@ -38,7 +38,7 @@ class PosixPlatform : public Platform {
   std::wstring libraryFileName(const std::wstring& windowsName) const override;
   std::unique_ptr<LoadedLibrary> loadLibrary(const std::wstring& fileName) override;
 
-  std::string toArchiverText(const std::wstring& text) const override;
+  std::optional<std::string> toArchiverText(const std::wstring& text) const override;
   std::wstring fromArchiverText(const std::string& text) const override;
 
  private:

@@ -57,11 +57,47 @@ std::wstring temporaryFolder() {
   return path;
 }
 
+// The names of the folders this program makes: "parvo-" and eight lower-case hex digits.
+bool isFolderName(const std::wstring& name) {
+  return name.size() == 14 && name.starts_with(L"parvo-") &&
+         name.find_first_not_of(L"0123456789abcdef", 6) == std::wstring::npos;
+}
+
+// Whoever uses or removes a folder first holds the lock file beside it, "NAME.lock": unshared,
+// and deleted as it closes, also when the holder is killed. A job takes it before the folder
+// exists, so a folder whose lock can be had is no running job's, however new.
+FolderHold holdName(const std::wstring& folder) {
+  const HANDLE lock = CreateFileW((folder + L".lock").c_str(), DELETE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  return FolderHold(lock == INVALID_HANDLE_VALUE ? nullptr : lock);
+}
+
+// The folders that earlier jobs left behind: a job that was killed never removed its own.
+void removeAbandonedFolders(const std::wstring& parent) {
+  WIN32_FIND_DATAW entry;
+  const HANDLE search = FindFirstFileW((parent + L"parvo-*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring path = parent + entry.cFileName;
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+        (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+        isFolderName(entry.cFileName)) {
+      if (const FolderHold hold = holdName(path)) removeFolderTree(path);
+    }
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+}
+
 }  // namespace
 
-std::optional<std::wstring> createPrivateTemporaryFolder() {
+void FolderHoldCloser::operator()(void* handle) const noexcept {
+  CloseHandle(handle);
+}
+
+std::optional<PrivateTemporaryFolder> createPrivateTemporaryFolder() {
   const std::wstring parent = temporaryFolder();
   if (parent.empty()) return std::nullopt;
+  removeAbandonedFolders(parent);
   const LocalMemory descriptor = userOnlySecurityDescriptor();
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
 
@@ -73,7 +109,14 @@ std::optional<std::wstring> createPrivateTemporaryFolder() {
     wchar_t name[32];
     std::swprintf(name, 32, L"parvo-%08lx", seed + static_cast<unsigned long>(attempt) * 7919UL);
     const std::wstring path = parent + name;
-    if (CreateDirectoryW(path.c_str(), descriptor ? &attributes : nullptr)) return path;
+    FolderHold hold = holdName(path);
+    if (!hold) {
+      if (GetLastError() == ERROR_SHARING_VIOLATION) continue;
+      return std::nullopt;
+    }
+    if (CreateDirectoryW(path.c_str(), descriptor ? &attributes : nullptr)) {
+      return PrivateTemporaryFolder{path, std::move(hold)};
+    }
     if (GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
   }
   return std::nullopt;

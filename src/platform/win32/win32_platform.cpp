@@ -109,13 +109,15 @@ void Win32Platform::deleteFile(const std::wstring& path) {
 }
 
 std::wstring Win32Platform::createPrivateFolder() {
-  const auto folder = createPrivateTemporaryFolder();
+  auto folder = createPrivateTemporaryFolder();
   if (!folder) raiseError(kPathFileAccessError);
-  return *folder;
+  privateFolderHolds_[folder->path] = std::move(folder->hold);
+  return folder->path;
 }
 
 void Win32Platform::removeFolder(const std::wstring& path) noexcept {
   removeFolderTree(path);
+  privateFolderHolds_.erase(path);
 }
 
 std::optional<std::wstring> Win32Platform::desktopFolder() {
@@ -157,7 +159,7 @@ std::unique_ptr<LoadedLibrary> Win32Platform::loadLibrary(const std::wstring& fi
   return std::make_unique<Win32Library>(module);
 }
 
-std::string Win32Platform::toArchiverText(const std::wstring& text) const {
+std::optional<std::string> Win32Platform::toArchiverText(const std::wstring& text) const {
   return toAnsiText(text);
 }
 

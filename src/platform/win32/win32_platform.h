@@ -1,6 +1,9 @@
 #pragma once
 
+#include <map>
+
 #include "platform/platform.h"
+#include "platform/win32/private_folder.h"
 
 namespace parvo {
 
@@ -31,8 +34,11 @@ class Win32Platform : public Platform {
   }
   std::unique_ptr<LoadedLibrary> loadLibrary(const std::wstring& fileName) override;
 
-  std::string toArchiverText(const std::wstring& text) const override;
+  std::optional<std::string> toArchiverText(const std::wstring& text) const override;
   std::wstring fromArchiverText(const std::string& text) const override;
+
+ private:
+  std::map<std::wstring, FolderHold> privateFolderHolds_;
 };
 
 }  // namespace parvo
