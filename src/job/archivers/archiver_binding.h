@@ -54,7 +54,8 @@ enum class OmissionsReport { kShowAtOnce, kLeaveToCaller };
 // Hands a command line to an archiver with the job's output buffer, as the archivers expect it:
 // window 0, text in the archivers' code page, the buffer's size. Both texts come back as the
 // archiver left them. A non-zero result is shown to the user with the archiver's own
-// explanation (see OmissionsReport), and returned.
+// explanation (see OmissionsReport), and returned. A command line that the archivers' code page
+// cannot take exactly is not handed over at all: the user is told which path, and -1 returned.
 std::int32_t CallArchiver(Platform& platform, ArchiverBinding& binding, Archiver archiver,
                           std::wstring& commandLine, std::wstring& outputBuffer,
                           OmissionsReport omissions = OmissionsReport::kShowAtOnce);
