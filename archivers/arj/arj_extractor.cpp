@@ -99,37 +99,38 @@ void decodeMember(InputFile& file, const Header& header, ByteSink& sink) {
   }
 }
 
-// Returns a description of the damage when the member's data is corrupt.
-std::optional<std::string> extractMember(InputFile& file, const Header& header,
-                                         ExtractionSink& sink) {
+// Damaged data is recorded in the sink, and the reader goes on with the next member.
+void extractMember(InputFile& file, const Header& header, ExtractionSink& sink) {
   const EntryInfo entry = entryFor(header);
   if (header.fileType == file_types::kDirectory) {
     sink.createDirectory(entry);
-    return std::nullopt;
+    return;
   }
-  if (!isFile(header)) return std::nullopt;  // comments, volume and chapter labels
+  if (!isFile(header)) return;  // comments, volume and chapter labels
   if ((header.flags & flags::kGarbled) != 0) {
-    sink.fail(ArchiveError(Result::kUnsupported, entry.path + ": encrypted"));
-    return std::nullopt;
+    sink.fail(Result::kUnsupported, "encrypted", entry.path);
+    return;
   }
   if (header.method > kFastest) {
-    sink.fail(ArchiveError(Result::kUnsupported, entry.path + ": compression method " +
-                                                     std::to_string(header.method) +
-                                                     " is not supported"));
-    return std::nullopt;
+    sink.fail(Result::kUnsupported,
+              "compression method " + std::to_string(header.method) + " not supported", entry.path);
+    return;
   }
   std::unique_ptr<FileOutput> output = sink.createFile(entry);
-  if (!output) return std::nullopt;
+  if (!output) return;
   Crc32PassThrough checked(*output);
   try {
     decodeMember(file, header, checked);
   } catch (const ArchiveError& error) {
     if (error.result() != Result::kCorrupt) throw;
-    return entry.path + ": " + error.what();
+    sink.fail(Result::kCorrupt, std::string("damaged data, ") + error.what(), entry.path);
+    return;
   }
-  if (checked.crc() != header.fileCrc) return entry.path + ": CRC mismatch";
+  if (checked.crc() != header.fileCrc) {
+    sink.fail(Result::kCorrupt, "damaged data, CRC mismatch", entry.path);
+    return;
+  }
   output->commit();
-  return std::nullopt;
 }
 
 }  // namespace
@@ -142,9 +143,7 @@ std::string extractArchive(const std::string& archivePath, const std::string& de
   ExtractionSink sink(destination);
   file.seek(main.dataOffset);
   while (std::optional<Header> header = readLocalHeader(file)) {
-    if (std::optional<std::string> damage = extractMember(file, *header, sink)) {
-      sink.fail(ArchiveError(Result::kCorrupt, "damaged data in " + *damage));
-    }
+    extractMember(file, *header, sink);
     file.seek(header->dataOffset + header->compressedSize);
   }
   return sink.finish();

@@ -66,8 +66,8 @@ std::string describe(int code) {
 
 [[noreturn]] void throwOpenFailure(MspackBridge& bridge, int code, const std::string& path) {
   if (std::optional<ArchiveError> pending = bridge.takeError()) throw *pending;
-  if (code == MSPACK_ERR_OPEN) throw ArchiveError(Result::kCannotOpen, "cannot open " + path);
-  throw ArchiveError(Result::kCorrupt, "cannot read cabinet " + path + ": " + describe(code));
+  if (code == MSPACK_ERR_OPEN) throw ArchiveError(Result::kCannotOpen, "cannot open", path);
+  throw ArchiveError(Result::kCorrupt, "cannot read cabinet, " + describe(code), path);
 }
 
 mscabd_cabinet* openCabinets(mscab_decompressor* decompressor, MspackBridge& bridge,
@@ -82,7 +82,7 @@ mscabd_cabinet* openCabinets(mscab_decompressor* decompressor, MspackBridge& bri
   if (mscabd_cabinet* cabinet = decompressor->search(decompressor, path.c_str())) return cabinet;
   if (openError) throw *openError;
   if (code == MSPACK_ERR_SIGNATURE) {
-    throw ArchiveError(Result::kCannotOpen, path + " is not a cabinet and holds none");
+    throw ArchiveError(Result::kCannotOpen, "not a cabinet and holds none", path);
   }
   throwOpenFailure(bridge, code, path);
 }
@@ -135,14 +135,14 @@ class CabinetExtractor {
     mscabd_file& file = *member.file;
     const EntryInfo entry = memberEntry(file);
     if (overlapsEarlierMember(file)) {
-      sink_.fail(ArchiveError(Result::kCorrupt, entry.path + ": overlaps another member's data"));
+      sink_.fail(Result::kCorrupt, "overlaps another member's data", entry.path);
       return;
     }
     if (file.folder != nullptr && MSCABD_COMP_METHOD(file.folder->comp_type) > MSCAB_COMP_LZX) {
-      sink_.fail(ArchiveError(Result::kUnsupported,
-                              entry.path + ": compression method " +
-                                  std::to_string(MSCABD_COMP_METHOD(file.folder->comp_type)) +
-                                  " is not supported"));
+      sink_.fail(Result::kUnsupported,
+                 "compression method " +
+                     std::to_string(MSCABD_COMP_METHOD(file.folder->comp_type)) + " not supported",
+                 entry.path);
       return;
     }
     if (brokenFolders_.count(file.folder) != 0) {
@@ -201,9 +201,9 @@ class CabinetExtractor {
   void noteFailure(const Member& member, const std::string& path, const std::string& reason,
                    bool setIncomplete) {
     if (setIncomplete || reachesOtherParts(*member.cabinet, *member.file)) {
-      sink_.fail(ArchiveError(Result::kUnsupported, path + ": needs other cabinets of the set"));
+      sink_.fail(Result::kUnsupported, "needs other cabinets of the set", path);
     } else {
-      sink_.fail(ArchiveError(Result::kCorrupt, "cabinet damaged, " + path + ": " + reason));
+      sink_.fail(Result::kCorrupt, "cabinet damaged, " + reason, path);
     }
   }
 

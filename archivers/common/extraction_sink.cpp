@@ -32,17 +32,24 @@ std::string joined(const std::vector<std::string>& components) {
   return path;
 }
 
-// Member names go into a one-line message: control characters would break it.
+// Member names go into a one-line message: control characters would break it. A long name is cut
+// between characters.
 std::string printable(std::string_view text) {
-  std::string out(text.substr(0, 200));
+  std::size_t size = std::min<std::size_t>(text.size(), 200);
+  while (size > 0 && size < text.size() &&
+         (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) {
+    --size;
+  }
+  std::string out(text.substr(0, size));
   for (char& c : out) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   }
   return out;
 }
 
-[[noreturn]] void throwWriteFailed(const std::string& what, int error) {
-  throw ArchiveError(Result::kWriteFailed, what + ": " + std::strerror(error));
+// "cannot write, No space left on device: NAME".
+[[noreturn]] void throwWriteFailed(std::string_view what, int error, std::string_view name) {
+  throw ArchiveError(Result::kWriteFailed, std::string(what) + ", " + std::strerror(error), name);
 }
 
 unsigned readProcessUmask() {
@@ -151,10 +158,11 @@ FileOutput::~FileOutput() {
 }
 
 void FileOutput::checkGrowth(std::uint64_t size) const {
-  if (fd_ < 0) throw ArchiveError(Result::kInternal, "write to a closed file " + printable(name_));
+  if (fd_ < 0) throw ArchiveError(Result::kInternal, "write to a closed file", printable(name_));
   if (limit_ && size > *limit_ - std::min(*limit_, written_)) {
-    throw ArchiveError(Result::kCorrupt, printable(name_) + " is larger than declared (" +
-                                             std::to_string(*limit_) + " bytes)");
+    throw ArchiveError(Result::kCorrupt,
+                       "larger than declared (" + std::to_string(*limit_) + " bytes)",
+                       printable(name_));
   }
 }
 
@@ -163,7 +171,7 @@ void FileOutput::skip(std::uint64_t count) {
   if (count == 0) return;
   flush();
   if (::lseek(fd_, static_cast<off_t>(count), SEEK_CUR) < 0) {
-    throwWriteFailed("cannot write " + printable(name_), errno);
+    throwWriteFailed("cannot write", errno, printable(name_));
   }
   written_ += count;
   endsInHole_ = true;
@@ -175,7 +183,7 @@ void FileOutput::write(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const char*>(data);
   if (buffer_.size() + size > kWriteBufferBytes) flush();
   if (size >= kWriteBufferBytes) {
-    if (!writeAll(fd_, bytes, size)) throwWriteFailed("cannot write " + printable(name_), errno);
+    if (!writeAll(fd_, bytes, size)) throwWriteFailed("cannot write", errno, printable(name_));
   } else {
     buffer_.insert(buffer_.end(), bytes, bytes + size);
   }
@@ -184,22 +192,21 @@ void FileOutput::write(const void* data, std::size_t size) {
 
 void FileOutput::flush() {
   if (!writeAll(fd_, buffer_.data(), buffer_.size())) {
-    throwWriteFailed("cannot write " + printable(name_), errno);
+    throwWriteFailed("cannot write", errno, printable(name_));
   }
   buffer_.clear();
 }
 
 void FileOutput::commit() {
-  if (fd_ < 0) throw ArchiveError(Result::kInternal, "commit of a closed file " + printable(name_));
+  if (fd_ < 0) throw ArchiveError(Result::kInternal, "commit of a closed file", printable(name_));
   flush();
   if (endsInHole_ && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
-    throwWriteFailed("cannot write " + printable(name_), errno);
+    throwWriteFailed("cannot write", errno, printable(name_));
   }
   const unsigned mask = sink_ != nullptr ? sink_->permissionMask_ : readProcessUmask();
   const bool executable = mode_ && (*mode_ & 0111U) != 0;
   const auto permissions = static_cast<mode_t>((executable ? 0755U : 0644U) & ~mask);
-  if (::fchmod(fd_, permissions) != 0)
-    throwWriteFailed("cannot set mode of " + printable(name_), errno);
+  if (::fchmod(fd_, permissions) != 0) throwWriteFailed("cannot set mode", errno, printable(name_));
   if (mtime_) {
     const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(*mtime_), 0}};
     // A time the file system cannot hold (far past or future) leaves the file as it is.
@@ -238,7 +245,7 @@ void FileOutput::commit() {
       committed_ = true;
       return;
     }
-    throwWriteFailed("cannot create " + printable(name_), error);
+    throwWriteFailed("cannot create", error, printable(name_));
   }
   committed_ = true;
   if (sink_ != nullptr) sink_->fileCommitted(memberPath_);
@@ -282,17 +289,16 @@ ExtractionSink::ExtractionSink(const std::string& destination)
 
 int ExtractionSink::rootFolder() {
   if (rootFd_ >= 0) return rootFd_;
-  if (!createFolders(destination_, 0777)) throwWriteFailed("cannot create " + destination_, errno);
+  if (!createFolders(destination_, 0777)) throwWriteFailed("cannot create", errno, destination_);
   // The folders above may be links (a desktop can be), the destination itself may not.
   rootFd_ = ::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (rootFd_ < 0) {
     const int error = errno;
     struct stat status {};
     if (::lstat(destination_.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
-      throw ArchiveError(Result::kWriteFailed,
-                         "destination " + destination_ + " is a symbolic link");
+      throw ArchiveError(Result::kWriteFailed, "destination is a symbolic link", destination_);
     }
-    throwWriteFailed("cannot open " + destination_, error);
+    throwWriteFailed("cannot open", error, destination_);
   }
   root_ = std::make_shared<OpenFolder>(rootFd_, false);
   return rootFd_;
@@ -305,13 +311,24 @@ ExtractionSink::~ExtractionSink() {
   if (rootFd_ >= 0) ::close(rootFd_);
 }
 
+void ExtractionSink::record(Result result, std::string reason, std::optional<std::string> path) {
+  Failures& failures = result == Result::kUnsupported ? unsupported_ : damaged_;
+  if (failures.count++ > 0) return;
+  failures.result = result;
+  failures.reason = std::move(reason);
+  failures.path = std::move(path);
+}
+
+void ExtractionSink::fail(Result result, std::string_view reason, std::string_view path) {
+  record(result, std::string(reason), printable(path));
+}
+
 void ExtractionSink::fail(const ArchiveError& error) {
-  Failures& failures = error.result() == Result::kUnsupported ? unsupported_ : damaged_;
-  if (failures.count++ == 0) failures.first = error;
+  record(error.result(), error.what(), std::nullopt);
 }
 
 void ExtractionSink::refuse(std::string_view path, std::string_view reason) {
-  refused_.push_back(printable(path) + " (" + std::string(reason) + ")");
+  refused_.push_back(std::string(reason) + ": " + printable(path));
 }
 
 std::optional<std::vector<std::string>> ExtractionSink::componentsOf(std::string_view path) {
@@ -338,7 +355,7 @@ int ExtractionSink::openFolders(const std::vector<std::string>& components, std:
   rootFolder();
   if (count == 0) {
     const int fd = ::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) throwWriteFailed("cannot open the destination", errno);
+    if (fd < 0) throwWriteFailed("cannot open the destination", errno, destination_);
     return fd;
   }
   // The walk starts at the destination's own descriptor, which it must not close.
@@ -353,7 +370,7 @@ int ExtractionSink::openFolders(const std::vector<std::string>& components, std:
       if (::mkdirat(fd, name, 0777) != 0 && errno != EEXIST) {
         const int error = errno;
         release(fd);
-        throwWriteFailed("cannot create folder " + printable(joined(components)), error);
+        throwWriteFailed("cannot create folder", error, printable(joined(components)));
       }
       next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
@@ -374,7 +391,7 @@ int ExtractionSink::openFolders(const std::vector<std::string>& components, std:
         refuse(path, "no such member");
         return -1;
       }
-      throwWriteFailed("cannot open folder " + printable(joined(components)), error);
+      throwWriteFailed("cannot open folder", error, printable(joined(components)));
     }
     release(fd);
     fd = next;
@@ -415,14 +432,16 @@ bool ExtractionSink::makeWay(int folderFd, const std::string& name, const std::s
     return false;
   }
   if (!S_ISREG(existing.st_mode)) return true;
+  const std::string absolutePath = absoluteDestination_ + "/" + memberPath;
   try {
-    if (!moveToTrashUnlessSame(folderFd, name, absoluteDestination_ + "/" + memberPath,
-                               contentFd)) {
-      return true;
-    }
+    if (!moveToTrashUnlessSame(folderFd, name, absolutePath, contentFd)) return true;
   } catch (const ArchiveError& error) {
-    fail(ArchiveError(Result::kWriteFailed,
-                      printable(entryPath) + " not extracted: " + error.what()));
+    // The Trash names the file by its absolute path; the member's own name is shorter.
+    std::string_view reason = error.what();
+    if (const std::string named = ": " + absolutePath; reason.ends_with(named)) {
+      reason.remove_suffix(named.size());
+    }
+    fail(Result::kWriteFailed, "not extracted, " + std::string(reason), entryPath);
     return false;
   }
   nameFree = true;
@@ -444,13 +463,13 @@ std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
   std::optional<std::string> temporary;
   if (!unnamed) {
     if (unnamedFilesPossible_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-      throwWriteFailed("cannot create " + printable(entry.path), errno);
+      throwWriteFailed("cannot create", errno, printable(entry.path));
     }
     temporary = createUnderTemporaryName(name, [&](const char* candidate) {
       return fd = ::openat(folderFd, candidate, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                            0600);
     });
-    if (!temporary) throwWriteFailed("cannot create " + printable(entry.path), errno);
+    if (!temporary) throwWriteFailed("cannot create", errno, printable(entry.path));
   }
   auto output = std::make_unique<FileOutput>(folder, name, temporary.value_or(""), fd, entry);
   output->unnamed_ = unnamed;
@@ -536,7 +555,7 @@ void ExtractionSink::createSymlink(const EntryInfo& entry) {
   });
   if (error != 0) {
     ::close(folderFd);
-    throwWriteFailed("cannot create link " + printable(entry.path), error);
+    throwWriteFailed("cannot create link", error, printable(entry.path));
   }
   // Links already in the destination may still carry a lexically inner target outside.
   if (!symlinkStaysInside(memberPath)) {
@@ -630,7 +649,7 @@ void ExtractionSink::createHardlink(const EntryInfo& entry) {
   ::close(folderFd);
   ::close(targetFolderFd);
   if (!clear) return;
-  if (error != 0) throwWriteFailed("cannot create link " + printable(entry.path), error);
+  if (error != 0) throwWriteFailed("cannot create link", error, printable(entry.path));
   fileCommitted(memberPath);
 }
 
@@ -655,10 +674,10 @@ std::string ExtractionSink::finish() {
   // Damage is the most important news, then what could not be read, then what was refused.
   for (const Failures* failures : {&damaged_, &unsupported_}) {
     if (failures->count == 0) continue;
-    const std::size_t more = failures->count - 1;
-    throw ArchiveError(failures->first->result(),
-                       failures->first->what() +
-                           (more > 0 ? " (and " + std::to_string(more) + " more)" : std::string()));
+    std::string reason = failures->reason;
+    if (failures->count > 1) reason += " (and " + std::to_string(failures->count - 1) + " more)";
+    if (failures->path) throw ArchiveError(failures->result, reason, *failures->path);
+    throw ArchiveError(failures->result, reason);
   }
   if (!refused_.empty()) {
     throw ArchiveError(Result::kEntriesRefused,

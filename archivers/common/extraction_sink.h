@@ -107,9 +107,9 @@ class FileOutput : public ByteSink {
 //   them. Readers do not filter them themselves.
 // The sink records a member it cannot write without losing the file it replaces (no usable
 // Trash) as kWriteFailed, ranked with damage; other write failures (a full disk) are thrown.
-// finish() throws the first damage (or such write failure), with "(and N more)" when there are
-// more; else the first unsupported member, worded alike; else kEntriesRefused, "skipped N unsafe
-// entries, first: NAME (REASON)". Only with none of these does it return the summary.
+// finish() throws the first damage (or such write failure), "REASON (and N more): NAME" when there
+// are more; else the first unsupported member, worded alike; else kEntriesRefused, "skipped N
+// unsafe entries, first: REASON: NAME". Only with none of these does it return the summary.
 //
 // The destination folder, parents included, is created with the first member made (file, folder
 // or link), or by a finish() without failures, so a reader that gives up before its first member
@@ -136,8 +136,10 @@ class ExtractionSink {
   void createLink(const EntryInfo& entry);
   // Records a member the reader itself skips as unsafe to make, e.g. a device or a pipe.
   void refuse(std::string_view path, std::string_view reason);
-  // Records a member the reader could not extract: kUnsupported for a method, encryption or a
-  // missing volume; any other result counts as damage.
+  // Records a member the reader could not extract, "REASON: PATH": kUnsupported for a method,
+  // encryption or a missing volume; any other result counts as damage.
+  void fail(Result result, std::string_view reason, std::string_view path);
+  // The same for a failure that names no member, such as an unreadable header.
   void fail(const ArchiveError& error);
 
   // Applies folder times. Returns a one-line summary, or throws as the policy above says.
@@ -194,8 +196,11 @@ class ExtractionSink {
   std::vector<std::string> refused_;
   struct Failures {
     std::size_t count = 0;
-    std::optional<ArchiveError> first;
+    Result result = Result::kOk;      // of the first
+    std::string reason;               // of the first, the whole message when it names no member
+    std::optional<std::string> path;  // of the first
   };
+  void record(Result result, std::string reason, std::optional<std::string> path);
   Failures damaged_;
   Failures unsupported_;
   std::vector<PendingTime> folderTimes_;

@@ -16,6 +16,11 @@ namespace {
 
 constexpr std::size_t kBufferSize = 64 * 1024;
 
+[[noreturn]] void throwCannotOpen(const std::string& path, int error) {
+  throw ArchiveError(Result::kCannotOpen, std::string("cannot open, ") + std::strerror(error),
+                     path);
+}
+
 }  // namespace
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
@@ -39,19 +44,15 @@ int FileDescriptor::release() noexcept {
 RegularFile openRegularFile(const std::string& path) {
   // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (fd.get() < 0) {
-    throw ArchiveError(Result::kCannotOpen, "cannot open " + path + ": " + std::strerror(errno));
-  }
+  if (fd.get() < 0) throwCannotOpen(path, errno);
   struct stat status {};
-  if (::fstat(fd.get(), &status) != 0) {
-    throw ArchiveError(Result::kCannotOpen, "cannot open " + path + ": " + std::strerror(errno));
-  }
+  if (::fstat(fd.get(), &status) != 0) throwCannotOpen(path, errno);
   if (!S_ISREG(status.st_mode)) {
-    throw ArchiveError(Result::kCannotOpen, path + " is not a regular file");
+    throw ArchiveError(Result::kCannotOpen, "not a regular file", path);
   }
   const int flags = ::fcntl(fd.get(), F_GETFL);
   if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    throw ArchiveError(Result::kCannotOpen, "cannot open " + path + ": " + std::strerror(errno));
+    throwCannotOpen(path, errno);
   }
   return {std::move(fd), static_cast<std::uint64_t>(status.st_size)};
 }

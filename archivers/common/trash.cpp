@@ -271,8 +271,9 @@ void moveToTrash(int folderFd, const std::string& name, const std::string& absol
     relative += (relative.empty() ? "" : "/") + name;
     moveInto(openTopTrash(topdir), folderFd, name, relative);
   } catch (const TrashFailure& failure) {
-    throw ArchiveError(Result::kWriteFailed, "cannot move " + absolutePath +
-                                                 " to the Trash: " + std::strerror(failure.error));
+    throw ArchiveError(Result::kWriteFailed,
+                       std::string("cannot move to the Trash, ") + std::strerror(failure.error),
+                       absolutePath);
   }
 }
 

@@ -64,7 +64,7 @@ ArchiveReader::ArchiveReader(const std::string& path, ArchiveKind kind)
   configure(archive_, kind);
   try {
     if (openArchive(archive_, file_.get(), kind, gzip_) != ARCHIVE_OK) {
-      throw ArchiveError(Result::kCannotOpen, path + ": " + errorMessage());
+      throw ArchiveError(Result::kCannotOpen, errorMessage(), path);
     }
   } catch (...) {
     archive_read_free(archive_);

@@ -57,7 +57,7 @@ class Extraction {
     // A member whose data broke the reader was noted with its name: that says more.
     if (firstError_) throw *firstError_;
     if (!sink_ && archive_format(reader_.handle()) == 0) {
-      throw ArchiveError(Result::kCannotOpen, archivePath_ + ": " + reader_.errorMessage());
+      throw ArchiveError(Result::kCannotOpen, reader_.errorMessage(), archivePath_);
     }
     throw ArchiveError(reader_.errorResult(), reader_.errorMessage());
   }
@@ -71,8 +71,7 @@ class Extraction {
     } else if (info->type == EntryType::kDirectory) {
       sink.createDirectory(*info);
     } else if (archive_entry_is_encrypted(entry)) {
-      sink.fail(ArchiveError(Result::kUnsupported,
-                             shownName + ": encrypted, encryption is not supported"));
+      sink.fail(Result::kUnsupported, "encrypted, encryption is not supported", shownName);
     } else if (info->type == EntryType::kFile) {
       extractFile(sink, entry, *info);
     } else {
@@ -84,18 +83,18 @@ class Extraction {
     std::unique_ptr<FileOutput> output = sink.createFile(info);
     if (!output) return;  // refused; the reader skips its data
     try {
-      copyData(entry, *output, info.path);
+      copyData(entry, *output);
       output->commit();
     } catch (const ArchiveError& error) {
       if (error.result() == Result::kWriteFailed) throw;
-      note(error);
+      note(error.result(), error.what(), info.path);
     }
   }
 
   // Copies the current member's data into output, holes of sparse members as holes. Throws
   // ArchiveError with libarchive's message when the data is damaged (checksum, truncation), and
   // the output's own errors (past the declared size, disk full).
-  void copyData(archive_entry* entry, FileOutput& output, const std::string& memberPath) {
+  void copyData(archive_entry* entry, FileOutput& output) {
     std::uint64_t position = 0;
     for (;;) {
       const void* block = nullptr;
@@ -105,10 +104,10 @@ class Extraction {
       if (status == ARCHIVE_EOF) break;
       // A warning here is a checksum or length mismatch: the data cannot be trusted.
       if (status != ARCHIVE_OK) {
-        throw ArchiveError(reader_.errorResult(), memberPath + ": " + reader_.errorMessage());
+        throw ArchiveError(reader_.errorResult(), reader_.errorMessage());
       }
       if (offset < 0 || static_cast<std::uint64_t>(offset) < position) {
-        throw ArchiveError(Result::kCorrupt, memberPath + ": data blocks out of order");
+        throw ArchiveError(Result::kCorrupt, "data blocks out of order");
       }
       output.skip(static_cast<std::uint64_t>(offset) - position);
       output.write(block, size);
@@ -126,6 +125,11 @@ class Extraction {
   void note(const ArchiveError& error) {
     if (!firstError_) firstError_ = error;
     openSink().fail(error);
+  }
+
+  void note(Result result, std::string_view reason, std::string_view memberPath) {
+    if (!firstError_) firstError_ = ArchiveError(result, reason, memberPath);
+    openSink().fail(result, reason, memberPath);
   }
 
   Utf8ThreadLocale locale_;  // before the reader: libarchive picks its name conversions on setup

@@ -136,7 +136,7 @@ def judge(name, expect, expected_files, args, corpus):
             return "wrote outside its folder: " + ", ".join(outside[:3])
         if expect == "ok":
             if failed:
-                return "reported an error: " + message[-200:]
+                return "reported an error: " + message[:200]
             missing = sorted(set(expected_files) - set(found))
             extra = sorted(set(found) - set(expected_files))
             if missing or extra:
