@@ -126,8 +126,7 @@ void addExtended(std::vector<std::uint8_t>& header, std::uint8_t type, const voi
 struct NotSmaller {};
 
 [[noreturn]] void changedWhilePacking(const std::string& path) {
-  throw ArchiveError(Result::kCannotOpen,
-                     "cannot read " + path + ": it changed while being packed");
+  throw ArchiveError(Result::kCannotOpen, "cannot read (it changed while being packed): " + path);
 }
 
 // The file's bytes up to the size the walk saw; fewer is a change under our feet.
@@ -249,8 +248,8 @@ class ArchiveWriter {
           ::pread(file.descriptor(), chunk.data(), wanted, static_cast<off_t>(done));
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
-        throw ArchiveError(Result::kCannotOpen,
-                           "cannot read " + entry.path + ": " + std::strerror(errno));
+        throw ArchiveError(Result::kCannotOpen, std::string("cannot read (") +
+                                                    std::strerror(errno) + "): " + entry.path);
       }
       if (got == 0) changedWhilePacking(entry.path);
       const auto size = static_cast<std::size_t>(got);
@@ -321,7 +320,7 @@ WrittenHeader startHeader(const WalkEntry& entry) {
   if ((bytes.size() & 0xFF) == 0) bytes.push_back(0);
   if (bytes.size() > kMaxHeaderBytes) {
     throw ArchiveError(Result::kUnsupported,
-                       entry.path + ": name too long for an LZH header (64 KiB at most)");
+                       "name too long for an LZH header (64 KiB at most): " + entry.path);
   }
   storeLe16(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
   return header;

@@ -69,9 +69,9 @@ TEST(LzhExtract, MembersAroundAnOddHeaderAreFound) {
     const char* message;
     Contents entries;
   } cases[] = {
-      {"damaged_method.lzh", kCorrupt, "damaged header at offset 35 after a.txt", firstAndThird},
-      {"nameless_member.lzh", kCorrupt, "damaged header at offset 35 after a.txt", firstAndThird},
-      {"cut_header.lzh", kCorrupt, "damaged header at offset 35 after a.txt", firstAndThird},
+      {"damaged_method.lzh", kCorrupt, "at offset 35, after: a.txt", firstAndThird},
+      {"nameless_member.lzh", kCorrupt, "at offset 35, after: a.txt", firstAndThird},
+      {"cut_header.lzh", kCorrupt, "at offset 35, after: a.txt", firstAndThird},
       {"bad_header_crc.lzh", kCorrupt, "CRC", {}},
       {"unknown_method.lzh", kUnsupported, "-lh9-", {{"fine.txt", "fine\n"}}},
       {"end_marker_junk.lzh", kOk, "1 file", {{"a.txt", "first\n"}}},
