@@ -121,7 +121,7 @@ class Encoder {
       fill();
     }
     if (pendingLiteral_) addLiteral(buffer_[position_ - 1]);
-    if (symbols_ > 0) writeBlock();
+    if (symbols_ > 0) writeBlock(true);
     result_.compressedSize = bits_.finish();
     return result_;
   }
@@ -244,19 +244,20 @@ class Encoder {
     }
   }
 
+  // A full block goes out only once another symbol comes, so that the last block is known.
   void addLiteral(std::uint8_t byte) {
-    characters_[symbols_] = byte;
+    if (symbols_ == kBlockSymbols) writeBlock(false);
+    characters_[symbols_++] = byte;
     ++characterFrequencies_[byte];
-    if (++symbols_ == kBlockSymbols) writeBlock();
   }
 
   void addMatch(unsigned length, unsigned distance) {
+    if (symbols_ == kBlockSymbols) writeBlock(false);
     const unsigned character = 256 + length - kMinMatch;
     characters_[symbols_] = static_cast<std::uint16_t>(character);
-    offsets_[symbols_] = static_cast<std::uint16_t>(distance - 1);
+    offsets_[symbols_++] = static_cast<std::uint16_t>(distance - 1);
     ++characterFrequencies_[character];
     ++positionFrequencies_[positionSymbol(distance - 1)];
-    if (++symbols_ == kBlockSymbols) writeBlock();
   }
 
   // A table of one symbol: a count of 0, then the symbol.
@@ -315,8 +316,22 @@ class Encoder {
     }
   }
 
-  void writeBlock() {
+  // A code of one symbol codes it in no bits. jlha loses a last symbol read in no bits when the
+  // data ends on a byte boundary right after it, so in the last block such a code gets a second
+  // symbol, never used, and each of its symbols takes a bit.
+  template <std::size_t Symbols>
+  static void addSecondSymbol(std::array<std::uint32_t, Symbols>& frequencies) {
+    if (std::count_if(frequencies.begin(), frequencies.end(), [](auto f) { return f != 0; }) == 1) {
+      frequencies[frequencies[0] == 0 ? 0 : 1] = 1;
+    }
+  }
+
+  void writeBlock(bool last) {
     bits_.put(static_cast<std::uint32_t>(symbols_), 16);
+    if (last) {
+      addSecondSymbol(characterFrequencies_);
+      addSecondSymbol(positionFrequencies_);
+    }
 
     const int singleCharacter = characterCode_.build(characterFrequencies_);
     if (singleCharacter >= 0) {

@@ -112,14 +112,14 @@ class ArchiveExtraction {
     while (header) {
       const std::uint64_t end = header->dataOffset + header->compressedSize;
       if (end > input_.size() || end < header->dataOffset) {
-        noteCorrupt(header->path + ": the archive is truncated");
+        noteCorrupt("the archive is truncated: " + header->path);
         header = resynchronise(header->dataOffset);
         continue;
       }
       if (header->hasName || (header->isDirectory() && !header->path.empty())) {
         extractMember(*header);
       } else if (header->originalSize > 0) {
-        noteCorrupt(damagedHeader() + ": a member with data has no name");
+        noteCorrupt(damagedHeader("damaged member header: a member with data has no name"));
       } else if (!header->path.empty()) {
         // Some old writers store an empty folder as an empty member with only a folder name.
         sink().createDirectory(entryFor(*header, EntryType::kDirectory));
@@ -142,8 +142,9 @@ class ArchiveExtraction {
     return *sink_;
   }
 
-  std::string damagedHeader() const {
-    return "damaged header at offset " + std::to_string(headerOffset_) + " after " + lastName_;
+  std::string damagedHeader(const std::string& reason) const {
+    return reason + " at offset " + std::to_string(headerOffset_) +
+           (lastName_.empty() ? "" : ", after: " + lastName_);
   }
 
   // The header at the current position, after a member. A damaged one is reported and the
@@ -154,7 +155,7 @@ class ArchiveExtraction {
       return readMemberHeader(input_);
     } catch (const ArchiveError& error) {
       if (error.result() != Result::kCorrupt) throw;
-      noteCorrupt(damagedHeader() + " (" + error.what() + ")");
+      noteCorrupt(damagedHeader(error.what()));
     }
     return resynchronise(headerOffset_ + 1);
   }
@@ -173,8 +174,8 @@ class ArchiveExtraction {
     } else if (header.isDirectory()) {
       sink().createDirectory(entryFor(header, EntryType::kDirectory));
     } else if (!isSupportedMethod(header.method)) {
-      sink().fail(ArchiveError(Result::kUnsupported, header.path + ": compression method " +
-                                                         header.method + " is not supported"));
+      sink().fail(ArchiveError(Result::kUnsupported, "compression method " + header.method +
+                                                         " is not supported: " + header.path));
     } else {
       extractFile(header);
     }
@@ -189,16 +190,16 @@ class ArchiveExtraction {
       crc = decoder.decodeTo(output);
     } catch (const ArchiveError& error) {
       if (error.result() != Result::kCorrupt) throw;
-      noteCorrupt(header.path + ": " + error.what());
+      noteCorrupt(std::string(error.what()) + ": " + header.path);
       return;
     }
     if (output.refused() || (output.waitsForMacBinary() && !output.open())) return;
 
     if (output.decoded() != header.originalSize) {
-      noteCorrupt(header.path + ": data ends after " + std::to_string(output.decoded()) + " of " +
-                  std::to_string(header.originalSize) + " bytes");
+      noteCorrupt("data ends after " + std::to_string(output.decoded()) + " of " +
+                  std::to_string(header.originalSize) + " bytes: " + header.path);
     } else if (crc != header.crc) {
-      noteCorrupt(header.path + ": CRC error, the data is damaged");
+      noteCorrupt("CRC error, the data is damaged: " + header.path);
     } else {
       output.commit();
     }

@@ -167,10 +167,14 @@ std::optional<MemberHeader> readMemberHeader(InputFile& input) {
   const bool levelTwoWithZeroLowByte =
       got == raw.size() && raw[0] == 0 && raw[1] != 0 && raw[20] == 2 && looksLikeMethod(&raw[2]);
   if (raw[0] == 0 && !levelTwoWithZeroLowByte) return std::nullopt;
-  // A few bytes of padding after the last member are not a header; a header that stops short is.
+  // Padding after the last member (zero bytes, or the end-of-file byte 0x1A some writers append)
+  // is no header; anything else too short for one is a header cut off.
   if (got < raw.size()) {
-    if (got >= 7 && looksLikeMethod(&raw[2])) damaged("the archive ends inside a header");
-    return std::nullopt;
+    if (std::all_of(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(got),
+                    [](std::uint8_t byte) { return byte == 0 || byte == 0x1A; })) {
+      return std::nullopt;
+    }
+    damaged("the archive ends inside a header");
   }
   if (!looksLikeMethod(&raw[2])) damaged("no method id where a header should start");
 

@@ -29,8 +29,8 @@ struct MemberHeader {
 };
 
 // Reads the member header at the current position and leaves the file at its data. Returns
-// nothing at the end of the archive: the end marker (a zero byte), the end of the file, or a few
-// trailing bytes too short for a header that do not start like one. Throws
+// nothing at the end of the archive: the end marker (a zero byte), the end of the file, or padding
+// too short for a header (zero bytes and 0x1A). Throws
 // ArchiveError(kCorrupt) for a header that is damaged: no method id, bad checksum or CRC, lengths
 // that do not fit, a truncated header. Sizes come from the 64-bit extended header where present.
 std::optional<MemberHeader> readMemberHeader(archivers::InputFile& input);

@@ -42,6 +42,7 @@ constexpr std::uint8_t kUtf16FileName = 0x44;
 constexpr std::uint8_t kUtf16FolderName = 0x45;
 constexpr std::uint8_t kCodePage = 0x46;
 constexpr std::uint8_t kUnixMode = 0x50;
+constexpr std::uint8_t kUnixTime = 0x54;
 
 constexpr std::uint32_t kCodePageCp932 = 932;
 constexpr std::uint32_t kCodePageUtf8 = 65001;
@@ -62,12 +63,26 @@ void appendUtf16Le(std::vector<std::uint8_t>& out, std::string_view utf8) {
   }
 }
 
+bool isAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+NameEncoding nameEncodingFor(const std::vector<WalkEntry>& entries) {
+  const bool utf8 = std::any_of(entries.begin(), entries.end(), [](const WalkEntry& entry) {
+    return !isAscii(entry.path) && isValidUtf8(entry.path) && !utf8ToCp932(entry.path);
+  });
+  return utf8 ? NameEncoding::kUtf8 : NameEncoding::kCp932;
+}
+
 // The name fields of a member. Names go out in CP932, which Japanese Windows LHA tools read
 // them as, with extended header 0x46 saying so: libarchive converts from the code page it names
-// and otherwise passes the bytes through. A name CP932 cannot hold goes out in UTF-8 with code
-// page 65001, which keeps it whole for libarchive and for readers that pass bytes through to a
-// UTF-8 system (lhasa). Every non-ASCII name also carries the UTF-16 forms 0x44 and 0x45, which
-// our reader and Unicode-aware Windows tools prefer over the code-page bytes.
+// and otherwise passes the bytes through. In an archive with a name CP932 cannot hold, every name
+// goes out in UTF-8 with code page 65001, which keeps it whole for libarchive and for readers
+// that pass bytes through to a UTF-8 system (lhasa); readers that guess one encoding for the
+// whole archive (unar) would garble the CP932 ones. Every non-ASCII name also carries the UTF-16
+// forms 0x44 and 0x45, which our reader and Unicode-aware Windows tools prefer over the code-page
+// bytes.
 struct StoredNames {
   std::string folder;  // 0xFF after each component
   std::string name;
@@ -77,20 +92,18 @@ struct StoredNames {
   bool utf16 = false;
 };
 
-StoredNames storedNames(const WalkEntry& entry) {
+StoredNames storedNames(const WalkEntry& entry, NameEncoding encoding) {
   const std::string& path = entry.path;
-  const bool ascii = std::all_of(path.begin(), path.end(),
-                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   StoredNames stored;
   std::string bytes = path;
-  if (!ascii && isValidUtf8(path)) {
-    stored.utf16 = true;
-    if (std::optional<std::string> cp932 = utf8ToCp932(path)) {
-      bytes = std::move(*cp932);
-      stored.codePage = kCodePageCp932;
-    } else {
-      stored.codePage = kCodePageUtf8;
-    }
+  stored.utf16 = !isAscii(path) && isValidUtf8(path);
+  std::optional<std::string> cp932;
+  if (stored.utf16 && encoding == NameEncoding::kCp932) cp932 = utf8ToCp932(path);
+  if (cp932) {
+    bytes = std::move(*cp932);
+    stored.codePage = kCodePageCp932;
+  } else if (stored.utf16 || encoding == NameEncoding::kUtf8) {
+    stored.codePage = kCodePageUtf8;
   }
   // A folder's whole path is its folder name. '/' is never part of a CP932 character.
   const bool folder = entry.type == WalkEntryType::kFolder;
@@ -133,8 +146,7 @@ const char* unholdableInLzh(std::string_view name) {
 struct NotSmaller {};
 
 [[noreturn]] void changedWhilePacking(const std::string& path) {
-  throw ArchiveError(Result::kCannotOpen,
-                     "cannot read " + path + ": it changed while being packed");
+  throw ArchiveError(Result::kCannotOpen, "cannot read (it changed while being packed): " + path);
 }
 
 // The file's bytes up to the size the walk saw; fewer is a change under our feet.
@@ -198,10 +210,11 @@ class MemberSink : public ByteSink {
 
 class ArchiveWriter {
  public:
-  ArchiveWriter(ArchiveOutput& output, FolderWalk& walk) : output_(output), walk_(walk) {}
+  ArchiveWriter(ArchiveOutput& output, FolderWalk& walk, NameEncoding encoding)
+      : output_(output), walk_(walk), encoding_(encoding) {}
 
   void add(const WalkEntry& entry) {
-    WrittenHeader header = startHeader(entry);
+    WrittenHeader header = startHeader(entry, encoding_);
     if (entry.type == WalkEntryType::kFolder) {
       ++folders_;
       finishHeader(header, "-lhd-", 0, 0, 0);
@@ -256,8 +269,8 @@ class ArchiveWriter {
           ::pread(file.descriptor(), chunk.data(), wanted, static_cast<off_t>(done));
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
-        throw ArchiveError(Result::kCannotOpen,
-                           "cannot read " + entry.path + ": " + std::strerror(errno));
+        throw ArchiveError(Result::kCannotOpen, std::string("cannot read (") +
+                                                    std::strerror(errno) + "): " + entry.path);
       }
       if (got == 0) changedWhilePacking(entry.path);
       const auto size = static_cast<std::size_t>(got);
@@ -275,26 +288,28 @@ class ArchiveWriter {
 
   ArchiveOutput& output_;
   FolderWalk& walk_;
+  NameEncoding encoding_;
   std::size_t files_ = 0;
   std::size_t folders_ = 0;
 };
 
 }  // namespace
 
-WrittenHeader startHeader(const WalkEntry& entry) {
+WrittenHeader startHeader(const WalkEntry& entry, NameEncoding encoding) {
   WrittenHeader header;
   std::vector<std::uint8_t>& bytes = header.bytes;
   bytes.resize(kFixedHeaderBytes);
   std::memcpy(&bytes[2], "-lh0-", 5);
-  storeLe32(bytes.data() + 15,
-            static_cast<std::uint32_t>(std::clamp<std::int64_t>(entry.mtime, 0, kMax32)));
+  std::uint8_t mtime[4];
+  storeLe32(mtime, static_cast<std::uint32_t>(std::clamp<std::int64_t>(entry.mtime, 0, kMax32)));
+  std::memcpy(&bytes[15], mtime, sizeof mtime);
   bytes[19] = 0x20;
   bytes[20] = 2;
   bytes[23] = kOsId;
 
   const std::uint8_t crcPlaceholder[2] = {0, 0};
   addExtended(bytes, kHeaderCrc, crcPlaceholder, 2);
-  const StoredNames names = storedNames(entry);
+  const StoredNames names = storedNames(entry, encoding);
   addExtended(bytes, kFileName, names.name.data(), names.name.size());
   if (!names.folder.empty())
     addExtended(bytes, kFolderName, names.folder.data(), names.folder.size());
@@ -314,21 +329,18 @@ WrittenHeader startHeader(const WalkEntry& entry) {
       addExtended(bytes, kUtf16FolderName, names.utf16Folder.data(), names.utf16Folder.size());
     }
   }
-  // Without a mode readers give 0644 and 0755 less their umask: those need not be stored, which
-  // keeps the headers of most members as small as other writers' (5 bytes less each).
+  // Every mode is stored: without one, readers differ (0600, or 0666 and 0777 for root).
   const bool folder = entry.type == WalkEntryType::kFolder;
-  if ((entry.mode & 07777) != (folder ? 0755u : 0644u)) {
-    std::vector<std::uint8_t> mode;
-    appendLe16(mode,
-               static_cast<std::uint16_t>((folder ? 0040000 : 0100000) | (entry.mode & 07777)));
-    addExtended(bytes, kUnixMode, mode.data(), mode.size());
-  }
+  std::uint8_t mode[2];
+  storeLe16(mode, static_cast<std::uint16_t>((folder ? 0040000 : 0100000) | (entry.mode & 07777)));
+  addExtended(bytes, kUnixMode, mode, sizeof mode);
+  // A header size with a zero low byte reads as the end of the archive to some readers; the time
+  // once more, which every reader knows, moves it off.
+  if (((bytes.size() + 2) & 0xFF) == 0) addExtended(bytes, kUnixTime, mtime, sizeof mtime);
   appendLe16(bytes, 0);
-  // A header size with a zero low byte reads as the end of the archive to most readers.
-  if ((bytes.size() & 0xFF) == 0) bytes.push_back(0);
   if (bytes.size() > kMaxHeaderBytes) {
     throw ArchiveError(Result::kUnsupported,
-                       entry.path + ": name too long for an LZH header (64 KiB at most)");
+                       "name too long for an LZH header (64 KiB at most): " + entry.path);
   }
   storeLe16(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
   return header;
@@ -352,8 +364,12 @@ void finishHeader(WrittenHeader& header, std::string_view method, std::uint64_t 
 Outcome writeArchive(const std::string& destination, bool recursive) {
   ArchiveOutput output(destination);
   FolderWalk walk(output.ownFiles(), recursive, unholdableInLzh);
-  ArchiveWriter writer(output, walk);
-  walk.walk([&](const WalkEntry& entry) { writer.add(entry); });
+  // Every name is known before the first header goes out: one that CP932 cannot hold puts all of
+  // them in UTF-8.
+  std::vector<WalkEntry> entries;
+  walk.walk([&](const WalkEntry& entry) { entries.push_back(entry); });
+  ArchiveWriter writer(output, walk, nameEncodingFor(entries));
+  for (const WalkEntry& entry : entries) writer.add(entry);
   const std::uint8_t endMark = 0;
   output.write(&endMark, 1);
   output.commit();

@@ -19,6 +19,9 @@ namespace archivers::lzh {
 // cannot be read, naming it), kUnsupported (a path too long for a header), kWriteFailed.
 Outcome writeArchive(const std::string& destination, bool recursive);
 
+// How an archive's names are stored: in CP932, or all of them in UTF-8 once one name needs it.
+enum class NameEncoding { kCp932, kUtf8 };
+
 // One member's level-2 header as the writer builds it: startHeader lays out the names, time and
 // mode of a walk entry (throws ArchiveError(kUnsupported) when they do not fit in a header);
 // finishHeader fills in the method, sizes and CRC, then the header CRC.
@@ -26,7 +29,7 @@ struct WrittenHeader {
   std::vector<std::uint8_t> bytes;
   std::size_t largeSizesAt = 0;  // where the 64-bit sizes of extended header 0x42 go, if any
 };
-WrittenHeader startHeader(const WalkEntry& entry);
+WrittenHeader startHeader(const WalkEntry& entry, NameEncoding encoding);
 void finishHeader(WrittenHeader& header, std::string_view method, std::uint64_t compressedSize,
                   std::uint64_t originalSize, std::uint16_t crc);
 

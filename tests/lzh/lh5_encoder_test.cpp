@@ -93,7 +93,8 @@ TEST(Lh5Encoder, OurDecoderAndLhasaGiveBackWhatWeEncode) {
     entry.path = "member" + std::to_string(i);
     entry.size = test.data.size();
     entry.mode = 0644;
-    archivers::lzh::WrittenHeader header = archivers::lzh::startHeader(entry);
+    archivers::lzh::WrittenHeader header =
+        archivers::lzh::startHeader(entry, archivers::lzh::NameEncoding::kCp932);
     archivers::lzh::finishHeader(header, "-lh5-", result.compressedSize, result.originalSize,
                                  result.crc);
     archive += std::string(header.bytes.begin(), header.bytes.end()) + encoded.data;

@@ -69,9 +69,9 @@ TEST(LzhExtract, MembersAroundAnOddHeaderAreFound) {
     const char* message;
     Contents entries;
   } cases[] = {
-      {"damaged_method.lzh", kCorrupt, "damaged header at offset 35 after a.txt", firstAndThird},
-      {"nameless_member.lzh", kCorrupt, "damaged header at offset 35 after a.txt", firstAndThird},
-      {"cut_header.lzh", kCorrupt, "damaged header at offset 35 after a.txt", firstAndThird},
+      {"damaged_method.lzh", kCorrupt, "at offset 35, after: a.txt", firstAndThird},
+      {"nameless_member.lzh", kCorrupt, "at offset 35, after: a.txt", firstAndThird},
+      {"cut_header.lzh", kCorrupt, "at offset 35, after: a.txt", firstAndThird},
       {"bad_header_crc.lzh", kCorrupt, "CRC", {}},
       {"unknown_method.lzh", kUnsupported, "-lh9-", {{"fine.txt", "fine\n"}}},
       {"end_marker_junk.lzh", kOk, "1 file", {{"a.txt", "first\n"}}},
@@ -100,16 +100,30 @@ TEST(LzhExtract, MacBinaryWrapperIsRemovedOnlyWhenItMatches) {
   EXPECT_EQ(tree.at("other.bin").size(), 256u);
 }
 
-// jlha's archive of two members cut inside the second one's header: the first lands whole.
-TEST(LzhExtract, ArchiveCutInsideAHeaderIsReported) {
+// jlha's archive of two members, the first with a long path. A cut anywhere inside the second
+// header is damage, named before the path that would push it out of the explanation; padding after
+// the last member (the end mark, 0x1A, zeros) is none.
+TEST(LzhExtract, CutsInsideAHeaderAreDamageAndPaddingIsNot) {
   TemporaryFolder work;
-  writeFiles(work / "src", {{"first.txt", "first member\n"}, {"second.txt", varyingText(99999)}});
-  runTool({"jlha", "c", work / "good.lzh", "first.txt", "second.txt"}, work / "src");
-  const std::string bytes = readFile(work / "good.lzh");
-  writeFile(work / "cut.lzh", bytes.substr(0, bytes.find("-lh5-") - 2 + 12));
-  const ArchiverResult result = extractWith(kLzh, work / "cut.lzh", work / "out");
-  EXPECT_EQ(result.code, kCorrupt) << result.output;
-  EXPECT_EQ(entriesIn(work / "out"), (Contents{{"first.txt", "first member\n"}}));
+  const std::string first = std::string(200, 'f') + "/" + std::string(200, 'n');
+  const Contents files = {{first, "first member\n"}, {"second.txt", varyingText(99999)}};
+  writeFiles(work / "src", files);
+  runTool({"jlha", "c", work / "good.lzh", first, "second.txt"}, work / "src");
+  const std::string good = readFile(work / "good.lzh");
+  const std::size_t second = good.find("-lh5-") - 2, end = good.size();
+  const std::pair<std::size_t, std::string> cases[] = {
+      {second + 1, ""},  {second + 2, ""},        {second + 3, ""},  {second + 4, ""},
+      {second + 5, ""},  {second + 6, ""},        {second + 12, ""}, {end, ""},
+      {end - 1, "\x1A"}, {end, std::string(2, 0)}};
+  for (const auto& [length, padding] : cases) {
+    writeFile(work / "case.lzh", good.substr(0, length) + padding);
+    std::filesystem::remove_all(work / "out");
+    const ArchiverResult result = extractWith(kLzh, work / "case.lzh", work / "out");
+    const bool cut = length < end - 1;
+    EXPECT_EQ(result.code, cut ? kCorrupt : kOk) << length << ": " << result.output;
+    EXPECT_EQ(result.output.find("ends inside a header") != std::string::npos, cut) << length;
+    EXPECT_EQ(filesIn(work / "out"), cut ? Contents{*files.begin()} : files) << length;
+  }
 }
 
 }  // namespace

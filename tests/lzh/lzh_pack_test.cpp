@@ -4,6 +4,7 @@
 #include "lzh/lzh_header.h"
 #include "lzh/lzh_writer.h"
 #include "support/archiver_library.h"
+#include "support/peer_tool.h"
 #include "support/sample_files.h"
 #include "support/tree_snapshot.h"
 
@@ -64,6 +65,49 @@ TEST(LzhPack, PackedTreeExtractsWhole) {
   EXPECT_EQ(tree.at("nested/deeper/notes.txt").mtime, kSampleMtime);
 }
 
+// Every reader lists and extracts every member; the faithful ones keep names and modes. Header
+// sizes sweep across 256 and 512 bytes (a zero low byte reads as the end to some), a name CP932
+// cannot hold stands beside Japanese ones (some readers take one encoding for all names), modes
+// 0644 and 0755 beside others (readers default a missing one differently), -lh5- data is tiny.
+TEST(LzhPack, EveryReaderListsAndExtractsEveryMemberAsPacked) {
+  TemporaryFolder work;
+  Contents ascii = {{"a.sh", "x"}, {"s/k", "k"}};
+  for (std::size_t n = 200; n <= 240; ++n) {
+    const std::string name = std::to_string(n) + std::string(n - 3, 'x');
+    ascii[name] = name;
+    ascii[std::string(250, 'd') + "/" + std::to_string(n) + std::string(n - 3, 'y')] = name;
+  }
+  Contents files = ascii;
+  files.insert({{"M\xC3\xBCller", "u"}, {"\xE6\x97\xA5/\xE8\xA1\xA8", "j"}});
+  writeFiles(work / "source", files);
+  fs::permissions(work / "source/s", fs::perms::owner_all);
+  fs::permissions(work / "source/s/k", fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_EQ(packFolder(work / "source", work / "packed.lzh").code, kOk);
+  const std::tuple<const char*, const char*, bool> readers[] = {{"7zz l", "7zz x -bso0", false},
+                                                                {"lhasa l", "lhasa xq", true},
+                                                                {"jlha l", "jlha x", false},
+                                                                {"bsdtar -tf", "bsdtar -xpf", true},
+                                                                {"lsar", "unar -q -D", true}};
+  for (const auto& [list, extract, faithful] : readers) {
+    SCOPED_TRACE(extract);
+    const fs::path out = work / extract;
+    fs::create_directories(out);
+    runShell(std::string(list) + " ../packed.lzh >../list && " + extract + " ../packed.lzh", out);
+    const std::string listing = readFile(work / "list");
+    for (const auto& item : ascii) EXPECT_NE(listing.find(item.first), std::string::npos);
+    for (const auto& [name, bytes] : faithful ? files : ascii) {
+      EXPECT_EQ(readFile(out / name), bytes) << name;
+      if (!faithful) continue;
+      for (const fs::path& path : {fs::path(name), fs::path(name).parent_path()}) {
+        const fs::path source = work / "source";
+        EXPECT_EQ(fs::status(out / path).permissions(), fs::status(source / path).permissions());
+      }
+    }
+  }
+  ASSERT_EQ(extractWith(kLzh, work / "packed.lzh", work / "ours").code, kOk);
+  expectContents(filesIn(work / "ours"), files);
+}
+
 // Members over 4 GiB keep their 64-bit sizes in extended header 0x42, which the reader honours.
 TEST(LzhPack, SizesOver4GiBGoInTheirExtendedHeader) {
   TemporaryFolder work;
@@ -72,7 +116,8 @@ TEST(LzhPack, SizesOver4GiBGoInTheirExtendedHeader) {
   entry.size = (std::uint64_t{5} << 32) + 7;
   entry.mtime = kSampleMtime;
   entry.mode = 0600;
-  archivers::lzh::WrittenHeader header = archivers::lzh::startHeader(entry);
+  archivers::lzh::WrittenHeader header =
+      archivers::lzh::startHeader(entry, archivers::lzh::NameEncoding::kCp932);
   archivers::lzh::finishHeader(header, "-lh5-", entry.size - 3, entry.size, 0x1234);
   writeFile(work / "header", std::string(header.bytes.begin(), header.bytes.end()));
   archivers::InputFile input(work / "header");
