@@ -112,7 +112,7 @@ class ArchiveExtraction {
     while (header) {
       const std::uint64_t end = header->dataOffset + header->compressedSize;
       if (end > input_.size() || end < header->dataOffset) {
-        noteCorrupt("the archive is truncated: " + header->path);
+        noteCorrupt("the archive is truncated", header->path);
         header = resynchronise(header->dataOffset);
         continue;
       }
@@ -174,8 +174,8 @@ class ArchiveExtraction {
     } else if (header.isDirectory()) {
       sink().createDirectory(entryFor(header, EntryType::kDirectory));
     } else if (!isSupportedMethod(header.method)) {
-      sink().fail(ArchiveError(Result::kUnsupported, "compression method " + header.method +
-                                                         " is not supported: " + header.path));
+      sink().fail(Result::kUnsupported, "compression method " + header.method + " is not supported",
+                  header.path);
     } else {
       extractFile(header);
     }
@@ -190,16 +190,17 @@ class ArchiveExtraction {
       crc = decoder.decodeTo(output);
     } catch (const ArchiveError& error) {
       if (error.result() != Result::kCorrupt) throw;
-      noteCorrupt(std::string(error.what()) + ": " + header.path);
+      noteCorrupt(error.what(), header.path);
       return;
     }
     if (output.refused() || (output.waitsForMacBinary() && !output.open())) return;
 
     if (output.decoded() != header.originalSize) {
       noteCorrupt("data ends after " + std::to_string(output.decoded()) + " of " +
-                  std::to_string(header.originalSize) + " bytes: " + header.path);
+                      std::to_string(header.originalSize) + " bytes",
+                  header.path);
     } else if (crc != header.crc) {
-      noteCorrupt("CRC error, the data is damaged: " + header.path);
+      noteCorrupt("CRC error, the data is damaged", header.path);
     } else {
       output.commit();
     }
@@ -207,6 +208,9 @@ class ArchiveExtraction {
 
   void noteCorrupt(const std::string& message) {
     sink().fail(ArchiveError(Result::kCorrupt, message));
+  }
+  void noteCorrupt(const std::string& reason, const std::string& path) {
+    sink().fail(Result::kCorrupt, reason, path);
   }
 
   InputFile input_;
