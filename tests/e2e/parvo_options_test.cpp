@@ -40,12 +40,6 @@ TEST(ParvoOptions, OnlyALoneOptionIsAnOptionAndAnyOtherArgumentIsAPath) {
   }
 }
 
-TEST(ParvoOptions, HelpNamesTheWayToAFileCalledHelpAndVersionIsOneLine) {
-  const auto help = runProcess({kParvo, "--help"}, {"LC_ALL=C"});
-  EXPECT_NE(help.output.find("./--help"), std::string::npos) << help.output;
-  EXPECT_EQ(runProcess({kParvo, "--version"}, {"LC_ALL=C"}).output, "parvo 1.02.0013\n");
-}
-
 TEST(ParvoOptions, AnAnswerThatCannotBeWrittenIsAFailure) {
   const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(full, 0);
