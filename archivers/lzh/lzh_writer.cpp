@@ -146,7 +146,7 @@ const char* unholdableInLzh(std::string_view name) {
 struct NotSmaller {};
 
 [[noreturn]] void changedWhilePacking(const std::string& path) {
-  throw ArchiveError(Result::kCannotOpen, "cannot read (it changed while being packed): " + path);
+  throw ArchiveError(Result::kCannotOpen, "cannot read, it changed while being packed", path);
 }
 
 // The file's bytes up to the size the walk saw; fewer is a change under our feet.
@@ -269,8 +269,8 @@ class ArchiveWriter {
           ::pread(file.descriptor(), chunk.data(), wanted, static_cast<off_t>(done));
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
-        throw ArchiveError(Result::kCannotOpen, std::string("cannot read (") +
-                                                    std::strerror(errno) + "): " + entry.path);
+        throw ArchiveError(Result::kCannotOpen, std::string("cannot read, ") + std::strerror(errno),
+                           entry.path);
       }
       if (got == 0) changedWhilePacking(entry.path);
       const auto size = static_cast<std::size_t>(got);
