@@ -1,19 +1,16 @@
 #include "common/entry_point.h"
 
-#include <algorithm>
 #include <cstring>
 #include <exception>
 
 #include "common/archive_error.h"
+#include "common/utf8.h"
 
 namespace archivers {
 
 void writeOutput(char* output, int32_t size, std::string_view text) {
   if (output == nullptr || size <= 0) return;
-  std::size_t count = std::min(text.size(), static_cast<std::size_t>(size) - 1);
-  if (count < text.size()) {
-    while (count > 0 && (static_cast<unsigned char>(text[count]) & 0xC0) == 0x80) --count;
-  }
+  const std::size_t count = utf8PrefixLength(text, static_cast<std::size_t>(size) - 1);
   std::memcpy(output, text.data(), count);
   output[count] = '\0';
 }

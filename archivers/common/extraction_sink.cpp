@@ -16,6 +16,7 @@
 #include "common/archive_error.h"
 #include "common/posix_files.h"
 #include "common/trash.h"
+#include "common/utf8.h"
 
 namespace archivers {
 namespace {
@@ -35,12 +36,7 @@ std::string joined(const std::vector<std::string>& components) {
 // Member names go into a one-line message: control characters would break it. A long name is cut
 // between characters.
 std::string printable(std::string_view text) {
-  std::size_t size = std::min<std::size_t>(text.size(), 200);
-  while (size > 0 && size < text.size() &&
-         (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) {
-    --size;
-  }
-  std::string out(text.substr(0, size));
+  std::string out(text.substr(0, utf8PrefixLength(text, 200)));
   for (char& c : out) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   }

@@ -47,6 +47,13 @@ inline bool isValidUtf8(std::string_view bytes) {
   return true;
 }
 
+// The length of text cut to at most limit bytes, never inside a character.
+inline std::size_t utf8PrefixLength(std::string_view text, std::size_t limit) {
+  if (limit >= text.size()) return text.size();
+  while (limit > 0 && (static_cast<unsigned char>(text[limit]) & 0xC0) == 0x80) --limit;
+  return limit;
+}
+
 // Appends value, a code point that is no surrogate, as UTF-8.
 inline void appendUtf8(std::string& out, char32_t value) {
   if (value < 0x80) {
