@@ -13,6 +13,7 @@
 #include "common/extraction_sink.h"
 #include "common/input_file.h"
 #include "common/lz_huffman_decoder.h"
+#include "common/progress.h"
 #include "common/text_encoding.h"
 
 namespace archivers::arj {
@@ -137,6 +138,7 @@ void extractMember(InputFile& file, const Header& header, ExtractionSink& sink) 
 
 std::string extractArchive(const std::string& archivePath, const std::string& destination) {
   InputFile file(archivePath);
+  progress::setArchive(archivePath, file.size());
   const Header main = readMainHeader(file);
   checkArchive(file, main);
 

@@ -76,7 +76,8 @@ std::optional<Header> tryMainHeaderAt(InputFile& file, std::uint64_t position) {
   if (!header || header->fileType != file_types::kMainHeader) return std::nullopt;
   try {
     skipExtendedHeaders(file);
-  } catch (const ArchiveError&) {
+  } catch (const ArchiveError& error) {
+    if (error.result() == Result::kCancelled) throw;
     return std::nullopt;
   }
   header->dataOffset = file.tell();

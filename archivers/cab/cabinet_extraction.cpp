@@ -17,6 +17,7 @@
 #include "cab/mszip_folder_reader.h"
 #include "common/archive_error.h"
 #include "common/extraction_sink.h"
+#include "common/progress.h"
 
 namespace archivers::cab {
 namespace {
@@ -163,7 +164,7 @@ class CabinetExtractor {
     const std::string message = bridge_.takeMessage();
     const bool setIncomplete = message.find("cabinet set is incomplete") != std::string::npos ||
                                message.find("ran out of cabinets") != std::string::npos;
-    if (pending && pending->result() == Result::kWriteFailed) throw *pending;
+    if (pending && endsExtraction(*pending)) throw *pending;
 
     if (code == MSPACK_ERR_OK && !pending && output->written() == file.length) {
       output->commit();
@@ -223,7 +224,8 @@ class CabinetExtractor {
       try {
         InputFile input(cabinet.filename);
         layout = readCabinetLayout(input, static_cast<std::uint64_t>(cabinet.base_offset));
-      } catch (const ArchiveError&) {
+      } catch (const ArchiveError& error) {
+        if (error.result() == Result::kCancelled) throw;
       }
       found = layouts_.emplace(&cabinet, std::move(layout)).first;
     }
@@ -252,7 +254,7 @@ class CabinetExtractor {
       zlibReader_->copy(nullptr, file.offset - zlibReader_->position());
       zlibReader_->copy(output.get(), file.length);
     } catch (const ArchiveError& error) {
-      if (error.result() == Result::kWriteFailed) throw;
+      if (endsExtraction(error)) throw;
       output.reset();  // nothing is left under the member's name
       zlibReader_.reset();
       brokenFolders_.insert(file.folder);
@@ -279,6 +281,7 @@ class CabinetExtractor {
 }  // namespace
 
 std::string extractCabinet(const std::string& archivePath, const std::string& destination) {
+  progress::setArchive(archivePath, InputFile(archivePath).size());
   MspackBridge bridge;
   bridge.allowInput(archivePath);
   Decompressor decompressor(mspack_create_cab_decompressor(bridge.system()));

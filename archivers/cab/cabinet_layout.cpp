@@ -55,7 +55,8 @@ std::optional<CabinetLayout> readCabinetLayout(InputFile& input, std::uint64_t b
           {base + loadLe32(&entry[0]), loadLe16(&entry[4]), loadLe16(&entry[6])});
     }
     return layout;
-  } catch (const ArchiveError&) {
+  } catch (const ArchiveError& error) {
+    if (error.result() == Result::kCancelled) throw;
     return std::nullopt;  // a seek past the end
   }
 }

@@ -23,6 +23,7 @@
 #include "common/byte_order.h"
 #include "common/dos_time.h"
 #include "common/folder_walk.h"
+#include "common/progress.h"
 #include "common/text_encoding.h"
 
 namespace archivers::cab {
@@ -337,6 +338,7 @@ class CabinetWriter {
           static_cast<std::size_t>(std::min<std::uint64_t>(left, kBlockBytes));
       const std::size_t got = reader.read(block.data(), wanted);
       if (got != wanted) throw ArchiveError(Result::kCannotOpen, "a packed file changed size");
+      progress::advance(got);
       for (const CodedBlock& coded : compressor.compressBlock(std::span(block).first(got))) {
         record.clear();
         appendLe32(record, 0);
@@ -432,6 +434,7 @@ Outcome writeCabinet(const std::string& destination, bool recursive,
   if (plan.members.empty()) {
     throw ArchiveError(Result::kUnsupported, "no files to pack: a cabinet cannot be empty");
   }
+  progress::setTotal(plan.totalBytes);
   if (method.kind == CompressionMethod::Kind::kLzx) plan.groupByExtension();
   plan.cutFolders(method.kind == CompressionMethod::Kind::kLzx ? lzxFolderBytes(plan.totalBytes)
                                                                : kMaxFolderBytes);

@@ -4,17 +4,31 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <thread>
 
 #include "common/archive_error.h"
+#include "common/progress.h"
 
 namespace archivers::cab {
 namespace {
 
 struct Cancelled {};
+
+// The consumer runs on the calling thread, whose progress must stay shown and whose cancel must
+// be noticed while it waits for the workers.
+template <typename Ready>
+void waitServicingProgress(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
+                           Ready ready) {
+  while (!changed.wait_for(lock, std::chrono::milliseconds(40), ready)) {
+    lock.unlock();
+    progress::checkpoint();
+    lock.lock();
+  }
+}
 
 [[noreturn]] void failSpill(const char* what, int error) {
   throw ArchiveError(Result::kWriteFailed,
@@ -86,7 +100,8 @@ void JobOutput::cancel() {
 
 bool JobOutput::next(std::vector<std::uint8_t>& chunk) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return !memory_.empty() || spillRead_ < spilled_ || done_; });
+  waitServicingProgress(lock, changed_,
+                        [&] { return !memory_.empty() || spillRead_ < spilled_ || done_; });
   if (!memory_.empty()) {
     chunk.swap(memory_);
     memory_.clear();
@@ -166,7 +181,7 @@ void runOrdered(std::size_t count, const PipelineLimits& limits,
       JobOutput* output = nullptr;
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return outputs[job] != nullptr; });
+        waitServicingProgress(lock, changed, [&] { return outputs[job] != nullptr; });
         output = outputs[job].get();
       }
       output->attach();

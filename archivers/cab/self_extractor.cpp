@@ -11,6 +11,7 @@
 #include "common/archive_error.h"
 #include "common/archive_output.h"
 #include "common/input_file.h"
+#include "common/progress.h"
 
 // The stub program, built with this library and carried inside it, so an installed library needs
 // nothing beside it.
@@ -61,6 +62,7 @@ std::string writeSelfExtractor(const std::string& cabinetPath,
   const std::string programPath = folder + stem + ".run";
 
   ArchiveOutput output(programPath);
+  progress::setTotal(cabinet.size());
   const std::size_t stubBytes = static_cast<std::size_t>(parvo_sfx_stub_end - parvo_sfx_stub_begin);
   output.write(parvo_sfx_stub_begin, stubBytes);
   std::vector<char> buffer(1 << 20);

@@ -19,6 +19,7 @@ enum class Result : int32_t {
   kInternal = 7,        // anything unexpected
   kLeftOut = 8,         // the archive was written without some of the folder's entries (links
                         // out, special files, names the format cannot hold), which the text names
+  kCancelled = 9,       // the user stopped the call; what was complete stays, the rest is undone
 };
 
 // A failure with a one-line explanation for the caller's output buffer.

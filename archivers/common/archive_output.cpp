@@ -11,6 +11,7 @@
 
 #include "common/archive_error.h"
 #include "common/posix_files.h"
+#include "common/progress.h"
 #include "common/trash.h"
 
 namespace archivers {
@@ -33,6 +34,7 @@ std::string temporaryName() {
 }  // namespace
 
 ArchiveOutput::ArchiveOutput(const std::string& destination) : destination_(destination) {
+  progress::setArchive(destination);
   const std::size_t slash = destination.rfind('/');
   name_ = slash == std::string::npos ? destination : destination.substr(slash + 1);
   const std::string folder = slash == std::string::npos ? "."
@@ -134,6 +136,7 @@ void ArchiveOutput::makeExecutable() {
 }
 
 void ArchiveOutput::commit() {
+  progress::checkpoint();
   flush();
   if (::fsync(fd_) != 0) fail("write", errno);
   if (temporaryName_.empty()) {

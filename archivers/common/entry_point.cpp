@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "common/archive_error.h"
+#include "common/progress_window.h"
 #include "common/utf8.h"
 
 namespace archivers {
@@ -18,6 +19,7 @@ void writeOutput(char* output, int32_t size, std::string_view text) {
 int32_t runEntryPoint(const char* commandLine, char* output, int32_t size,
                       const std::function<Outcome(std::string_view)>& operation) {
   try {
+    const FollowedCall followed(windowPresenter());
     if (commandLine == nullptr) {
       throw ArchiveError(Result::kBadCommandLine, "no command line given");
     }

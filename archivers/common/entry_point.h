@@ -27,8 +27,8 @@ struct Outcome {
 void writeOutput(char* output, int32_t size, std::string_view text);
 
 // Runs one operation behind a C entry point. The operation gets the command line and returns
-// its outcome; an ArchiveError becomes its result code and message, any other exception
-// kInternal. No exception crosses the C boundary.
+// its outcome, and is shown in a progress window when it lasts; an ArchiveError becomes its result
+// code and message, any other exception kInternal. No exception crosses the C boundary.
 int32_t runEntryPoint(const char* commandLine, char* output, int32_t size,
                       const std::function<Outcome(std::string_view commandLine)>& operation);
 

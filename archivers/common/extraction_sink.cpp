@@ -1,5 +1,6 @@
 #include "common/extraction_sink.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 
 #include "common/archive_error.h"
 #include "common/posix_files.h"
+#include "common/progress.h"
 #include "common/trash.h"
 #include "common/utf8.h"
 
@@ -85,6 +87,30 @@ std::optional<std::string> createUnderTemporaryName(const std::string& name, Mak
   }
   errno = EEXIST;
   return std::nullopt;
+}
+
+// Removes the folders under folderFd that hold nothing but empty folders, following no link.
+// True when folderFd is left empty.
+bool removeEmptyFolders(int folderFd) {
+  const int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listFd < 0) return false;
+  DIR* listing = ::fdopendir(listFd);
+  if (listing == nullptr) {
+    ::close(listFd);
+    return false;
+  }
+  bool empty = true;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const int childFd =
+        ::openat(folderFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const bool childEmpty = childFd >= 0 && removeEmptyFolders(childFd);
+    if (childFd >= 0) ::close(childFd);
+    if (!childEmpty || ::unlinkat(folderFd, entry->d_name, AT_REMOVEDIR) != 0) empty = false;
+  }
+  ::closedir(listing);
+  return empty;
 }
 
 // Makes an entry at name through make(candidate), the creating call: directly when nothing stands
@@ -164,6 +190,7 @@ void FileOutput::checkGrowth(std::uint64_t size) const {
 
 void FileOutput::skip(std::uint64_t count) {
   checkGrowth(count);
+  progress::checkpoint();
   if (count == 0) return;
   flush();
   if (::lseek(fd_, static_cast<off_t>(count), SEEK_CUR) < 0) {
@@ -179,6 +206,7 @@ void FileOutput::write(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const char*>(data);
   if (buffer_.size() + size > kWriteBufferBytes) flush();
   if (size >= kWriteBufferBytes) {
+    progress::checkpoint();
     if (!writeAll(fd_, bytes, size)) throwWriteFailed("cannot write", errno, printable(name_));
   } else {
     buffer_.insert(buffer_.end(), bytes, bytes + size);
@@ -187,6 +215,7 @@ void FileOutput::write(const void* data, std::size_t size) {
 }
 
 void FileOutput::flush() {
+  progress::checkpoint();
   if (!writeAll(fd_, buffer_.data(), buffer_.size())) {
     throwWriteFailed("cannot write", errno, printable(name_));
   }
@@ -285,6 +314,8 @@ ExtractionSink::ExtractionSink(const std::string& destination)
 
 int ExtractionSink::rootFolder() {
   if (rootFd_ >= 0) return rootFd_;
+  struct stat existing {};
+  destinationMade_ = ::lstat(destination_.c_str(), &existing) != 0;
   if (!createFolders(destination_, 0777)) throwWriteFailed("cannot create", errno, destination_);
   // The folders above may be links (a desktop can be), the destination itself may not.
   rootFd_ = ::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -304,6 +335,12 @@ ExtractionSink::~ExtractionSink() {
   if (!finished_) removeEscapingSymlinks();
   cachedFolder_.reset();
   root_.reset();
+  // Stopped before any member was complete: the folder made for them goes too.
+  const bool nothingLanded = filesWritten_ == 0 && linksCreated_ == 0;
+  if (rootFd_ >= 0 && !finished_ && destinationMade_ && nothingLanded &&
+      removeEmptyFolders(rootFd_)) {
+    ::rmdir(destination_.c_str());
+  }
   if (rootFd_ >= 0) ::close(rootFd_);
 }
 
@@ -445,6 +482,7 @@ bool ExtractionSink::makeWay(int folderFd, const std::string& name, const std::s
 }
 
 std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
+  progress::setMember(entry.path);
   const auto components = componentsOf(entry.path);
   if (!components) return nullptr;
   std::shared_ptr<OpenFolder> folder = fileFolder(*components, entry.path);
@@ -650,6 +688,7 @@ void ExtractionSink::createHardlink(const EntryInfo& entry) {
 }
 
 std::string ExtractionSink::finish() {
+  progress::checkpoint();
   removeEscapingSymlinks();
   std::stable_sort(folderTimes_.begin(), folderTimes_.end(),
                    [](const PendingTime& a, const PendingTime& b) {

@@ -113,7 +113,8 @@ class FileOutput : public ByteSink {
 //
 // The destination folder, parents included, is created with the first member made (file, folder
 // or link), or by a finish() without failures, so a reader that gives up before its first member
-// leaves no folder. A link standing at the destination's own name is refused, never followed.
+// leaves no folder, and so does one stopped (the user's cancel, a full disk) before any file or
+// link was complete. A link standing at the destination's own name is refused, never followed.
 //
 // Every folder is reached by a walk from the destination that follows no link. A file in the same
 // folder as the file before it reuses that walk's descriptor instead of walking again: it lands in
@@ -191,6 +192,7 @@ class ExtractionSink {
   std::shared_ptr<OpenFolder> cachedFolder_;
   unsigned permissionMask_ = 0;  // the process umask
   bool finished_ = false;
+  bool destinationMade_ = false;  // by this sink: it did not exist before
   std::size_t filesWritten_ = 0;
   std::size_t linksCreated_ = 0;
   std::vector<std::string> refused_;

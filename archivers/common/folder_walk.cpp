@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "common/archive_error.h"
+#include "common/progress.h"
 
 namespace archivers {
 namespace {
@@ -50,6 +51,7 @@ WalkFile::~WalkFile() {
 std::size_t WalkFile::read(void* data, std::size_t count) {
   for (;;) {
     const ssize_t got = ::read(fd_, data, count);
+    progress::checkpoint();
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno != EINTR) throwUnreadable(path_, errno);
   }
@@ -200,6 +202,7 @@ int FolderWalk::openSourceFolder(const std::string& sourcePath) {
 }
 
 WalkFile FolderWalk::open(const WalkEntry& entry) {
+  progress::setMember(entry.path);
   const std::size_t slash = entry.sourcePath.rfind('/');
   const std::string folder =
       slash == std::string::npos ? std::string() : entry.sourcePath.substr(0, slash);

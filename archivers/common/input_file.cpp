@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "common/archive_error.h"
+#include "common/progress.h"
 
 namespace archivers {
 namespace {
@@ -97,6 +98,7 @@ std::size_t InputFile::read(void* data, std::size_t count) {
                              std::string("cannot read archive: ") + std::strerror(errno));
         }
         if (got == 0) break;
+        progress::advance(static_cast<std::uint64_t>(got));
         done += static_cast<std::size_t>(got);
         bufferStart_ += static_cast<std::uint64_t>(got);
         continue;
@@ -109,6 +111,7 @@ std::size_t InputFile::read(void* data, std::size_t count) {
                            std::string("cannot read archive: ") + std::strerror(errno));
       }
       if (got == 0) break;
+      progress::advance(static_cast<std::uint64_t>(got));
       bufferFill_ = static_cast<std::size_t>(got);
     }
     const std::size_t take = std::min(count - done, bufferFill_ - bufferPos_);

@@ -1,10 +1,12 @@
 #include "libarchive/archive_reader.h"
 
 #include <archive.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
+#include "common/progress.h"
 #include "libarchive/gzip_source.h"
 
 namespace archivers {
@@ -59,8 +61,12 @@ int openArchive(archive* reader, int fd, ArchiveKind kind, std::unique_ptr<GzipS
 }  // namespace
 
 ArchiveReader::ArchiveReader(const std::string& path, ArchiveKind kind)
-    : file_(openRegularFile(path).descriptor), archive_(archive_read_new()), kind_(kind) {
+    : ArchiveReader(path, openRegularFile(path), kind) {}
+
+ArchiveReader::ArchiveReader(const std::string& path, RegularFile file, ArchiveKind kind)
+    : file_(std::move(file.descriptor)), archive_(archive_read_new()), kind_(kind) {
   if (archive_ == nullptr) throw std::bad_alloc();
+  progress::setArchive(path, file.size);
   configure(archive_, kind);
   try {
     if (openArchive(archive_, file_.get(), kind, gzip_) != ARCHIVE_OK) {
@@ -70,6 +76,11 @@ ArchiveReader::ArchiveReader(const std::string& path, ArchiveKind kind)
     archive_read_free(archive_);
     throw;
   }
+}
+
+std::uint64_t ArchiveReader::position() const {
+  const off_t offset = ::lseek(file_.get(), 0, SEEK_CUR);
+  return offset < 0 ? 0 : static_cast<std::uint64_t>(offset);
 }
 
 ArchiveReader::~ArchiveReader() {

@@ -29,6 +29,8 @@ class ArchiveReader {
   // trailer of a gzip stream). Throws ArchiveError(kCorrupt).
   void verifyToEnd();
   ArchiveKind kind() const { return kind_; }
+  // How far into the archive file libarchive has read.
+  std::uint64_t position() const;
 
   // libarchive's last error as one line, never empty.
   std::string errorMessage() const;
@@ -36,6 +38,8 @@ class ArchiveReader {
   Result errorResult() const;
 
  private:
+  ArchiveReader(const std::string& path, RegularFile file, ArchiveKind kind);
+
   FileDescriptor file_;  // outlives archive_, which reads it
   archive* archive_;
   ArchiveKind kind_;

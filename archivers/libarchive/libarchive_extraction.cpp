@@ -7,6 +7,7 @@
 
 #include "common/command_line.h"
 #include "common/extraction_sink.h"
+#include "common/progress.h"
 #include "libarchive/archive_reader.h"
 #include "libarchive/entry_conversion.h"
 #include "libarchive/utf8_thread_locale.h"
@@ -41,6 +42,7 @@ class Extraction {
     try {
       reader_.verifyToEnd();
     } catch (const ArchiveError& error) {
+      if (error.result() == Result::kCancelled) throw;
       note(error);
     }
     return openSink().finish();
@@ -86,7 +88,7 @@ class Extraction {
       copyData(entry, *output);
       output->commit();
     } catch (const ArchiveError& error) {
-      if (error.result() == Result::kWriteFailed) throw;
+      if (endsExtraction(error)) throw;
       note(error.result(), error.what(), info.path);
     }
   }
@@ -112,6 +114,7 @@ class Extraction {
       output.skip(static_cast<std::uint64_t>(offset) - position);
       output.write(block, size);
       position = static_cast<std::uint64_t>(offset) + size;
+      progress::setDone(reader_.position());
     }
     // A member may end in a hole no data block covers (sparse TAR members), or a ZIP directory may
     // state more than the data holds while libarchive finds nothing wrong: both end in a hole up

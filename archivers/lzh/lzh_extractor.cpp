@@ -7,6 +7,7 @@
 #include "common/archive_error.h"
 #include "common/extraction_sink.h"
 #include "common/input_file.h"
+#include "common/progress.h"
 #include "lzh/lzh_header.h"
 #include "lzh/lzh_macbinary.h"
 #include "lzh/lzh_member_decoder.h"
@@ -102,7 +103,9 @@ class MemberOutput : public ByteSink {
 class ArchiveExtraction {
  public:
   ArchiveExtraction(const std::string& archivePath, const std::string& destination)
-      : input_(archivePath), destination_(destination) {}
+      : input_(archivePath), destination_(destination) {
+    progress::setArchive(archivePath, input_.size());
+  }
 
   std::string run() {
     headerOffset_ = findFirstHeader(input_);

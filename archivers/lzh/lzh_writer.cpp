@@ -13,6 +13,7 @@
 #include "common/byte_order.h"
 #include "common/crc.h"
 #include "common/folder_walk.h"
+#include "common/progress.h"
 #include "common/text_encoding.h"
 #include "common/utf8.h"
 #include "lzh/lh5_encoder.h"
@@ -158,6 +159,7 @@ class FileSource : public ByteSource {
     count = static_cast<std::size_t>(std::min<std::uint64_t>(count, left_));
     if (count == 0) return 0;
     const std::size_t got = file_.read(data, count);
+    progress::advance(got);
     if (got == 0) changedWhilePacking(entry_.path);
     left_ -= got;
     return got;
@@ -273,6 +275,7 @@ class ArchiveWriter {
                            entry.path);
       }
       if (got == 0) changedWhilePacking(entry.path);
+      progress::checkpoint();  // counted once already, when the file was compressed
       const auto size = static_cast<std::size_t>(got);
       crc = crc16(crc, chunk.data(), size);
       const std::size_t over =
@@ -367,7 +370,12 @@ Outcome writeArchive(const std::string& destination, bool recursive) {
   // Every name is known before the first header goes out: one that CP932 cannot hold puts all of
   // them in UTF-8.
   std::vector<WalkEntry> entries;
-  walk.walk([&](const WalkEntry& entry) { entries.push_back(entry); });
+  std::uint64_t totalBytes = 0;
+  walk.walk([&](const WalkEntry& entry) {
+    entries.push_back(entry);
+    totalBytes += entry.size;
+  });
+  progress::setTotal(totalBytes);
   ArchiveWriter writer(output, walk, nameEncodingFor(entries));
   for (const WalkEntry& entry : entries) writer.add(entry);
   const std::uint8_t endMark = 0;

@@ -302,18 +302,19 @@ TEST_F(ExtractionSinkTest, UnwritableDestinationIsAWriteFailure) {
   if (geteuid() != 0) fs::permissions(readOnly, fs::perms::owner_all);
 }
 
-// A reader that gives up before its first member leaves no folder; a readable archive gets one,
-// even an empty one.
-TEST_F(ExtractionSinkTest, DestinationAppearsWithTheFirstMemberOrAFinishWithoutFailure) {
+// A reader that gives up (or is stopped) before its first file or link is complete leaves no
+// folder; a readable archive gets one, even an empty one.
+TEST_F(ExtractionSinkTest, DestinationStaysOnlyWithACompleteMemberOrAFinishWithoutFailure) {
   const std::vector<std::pair<std::function<void(ExtractionSink&)>, bool>> cases = {
       {[](ExtractionSink&) {}, false},  // the reader threw
       {[](ExtractionSink& sink) { sink.fail(ArchiveError(Result::kCorrupt, "bad header")); },
        false},
       {[](ExtractionSink& sink) { EXPECT_EQ(sink.createFile(file("../x")), nullptr); }, false},
       {[](ExtractionSink& sink) { sink.finish(); }, true},  // an empty archive
-      {[](ExtractionSink& sink) { sink.createDirectory(file("d/")); }, true},
+      {[](ExtractionSink& sink) { sink.createDirectory(file("d/")); }, false},
       {[](ExtractionSink& sink) { sink.createLink(symlink("l", "x")); }, true},
-      {[](ExtractionSink& sink) { sink.createFile(file("f")); }, true},
+      {[](ExtractionSink& sink) { sink.createFile(file("d/f")); }, false},  // never committed
+      {[](ExtractionSink& sink) { sink.createFile(file("f"))->commit(); }, true},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     {

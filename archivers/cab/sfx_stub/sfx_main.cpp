@@ -2,11 +2,13 @@
 // cabinet appended to its own file and extracts it through the library's extraction sink: no name
 // escapes the destination, no link is followed, every file appears complete or not at all.
 #include <mspack.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -22,6 +24,8 @@
 #include "common/archive_error.h"
 #include "common/extraction_sink.h"
 #include "common/input_file.h"
+#include "common/progress.h"
+#include "common/utf8.h"
 
 namespace {
 
@@ -195,6 +199,34 @@ std::string absolute(const std::string& path) {
   return folder + "/" + path;
 }
 
+// One line on a terminal, rewritten in place, for extractions that last.
+class TerminalProgress final : public archivers::ProgressPresenter {
+ public:
+  explicit TerminalProgress(std::string programName) : programName_(std::move(programName)) {}
+  ~TerminalProgress() override {
+    if (shown_) std::fputs("\r\033[K", stderr);
+  }
+  std::chrono::milliseconds delay() const override { return std::chrono::seconds(1); }
+  bool update(const archivers::ProgressSnapshot& snapshot) override {
+    const unsigned percent =
+        snapshot.total == 0 ? 0 : static_cast<unsigned>(snapshot.done * 100 / snapshot.total);
+    winsize window{};
+    const int columns =
+        ::ioctl(STDERR_FILENO, TIOCGWINSZ, &window) == 0 && window.ws_col > 0 ? window.ws_col : 80;
+    std::string line = programName_ + ": " + std::to_string(percent) + "% ";
+    line += snapshot.member;
+    line.resize(std::min<std::size_t>(line.size(), archivers::utf8PrefixLength(line, columns - 1)));
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+    return false;
+  }
+
+ private:
+  std::string programName_;
+  bool shown_ = false;
+};
+
 int run(const std::string& programName, const Options& options) {
   const std::string self = ownPath();
   const SfxTrailer trailer = readTrailer(self);
@@ -223,6 +255,8 @@ int run(const std::string& programName, const Options& options) {
     }
   }
   try {
+    const archivers::FollowedCall followed(
+        ::isatty(STDERR_FILENO) ? std::make_unique<TerminalProgress>(programName) : nullptr);
     archivers::cab::extractCabinet(self, destination + "/");
   } catch (const archivers::ArchiveError& error) {
     throw Failure("extracting into " + destination + " failed: " + error.what());

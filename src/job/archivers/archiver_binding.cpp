@@ -123,7 +123,9 @@ std::int32_t CallArchiver(Platform& platform, ArchiverBinding& binding, Archiver
 
   const bool leftToCaller =
       result == kArchivedWithOmissions && omissions == OmissionsReport::kLeaveToCaller;
-  if (result != 0 && !leftToCaller) ShowArchiverMessage(platform, result, outputBuffer);
+  if (result != 0 && result != kCancelledByUser && !leftToCaller) {
+    ShowArchiverMessage(platform, result, outputBuffer);
+  }
   return result;
 }
 

@@ -47,15 +47,20 @@ class ArchiverBinding {
 // the output text. Not a failure: the archive is there and the job goes on.
 inline constexpr std::int32_t kArchivedWithOmissions = 8;
 
+// What our archivers return when the user stopped them from their own progress window: nothing
+// more to tell, but the job did not do what was asked.
+inline constexpr std::int32_t kCancelledByUser = 9;
+
 // Whether CallArchiver shows the archiver's text for kArchivedWithOmissions at once, or leaves it
 // to the caller, who has more steps to take first.
 enum class OmissionsReport { kShowAtOnce, kLeaveToCaller };
 
 // Hands a command line to an archiver with the job's output buffer, as the archivers expect it:
 // window 0, text in the archivers' code page, the buffer's size. Both texts come back as the
-// archiver left them. A non-zero result is shown to the user with the archiver's own
-// explanation (see OmissionsReport), and returned. A command line that the archivers' code page
-// cannot take exactly is not handed over at all: the user is told which path, and -1 returned.
+// archiver left them. A non-zero result other than kCancelledByUser is shown to the user with the
+// archiver's own explanation (see OmissionsReport), and returned. A command line that the
+// archivers' code page cannot take exactly is not handed over at all: the user is told which path,
+// and -1 returned.
 std::int32_t CallArchiver(Platform& platform, ArchiverBinding& binding, Archiver archiver,
                           std::wstring& commandLine, std::wstring& outputBuffer,
                           OmissionsReport omissions = OmissionsReport::kShowAtOnce);

@@ -11,9 +11,13 @@
 #include "platform/posix/gui_module.h"
 #include "view/qt/qt_dialog_view.h"
 #include "view/qt/qt_message_box.h"
+#include "view/qt/qt_progress_window.h"
 
 namespace parvo {
 namespace {
+
+// One for the program's windows and the archiver libraries' progress windows alike.
+std::unique_ptr<QApplication> application;
 
 bool hasPlatformPlugin(const char* fileName) {
   return QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::PluginsPath) +
@@ -41,22 +45,7 @@ const char* displayPlatform() {
 
 class QtGuiModule final : public GuiModule {
  public:
-  bool start() override {
-    const char* platform = displayPlatform();
-    if (platform == nullptr) return false;
-    static char program[] = "parvo";
-    static char option[] = "-platform";
-    static char name[16] = {};
-    std::snprintf(name, sizeof name, "%s", platform);
-    static char* argv[] = {program, option, name, nullptr};
-    static int argc = 3;
-    application_ = std::make_unique<QApplication>(argc, argv);
-    // The dialog's end is the program's end; a message box may still follow it.
-    QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/parvo/parvo.png")));
-    installFontSubstitutes();
-    return true;
-  }
+  bool start() override { return startQtApplication(); }
 
   void showMessage(const std::wstring& text, const std::wstring& caption) override {
     showQtMessageBox(text, caption);
@@ -66,16 +55,36 @@ class QtGuiModule final : public GuiModule {
     return std::make_unique<QtDialogView>(layout);
   }
 
-  void stop() override { application_.reset(); }
-
- private:
-  std::unique_ptr<QApplication> application_;
+  void stop() override { application.reset(); }
 };
 
 }  // namespace
+
+bool startQtApplication() {
+  if (application) return true;
+  const char* platform = displayPlatform();
+  if (platform == nullptr) return false;
+  static char program[] = "parvo";
+  static char option[] = "-platform";
+  static char name[16] = {};
+  std::snprintf(name, sizeof name, "%s", platform);
+  static char* argv[] = {program, option, name, nullptr};
+  static int argc = 3;
+  application = std::make_unique<QApplication>(argc, argv);
+  // The dialog's end is the program's end; a message box may still follow it.
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/parvo/parvo.png")));
+  installFontSubstitutes();
+  return true;
+}
 }  // namespace parvo
 
 extern "C" __attribute__((visibility("default"))) parvo::GuiModule* parvoGuiModule() {
   static parvo::QtGuiModule module;
   return &module;
+}
+
+extern "C" __attribute__((visibility("default"))) archivers::ProgressWindow*
+parvoOpenProgressWindow() {
+  return parvo::openQtProgressWindow();
 }

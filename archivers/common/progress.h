@@ -1,0 +1,76 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/archive_error.h"
+#include "common/progress.h"
+
+namespace archivers {
+
+// What a long call shows of itself, as the presenter gets it.
+struct ProgressSnapshot {
+  std::string_view archive;  // the archive being read or made
+  std::string_view member;   // the member at hand, empty between members
+  std::uint64_t done = 0;    // bytes, never past total
+  std::uint64_t total = 0;   // 0 while unknown
+};
+
+// How a call's progress reaches the user: a window, a line on a terminal. Only the calling thread
+// ever touches a presenter.
+class ProgressPresenter {
+ public:
+  virtual ~ProgressPresenter() = default;
+  // How long a call runs before it is shown at all, so that quick calls show nothing.
+  virtual std::chrono::milliseconds delay() const = 0;
+  // Called every few tens of milliseconds once the delay has passed (and keeps a window's events
+  // serviced). True when the user asked to stop.
+  virtual bool update(const ProgressSnapshot& snapshot) = 0;
+};
+
+// The error a call ends with when the user stops it.
+inline ArchiveError cancelledByUser() {
+  return ArchiveError(Result::kCancelled, "cancelled by the user");
+}
+
+// Failures that end a whole extraction rather than one member: the user's stop, and a
+// destination that cannot be written.
+inline bool endsExtraction(const ArchiveError& error) {
+  return error.result() == Result::kCancelled || error.result() == Result::kWriteFailed;
+}
+
+// The progress of the one library call running on this thread, from its start to its end (none
+// is followed without a presenter). The
+// functions in namespace progress below do nothing when no call is being followed (a test that
+// calls a reader directly, say).
+class FollowedCall {
+ public:
+  explicit FollowedCall(std::unique_ptr<ProgressPresenter> presenter);
+  FollowedCall(const FollowedCall&) = delete;
+  FollowedCall& operator=(const FollowedCall&) = delete;
+  ~FollowedCall();
+};
+
+namespace progress {
+
+// The archive the call reads or makes, and its size in bytes when known (0 when not yet).
+void setArchive(std::string_view path, std::uint64_t totalBytes = 0);
+void setTotal(std::uint64_t totalBytes);
+void setMember(std::string_view name);
+
+// Any thread: counts bytes read or made, then checks as checkpoint() does.
+void advance(std::uint64_t bytes);
+// The calling thread: how far the call is, for readers that learn it as a position.
+void setDone(std::uint64_t bytes);
+// Between pieces of work of at most some tens of milliseconds: throws cancelledByUser() once the
+// user asked to stop. On the calling thread it first shows and services the presenter when due;
+// worker threads never touch it.
+void checkpoint();
+// Any thread.
+bool stopRequested() noexcept;
+
+}  // namespace progress
+}  // namespace archivers
