@@ -2,14 +2,18 @@
 // a message window, and the installed tree.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <random>
 #include <thread>
 
 #include "support/process.h"
 #include "support/temporary_folder.h"
+#include "support/tree_snapshot.h"
 
 namespace fs = std::filesystem;
 
@@ -39,17 +43,17 @@ class RunningProgram {
   RunningProgram& operator=(const RunningProgram&) = delete;
 
   // The exit status, or nothing if the program has not ended within the time.
-  std::optional<int> waitForExit(std::chrono::seconds limit = std::chrono::seconds(20)) {
+  std::optional<int> waitForExit(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
+    for (;;) {
       int status = 0;
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         exited_ = true;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (std::chrono::steady_clock::now() >= end) return std::nullopt;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return std::nullopt;
   }
 
  private:
@@ -169,6 +173,168 @@ TEST_F(ParvoOnADisplay, DamagedArchiveIsExplainedInAMessageWindow) {
   const auto status = untilExit(parvo, [&] { tool("xdotool", {"key", "Return"}); });
   EXPECT_EQ(status, 2) << readFile(folder / "parvo.log");
   EXPECT_EQ(readFile(folder / "parvo.log").find("PARVO:"), std::string::npos);
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Sanitizers slow every step, the exit's leak check included.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr auto kCancelToExitLimit = std::chrono::milliseconds(2000);
+#else
+constexpr auto kCancelToExitLimit = std::chrono::milliseconds(500);
+#endif
+
+// Words in random order: text that takes the default pack many seconds.
+void writeSlowToPackText(const fs::path& path, std::size_t bytes) {
+  std::mt19937 random(7);
+  std::vector<std::string> words(4000);
+  for (std::string& word : words) {
+    for (std::size_t letters = 2 + random() % 8; word.size() < letters;)
+      word += static_cast<char>('a' + random() % 26);
+  }
+  std::string text;
+  while (text.size() < bytes) text += words[random() % words.size()] + (random() % 16 ? " " : "\n");
+  writeFile(path, text);
+}
+
+// Asks a window to close, as a window manager's close box does.
+void closeAsTheCloseBoxDoes(const std::string& display, const std::string& window) {
+  xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+  auto atom = [&](const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection,
+        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+        nullptr);
+    const xcb_atom_t value = reply->atom;
+    std::free(reply);
+    return value;
+  };
+  xcb_client_message_event_t event{};
+  event.response_type = XCB_CLIENT_MESSAGE;
+  event.format = 32;
+  event.window = static_cast<xcb_window_t>(std::stoul(window));
+  event.type = atom("WM_PROTOCOLS");
+  event.data.data32[0] = atom("WM_DELETE_WINDOW");
+  xcb_send_event(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT,
+                 reinterpret_cast<const char*>(&event));
+  xcb_flush(connection);
+  xcb_disconnect(connection);
+}
+
+class ProgressWindowOnADisplay : public ParvoOnADisplay {
+ protected:
+  // Stops the running program from its progress window, the input sent again if it was lost.
+  // The exit status and the time from the input that stopped it to the program's end.
+  std::pair<std::optional<int>, Clock::duration> cancel(RunningProgram& parvo,
+                                                        const std::function<void()>& send) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      const Clock::time_point sent = Clock::now();
+      send();
+      if (const std::optional<int> status = parvo.waitForExit(std::chrono::seconds(2))) {
+        return {status, Clock::now() - sent};
+      }
+    }
+    return {std::nullopt, {}};
+  }
+};
+
+// A long pack shows its window soon; each way the user has to stop it stops it at once, leaving
+// nothing of its own behind and the older program on the desktop as it was.
+TEST_F(ProgressWindowOnADisplay, LongPackStopsByButtonEscapeOrCloseBoxLeavingNothing) {
+  writeSlowToPackText(folder / "big/text.txt", 48 << 20);
+  const fs::path desktop = fs::path(home()) / "Desktop";
+  writeFile(desktop / "big.run", "older program\n");
+  fs::create_directories(fs::path(home()) / ".cache");
+  const Tree before = snapshot(home());
+  enum class Way { kButton, kEscape, kCloseBox };
+  for (const Way way : {Way::kButton, Way::kEscape, Way::kCloseBox}) {
+    SCOPED_TRACE("way " + std::to_string(static_cast<int>(way)));
+    const Clock::time_point started = Clock::now();
+    RunningProgram parvo({kBinaryDir + "/bin/parvo", folder / "big"}, environment(),
+                         folder / "parvo.log");
+    const std::string window = windowNamed("PARVO - big.cab");
+    const auto shownAfter = Clock::now() - started;
+    EXPECT_LT(shownAfter, std::chrono::seconds(3));
+    if (way == Way::kButton) {
+      tool("xwd", {"-root", "-silent", "-out", kBinaryDir + "/tests/e2e/progress-window.xwd"});
+    }
+    const auto [status, stoppedAfter] = cancel(parvo, [&] {
+      switch (way) {
+        case Way::kButton:  // the middle of キャンセル
+          tool("xdotool", {"mousemove", "--window", window, "374", "120", "click", "1"});
+          break;
+        case Way::kEscape:
+          tool("xdotool", {"key", "--window", window, "Escape"});
+          break;
+        case Way::kCloseBox:
+          closeAsTheCloseBoxDoes(display_, window);
+          break;
+      }
+    });
+    EXPECT_EQ(status, 2) << readFile(folder / "parvo.log");
+    EXPECT_LT(stoppedAfter, kCancelToExitLimit);
+    RecordProperty("shown_ms_" + std::to_string(static_cast<int>(way)),
+                   static_cast<int>(
+                       std::chrono::duration_cast<std::chrono::milliseconds>(shownAfter).count()));
+    RecordProperty(
+        "cancel_to_exit_ms_" + std::to_string(static_cast<int>(way)),
+        static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(stoppedAfter).count()));
+    EXPECT_EQ(snapshot(home()), before);  // no cabinet, no cache folder, nothing in the Trash
+    EXPECT_EQ(readFile(folder / "parvo.log").find("PARVO:"), std::string::npos);
+  }
+}
+
+// Members complete before the cancel stay, whole; the one being written goes, and so do the rest.
+TEST_F(ProgressWindowOnADisplay, ExtractionStoppedMidwayKeepsItsCompleteMembersOnly) {
+  constexpr int kMembers = 40000;  // seconds of work for the sink on any machine
+  const auto zipped = runProcess(
+      {"/usr/bin/python3", "-c",
+       "import sys, zipfile\n"
+       "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as z:\n"
+       "    for i in range(int(sys.argv[2])):\n"
+       "        z.writestr(f'part{i % 20}/{i}.txt', chr(97 + i % 26) * (200 + i % 700))\n",
+       folder / "many.zip", std::to_string(kMembers)},
+      {"PATH=/usr/bin:/bin"});
+  ASSERT_EQ(zipped.exitStatus, 0) << zipped.output;
+
+  RunningProgram parvo({kBinaryDir + "/bin/parvo", folder / "many.zip"}, environment(),
+                       folder / "parvo.log");
+  const std::string window = windowNamed("PARVO - many.zip");
+  const auto [status, stoppedAfter] = cancel(parvo, [&] {
+    tool("xdotool", {"key", "--window", window, "Escape"});
+  });
+  EXPECT_EQ(status, 2) << readFile(folder / "parvo.log");
+  EXPECT_LT(stoppedAfter, kCancelToExitLimit);
+
+  const Tree extracted = snapshot(fs::path(home()) / "Desktop/many");
+  std::size_t files = 0;
+  for (const auto& [path, node] : extracted) {
+    if (node.type != 'f') continue;
+    ++files;
+    const std::size_t slash = path.find('/'), dot = path.rfind('.');
+    ASSERT_TRUE(path.starts_with("part") && path.ends_with(".txt")) << path;  // no temporary name
+    const int i = std::stoi(path.substr(slash + 1, dot - slash - 1));
+    EXPECT_EQ(node.content, std::string(200 + i % 700, static_cast<char>('a' + i % 26))) << path;
+  }
+  EXPECT_GT(files, 0u);
+  EXPECT_LT(files, static_cast<std::size_t>(kMembers));
+}
+
+// A call shorter than half a second shows no window at all, not even for a moment.
+TEST_F(ProgressWindowOnADisplay, QuickJobNeverShowsAWindow) {
+  for (int i = 0; i < 300; ++i)
+    writeFile(fs::path(folder / "small") / std::to_string(i), "some text\n");
+  RunningProgram parvo({kBinaryDir + "/bin/parvo", folder / "small"}, environment(),
+                       folder / "parvo.log");
+  std::optional<int> status;
+  while (!status) {
+    const auto found = tool("xdotool", {"search", "--onlyvisible", "--name", "^PARVO"});
+    EXPECT_EQ(found.output, "");
+    status = parvo.waitForExit(std::chrono::milliseconds(0));
+  }
+  EXPECT_EQ(status, 0) << readFile(folder / "parvo.log");
+  EXPECT_TRUE(fs::exists(fs::path(home()) / "Desktop/small.run"));
 }
 
 TEST(InstalledParvo, ExtractsFromItsOwnFolderAndItsLauncherIsValid) {

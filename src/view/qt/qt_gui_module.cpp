@@ -55,10 +55,18 @@ class QtGuiModule final : public GuiModule {
     return std::make_unique<QtDialogView>(layout);
   }
 
-  void stop() override { application.reset(); }
+  void stop() override { stopQtApplication(); }
 };
 
 }  // namespace
+
+bool qtApplicationRunning() {
+  return application != nullptr;
+}
+
+void stopQtApplication() {
+  application.reset();
+}
 
 bool startQtApplication() {
   if (application) return true;

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QWidget>
+#include <memory>
 
 #include "common/progress_window.h"
 
@@ -64,10 +65,12 @@ class Window final : public QWidget {
     cancel->setFocus();
   }
 
-  void show(const archivers::ProgressSnapshot& snapshot) {
+  void present(const archivers::ProgressSnapshot& snapshot) {
     if (caption_.isEmpty()) {
-      const QString archive = fromUtf8(snapshot.archive);
-      caption_ = QStringLiteral("PARVO - ") + QFileInfo(archive).fileName();
+      // The name alone: a cabinet on its way to a self-extracting program is made in a private
+      // folder the user never chose.
+      const QString archive = QFileInfo(fromUtf8(snapshot.archive)).fileName();
+      caption_ = QStringLiteral("PARVO - ") + archive;
       setWindowTitle(caption_);
       archive_->setText(archive_->fontMetrics().elidedText(archive, Qt::ElideMiddle, kTextWidth));
       if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -121,26 +124,33 @@ class Window final : public QWidget {
 
 class QtProgressWindow final : public archivers::ProgressWindow {
  public:
+  // ownsApplication: the application was started for this window, the program showing none.
+  explicit QtProgressWindow(bool ownsApplication)
+      : ownsApplication_(ownsApplication), window_(std::make_unique<Window>()) {}
   ~QtProgressWindow() override {
-    window_.hide();
+    window_->hide();
     QApplication::processEvents();
+    window_.reset();
+    if (ownsApplication_) stopQtApplication();
   }
 
   bool update(const archivers::ProgressSnapshot& snapshot) override {
-    window_.show(snapshot);
+    window_->present(snapshot);
     QApplication::processEvents();
-    return window_.cancelled;
+    return window_->cancelled;
   }
 
  private:
-  Window window_;
+  const bool ownsApplication_;
+  std::unique_ptr<Window> window_;
 };
 
 }  // namespace
 
 archivers::ProgressWindow* openQtProgressWindow() {
+  const bool ownsApplication = !qtApplicationRunning();
   if (!startQtApplication()) return nullptr;
-  return new QtProgressWindow();
+  return new QtProgressWindow(ownsApplication);
 }
 
 }  // namespace parvo
