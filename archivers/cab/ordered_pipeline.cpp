@@ -185,7 +185,10 @@ void runOrdered(std::size_t count, const PipelineLimits& limits,
         output = outputs[job].get();
       }
       output->attach();
-      while (output->next(chunk)) consume(job, chunk);
+      while (output->next(chunk)) {
+        consume(job, chunk);
+        progress::checkpoint();
+      }
       finished(job, output->records());
       const std::lock_guard lock(mutex);
       outputs[job].reset();

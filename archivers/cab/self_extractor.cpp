@@ -36,15 +36,6 @@ constexpr std::string_view kCabinetSignature = "MSCF";
 
 }  // namespace
 
-std::string selfExtractorStem(const std::string& cabinetPath) {
-  const std::size_t slash = cabinetPath.rfind('/');
-  std::string leaf = slash == std::string::npos ? cabinetPath : cabinetPath.substr(slash + 1);
-  if (leaf.size() > 4 && strcasecmp(leaf.c_str() + leaf.size() - 4, ".cab") == 0) {
-    leaf.resize(leaf.size() - 4);
-  }
-  return leaf;
-}
-
 std::string writeSelfExtractor(const std::string& cabinetPath,
                                const std::string& destinationFolder) {
   InputFile cabinet(cabinetPath);

@@ -1,12 +1,21 @@
 #pragma once
 
+#include <strings.h>
+
 #include <string>
 
 namespace archivers::cab {
 
 // NAME for a cabinet path ending in NAME.cab (any case), else its whole last component: the
 // program made from it is NAME.run.
-std::string selfExtractorStem(const std::string& cabinetPath);
+inline std::string selfExtractorStem(const std::string& cabinetPath) {
+  const std::size_t slash = cabinetPath.rfind('/');
+  std::string leaf = slash == std::string::npos ? cabinetPath : cabinetPath.substr(slash + 1);
+  if (leaf.size() > 4 && strcasecmp(leaf.c_str() + leaf.size() - 4, ".cab") == 0) {
+    leaf.resize(leaf.size() - 4);
+  }
+  return leaf;
+}
 
 // Writes destinationFolder/NAME.run for the cabinet NAME.cab: a statically linked Linux program
 // (this build's architecture) followed by the cabinet and a trailer locating it. Run, the program
