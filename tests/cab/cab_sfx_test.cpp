@@ -157,5 +157,30 @@ TEST_F(CabSfx, CutShortProgramWritesNothingAndIsReplacedWhole) {
   EXPECT_TRUE(readFile(program_) == whole);
 }
 
+// A long extraction shows one line of progress on a terminal, rewritten in place and cleared at the
+// end; with standard error on a pipe it prints nothing but its summary.
+TEST(CabSfxProgress, LineOnATerminalOnly) {
+  TemporaryFolder work;
+  // Enough files to keep the sink busy past a second on any machine.
+  for (int i = 0; i < 20000; ++i) {
+    writeFile(work / ("source/" + std::to_string(i % 50) + "/" + std::to_string(i)), "x\n");
+  }
+  ASSERT_EQ(packIn(work / "source", kCab, "-a -r \"" + work / "X.cab" + "\" *.*").code, kOk);
+  ASSERT_EQ(makeProgram(work / "X.cab", work.path()).code, kOk);
+
+  const ProcessResult piped = runProgram(work / "X.run", {"--dest", "piped"}, work.path());
+  ASSERT_EQ(piped.exitStatus, 0) << piped.output;
+  EXPECT_EQ(piped.output.find('%'), std::string::npos) << piped.output;
+
+  const ProcessResult onTerminal =
+      runProcess({"/usr/bin/script", "-qec", work / "X.run --dest shown", "/dev/null"},
+                 {"PATH=/usr/bin:/bin", "LC_ALL=C", "TERM=dumb"}, work.path().string());
+  ASSERT_EQ(onTerminal.exitStatus, 0) << onTerminal.output;
+  EXPECT_NE(onTerminal.output.find("\033[KX.run: "), std::string::npos) << onTerminal.output;
+  EXPECT_NE(onTerminal.output.find("%"), std::string::npos) << onTerminal.output;
+  EXPECT_NE(onTerminal.output.find("\r\033[KX.run: 20000 files extracted"), std::string::npos)
+      << onTerminal.output;
+}
+
 }  // namespace
 }  // namespace cabtest
