@@ -224,12 +224,13 @@ void closeAsTheCloseBoxDoes(const std::string& display, const std::string& windo
 class ProgressWindowOnADisplay : public ParvoOnADisplay {
  protected:
   // Stops the running program from its progress window, the input sent again if it was lost.
-  // The exit status and the time from the input that stopped it to the program's end.
+  // The exit status and the time from the input that stopped it (once sent, so the sending
+  // tool's own start-up is left out) to the program's end.
   std::pair<std::optional<int>, Clock::duration> cancel(RunningProgram& parvo,
                                                         const std::function<void()>& send) {
     for (int attempt = 0; attempt < 5; ++attempt) {
-      const Clock::time_point sent = Clock::now();
       send();
+      const Clock::time_point sent = Clock::now();
       if (const std::optional<int> status = parvo.waitForExit(std::chrono::seconds(2))) {
         return {status, Clock::now() - sent};
       }
