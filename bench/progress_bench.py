@@ -41,7 +41,14 @@ def startup(parvo, scratch, runs):
         text.write("one file\n")
     subprocess.run(["zip", "-q", "-j", archive, os.path.join(scratch, "one.txt")], check=True)
     walls = [run_parvo(parvo, archive, home, scratch)[0] for _ in range(runs)]
-    _, _, loaded = run_parvo(parvo, archive, home, scratch, {"LD_DEBUG": "files"})
+    log = os.path.join(scratch, "loaded")
+    run_parvo(parvo, archive, home, scratch, {"LD_DEBUG": "files", "LD_DEBUG_OUTPUT": log})
+    loaded = ""
+    for name in os.listdir(scratch):
+        if name.startswith("loaded."):  # one per process, the launching shell's too
+            with open(os.path.join(scratch, name)) as lines:
+                loaded += lines.read()
+            os.remove(os.path.join(scratch, name))
     return statistics.median(walls), "libQt6" in loaded
 
 
@@ -67,6 +74,7 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
 
+    run_bench.become_subreaper()
     after = run_bench.build_parvo(args.after)
     before = os.path.join(args.before, "bin", "parvo")
     with tempfile.TemporaryDirectory(prefix="parvo-progress-bench-") as scratch:
