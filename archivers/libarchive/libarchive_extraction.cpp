@@ -143,8 +143,7 @@ class Extraction {
 
 }  // namespace
 
-std::string runExtractCommand(std::string_view commandLine, std::string_view option,
-                              ArchiveKind kind) {
+ExtractOperands parseExtractCommand(std::string_view commandLine, std::string_view option) {
   const Command command = parseCommand(commandLine);
   requireOptionsWithin(command, {option});
   if (!command.hasOption(option)) {
@@ -152,12 +151,21 @@ std::string runExtractCommand(std::string_view commandLine, std::string_view opt
                                                     std::string(option) + " \"ARCHIVE\" \"DEST/\"");
   }
   requireOperandCount(command, 2);
-  const std::string& archivePath = command.operands[0];
-  const std::string& destination = command.operands[1];
-  if (archivePath.empty() || destination.empty()) {
+  if (command.operands[0].empty() || command.operands[1].empty()) {
     throw ArchiveError(Result::kBadCommandLine, "empty archive or destination name");
   }
+  return {command.operands[0], command.operands[1]};
+}
+
+std::string extractWithLibarchive(const std::string& archivePath, const std::string& destination,
+                                  ArchiveKind kind) {
   return Extraction(archivePath, destination, kind).run();
+}
+
+std::string runExtractCommand(std::string_view commandLine, std::string_view option,
+                              ArchiveKind kind) {
+  const ExtractOperands operands = parseExtractCommand(commandLine, option);
+  return extractWithLibarchive(operands.archive, operands.destination, kind);
 }
 
 }  // namespace archivers

@@ -17,4 +17,15 @@ enum class ArchiveKind { kZip, kTar };
 std::string runExtractCommand(std::string_view commandLine, std::string_view option,
                               ArchiveKind kind);
 
+// The archive and destination of such a command line, checked as runExtractCommand checks them.
+struct ExtractOperands {
+  std::string archive;
+  std::string destination;
+};
+ExtractOperands parseExtractCommand(std::string_view commandLine, std::string_view option);
+
+// Extracts the archive at archivePath into destination through libarchive, as runExtractCommand.
+std::string extractWithLibarchive(const std::string& archivePath, const std::string& destination,
+                                  ArchiveKind kind);
+
 }  // namespace archivers
