@@ -1,15 +1,15 @@
 #pragma once
 
-#include <zlib.h>
-
 #include <cstddef>
 #include <vector>
 
+#include "common/isal_inflater.h"
+
 namespace archivers {
 
-// A gzip file decompressed as a stream, every member's CRC-32 and length checked. libarchive's
-// own gzip filter skips those checks, and a TAR reader stops at the end-of-archive blocks
-// before the trailer: without this, a damaged .tar.gz would extract without complaint.
+// A gzip file decompressed as a stream with ISA-L, every member's CRC-32 and length checked.
+// libarchive's own gzip filter skips those checks, and a TAR reader stops at the end-of-archive
+// blocks before the trailer: without this, a damaged .tar.gz would extract without complaint.
 class GzipSource {
  public:
   // Whether the file fd reads starts as gzip data; its position is left as it was.
@@ -31,7 +31,7 @@ class GzipSource {
   bool fillInput();
 
   int fd_ = -1;
-  z_stream stream_{};
+  IsalInflater inflater_;
   std::vector<unsigned char> input_;
   std::vector<unsigned char> output_;
   bool inMember_ = false;
