@@ -85,7 +85,10 @@ class MemberExtraction {
     } else {
       std::unique_ptr<FileOutput> output = sink_.createFile(info);
       if (!output) return;  // refused; the sink reports it
-      copyData(member, *output);
+      const std::uint64_t written = copyData(member, *output);
+      // Stored data is as long as its compressed size. Some writers state the other size wrong
+      // (off by 4 GiB); as the libarchive path does, the file is then made that long with a hole.
+      if (written < member.size) output->skip(member.size - written);
       output->commit();
     }
   }
@@ -173,7 +176,8 @@ class MemberExtraction {
     return {data, size};
   }
 
-  void copyData(const ZipMember& member, ByteSink& output) {
+  // Hands the member's data to output, checked against its CRC; returns its length.
+  std::uint64_t copyData(const ZipMember& member, ByteSink& output) {
     std::uint32_t crc = 0;
     std::uint64_t written = 0;
     const auto deliver = [&](const std::uint8_t* data, std::size_t size) {
@@ -191,8 +195,10 @@ class MemberExtraction {
     } else if (member.compressedSize > 0 || member.size > 0) {
       inflate(deliver);
     }
-    if (written != member.size) throw ArchiveError(Result::kCorrupt, "data shorter than stated");
+    const std::uint64_t expected = member.method == kStored ? member.compressedSize : member.size;
+    if (written != expected) throw ArchiveError(Result::kCorrupt, "data shorter than stated");
     if (crc != member.crc) throw ArchiveError(Result::kCorrupt, "CRC mismatch");
+    return written;
   }
 
   template <typename Deliver>
