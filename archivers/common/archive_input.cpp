@@ -30,8 +30,8 @@ std::size_t FileArchiveInput::readAt(std::uint64_t position, void* data, std::si
         ::pread(fd_.get(), bytes + done, count - done, static_cast<off_t>(position + done));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      throw ArchiveError(Result::kCorrupt, std::string("read error, ") + std::strerror(errno),
-                         path_);
+      throw ArchiveError(Result::kCannotOpen,
+                         std::string("cannot read archive: ") + std::strerror(errno));
     }
     if (got == 0) break;
     done += static_cast<std::size_t>(got);

@@ -12,6 +12,8 @@
 
 namespace archivers {
 
+class ExtractionSink;
+
 // The bytes of an archive as every reader takes them: by position, so that a reader can follow
 // the offsets its format stores, and through this one object, so that whatever watches the
 // reading (progress, cancellation) sees every byte.
@@ -20,7 +22,8 @@ class ArchiveInput {
   virtual ~ArchiveInput() = default;
 
   virtual std::uint64_t size() const = 0;
-  // Up to count bytes from position; fewer only at the end. Throws ArchiveError on an I/O error.
+  // Up to count bytes from position; fewer only at the end. Throws ArchiveError(kCannotOpen) on an
+  // I/O error.
   virtual std::size_t readAt(std::uint64_t position, void* data, std::size_t count) = 0;
   // Another volume of the same set (the next cabinet), by the name the archive gives it; null
   // when there is none.
@@ -29,6 +32,11 @@ class ArchiveInput {
   // Exactly count bytes, or ArchiveError(kCorrupt, "the archive is truncated").
   void readExactAt(std::uint64_t position, void* data, std::size_t count);
 };
+
+// The one shape of a format reader: the archive's bytes from input (the other volumes of a set
+// through input.openSibling), its members into the sink, damaged and unsupported ones reported
+// there. Throws ArchiveError(kCannotOpen) for input that is not of its format.
+using ReadArchive = void (*)(ArchiveInput& input, ExtractionSink& sink);
 
 // An archive file on disk; siblings are looked up in its folder.
 class FileArchiveInput : public ArchiveInput {

@@ -101,10 +101,9 @@ class MemberOutput : public ByteSink {
 
 class ArchiveExtraction {
  public:
-  ArchiveExtraction(const std::string& archivePath, const std::string& destination)
-      : input_(archivePath), destination_(destination) {}
+  ArchiveExtraction(ArchiveInput& input, ExtractionSink& sink) : input_(input), sink_(sink) {}
 
-  std::string run() {
+  void run() {
     headerOffset_ = findFirstHeader(input_);
     input_.seek(headerOffset_);
     // A damaged first header means this is no archive to read.
@@ -132,15 +131,10 @@ class ArchiveExtraction {
       input_.seek(end);
       header = nextHeader();
     }
-    return sink().finish();
   }
 
  private:
-  // The sink makes the destination: it is first needed once the archive has proved readable.
-  ExtractionSink& sink() {
-    if (!sink_) sink_.emplace(destination_);
-    return *sink_;
-  }
+  ExtractionSink& sink() { return sink_; }
 
   std::string damagedHeader(const std::string& reason) const {
     return reason + " at offset " + std::to_string(headerOffset_) +
@@ -214,8 +208,7 @@ class ArchiveExtraction {
   }
 
   InputFile input_;
-  std::string destination_;
-  std::optional<ExtractionSink> sink_;
+  ExtractionSink& sink_;
   HeaderScan scan_;
   std::uint64_t headerOffset_ = 0;  // of the member header read last
   std::string lastName_;            // of the last member with a name
@@ -223,8 +216,15 @@ class ArchiveExtraction {
 
 }  // namespace
 
+void readLzhArchive(ArchiveInput& input, ExtractionSink& sink) {
+  ArchiveExtraction(input, sink).run();
+}
+
 std::string extractArchive(const std::string& archivePath, const std::string& destination) {
-  return ArchiveExtraction(archivePath, destination).run();
+  FileArchiveInput input(archivePath);
+  ExtractionSink sink(destination);
+  readLzhArchive(input, sink);
+  return sink.finish();
 }
 
 }  // namespace archivers::lzh
