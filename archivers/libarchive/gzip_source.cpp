@@ -10,25 +10,24 @@
 
 namespace archivers {
 
-bool GzipSource::looksLikeGzip(int fd) {
+bool GzipSource::looksLikeGzip(ArchiveInput& input) {
   unsigned char magic[2] = {};
-  return ::pread(fd, magic, sizeof magic, 0) == 2 && magic[0] == 0x1F && magic[1] == 0x8B;
+  return input.readAt(0, magic, sizeof magic) == 2 && magic[0] == 0x1F && magic[1] == 0x8B;
 }
 
-GzipSource::GzipSource(int fd)
-    : fd_(fd), inflater_(IsalInflater::Wrapper::kGzip), input_(256 * 1024), output_(1024 * 1024) {}
+GzipSource::GzipSource(ArchiveInput& input)
+    : input_(input),
+      inflater_(IsalInflater::Wrapper::kGzip),
+      compressed_(256 * 1024),
+      output_(1024 * 1024) {}
 
 GzipSource::~GzipSource() = default;
 
 bool GzipSource::fillInput() {
-  for (;;) {
-    const ssize_t count = ::read(fd_, input_.data(), input_.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0)
-      throw ArchiveError(Result::kCorrupt, std::string("read error: ") + std::strerror(errno));
-    inflater_.setInput(input_.data(), static_cast<std::size_t>(count));
-    return count > 0;
-  }
+  const std::size_t count = input_.readAt(position_, compressed_.data(), compressed_.size());
+  position_ += count;
+  inflater_.setInput(compressed_.data(), count);
+  return count > 0;
 }
 
 const unsigned char* GzipSource::next(std::size_t& size) {

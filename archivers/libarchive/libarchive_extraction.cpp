@@ -20,8 +20,9 @@ constexpr std::size_t kMaxFailedHeaders = 1000;
 
 class Extraction {
  public:
-  Extraction(const std::string& archivePath, const std::string& destination, ArchiveKind kind)
-      : reader_(archivePath, kind), archivePath_(archivePath), destination_(destination) {}
+  Extraction(ArchiveInput& input, const std::string& archivePath, const std::string& destination,
+             ArchiveKind kind)
+      : reader_(input, archivePath, kind), archivePath_(archivePath), destination_(destination) {}
 
   std::string run() {
     for (;;) {
@@ -157,15 +158,16 @@ ExtractOperands parseExtractCommand(std::string_view commandLine, std::string_vi
   return {command.operands[0], command.operands[1]};
 }
 
-std::string extractWithLibarchive(const std::string& archivePath, const std::string& destination,
-                                  ArchiveKind kind) {
-  return Extraction(archivePath, destination, kind).run();
+std::string extractWithLibarchive(ArchiveInput& input, const std::string& archivePath,
+                                  const std::string& destination, ArchiveKind kind) {
+  return Extraction(input, archivePath, destination, kind).run();
 }
 
 std::string runExtractCommand(std::string_view commandLine, std::string_view option,
                               ArchiveKind kind) {
   const ExtractOperands operands = parseExtractCommand(commandLine, option);
-  return extractWithLibarchive(operands.archive, operands.destination, kind);
+  FileArchiveInput input(operands.archive);
+  return extractWithLibarchive(input, operands.archive, operands.destination, kind);
 }
 
 }  // namespace archivers

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/archive_input.h"
+
 namespace archivers {
 
 // The archive formats read through libarchive.
@@ -24,8 +26,9 @@ struct ExtractOperands {
 };
 ExtractOperands parseExtractCommand(std::string_view commandLine, std::string_view option);
 
-// Extracts the archive at archivePath into destination through libarchive, as runExtractCommand.
-std::string extractWithLibarchive(const std::string& archivePath, const std::string& destination,
-                                  ArchiveKind kind);
+// Extracts the archive input reads into destination through libarchive, as runExtractCommand;
+// archivePath names it in messages.
+std::string extractWithLibarchive(ArchiveInput& input, const std::string& archivePath,
+                                  const std::string& destination, ArchiveKind kind);
 
 }  // namespace archivers

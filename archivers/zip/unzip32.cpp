@@ -13,17 +13,14 @@ namespace {
 // choice is made before anything is written.
 std::string extractZip(std::string_view commandLine) {
   const archivers::ExtractOperands operands = archivers::parseExtractCommand(commandLine, "-xv");
-  std::optional<archivers::zip::ZipDirectory> directory;
-  {
-    archivers::FileArchiveInput input(operands.archive);
-    directory = archivers::zip::readZipDirectory(input);
-    if (directory) {
-      archivers::ExtractionSink sink(operands.destination);
-      archivers::zip::extractZipMembers(input, *directory, sink);
-      return sink.finish();
-    }
+  archivers::FileArchiveInput input(operands.archive);
+  if (const std::optional<archivers::zip::ZipDirectory> directory =
+          archivers::zip::readZipDirectory(input)) {
+    archivers::ExtractionSink sink(operands.destination);
+    archivers::zip::extractZipMembers(input, *directory, sink);
+    return sink.finish();
   }
-  return archivers::extractWithLibarchive(operands.archive, operands.destination,
+  return archivers::extractWithLibarchive(input, operands.archive, operands.destination,
                                           archivers::ArchiveKind::kZip);
 }
 

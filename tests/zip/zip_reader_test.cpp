@@ -88,7 +88,8 @@ TEST(ZipReader, ExtractsWhatTheLibarchivePathExtracts) {
       return sink.finish();
     });
     const auto theirs = outcome([&] {
-      return archivers::extractWithLibarchive(archive, work / "libarchive",
+      archivers::FileArchiveInput theirInput(archive);
+      return archivers::extractWithLibarchive(theirInput, archive, work / "libarchive",
                                               archivers::ArchiveKind::kZip);
     });
     EXPECT_EQ(ours, theirs);
