@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Parvo end to end against the fastest peer tool of each archive format.
 
-  bench/run_bench.py [--size-mib 100] [--runs 3] [--verify] [--formats zip,tar,lzh,cab,arj]
-                     [--build-dir build/bench] [--no-build] [--keep DIR]
+  bench/run_bench.py [--size-mib 100] [--tree bench|mixed] [--runs 5] [--verify]
+                     [--formats zip,tar,lzh,cab,arj] [--build-dir build/bench] [--no-build]
+                     [--keep DIR]
 
 Builds a seeded mixed tree (text, binaries, thousands of small files, one large file), packs it
 with the peer archivers, then times extraction by the built parvo and by every peer that reads
-the format: best of --runs after one untimed warm-up, each run into a fresh empty folder. Prints
-wall seconds, peak memory (max RSS) and Parvo's ratio to the fastest peer. The exit status is 0
+the format: one untimed warm-up each, then --runs rounds that time every tool once in alternating
+order, each run into a fresh empty folder. Prints median wall and CPU (user + system) seconds, peak
+memory (max RSS) and Parvo's ratios to the fastest peer. The exit status is 0
 unless a build, an archiver or an extraction fails.
 """
 import argparse
@@ -17,6 +19,7 @@ import itertools
 import os
 import random
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -293,80 +296,95 @@ def file_digest(path):
     return digest.digest()
 
 
-def measure_tool(fmt, tool, command_for, scratch, source_files, args):
-    """Warm-up plus args.runs timed runs, each into a fresh folder; every output is checked."""
-    result = Measurement(fmt, tool)
-    for run in range(args.runs + 1):
-        home = tempfile.mkdtemp(prefix="run-", dir=scratch)
-        os.makedirs(os.path.join(home, "Desktop"))
-        os.makedirs(os.path.join(home, "out"))
-        command, destination = command_for(home)
-        env = {"PATH": os.environ.get("PATH", ""), "HOME": home, "LC_ALL": "C"}
-        os.sync()  # write back the previous run's files before the clock starts
-        seconds, usage, status, message = time_process(
-            command, env, os.path.join(scratch, "stderr.txt"))
-        # Parvo reports a failing library with a message and goes on; peers use the status.
-        if status != 0 or (tool == "parvo" and message):
-            result.error = "exit status %d: %s" % (status, (message.splitlines() or [""])[0])
-        else:
-            result.error = check_extraction(destination, source_files, args.verify and run == 0)
-        # Outputs stay until the end: on ext4 without a journal, files created soon after
-        # thousands were deleted pay for skipping the recently freed inodes.
-        if result.error:
-            return result
-        if run > 0:
-            result.seconds.append(seconds)
-            result.user_seconds.append(usage.ru_utime)
-            result.system_seconds.append(usage.ru_stime)
-        result.peak_kib = max(result.peak_kib, usage.ru_maxrss)  # KiB on Linux
-    return result
+def run_tool(result, command_for, scratch, source_files, verify, timed):
+    """One run into a fresh folder, its output checked; False once the tool has failed."""
+    home = tempfile.mkdtemp(prefix="run-", dir=scratch)
+    os.makedirs(os.path.join(home, "Desktop"))
+    os.makedirs(os.path.join(home, "out"))
+    command, destination = command_for(home)
+    env = {"PATH": os.environ.get("PATH", ""), "HOME": home, "LC_ALL": "C"}
+    os.sync()  # write back the previous run's files before the clock starts
+    seconds, usage, status, message = time_process(
+        command, env, os.path.join(scratch, "stderr.txt"))
+    # Parvo reports a failing library with a message and goes on; peers use the status.
+    if status != 0 or (result.tool == "parvo" and message):
+        result.error = "exit status %d: %s" % (status, (message.splitlines() or [""])[0])
+    else:
+        result.error = check_extraction(destination, source_files, verify)
+    # Outputs stay until the end: on ext4 without a journal, files created soon after
+    # thousands were deleted pay for skipping the recently freed inodes.
+    if result.error:
+        return False
+    if timed:
+        result.seconds.append(seconds)
+        result.user_seconds.append(usage.ru_utime)
+        result.system_seconds.append(usage.ru_stime)
+    result.peak_kib = max(result.peak_kib, usage.ru_maxrss)  # KiB on Linux
+    return True
 
 
 def measure_format(fmt, archive, parvo, scratch, source_files, args):
-    tools = [("parvo", parvo, lambda home: (
+    """One untimed warm-up per tool, then --runs rounds in which every tool runs once, the order
+    reversed each round, so that Parvo and each peer are timed in alternating pairs under the
+    same load."""
+    tools = [("parvo", lambda home: (
         [parvo, archive], os.path.join(home, "Desktop", ARCHIVE_BASE)))]
     for label, program, command in PEERS[fmt]:
         if shutil.which(program):
-            tools.append((label, program, lambda home, c=command: (
+            tools.append((label, lambda home, c=command: (
                 c(archive, os.path.join(home, "out")), os.path.join(home, "out"))))
         else:
             log("skipping %s for %s: not installed" % (label, fmt))
-    results = []
-    for label, _, command_for in tools:
-        log("timing %s %s" % (fmt, label))
-        results.append(measure_tool(fmt, label, command_for, scratch, source_files, args))
-    return results
+    results = {label: Measurement(fmt, label) for label, _ in tools}
+    log("timing %s: %s" % (fmt, ", ".join(results)))
+    for label, command_for in tools:
+        run_tool(results[label], command_for, scratch, source_files, args.verify, False)
+    for round_index in range(args.runs):
+        for label, command_for in (tools if round_index % 2 == 0 else tools[::-1]):
+            if not results[label].error:
+                run_tool(results[label], command_for, scratch, source_files, False, True)
+    return list(results.values())
+
+
+def cpu_seconds(row):
+    return [user + system for user, system in zip(row.user_seconds, row.system_seconds)]
 
 
 def print_table(results, archives):
-    """Wall time decides the goal. User time (decoding) is steadier on a busy machine than wall
-    time; system time is mostly the file system's."""
-    print("%-4s %-10s %7s %7s %7s %7s %8s %6s %6s" % (
-        "fmt", "tool", "best s", "worst s", "user s", "sys s", "peak MiB", "ratio",
+    """Medians of the alternating runs. Wall time decides the goal; CPU time (user + system) is
+    steadier on a busy machine."""
+    print("%-4s %-10s %7s %7s %7s %7s %8s %6s %6s %6s" % (
+        "fmt", "tool", "med s", "worst s", "cpu s", "user s", "peak MiB", "ratio", "cpu r",
         "<=%.1f?" % GOAL_RATIO))
     for fmt in archives:
         rows = [r for r in results if r.format == fmt]
-        fastest = min((min(r.seconds) for r in rows if r.tool != "parvo" and not r.error),
-                      default=None)
+        peers = [r for r in rows if r.tool != "parvo" and not r.error]
+        fastest = min((statistics.median(r.seconds) for r in peers), default=None)
+        fastest_cpu = min((statistics.median(cpu_seconds(r)) for r in peers), default=None)
         for row in rows:
             if row.error:
                 print("%-4s %-10s FAILED: %s" % (fmt, row.tool, row.error))
                 continue
-            best = min(row.seconds)
-            ratio = goal = ""
+            median = statistics.median(row.seconds)
+            cpu = statistics.median(cpu_seconds(row))
+            ratio = cpu_ratio = goal = ""
             if row.tool == "parvo" and fastest:
-                ratio = "%.2f" % (best / fastest)
-                goal = "yes" if best <= GOAL_RATIO * fastest else "NO"
-            print("%-4s %-10s %7.2f %7.2f %7.2f %7.2f %8.1f %6s %6s" % (
-                fmt, row.tool, best, max(row.seconds), min(row.user_seconds),
-                min(row.system_seconds), row.peak_kib / 1024, ratio, goal))
+                ratio = "%.2f" % (median / fastest)
+                cpu_ratio = "%.2f" % (cpu / fastest_cpu)
+                goal = "yes" if median <= GOAL_RATIO * fastest else "NO"
+            print("%-4s %-10s %7.2f %7.2f %7.2f %7.2f %8.1f %6s %6s %6s" % (
+                fmt, row.tool, median, max(row.seconds), cpu,
+                statistics.median(row.user_seconds), row.peak_kib / 1024, ratio, cpu_ratio, goal))
         print("%-4s (archive %.1f MiB)" % ("", os.path.getsize(archives[fmt]) / MIB))
 
 
 def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--size-mib", type=int, default=100, help="tree size (default 100)")
-    parser.add_argument("--runs", type=int, default=3, help="timed runs per tool (default 3)")
+    parser.add_argument("--runs", type=int, default=5,
+                        help="alternating rounds, each timing every tool once (default 5)")
+    parser.add_argument("--tree", choices=sorted(TREES), default="bench",
+                        help="; ".join("%s: %s" % item for item in sorted(TREES.items())))
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--verify", action="store_true",
                         help="also compare every extracted file's SHA-256 with the source")
@@ -395,8 +413,8 @@ def main():
         for folder in (archive_folder, scratch):
             os.makedirs(folder, exist_ok=True)
         if not os.path.isdir(tree):
-            log("building a %d MiB tree" % args.size_mib)
-            build_corpus(tree, args.size_mib, args.seed)
+            log("building the %s tree" % args.tree)
+            build_tree(args.tree, tree, args.size_mib, args.seed)
         source_files = list_tree(tree)
         log("%d files, %.1f MiB" % (len(source_files), sum(
             os.path.getsize(p) for p in source_files.values()) / MIB))

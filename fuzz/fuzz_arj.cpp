@@ -38,7 +38,7 @@ void decodeStream(const std::uint8_t* data, std::size_t size, int decoder) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   if (data[0] % 4 == 2) {
-    fuzz::extractInput(data + 1, size - 1, "fuzz.arj", archivers::arj::extractArchive);
+    fuzz::readInput(data + 1, size - 1, "arj");
     return 0;
   }
   try {

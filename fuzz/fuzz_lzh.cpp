@@ -2,9 +2,8 @@
 // the next header after a damaged one, every decoder, members into the extraction sink. Damage must
 // surface as ArchiveError, never as a crash, an overrun or a hang.
 #include "fuzz_support.h"
-#include "lzh/lzh_extractor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fuzz::extractInput(data, size, "fuzz.lzh", archivers::lzh::extractArchive);
+  fuzz::readInput(data, size, "lzh");
   return 0;
 }

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "common/archive_input.h"
+#include "common/extraction_sink.h"
+#include "format_readers.h"
 #include "support/bit_stream.h"
 #include "support/temporary_folder.h"
 #include "support/tree_snapshot.h"
@@ -33,6 +36,27 @@ void extractInput(const std::uint8_t* data, std::size_t size, const std::string&
   const fs::path output = workFolder() / "out";
   try {
     extract(archive.string(), output.string() + "/");
+  } catch (const archivers::ArchiveError& error) {
+    check(error.result() != archivers::Result::kInternal);
+  }
+  fs::remove_all(output);
+}
+
+// Reads the input from memory as an archive of format, with the reader the table lists for it,
+// into a folder emptied afterwards. Only kInternal stands for a fault of ours rather than of the
+// input.
+inline void readInput(const std::uint8_t* data, std::size_t size, std::string_view format) {
+  const auto reader =
+      std::find_if(std::begin(archivers::kFormatReaders), std::end(archivers::kFormatReaders),
+                   [&](const auto& entry) { return entry.format == format; });
+  check(reader != std::end(archivers::kFormatReaders));
+  const fs::path output = workFolder() / "out";
+  try {
+    archivers::MemoryArchiveInput input(
+        std::string_view(reinterpret_cast<const char*>(data), size));
+    archivers::ExtractionSink sink(output.string());
+    reader->read(input, sink);
+    sink.finish();
   } catch (const archivers::ArchiveError& error) {
     check(error.result() != archivers::Result::kInternal);
   }

@@ -136,18 +136,22 @@ void extractMember(InputFile& file, const Header& header, ExtractionSink& sink) 
 
 }  // namespace
 
-std::string extractArchive(const std::string& archivePath, const std::string& destination) {
-  InputFile file(archivePath);
-  progress::setArchive(archivePath, file.size());
+void readArjArchive(ArchiveInput& input, ExtractionSink& sink) {
+  InputFile file(input);
   const Header main = readMainHeader(file);
   checkArchive(file, main);
-
-  ExtractionSink sink(destination);
   file.seek(main.dataOffset);
   while (std::optional<Header> header = readLocalHeader(file)) {
     extractMember(file, *header, sink);
     file.seek(header->dataOffset + header->compressedSize);
   }
+}
+
+std::string extractArchive(const std::string& archivePath, const std::string& destination) {
+  FileArchiveInput input(archivePath);
+  progress::setArchive(archivePath, input.size());
+  ExtractionSink sink(destination);
+  readArjArchive(input, sink);
   return sink.finish();
 }
 

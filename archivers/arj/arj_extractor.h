@@ -2,7 +2,13 @@
 
 #include <string>
 
+#include "common/archive_input.h"
+#include "common/extraction_sink.h"
+
 namespace archivers::arj {
+
+// The reader in the shape all readers share (common/archive_input.h), as extractArchive below.
+void readArjArchive(ArchiveInput& input, ExtractionSink& sink);
 
 // Extracts every member of the ARJ archive at archivePath into destination, folders included, and
 // returns a one-line summary. The header chain is checked before anything is written: a damaged

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "common/archive_error.h"
-#include "common/progress.h"
+#include "common/archive_input.h"
 
 namespace archivers {
 namespace {
@@ -58,10 +58,16 @@ RegularFile openRegularFile(const std::string& path) {
   return {std::move(fd), static_cast<std::uint64_t>(status.st_size)};
 }
 
-InputFile::InputFile(const std::string& path) : InputFile(openRegularFile(path)) {}
+InputFile::InputFile(const std::string& path)
+    : owned_(std::make_unique<FileArchiveInput>(path)),
+      input_(owned_.get()),
+      size_(input_->size()),
+      buffer_(kBufferSize) {}
 
-InputFile::InputFile(RegularFile file)
-    : fd_(std::move(file.descriptor)), size_(file.size), buffer_(kBufferSize) {}
+InputFile::InputFile(ArchiveInput& input)
+    : input_(&input), size_(input.size()), buffer_(kBufferSize) {}
+
+InputFile::~InputFile() = default;
 
 std::uint64_t InputFile::tell() const {
   return bufferStart_ + bufferPos_;
@@ -90,29 +96,15 @@ std::size_t InputFile::read(void* data, std::size_t count) {
       bufferPos_ = 0;
       // Large reads bypass the buffer.
       if (count - done >= buffer_.size()) {
-        const ssize_t got =
-            ::pread(fd_.get(), out + done, count - done, static_cast<off_t>(bufferStart_));
-        if (got < 0) {
-          if (errno == EINTR) continue;
-          throw ArchiveError(Result::kCannotOpen,
-                             std::string("cannot read archive: ") + std::strerror(errno));
-        }
+        const std::size_t got = input_->readAt(bufferStart_, out + done, count - done);
         if (got == 0) break;
-        progress::advance(static_cast<std::uint64_t>(got));
-        done += static_cast<std::size_t>(got);
-        bufferStart_ += static_cast<std::uint64_t>(got);
+        done += got;
+        bufferStart_ += got;
         continue;
       }
-      const ssize_t got =
-          ::pread(fd_.get(), buffer_.data(), buffer_.size(), static_cast<off_t>(bufferStart_));
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        throw ArchiveError(Result::kCannotOpen,
-                           std::string("cannot read archive: ") + std::strerror(errno));
-      }
+      const std::size_t got = input_->readAt(bufferStart_, buffer_.data(), buffer_.size());
       if (got == 0) break;
-      progress::advance(static_cast<std::uint64_t>(got));
-      bufferFill_ = static_cast<std::size_t>(got);
+      bufferFill_ = got;
     }
     const std::size_t take = std::min(count - done, bufferFill_ - bufferPos_);
     std::memcpy(out + done, buffer_.data() + bufferPos_, take);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,17 @@ struct RegularFile {
 // or a device could block the caller forever. Throws ArchiveError(kCannotOpen) naming the file.
 RegularFile openRegularFile(const std::string& path);
 
-// A read-only archive file read through a buffer, for the formats whose readers are our own.
+class ArchiveInput;
+
+// An archive read front to back through a buffer, with seeks, for the formats whose readers are
+// our own. Every byte comes through an ArchiveInput.
 class InputFile {
  public:
   // Throws ArchiveError(kCannotOpen) naming the file when it cannot be opened.
   explicit InputFile(const std::string& path);
+  // Reads input, which must outlive this.
+  explicit InputFile(ArchiveInput& input);
+  ~InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
@@ -51,9 +58,8 @@ class InputFile {
   std::vector<std::uint8_t> readBytes(std::size_t count);
 
  private:
-  explicit InputFile(RegularFile file);
-
-  FileDescriptor fd_;
+  std::unique_ptr<ArchiveInput> owned_;
+  ArchiveInput* input_;
   std::uint64_t size_ = 0;
   std::uint64_t bufferStart_ = 0;  // file position of buffer_[0]
   std::size_t bufferFill_ = 0;

@@ -1,7 +1,6 @@
 #include "libarchive/archive_reader.h"
 
 #include <archive.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -39,6 +38,44 @@ void configure(archive* reader, ArchiveKind kind) {
   }
 }
 
+}  // namespace
+
+la_ssize_t ArchiveReader::read(archive* reader, void* data, const void** block) {
+  auto& cursor = *static_cast<Cursor*>(data);
+  try {
+    const std::size_t got =
+        cursor.input.readAt(cursor.position, cursor.block.data(), cursor.block.size());
+    cursor.position += got;
+    *block = cursor.block.data();
+    return static_cast<la_ssize_t>(got);
+  } catch (const std::exception& error) {
+    archive_set_error(reader, EIO, "%s", error.what());
+    return -1;
+  }
+}
+
+la_int64_t ArchiveReader::seek(archive*, void* data, la_int64_t offset, int whence) {
+  auto& cursor = *static_cast<Cursor*>(data);
+  const auto size = static_cast<la_int64_t>(cursor.input.size());
+  const la_int64_t base = whence == SEEK_SET   ? 0
+                          : whence == SEEK_CUR ? static_cast<la_int64_t>(cursor.position)
+                                               : size;
+  if (offset < -base) return ARCHIVE_FATAL;
+  cursor.position = static_cast<std::uint64_t>(std::min(base + offset, size));
+  return static_cast<la_int64_t>(cursor.position);
+}
+
+la_int64_t ArchiveReader::skip(archive*, void* data, la_int64_t request) {
+  auto& cursor = *static_cast<Cursor*>(data);
+  const la_int64_t left =
+      static_cast<la_int64_t>(cursor.input.size() - std::min(cursor.position, cursor.input.size()));
+  const la_int64_t step = std::clamp<la_int64_t>(request, 0, left);
+  cursor.position += static_cast<std::uint64_t>(step);
+  return step;
+}
+
+namespace {
+
 la_ssize_t readGzip(archive* reader, void* source, const void** block) {
   try {
     std::size_t size = 0;
@@ -50,37 +87,32 @@ la_ssize_t readGzip(archive* reader, void* source, const void** block) {
   }
 }
 
-int openArchive(archive* reader, int fd, ArchiveKind kind, std::unique_ptr<GzipSource>& gzip) {
-  if (kind == ArchiveKind::kTar && GzipSource::looksLikeGzip(fd)) {
-    gzip = std::make_unique<GzipSource>(fd);
-    return archive_read_open(reader, gzip.get(), nullptr, readGzip, nullptr);
-  }
-  return archive_read_open_fd(reader, fd, kReadBlockSize);
-}
-
 }  // namespace
 
-ArchiveReader::ArchiveReader(const std::string& path, ArchiveKind kind)
-    : ArchiveReader(path, openRegularFile(path), kind) {}
-
-ArchiveReader::ArchiveReader(const std::string& path, RegularFile file, ArchiveKind kind)
-    : file_(std::move(file.descriptor)), archive_(archive_read_new()), kind_(kind) {
+ArchiveReader::ArchiveReader(ArchiveInput& input, const std::string& path, ArchiveKind kind)
+    : cursor_{input, 0, {}}, archive_(archive_read_new()), kind_(kind) {
   if (archive_ == nullptr) throw std::bad_alloc();
-  progress::setArchive(path, file.size);
   configure(archive_, kind);
   try {
-    if (openArchive(archive_, file_.get(), kind, gzip_) != ARCHIVE_OK) {
+    int status = ARCHIVE_OK;
+    if (kind == ArchiveKind::kTar && GzipSource::looksLikeGzip(input)) {
+      gzip_ = std::make_unique<GzipSource>(input);
+      status = archive_read_open(archive_, gzip_.get(), nullptr, readGzip, nullptr);
+    } else {
+      cursor_.block.resize(kReadBlockSize);
+      archive_read_set_callback_data(archive_, &cursor_);
+      archive_read_set_read_callback(archive_, read);
+      archive_read_set_seek_callback(archive_, seek);
+      archive_read_set_skip_callback(archive_, skip);
+      status = archive_read_open1(archive_);
+    }
+    if (status != ARCHIVE_OK) {
       throw ArchiveError(Result::kCannotOpen, errorMessage(), path);
     }
   } catch (...) {
     archive_read_free(archive_);
     throw;
   }
-}
-
-std::uint64_t ArchiveReader::position() const {
-  const off_t offset = ::lseek(file_.get(), 0, SEEK_CUR);
-  return offset < 0 ? 0 : static_cast<std::uint64_t>(offset);
 }
 
 ArchiveReader::~ArchiveReader() {
@@ -102,6 +134,8 @@ std::string ArchiveReader::errorMessage() const {
 }
 
 Result ArchiveReader::errorResult() const {
+  // The user's stop reaches libarchive as a failed read, which it reports as its own error.
+  if (progress::stopRequested()) return Result::kCancelled;
   const std::string message = errorMessage();
   const bool unsupported = message.find("ncrypt") != std::string::npos ||
                            message.find("assphrase") != std::string::npos ||

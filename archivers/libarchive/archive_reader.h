@@ -1,13 +1,14 @@
 #pragma once
 
+#include <archive.h>
+
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/archive_error.h"
-#include "common/input_file.h"
+#include "common/archive_input.h"
 #include "libarchive/libarchive_extraction.h"
-
-struct archive;
 
 namespace archivers {
 
@@ -18,8 +19,9 @@ class GzipSource;
 // compression filter, detected by content. Names are left as libarchive finds them.
 class ArchiveReader {
  public:
-  // Throws ArchiveError(kCannotOpen) when the file cannot be opened or is not a regular file.
-  ArchiveReader(const std::string& path, ArchiveKind kind);
+  // Reads every byte through input, which must outlive the reader; path names it in messages.
+  // Throws ArchiveError(kCannotOpen) when libarchive cannot open it.
+  ArchiveReader(ArchiveInput& input, const std::string& path, ArchiveKind kind);
   ArchiveReader(const ArchiveReader&) = delete;
   ArchiveReader& operator=(const ArchiveReader&) = delete;
   ~ArchiveReader();
@@ -29,18 +31,24 @@ class ArchiveReader {
   // trailer of a gzip stream). Throws ArchiveError(kCorrupt).
   void verifyToEnd();
   ArchiveKind kind() const { return kind_; }
-  // How far into the archive file libarchive has read.
-  std::uint64_t position() const;
 
   // libarchive's last error as one line, never empty.
   std::string errorMessage() const;
-  // The error's result code: kUnsupported for encryption and unknown methods, else kCorrupt.
+  // The error's result code: kCancelled once the user stopped the call, kUnsupported for
+  // encryption and unknown methods, else kCorrupt.
   Result errorResult() const;
 
  private:
-  ArchiveReader(const std::string& path, RegularFile file, ArchiveKind kind);
+  struct Cursor {
+    ArchiveInput& input;
+    std::uint64_t position = 0;
+    std::vector<unsigned char> block;
+  };
+  static la_ssize_t read(archive* reader, void* cursor, const void** block);
+  static la_int64_t seek(archive* reader, void* cursor, la_int64_t offset, int whence);
+  static la_int64_t skip(archive* reader, void* cursor, la_int64_t request);
 
-  FileDescriptor file_;  // outlives archive_, which reads it
+  Cursor cursor_;  // outlives archive_, which reads through it
   archive* archive_;
   ArchiveKind kind_;
   std::unique_ptr<GzipSource> gzip_;

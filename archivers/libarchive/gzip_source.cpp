@@ -10,61 +10,49 @@
 
 namespace archivers {
 
-namespace {
-
-constexpr int kGzipWindowBits = 16 + MAX_WBITS;  // gzip wrapper only, checked trailer
-
-}  // namespace
-
-bool GzipSource::looksLikeGzip(int fd) {
+bool GzipSource::looksLikeGzip(ArchiveInput& input) {
   unsigned char magic[2] = {};
-  return ::pread(fd, magic, sizeof magic, 0) == 2 && magic[0] == 0x1F && magic[1] == 0x8B;
+  return input.readAt(0, magic, sizeof magic) == 2 && magic[0] == 0x1F && magic[1] == 0x8B;
 }
 
-GzipSource::GzipSource(int fd) : fd_(fd), input_(256 * 1024), output_(1024 * 1024) {
-  if (inflateInit2(&stream_, kGzipWindowBits) != Z_OK) throw std::bad_alloc();
-}
+GzipSource::GzipSource(ArchiveInput& input)
+    : input_(input),
+      inflater_(IsalInflater::Wrapper::kGzip),
+      compressed_(256 * 1024),
+      output_(1024 * 1024) {}
 
-GzipSource::~GzipSource() {
-  inflateEnd(&stream_);
-}
+GzipSource::~GzipSource() = default;
 
 bool GzipSource::fillInput() {
-  for (;;) {
-    const ssize_t count = ::read(fd_, input_.data(), input_.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0)
-      throw ArchiveError(Result::kCorrupt, std::string("read error: ") + std::strerror(errno));
-    stream_.next_in = input_.data();
-    stream_.avail_in = static_cast<uInt>(count);
-    return count > 0;
-  }
+  const std::size_t count = input_.readAt(position_, compressed_.data(), compressed_.size());
+  position_ += count;
+  inflater_.setInput(compressed_.data(), count);
+  return count > 0;
 }
 
 const unsigned char* GzipSource::next(std::size_t& size) {
-  stream_.next_out = output_.data();
-  stream_.avail_out = static_cast<uInt>(output_.size());
-  while (!atEnd_ && stream_.avail_out == output_.size()) {
-    if (stream_.avail_in == 0 && !fillInput()) {
+  size = 0;
+  while (!atEnd_ && size == 0) {
+    if (inflater_.inputLeft() == 0 && !fillInput()) {
       if (inMember_) throw ArchiveError(Result::kCorrupt, "gzip data is truncated");
       atEnd_ = true;
       break;
     }
-    if (!inMember_ && stream_.next_in[0] == 0) {
+    if (!inMember_ && *inflater_.nextInput() == 0) {
       atEnd_ = true;  // zeros after the last member pad the file to a block size
       break;
     }
     inMember_ = true;
-    const int status = inflate(&stream_, Z_NO_FLUSH);
-    if (status == Z_STREAM_END) {
-      inflateReset(&stream_);  // another member may follow
+    size += inflater_.inflate(output_.data(), output_.size());
+    if (inflater_.finished()) {
+      // Another member may follow in the input already read.
+      const std::uint8_t* rest = inflater_.nextInput();
+      const std::size_t left = inflater_.inputLeft();
+      inflater_.reset();
+      inflater_.setInput(rest, left);
       inMember_ = false;
-    } else if (status != Z_OK && status != Z_BUF_ERROR) {
-      throw ArchiveError(Result::kCorrupt, std::string("gzip data is damaged: ") +
-                                               (stream_.msg != nullptr ? stream_.msg : "error"));
     }
   }
-  size = output_.size() - stream_.avail_out;
   return output_.data();
 }
 

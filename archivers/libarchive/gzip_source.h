@@ -1,22 +1,23 @@
 #pragma once
 
-#include <zlib.h>
-
 #include <cstddef>
 #include <vector>
 
+#include "common/archive_input.h"
+#include "common/isal_inflater.h"
+
 namespace archivers {
 
-// A gzip file decompressed as a stream, every member's CRC-32 and length checked. libarchive's
-// own gzip filter skips those checks, and a TAR reader stops at the end-of-archive blocks
-// before the trailer: without this, a damaged .tar.gz would extract without complaint.
+// A gzip file decompressed as a stream with ISA-L, every member's CRC-32 and length checked.
+// libarchive's own gzip filter skips those checks, and a TAR reader stops at the end-of-archive
+// blocks before the trailer: without this, a damaged .tar.gz would extract without complaint.
 class GzipSource {
  public:
-  // Whether the file fd reads starts as gzip data; its position is left as it was.
-  static bool looksLikeGzip(int fd);
+  // Whether the input starts as gzip data.
+  static bool looksLikeGzip(ArchiveInput& input);
 
-  // Reads fd, which stays open and owned by the caller, from its position on.
-  explicit GzipSource(int fd);
+  // Reads input, which must outlive this, from its start.
+  explicit GzipSource(ArchiveInput& input);
   GzipSource(const GzipSource&) = delete;
   GzipSource& operator=(const GzipSource&) = delete;
   ~GzipSource();
@@ -30,9 +31,10 @@ class GzipSource {
  private:
   bool fillInput();
 
-  int fd_ = -1;
-  z_stream stream_{};
-  std::vector<unsigned char> input_;
+  ArchiveInput& input_;
+  std::uint64_t position_ = 0;
+  IsalInflater inflater_;
+  std::vector<unsigned char> compressed_;
   std::vector<unsigned char> output_;
   bool inMember_ = false;
   bool atEnd_ = false;

@@ -21,8 +21,9 @@ constexpr std::size_t kMaxFailedHeaders = 1000;
 
 class Extraction {
  public:
-  Extraction(const std::string& archivePath, const std::string& destination, ArchiveKind kind)
-      : reader_(archivePath, kind), archivePath_(archivePath), destination_(destination) {}
+  Extraction(ArchiveInput& input, const std::string& archivePath, const std::string& destination,
+             ArchiveKind kind)
+      : reader_(input, archivePath, kind), archivePath_(archivePath), destination_(destination) {}
 
   std::string run() {
     for (;;) {
@@ -114,7 +115,6 @@ class Extraction {
       output.skip(static_cast<std::uint64_t>(offset) - position);
       output.write(block, size);
       position = static_cast<std::uint64_t>(offset) + size;
-      progress::setDone(reader_.position());
     }
     // A member may end in a hole no data block covers (sparse TAR members), or a ZIP directory may
     // state more than the data holds while libarchive finds nothing wrong: both end in a hole up
@@ -146,8 +146,7 @@ class Extraction {
 
 }  // namespace
 
-std::string runExtractCommand(std::string_view commandLine, std::string_view option,
-                              ArchiveKind kind) {
+ExtractOperands parseExtractCommand(std::string_view commandLine, std::string_view option) {
   const Command command = parseCommand(commandLine);
   requireOptionsWithin(command, {option});
   if (!command.hasOption(option)) {
@@ -155,12 +154,23 @@ std::string runExtractCommand(std::string_view commandLine, std::string_view opt
                                                     std::string(option) + " \"ARCHIVE\" \"DEST/\"");
   }
   requireOperandCount(command, 2);
-  const std::string& archivePath = command.operands[0];
-  const std::string& destination = command.operands[1];
-  if (archivePath.empty() || destination.empty()) {
+  if (command.operands[0].empty() || command.operands[1].empty()) {
     throw ArchiveError(Result::kBadCommandLine, "empty archive or destination name");
   }
-  return Extraction(archivePath, destination, kind).run();
+  return {command.operands[0], command.operands[1]};
+}
+
+std::string extractWithLibarchive(ArchiveInput& input, const std::string& archivePath,
+                                  const std::string& destination, ArchiveKind kind) {
+  return Extraction(input, archivePath, destination, kind).run();
+}
+
+std::string runExtractCommand(std::string_view commandLine, std::string_view option,
+                              ArchiveKind kind) {
+  const ExtractOperands operands = parseExtractCommand(commandLine, option);
+  FileArchiveInput input(operands.archive);
+  progress::setArchive(operands.archive, input.size());
+  return extractWithLibarchive(input, operands.archive, operands.destination, kind);
 }
 
 }  // namespace archivers

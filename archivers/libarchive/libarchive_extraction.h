@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/archive_input.h"
+
 namespace archivers {
 
 // The archive formats read through libarchive.
@@ -16,5 +18,17 @@ enum class ArchiveKind { kZip, kTar };
 // kEntriesRefused for unsafe names. kCannotOpen when the file is missing or not of this kind.
 std::string runExtractCommand(std::string_view commandLine, std::string_view option,
                               ArchiveKind kind);
+
+// The archive and destination of such a command line, checked as runExtractCommand checks them.
+struct ExtractOperands {
+  std::string archive;
+  std::string destination;
+};
+ExtractOperands parseExtractCommand(std::string_view commandLine, std::string_view option);
+
+// Extracts the archive input reads into destination through libarchive, as runExtractCommand;
+// archivePath names it in messages.
+std::string extractWithLibarchive(ArchiveInput& input, const std::string& archivePath,
+                                  const std::string& destination, ArchiveKind kind);
 
 }  // namespace archivers

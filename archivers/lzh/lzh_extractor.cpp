@@ -102,12 +102,9 @@ class MemberOutput : public ByteSink {
 
 class ArchiveExtraction {
  public:
-  ArchiveExtraction(const std::string& archivePath, const std::string& destination)
-      : input_(archivePath), destination_(destination) {
-    progress::setArchive(archivePath, input_.size());
-  }
+  ArchiveExtraction(ArchiveInput& input, ExtractionSink& sink) : input_(input), sink_(sink) {}
 
-  std::string run() {
+  void run() {
     headerOffset_ = findFirstHeader(input_);
     input_.seek(headerOffset_);
     // A damaged first header means this is no archive to read.
@@ -135,15 +132,10 @@ class ArchiveExtraction {
       input_.seek(end);
       header = nextHeader();
     }
-    return sink().finish();
   }
 
  private:
-  // The sink makes the destination: it is first needed once the archive has proved readable.
-  ExtractionSink& sink() {
-    if (!sink_) sink_.emplace(destination_);
-    return *sink_;
-  }
+  ExtractionSink& sink() { return sink_; }
 
   std::string damagedHeader(const std::string& reason) const {
     return reason + " at offset " + std::to_string(headerOffset_) +
@@ -217,8 +209,7 @@ class ArchiveExtraction {
   }
 
   InputFile input_;
-  std::string destination_;
-  std::optional<ExtractionSink> sink_;
+  ExtractionSink& sink_;
   HeaderScan scan_;
   std::uint64_t headerOffset_ = 0;  // of the member header read last
   std::string lastName_;            // of the last member with a name
@@ -226,8 +217,16 @@ class ArchiveExtraction {
 
 }  // namespace
 
+void readLzhArchive(ArchiveInput& input, ExtractionSink& sink) {
+  ArchiveExtraction(input, sink).run();
+}
+
 std::string extractArchive(const std::string& archivePath, const std::string& destination) {
-  return ArchiveExtraction(archivePath, destination).run();
+  FileArchiveInput input(archivePath);
+  progress::setArchive(archivePath, input.size());
+  ExtractionSink sink(destination);
+  readLzhArchive(input, sink);
+  return sink.finish();
 }
 
 }  // namespace archivers::lzh

@@ -2,7 +2,13 @@
 
 #include <string>
 
+#include "common/archive_input.h"
+#include "common/extraction_sink.h"
+
 namespace archivers::lzh {
+
+// The reader in the shape all readers share (common/archive_input.h), as extractArchive below.
+void readLzhArchive(ArchiveInput& input, ExtractionSink& sink);
 
 // Extracts every member of an LZH archive under destination, folders included. Returns the
 // one-line summary. Throws ArchiveError: kCannotOpen for a file that is not an LZH archive (the

@@ -167,6 +167,10 @@ TEST(HostileInput, DamageIsReportedAndLeavesOnlyWholeFiles) {
       {kCab, "gcab -c -z ../packed.cab a.txt big.txt z.txt", "packed.cab", FlipCost::kRestOfFolder},
       {kLzh, "jlha c ../packed.lzh a.txt big.txt z.txt", "packed.lzh", FlipCost::kThatMember},
       {kZip, "zip -q ../packed.zip a.txt big.txt z.txt", "packed.zip", FlipCost::kThatMember, true},
+      {kZip, "zip -q -0 ../packed.zip a.txt big.txt z.txt", "packed.zip", FlipCost::kThatMember,
+       true},
+      {kZip, "zip -q -fz - a.txt big.txt z.txt > ../packed.zip", "packed.zip",
+       FlipCost::kThatMember, true},
       {kTar, "tar -czf ../packed.tar a.txt big.txt z.txt", "packed.tar", FlipCost::kWholeStream},
       {kTar, "tar -cf ../packed.tar a.txt big.txt z.txt", "packed.tar", FlipCost::kNotSeen, true},
   };
@@ -219,6 +223,64 @@ TEST(HostileInput, DamageIsReportedAndLeavesOnlyWholeFiles) {
           test.flip == FlipCost::kThatMember ? others : Contents{{"a.txt", "first\n"}};
       EXPECT_EQ(filesIn(work / "out"), landed);
     }
+  }
+}
+
+// What only the central directory and the local headers together show: a local header that
+// disagrees with the directory, a member whose data would run past it, or a directory entry that
+// points at data another member already took (the overlapping entries of decompression bombs).
+// Only that member is left out, and named.
+TEST(HostileInput, ZipMembersTheDirectoryDoesNotVouchForAreLeftOut) {
+  const auto at = [](std::string& bytes, const std::string& signature, std::size_t nameOffset) {
+    for (std::size_t found = bytes.find(signature); found != std::string::npos;
+         found = bytes.find(signature, found + 1)) {
+      if (bytes.compare(found + nameOffset, 7, "big.txt") == 0) return found;
+    }
+    throw std::runtime_error("no header for big.txt");
+  };
+  const auto local = [&](std::string& bytes) { return at(bytes, "PK\3\4", 30); };
+  const auto central = [&](std::string& bytes) { return at(bytes, "PK\1\2", 46); };
+  const struct {
+    const char* label;
+    std::function<void(std::string&)> damage;
+    const char* message;
+  } cases[] = {
+      {"name", [&](std::string& zip) { zip[local(zip) + 30] = 'B'; },
+       "local header disagrees with the central directory: big.txt"},
+      {"CRC", [&](std::string& zip) { zip[local(zip) + 14] ^= 1; },
+       "local header disagrees with the central directory: big.txt"},
+      {"size", [&](std::string& zip) { zip[central(zip) + 23] = 0x7F; },
+       "member data runs past the central directory: big.txt"},
+      {"overlap",
+       [&](std::string& zip) {
+         const std::size_t entry = central(zip);
+         const std::size_t length = 46 + 7 + static_cast<unsigned char>(zip[entry + 30]);
+         zip.insert(entry, zip.substr(entry, length));
+         const std::size_t end = zip.rfind("PK\5\6");
+         zip[end + 8] = static_cast<char>(zip[end + 8] + 1);
+         zip[end + 10] = static_cast<char>(zip[end + 10] + 1);
+         zip[end + 12] = static_cast<char>(zip[end + 12] + length);
+       },
+       "overlaps another member's data: big.txt"},
+  };
+  const Contents files = {
+      {"a.txt", "first\n"}, {"big.txt", varyingText(200 * 1024)}, {"z.txt", "last\n"}};
+  TemporaryFolder work;
+  writeFiles(work / "src", files);
+  runShell("zip -q -X ../packed.zip a.txt big.txt z.txt", work / "src");
+  const std::string good = readFile(work / "packed.zip");
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.label);
+    std::string damaged = good;
+    test.damage(damaged);
+    writeFile(work / "damaged.zip", damaged);
+    fs::remove_all(work / "out");
+    const ArchiverResult result = extractWith(kZip, work / "damaged.zip", work / "out");
+    EXPECT_EQ(result.code, kCorrupt);
+    EXPECT_EQ(result.output, test.message);
+    Contents landed = files;
+    if (std::string(test.label) != "overlap") landed.erase("big.txt");
+    EXPECT_EQ(filesIn(work / "out"), landed);
   }
 }
 

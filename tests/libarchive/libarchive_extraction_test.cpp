@@ -1,6 +1,6 @@
-// ZIP and TAR, both read through libarchive: what the peer tools write comes out as it went in,
-// and what is each format's own (ZIP's name encodings, encryption and methods; TAR's sparse files,
-// raw names and the gzip trailer).
+// ZIP (our reader, libarchive for other methods and encryption) and TAR (libarchive): what the peer
+// tools write comes out as it went in, and what is each format's own (ZIP's name encodings,
+// encryption and methods; TAR's sparse files, raw names and the gzip trailer).
 #include <locale.h>
 #include <sys/stat.h>
 

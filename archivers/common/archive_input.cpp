@@ -1,0 +1,68 @@
+#include "common/archive_input.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "common/archive_error.h"
+#include "common/progress.h"
+
+namespace archivers {
+
+void ArchiveInput::readExactAt(std::uint64_t position, void* data, std::size_t count) {
+  if (readAt(position, data, count) != count) {
+    throw ArchiveError(Result::kCorrupt, "the archive is truncated");
+  }
+}
+
+FileArchiveInput::FileArchiveInput(const std::string& path) : path_(path) {
+  RegularFile file = openRegularFile(path);
+  fd_ = std::move(file.descriptor);
+  size_ = file.size;
+}
+
+std::size_t FileArchiveInput::readAt(std::uint64_t position, void* data, std::size_t count) {
+  std::size_t done = 0;
+  auto* bytes = static_cast<char*>(data);
+  while (done < count) {
+    const ssize_t got =
+        ::pread(fd_.get(), bytes + done, count - done, static_cast<off_t>(position + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      throw ArchiveError(Result::kCannotOpen,
+                         std::string("cannot read archive: ") + std::strerror(errno));
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  progress::advance(done);
+  return done;
+}
+
+std::unique_ptr<ArchiveInput> FileArchiveInput::openSibling(std::string_view name) {
+  const std::size_t slash = path_.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
+  try {
+    return std::make_unique<FileArchiveInput>(folder + std::string(name));
+  } catch (const ArchiveError&) {
+    return nullptr;
+  }
+}
+
+std::size_t MemoryArchiveInput::readAt(std::uint64_t position, void* data, std::size_t count) {
+  if (position >= bytes_.size()) return 0;
+  const std::size_t available =
+      std::min<std::size_t>(count, bytes_.size() - static_cast<std::size_t>(position));
+  std::memcpy(data, bytes_.data() + position, available);
+  return available;
+}
+
+std::unique_ptr<ArchiveInput> MemoryArchiveInput::openSibling(std::string_view name) {
+  const auto found = siblings_.find(std::string(name));
+  if (found == siblings_.end()) return nullptr;
+  return std::make_unique<MemoryArchiveInput>(found->second);
+}
+
+}  // namespace archivers

@@ -1,9 +1,0 @@
-#include "common/entry_point.h"
-#include "libarchive/libarchive_extraction.h"
-
-// UnZip -xv "ARCHIVE" "DEST/": extracts the whole ZIP archive into DEST.
-ARCHIVER_EXPORT int32_t UnZip(int32_t, const char* commandLine, char* output, int32_t size) {
-  return archivers::runEntryPoint(commandLine, output, size, [](std::string_view line) {
-    return archivers::runExtractCommand(line, "-xv", archivers::ArchiveKind::kZip);
-  });
-}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace archivers::zip {
+
+// What a central directory entry's extra fields add to its fixed fields.
+struct ExtraFields {
+  // ZIP64: the 64-bit values of the fields stored as 0xFFFFFFFF, in the order the format keeps.
+  std::optional<std::uint64_t> size;
+  std::optional<std::uint64_t> compressedSize;
+  std::optional<std::uint64_t> localHeaderOffset;
+  std::optional<std::int64_t> mtime;  // Unix seconds (extended timestamp or the old Unix field)
+  std::optional<std::string> unicodeName;  // the UTF-8 path, when it still matches the name
+};
+
+// Which of the entry's 32-bit fields are placeholders for ZIP64 values.
+struct Zip64Placeholders {
+  bool size = false;
+  bool compressedSize = false;
+  bool localHeaderOffset = false;
+};
+
+// Reads the fields a reader needs and skips the rest. Nothing when a field runs past the end or a
+// needed ZIP64 value is missing. storedName is the entry's name as stored, which the Unicode path
+// field must have been made from to count.
+std::optional<ExtraFields> parseExtraFields(std::string_view extra, std::string_view storedName,
+                                            Zip64Placeholders placeholders);
+
+}  // namespace archivers::zip

@@ -1,0 +1,253 @@
+#include "zip/zip_extraction.h"
+
+#include <isa-l/crc.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "common/isal_inflater.h"
+#include "common/progress.h"
+#include "common/text_encoding.h"
+
+namespace archivers::zip {
+
+namespace {
+
+constexpr std::uint32_t kLocalSignature = 0x04034b50;
+constexpr std::size_t kLocalSize = 30;
+constexpr std::uint32_t kPlaceholder32 = 0xFFFFFFFF;
+// Input is read and output handed on in pieces of this size, whatever the member's size.
+constexpr std::size_t kChunkSize = 256 * 1024;
+// Room for the local header's extra fields, read in the same call as the header and a small
+// member's data.
+constexpr std::size_t kLocalExtraAllowance = 512;
+// A link's text is held in memory; no file system takes one near this long.
+constexpr std::uint64_t kMaxLinkSize = 64 * 1024;
+
+// Collects a link's text.
+class TextSink : public ByteSink {
+ public:
+  void write(const std::uint8_t* data, std::size_t size) override {
+    text.append(reinterpret_cast<const char*>(data), size);
+  }
+  std::string text;
+};
+
+class MemberExtraction {
+ public:
+  MemberExtraction(ArchiveInput& input, const ZipDirectory& directory, ExtractionSink& sink)
+      : input_(input),
+        directory_(directory),
+        sink_(sink),
+        inflater_(IsalInflater::Wrapper::kRaw),
+        inputBuffer_(kChunkSize),
+        outputBuffer_(kChunkSize) {}
+
+  void run() {
+    for (const ZipMember& member : directory_.members) {
+      try {
+        extract(member);
+      } catch (const ArchiveError& error) {
+        if (endsExtraction(error)) throw;
+        sink_.fail(error.result(), error.what(), member.name);
+      }
+    }
+  }
+
+ private:
+  void extract(const ZipMember& member) {
+    const std::uint32_t type = member.mode & S_IFMT;
+    if (type != S_IFREG && type != S_IFDIR && type != S_IFLNK) {
+      sink_.refuse(member.name, "not a file, folder or link");
+      return;
+    }
+    openData(member);
+    EntryInfo info;
+    info.path = member.name;
+    info.declaredSize = member.size;
+    info.mtime = member.mtime;
+    if (const std::uint32_t permissions = member.mode & 07777; permissions != 0) {
+      info.mode = permissions;
+    }
+    if (type == S_IFDIR) {
+      info.type = EntryType::kDirectory;
+      sink_.createDirectory(info);
+    } else if (type == S_IFLNK) {
+      if (member.size > kMaxLinkSize) throw ArchiveError(Result::kCorrupt, "link text too long");
+      TextSink text;
+      copyData(member, text);
+      info.type = EntryType::kSymlink;
+      info.linkTarget = decodeUnflaggedName(text.text);
+      sink_.createLink(info);
+    } else {
+      std::unique_ptr<FileOutput> output = sink_.createFile(info);
+      if (!output) return;  // refused; the sink reports it
+      const std::uint64_t written = copyData(member, *output);
+      // Stored data is as long as its compressed size. Some writers state the other size wrong
+      // (off by 4 GiB); as the libarchive path does, the file is then made that long with a hole.
+      if (written < member.size) output->skip(member.size - written);
+      output->commit();
+    }
+  }
+
+  // Checks the member's local header against the directory and its place in the archive, and
+  // reads the header with the start of the data.
+  void openData(const ZipMember& member) {
+    const std::uint64_t end = directory_.start;
+    if (member.localHeaderOffset >= end || end - member.localHeaderOffset < kLocalSize) {
+      throw ArchiveError(Result::kCorrupt, "local header lies outside the archive");
+    }
+    const std::uint64_t room = end - member.localHeaderOffset;
+    const std::uint64_t wanted =
+        kLocalSize + member.storedName.size() + kLocalExtraAllowance + member.compressedSize;
+    fill_ = static_cast<std::size_t>(std::min<std::uint64_t>({wanted, room, kChunkSize}));
+    input_.readExactAt(member.localHeaderOffset, inputBuffer_.data(), fill_);
+    const std::uint8_t* header = inputBuffer_.data();
+    if (loadLe32(header) != kLocalSignature) {
+      throw ArchiveError(Result::kCorrupt, "no local header where the directory points");
+    }
+    const std::uint16_t nameLength = loadLe16(header + 26);
+    const std::uint64_t dataOffset = kLocalSize + nameLength + loadLe16(header + 28);
+    if (dataOffset > room || room - dataOffset < member.compressedSize) {
+      throw ArchiveError(Result::kCorrupt, "member data runs past the central directory");
+    }
+    if (!localHeaderAgrees(member, header, nameLength)) {
+      throw ArchiveError(Result::kCorrupt, "local header disagrees with the central directory");
+    }
+    const std::uint64_t start = member.localHeaderOffset;
+    const std::uint64_t stop = start + dataOffset + member.compressedSize;
+    if (overlapsClaimed(start, stop)) {
+      throw ArchiveError(Result::kCorrupt, "overlaps another member's data");
+    }
+    claimed_.emplace(start, stop);
+    dataPosition_ = start + dataOffset;
+    dataLeft_ = member.compressedSize;
+    if (dataOffset <= fill_) {
+      bufferAt_ = static_cast<std::size_t>(dataOffset);
+    } else {
+      bufferAt_ = fill_ = 0;  // the extra fields outgrew the first read
+    }
+    // Data already in the buffer counts as read.
+    const std::size_t buffered =
+        static_cast<std::size_t>(std::min<std::uint64_t>(fill_ - bufferAt_, dataLeft_));
+    fill_ = bufferAt_ + buffered;
+    dataPosition_ += buffered;
+  }
+
+  bool localHeaderAgrees(const ZipMember& member, const std::uint8_t* header,
+                         std::uint16_t nameLength) const {
+    if (nameLength != member.storedName.size() || kLocalSize + nameLength > fill_ ||
+        std::memcmp(member.storedName.data(), header + kLocalSize, nameLength) != 0) {
+      return false;
+    }
+    // Under a data descriptor the local fields are zeros; 0xFFFFFFFF stands for a ZIP64 value.
+    if ((loadLe16(header + 6) & kFlagDataDescriptor) != 0) return true;
+    const std::uint32_t crc = loadLe32(header + 14);
+    const std::uint32_t compressedSize = loadLe32(header + 18);
+    const std::uint32_t size = loadLe32(header + 22);
+    return crc == member.crc &&
+           (compressedSize == kPlaceholder32 || compressedSize == member.compressedSize) &&
+           (size == kPlaceholder32 || size == member.size);
+  }
+
+  bool overlapsClaimed(std::uint64_t start, std::uint64_t stop) const {
+    const auto after = claimed_.lower_bound(start);
+    if (after != claimed_.end() && after->first < stop) return true;
+    return after != claimed_.begin() && std::prev(after)->second > start;
+  }
+
+  // The next piece of the member's stored data, empty at its end.
+  std::pair<const std::uint8_t*, std::size_t> nextInput() {
+    if (bufferAt_ == fill_) {
+      const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(dataLeft_, kChunkSize));
+      if (count == 0) return {nullptr, 0};
+      input_.readExactAt(dataPosition_, inputBuffer_.data(), count);
+      dataPosition_ += count;
+      bufferAt_ = 0;
+      fill_ = count;
+    }
+    const std::size_t size = fill_ - bufferAt_;
+    const std::uint8_t* data = inputBuffer_.data() + bufferAt_;
+    dataLeft_ -= size;
+    bufferAt_ = fill_;
+    return {data, size};
+  }
+
+  // Hands the member's data to output, checked against its CRC; returns its length.
+  std::uint64_t copyData(const ZipMember& member, ByteSink& output) {
+    std::uint32_t crc = 0;
+    std::uint64_t written = 0;
+    const auto deliver = [&](const std::uint8_t* data, std::size_t size) {
+      if (size > member.size - written) {
+        throw ArchiveError(Result::kCorrupt, "data longer than its stated size");
+      }
+      crc = crc32_gzip_refl(crc, data, size);
+      output.write(data, size);
+      written += size;
+    };
+    if (member.method == kStored) {
+      for (auto [data, size] = nextInput(); size > 0; std::tie(data, size) = nextInput()) {
+        deliver(data, size);
+      }
+    } else if (member.compressedSize > 0 || member.size > 0) {
+      inflate(deliver);
+    }
+    const std::uint64_t expected = member.method == kStored ? member.compressedSize : member.size;
+    if (written != expected) throw ArchiveError(Result::kCorrupt, "data shorter than stated");
+    if (crc != member.crc) throw ArchiveError(Result::kCorrupt, "CRC mismatch");
+    return written;
+  }
+
+  template <typename Deliver>
+  void inflate(Deliver& deliver) {
+    inflater_.reset();
+    for (;;) {
+      if (inflater_.inputLeft() == 0) {
+        const auto [data, size] = nextInput();
+        if (size == 0) break;
+        inflater_.setInput(data, size);
+      }
+      const std::size_t made = inflater_.inflate(outputBuffer_.data(), outputBuffer_.size());
+      if (made > 0) deliver(outputBuffer_.data(), made);
+      if (inflater_.finished()) break;
+    }
+    // Output still held inside the decoder is drained before the end is judged.
+    while (!inflater_.finished()) {
+      const std::size_t made = inflater_.inflate(outputBuffer_.data(), outputBuffer_.size());
+      if (made == 0) throw ArchiveError(Result::kCorrupt, "deflate data is truncated");
+      deliver(outputBuffer_.data(), made);
+    }
+  }
+
+  ArchiveInput& input_;
+  const ZipDirectory& directory_;
+  ExtractionSink& sink_;
+  IsalInflater inflater_;
+  std::vector<std::uint8_t> inputBuffer_;
+  std::vector<std::uint8_t> outputBuffer_;
+  std::size_t bufferAt_ = 0;  // the member's data still unread in the buffer: [bufferAt_, fill_)
+  std::size_t fill_ = 0;
+  std::uint64_t dataPosition_ = 0;  // in the archive, of the data after the buffer's
+  std::uint64_t dataLeft_ = 0;      // stored bytes of the member not yet handed out
+  std::map<std::uint64_t, std::uint64_t> claimed_;  // start and end of members read so far
+};
+
+}  // namespace
+
+void extractZipMembers(ArchiveInput& input, const ZipDirectory& directory, ExtractionSink& sink) {
+  MemberExtraction(input, directory, sink).run();
+}
+
+void readZipArchive(ArchiveInput& input, ExtractionSink& sink) {
+  const std::optional<ZipDirectory> directory = readZipDirectory(input);
+  if (!directory) {
+    throw ArchiveError(Result::kUnsupported, "the archive needs the general ZIP reader");
+  }
+  extractZipMembers(input, *directory, sink);
+}
+
+}  // namespace archivers::zip
