@@ -53,6 +53,9 @@ constexpr std::uint32_t kMinPieceBytes = 1024;
 constexpr std::size_t kMaxCodedFrame = kFrameBytes + 2048;
 // Bytes kept beyond the window so the window slides rarely.
 constexpr std::size_t kSlideSlack = 512 * 1024;
+// Some readers decode a prefix code by looking this many bits ahead (fewer when its longest code
+// is shorter), and fail when the data block ends sooner, though the code itself is complete.
+constexpr int kReaderLookahead = 10;
 
 int positionSlots(int windowBits) {
   static constexpr int kSlots[] = {30, 32, 34, 36, 38, 42, 50};
@@ -98,16 +101,29 @@ class BitWriter {
       buffer_ &= (1u << count_) - 1;
     }
   }
+  // A prefix code's code, which readers may look ahead lookahead bits to decode.
+  void putCode(std::uint32_t code, int bits, int lookahead) {
+    lookaheadEnd_ = std::max(lookaheadEnd_, position() + static_cast<std::uint64_t>(lookahead));
+    put(code, bits);
+  }
   bool aligned() const { return count_ == 0; }
   void align() {
     if (count_ > 0) put(0, 16 - count_);
   }
+  std::uint64_t position() const { return out_.size() * 8 + static_cast<std::uint64_t>(count_); }
+  // Where the readers' lookahead of the codes written so far ends.
+  std::uint64_t lookaheadEnd() const { return lookaheadEnd_; }
 
  private:
   std::vector<std::uint8_t>& out_;
   std::uint32_t buffer_ = 0;
   int count_ = 0;
+  std::uint64_t lookaheadEnd_ = 0;
 };
+
+int lookaheadOf(std::span<const std::uint8_t> lengths) {
+  return std::min<int>(kReaderLookahead, *std::max_element(lengths.begin(), lengths.end()));
+}
 
 // Code lengths of at most maxBits for the frequencies; at least two symbols get a code, since
 // readers refuse an incomplete code. Over-long codes are avoided by flattening the frequencies.
@@ -264,12 +280,14 @@ std::uint64_t treeSection(BitWriter* bits, std::span<const std::uint8_t> lengths
   }
   if (bits == nullptr) return size;
   buildCodes(pretreeLengths, pretree);
+  const int lookahead = lookaheadOf(pretreeLengths);
   for (std::uint8_t length : pretreeLengths) bits->put(length, 4);
   for (const PretreeCode& code : codes) {
-    bits->put(pretree[code.symbol], pretreeLengths[code.symbol]);
+    bits->putCode(pretree[code.symbol], pretreeLengths[code.symbol], lookahead);
     if (code.extraBitCount > 0) bits->put(code.extra, code.extraBitCount);
-    if (code.symbol == 19)
-      bits->put(pretree[code.repeatedSymbol], pretreeLengths[code.repeatedSymbol]);
+    if (code.symbol == 19) {
+      bits->putCode(pretree[code.repeatedSymbol], pretreeLengths[code.repeatedSymbol], lookahead);
+    }
   }
   return size;
 }
@@ -461,6 +479,8 @@ class LzxCompressor : public BlockCompressor {
     std::size_t firstItem = 0;
     std::size_t endItem = 0;
     RepeatedOffsets repeatedBefore{};
+    // Its last items go in an uncompressed block: coded, the readers' lookahead passed its end.
+    bool uncompressedTail = false;
   };
 
   // The cheapest way found to reach a position of the frame being parsed.
@@ -864,13 +884,18 @@ class LzxCompressor : public BlockCompressor {
     const auto previousMain = previousMain_;
     const auto previousLength = previousLength_;
     const bool headerWritten = headerWritten_;
-    if (!writeChunk(true)) {
+    // Written again without joining frames into blocks if a frame came out too long, and with an
+    // uncompressed tail for each frame that ended inside the readers' lookahead.
+    for (bool split = true;;) {
+      tailAdded_ = false;
+      const bool fits = writeChunk(split);
+      if (!tailAdded_ && (fits || !split)) break;
+      split = split && fits;
       out_.clear();
       frameEnds_.clear();
       previousMain_ = previousMain;
       previousLength_ = previousLength;
       headerWritten_ = headerWritten;
-      writeChunk(false);
     }
     std::size_t begin = 0;
     for (std::size_t i = 0; i < pendingFrames_.size(); ++i) {
@@ -891,7 +916,25 @@ class LzxCompressor : public BlockCompressor {
     bool withinFrame = true;
     bool endsFrame = false;
     bool uncompressed = false;
+    bool tail = false;  // a frame's uncompressed tail: joins no other block
   };
+
+  // The first of the frame's last items that hold an even number of bytes, at least two, so that
+  // the frame's end stays on a 16-bit word.
+  std::size_t tailStart(const Frame& frame) const {
+    std::size_t first = frame.endItem;
+    std::uint32_t bytes = 0;
+    while (first > frame.firstItem && (bytes < 2 || (bytes & 1) != 0)) {
+      bytes += itemBytes(items_[--first]);
+    }
+    return first;
+  }
+
+  Block tailBlock(const Frame& frame, std::size_t first) const {
+    Block block{first, frame.endItem, {}, 0, true, true, true, true};
+    for (std::size_t i = first; i < frame.endItem; ++i) block.bytes += itemBytes(items_[i]);
+    return block;
+  }
 
   static std::uint32_t itemBytes(const Item& item) {
     if (item.mainSymbol < 256) return 1;
@@ -915,6 +958,7 @@ class LzxCompressor : public BlockCompressor {
   }
 
   std::uint64_t blockBits(Block& block) const {
+    if (block.tail) return *uncompressedBits(block);
     const std::uint64_t compressed = planBlock(block.frequencies).bits;
     const std::optional<std::uint64_t> uncompressed = uncompressedBits(block);
     block.uncompressed = uncompressed && *uncompressed < compressed;
@@ -940,9 +984,10 @@ class LzxCompressor : public BlockCompressor {
     auto nextMember = std::upper_bound(memberStarts_.begin(), memberStarts_.end(), position);
     for (std::size_t f = first; f < end; ++f) {
       const Frame& frame = pendingFrames_[f];
+      const std::size_t tail = frame.uncompressedTail ? tailStart(frame) : frame.endItem;
       std::size_t pieceStart = frame.firstItem;
       std::uint32_t bytes = 0;
-      for (std::size_t i = frame.firstItem; i < frame.endItem; ++i) {
+      for (std::size_t i = frame.firstItem; i < tail; ++i) {
         const std::uint32_t length = itemBytes(items_[i]);
         bytes += length;
         position += length;
@@ -950,14 +995,17 @@ class LzxCompressor : public BlockCompressor {
         for (; nextMember != memberStarts_.end() && *nextMember <= position; ++nextMember) {
           fileStarts = true;
         }
-        if (bytes >= kPieceBytes || i + 1 == frame.endItem ||
-            (fileStarts && bytes >= kMinPieceBytes)) {
+        if (bytes >= kPieceBytes || i + 1 == tail || (fileStarts && bytes >= kMinPieceBytes)) {
           Block piece{pieceStart, i + 1, {}, bytes, true, i + 1 == frame.endItem};
           piece.frequencies.add(std::span(items_).subspan(pieceStart, i + 1 - pieceStart));
           blocks.push_back(piece);
           pieceStart = i + 1;
           bytes = 0;
         }
+      }
+      if (tail != frame.endItem) {
+        blocks.push_back(tailBlock(frame, tail));
+        position += blocks.back().bytes;
       }
     }
     const std::size_t count = blocks.size();
@@ -966,6 +1014,10 @@ class LzxCompressor : public BlockCompressor {
     std::vector<char> joinedUncompressed(count);
     std::vector<std::size_t> next(count);  // the block after, count for none
     auto priceJoin = [&](std::size_t i) {
+      if (blocks[i].tail || blocks[next[i]].tail) {
+        joinedBits[i] = bits[i] + bits[next[i]];  // saves nothing: never joined
+        return;
+      }
       Block block = joined(blocks[i], blocks[next[i]]);
       joinedBits[i] = blockBits(block);
       joinedUncompressed[i] = block.uncompressed;
@@ -1021,8 +1073,14 @@ class LzxCompressor : public BlockCompressor {
         blocks = planBlocks(first, end, position);
       } else {
         for (std::size_t i = first; i < end; ++i) {
-          blocks.push_back({pendingFrames_[i].firstItem, pendingFrames_[i].endItem, {}});
-          blocks.back().frequencies.add(itemsOf(pendingFrames_[i]));
+          const Frame& frame = pendingFrames_[i];
+          const std::size_t tail = frame.uncompressedTail ? tailStart(frame) : frame.endItem;
+          if (tail != frame.firstItem) {
+            blocks.push_back({frame.firstItem, tail, {}});
+            blocks.back().frequencies.add(
+                std::span(items_).subspan(frame.firstItem, tail - frame.firstItem));
+          }
+          if (tail != frame.endItem) blocks.push_back(tailBlock(frame, tail));
         }
       }
       BitWriter bits(out_);
@@ -1057,6 +1115,10 @@ class LzxCompressor : public BlockCompressor {
   void endFrame(BitWriter& bits, std::size_t& frame, std::size_t& frameStart, bool& fits) {
     bits.align();
     fits = fits && out_.size() - frameStart <= kMaxCodedFrame;
+    if (bits.lookaheadEnd() > bits.position() && !pendingFrames_[frame].uncompressedTail) {
+      pendingFrames_[frame].uncompressedTail = true;
+      tailAdded_ = true;
+    }
     frameStart = out_.size();
     frameEnds_.push_back(frameStart);
     ++frame;
@@ -1075,6 +1137,9 @@ class LzxCompressor : public BlockCompressor {
     buildCodes(std::span(codes_.main).first(mainSymbols_), mainCodes_);
     buildCodes(codes_.length, lengthCodes_);
     buildCodes(codes_.aligned, alignedCodes_);
+    mainLookahead_ = lookaheadOf(std::span(codes_.main).first(mainSymbols_));
+    lengthLookahead_ = lookaheadOf(codes_.length);
+    alignedLookahead_ = lookaheadOf(codes_.aligned);
     std::uint32_t size = 0;
     for (std::size_t i = block.firstItem; i < block.endItem; ++i) size += itemBytes(items_[i]);
     writeStreamHeader(bits);
@@ -1092,14 +1157,15 @@ class LzxCompressor : public BlockCompressor {
   }
 
   void writeItem(BitWriter& bits, const Item& item) {
-    bits.put(mainCodes_[item.mainSymbol], codes_.main[item.mainSymbol]);
+    bits.putCode(mainCodes_[item.mainSymbol], codes_.main[item.mainSymbol], mainLookahead_);
     if (item.lengthSymbol != kNoLength) {
-      bits.put(lengthCodes_[item.lengthSymbol], codes_.length[item.lengthSymbol]);
+      bits.putCode(lengthCodes_[item.lengthSymbol], codes_.length[item.lengthSymbol],
+                   lengthLookahead_);
     }
     if (codes_.alignedBlock && item.offsetBitCount >= 3) {
       bits.put(item.offsetBits >> 3, item.offsetBitCount - 3);
       const std::uint32_t low = item.offsetBits & 7;
-      bits.put(alignedCodes_[low], codes_.aligned[low]);
+      bits.putCode(alignedCodes_[low], codes_.aligned[low], alignedLookahead_);
     } else if (item.offsetBitCount > 0) {
       bits.put(item.offsetBits, item.offsetBitCount);
     }
@@ -1155,11 +1221,15 @@ class LzxCompressor : public BlockCompressor {
   std::vector<Item> items_;
   std::vector<std::uint8_t> out_;
   std::vector<std::size_t> frameEnds_;  // in out_
+  bool tailAdded_ = false;
   std::vector<CodedBlock> coded_;
   BlockCodes codes_;  // of the block being written
   std::array<std::uint16_t, kMaxMainSymbols> mainCodes_{};
   std::array<std::uint16_t, kLengthSymbols> lengthCodes_{};
   std::array<std::uint16_t, kAlignedSymbols> alignedCodes_{};
+  int mainLookahead_ = 0;
+  int lengthLookahead_ = 0;
+  int alignedLookahead_ = 0;
 };
 
 }  // namespace
