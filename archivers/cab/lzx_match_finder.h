@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "cab/lzx_window.h"
+
+namespace archivers::cab::lzx {
+
+// A match found: distance << 8 | length - 2.
+using FoundMatch = std::uint32_t;
+
+// Matches at least this long end the search at a position, and are taken without weighing the
+// paths through the positions they cover.
+inline constexpr std::uint32_t kNiceLength = 32;
+
+// Binary trees rooted on a 4-byte hash, holding the last 2^kTreeBits positions at most, beside a
+// 3-byte table that reaches the whole window. Long matches and data that looks incompressible
+// are passed over: their positions are neither searched nor put in the trees.
+class MatchFinder {
+ public:
+  MatchFinder(int windowBits, const Window& window);
+
+  static std::size_t memory(int windowBits);
+
+  void reset();
+  // Finds the matches at the positions of the frame at start, in order of increasing length.
+  void findMatches(std::uint32_t start, std::uint32_t size);
+  std::span<const FoundMatch> matchesAt(std::uint32_t offsetInFrame) const {
+    return std::span(found_).subspan(std::size_t{offsetInFrame} * kMatchesPerPosition,
+                                     foundCount_[offsetInFrame]);
+  }
+  // Next to no matches and bytes near evenly spread (7.98 bits of entropy a byte, where random
+  // data gives 7.99): no parse would shrink the frame, and its codes would misprice the next.
+  bool looksIncompressible(std::uint32_t start, std::uint32_t size) const;
+
+ private:
+  static constexpr std::uint32_t kMatchesPerPosition = 12;
+  static constexpr std::uint32_t kNoPosition = 0xFFFFFFFF;
+
+  std::uint32_t searchTree(std::uint32_t position, std::uint32_t frameEnd, FoundMatch* found);
+
+  const Window& window_;
+  const std::uint32_t maxDistance_;
+  const std::uint32_t treeSpan_;
+  std::vector<std::uint32_t> head_;  // hash to the last position + 1 with it, 0 for none
+  std::vector<std::uint32_t> head3_;
+  std::vector<std::uint32_t> tree_;  // position to its smaller and larger children (+ 1)
+  std::vector<FoundMatch> found_;    // kMatchesPerPosition for each position of the frame
+  std::vector<std::uint8_t> foundCount_;
+  std::uint32_t deferredFrom_ = kNoPosition;  // positions from here on are not in the tree
+};
+
+}  // namespace archivers::cab::lzx
