@@ -134,6 +134,41 @@ std::vector<PlannedBlock> planBlocks(const PlanContext& context,
   return kept;
 }
 
+std::optional<std::vector<PlannedBlock>> withTails(const PlanContext& context,
+                                                   std::span<const PendingFrame> frames,
+                                                   std::span<const PlannedBlock> blocks) {
+  std::vector<PlannedBlock> cut;
+  auto compressed = [&](std::size_t first, std::size_t end) {
+    if (first == end) return;
+    PlannedBlock block{first, end, {}};
+    block.frequencies.add(context.items.subspan(first, end - first));
+    cut.push_back(block);
+  };
+  auto frame = frames.begin();
+  for (const PlannedBlock& block : blocks) {
+    if (block.uncompressed) {
+      cut.push_back(block);
+      continue;
+    }
+    std::size_t first = block.firstItem;
+    for (; frame != frames.end() && frame->endItem <= block.endItem; ++frame) {
+      if (frame->endItem <= first) continue;
+      const std::size_t tail = tailStart(context, *frame);
+      if (tail == frame->endItem) continue;
+      if (tail < first) return std::nullopt;
+      compressed(first, tail);
+      cut.push_back(tailBlock(context, *frame, tail));
+      first = frame->endItem;
+    }
+    if (first == block.firstItem) {
+      cut.push_back(block);
+    } else {
+      compressed(first, block.endItem);
+    }
+  }
+  return cut;
+}
+
 std::size_t blockPlanMemory(std::size_t chunkBytes) {
   return (chunkBytes / kMinPieceBytes + 8) * (sizeof(PlannedBlock) + 3 * sizeof(std::uint64_t));
 }

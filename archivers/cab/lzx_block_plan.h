@@ -48,6 +48,12 @@ struct PlanContext {
 std::vector<PlannedBlock> planBlocks(const PlanContext& context,
                                      std::span<const PendingFrame> frames, std::uint32_t start);
 
+// The plan with an uncompressed tail cut from the block that ends each frame now marked for one;
+// none when a tail would reach into the block before.
+std::optional<std::vector<PlannedBlock>> withTails(const PlanContext& context,
+                                                   std::span<const PendingFrame> frames,
+                                                   std::span<const PlannedBlock> blocks);
+
 // What planning a chunk of chunkBytes holds at most.
 std::size_t blockPlanMemory(std::size_t chunkBytes);
 

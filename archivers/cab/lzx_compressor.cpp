@@ -1,6 +1,7 @@
 #include "cab/lzx_compressor.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -24,6 +25,13 @@ constexpr std::size_t kChunkBytes = kChunkFrames * lzx::kFrameBytes;
 // codes of the pass before. A folder's first frame has no frame before it and gets one more.
 constexpr int kParsePasses = 1;
 
+// PARVO_LZX_EFFORT (1 to 3) chooses how hard the match finder looks, for measuring; the
+// default is 2.
+lzx::SearchEffort effortFromEnvironment() {
+  const char* level = std::getenv("PARVO_LZX_EFFORT");
+  return lzx::searchEffort(level != nullptr ? std::atoi(level) : 2);
+}
+
 // Holds the window, the match finder, the parser and the stream writer, and takes a folder's
 // data blocks (its frames) one at a time: each is matched and parsed when its chunk is coded.
 class LzxCompressor : public BlockCompressor {
@@ -32,7 +40,7 @@ class LzxCompressor : public BlockCompressor {
       : windowBits_(windowBits),
         mainSymbols_(256 + 8 * lzx::positionSlots(windowBits)),
         window_(windowBits),
-        matches_(windowBits, window_),
+        matches_(windowBits, effortFromEnvironment(), window_),
         parser_(window_, matches_),
         writer_(mainSymbols_, window_) {
     items_.reserve(kChunkBytes);
@@ -64,7 +72,7 @@ class LzxCompressor : public BlockCompressor {
     const std::uint32_t start = position_ + pendingBytes();
     // The window behind the frames not yet coded stays, and behind the positions before them
     // that wait to go into the match finder.
-    std::uint8_t* frame = window_.append(dataBlock, lzx::kNiceLength + pendingBytes());
+    std::uint8_t* frame = window_.append(dataBlock, lzx::kMaxNiceLength + pendingBytes());
     if (translationSize_ != 0 && start / lzx::kFrameBytes < lzx::kTranslatedFrames) {
       lzx::translateCalls(frame, dataBlock.size(), start, translationSize_);
     }
@@ -133,13 +141,18 @@ class LzxCompressor : public BlockCompressor {
       start += frame.size;
     }
     const lzx::StreamWriter::State before = writer_.state();
-    for (bool split = true;;) {
+    using Layout = lzx::StreamWriter::Layout;
+    for (Layout layout = Layout::kPlanned;;) {
       out_.clear();
       frameEnds_.clear();
       const lzx::StreamWriter::Written written =
-          writer_.write(pendingFrames_, items_, memberStarts_, position_, split, out_, frameEnds_);
-      if (!written.tailAdded && (written.fits || !split)) break;
-      split = split && written.fits;
+          writer_.write(pendingFrames_, items_, memberStarts_, position_, layout, out_, frameEnds_);
+      if (!written.tailAdded && (written.fits || layout == Layout::kOneBlockPerFrame)) break;
+      if (!written.fits) {
+        layout = Layout::kOneBlockPerFrame;
+      } else if (layout == Layout::kPlanned) {
+        layout = Layout::kPlannedWithTails;
+      }
       writer_.restore(before);
     }
     std::size_t begin = 0;
@@ -181,9 +194,9 @@ std::unique_ptr<BlockCompressor> makeLzxCompressor(int windowBits) {
 }
 
 std::size_t lzxCompressorMemory(int windowBits) {
-  return lzx::Window::memory(windowBits) + lzx::MatchFinder::memory(windowBits) +
-         lzx::Parser::memory() + kChunkBytes * (sizeof(lzx::Item) + 1) +
-         lzx::blockPlanMemory(kChunkBytes);
+  return lzx::Window::memory(windowBits) +
+         lzx::MatchFinder::memory(windowBits, effortFromEnvironment()) + lzx::Parser::memory() +
+         kChunkBytes * (sizeof(lzx::Item) + 1) + lzx::blockPlanMemory(kChunkBytes);
 }
 
 }  // namespace archivers::cab

@@ -12,19 +12,28 @@ namespace archivers::cab::lzx {
 // A match found: distance << 8 | length - 2.
 using FoundMatch = std::uint32_t;
 
-// Matches at least this long end the search at a position, and are taken without weighing the
-// paths through the positions they cover.
-inline constexpr std::uint32_t kNiceLength = 32;
+// How hard the match finder looks: matches at least niceLength long end the search at a
+// position (and are taken without weighing the paths through the positions they cover); at most
+// depth nodes of a tree are visited; the trees hold the last 2^treeBits positions.
+struct SearchEffort {
+  std::uint32_t niceLength;
+  std::uint32_t depth;
+  int treeBits;
+};
+// 1 (fastest) to 3 (smallest); levels out of range take the nearest.
+SearchEffort searchEffort(int level);
+inline constexpr std::uint32_t kMaxNiceLength = 64;
 
-// Binary trees rooted on a 4-byte hash, holding the last 2^kTreeBits positions at most, beside a
+// Binary trees rooted on a 4-byte hash, holding the last 2^treeBits positions at most, beside a
 // 3-byte table that reaches the whole window. Long matches and data that looks incompressible
 // are passed over: their positions are neither searched nor put in the trees.
 class MatchFinder {
  public:
-  MatchFinder(int windowBits, const Window& window);
+  MatchFinder(int windowBits, SearchEffort effort, const Window& window);
 
-  static std::size_t memory(int windowBits);
+  static std::size_t memory(int windowBits, SearchEffort effort);
 
+  std::uint32_t niceLength() const { return effort_.niceLength; }
   void reset();
   // Finds the matches at the positions of the frame at start, in order of increasing length.
   void findMatches(std::uint32_t start, std::uint32_t size);
@@ -43,6 +52,7 @@ class MatchFinder {
   std::uint32_t searchTree(std::uint32_t position, std::uint32_t frameEnd, FoundMatch* found);
 
   const Window& window_;
+  const SearchEffort effort_;
   const std::uint32_t maxDistance_;
   const std::uint32_t treeSpan_;
   std::vector<std::uint32_t> head_;  // hash to the last position + 1 with it, 0 for none

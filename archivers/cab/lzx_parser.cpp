@@ -105,7 +105,7 @@ RepeatedOffsets Parser::parseFrame(std::uint32_t start, std::uint32_t size, cons
     for (std::uint32_t r = 0; r < 3 && !settled; ++r) {
       if (offsets[r] > start + i || (r > 0 && offsets[r] == offsets[0])) continue;
       const std::uint32_t length = matchLength(here, here - offsets[r], limit);
-      if (length >= kNiceLength) {
+      if (length >= matches_.niceLength()) {
         i = settle(i, length, r) - 1;
         settled = true;
       } else {
@@ -124,7 +124,7 @@ RepeatedOffsets Parser::parseFrame(std::uint32_t start, std::uint32_t size, cons
         continue;
       }
       const std::uint32_t formatted = distance + 2;
-      if (length >= kNiceLength) {
+      if (length >= matches_.niceLength()) {
         i = settle(i, length, formatted) - 1;
         break;
       }

@@ -14,11 +14,12 @@ void StreamWriter::startFolder(std::int32_t translationSize) {
 StreamWriter::Written StreamWriter::write(std::span<PendingFrame> frames,
                                           std::span<const Item> items,
                                           std::span<const std::uint32_t> memberStarts,
-                                          std::uint32_t start, bool split,
+                                          std::uint32_t start, Layout layout,
                                           std::vector<std::uint8_t>& out,
                                           std::vector<std::size_t>& frameEnds) {
   Written written;
   std::uint32_t position = start;
+  std::size_t runs = 0;
   for (std::size_t first = 0; first < frames.size();) {
     if (frames[first].stored) {
       BitWriter bits(out);
@@ -32,8 +33,17 @@ StreamWriter::Written StreamWriter::write(std::span<PendingFrame> frames,
     while (end < frames.size() && !frames[end].stored) ++end;
     const PlanContext context{items, memberStarts, mainSymbols_, previous_};
     const std::span<const PendingFrame> run = frames.subspan(first, end - first);
-    const std::vector<PlannedBlock> blocks =
-        split ? planBlocks(context, run, position) : blockPerFrame(context, run);
+    if (plans_.size() <= runs) plans_.resize(runs + 1);
+    std::vector<PlannedBlock>& blocks = plans_[runs++];
+    std::optional<std::vector<PlannedBlock>> cut;
+    if (layout == Layout::kPlannedWithTails) cut = withTails(context, run, blocks);
+    if (cut) {
+      blocks = std::move(*cut);
+    } else if (layout == Layout::kOneBlockPerFrame) {
+      blocks = blockPerFrame(context, run);
+    } else {
+      blocks = planBlocks(context, run, position);
+    }
     BitWriter bits(out);
     RepeatedOffsets repeated = frames[first].repeatedBefore;
     std::size_t frame = first;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -47,11 +48,15 @@ class StreamWriter {
     bool fits = true;        // no frame came out longer than kMaxCodedFrame
     bool tailAdded = false;  // a frame ended inside the readers' lookahead: now marked
   };
+  enum class Layout {
+    kPlanned,           // runs of compressed frames in planned blocks
+    kPlannedWithTails,  // the plans of the last write, with the tails now marked cut out
+    kOneBlockPerFrame,
+  };
   // Appends the frames, the first at stream position start, to out and each frame's end to
-  // frameEnds: stored ones as they are, runs of compressed ones in planned blocks, or one block a
-  // frame when split is false.
+  // frameEnds: stored ones as they are, runs of compressed ones in blocks as layout says.
   Written write(std::span<PendingFrame> frames, std::span<const Item> items,
-                std::span<const std::uint32_t> memberStarts, std::uint32_t start, bool split,
+                std::span<const std::uint32_t> memberStarts, std::uint32_t start, Layout layout,
                 std::vector<std::uint8_t>& out, std::vector<std::size_t>& frameEnds);
 
  private:
@@ -66,7 +71,8 @@ class StreamWriter {
   std::int32_t translationSize_ = 0;
   bool headerWritten_ = false;
   PreviousTrees previous_;
-  BlockCodes codes_;  // of the block being written
+  std::vector<std::vector<PlannedBlock>> plans_;  // of the last write, a run of frames each
+  BlockCodes codes_;                              // of the block being written
   int mainLookahead_ = 0;
   int lengthLookahead_ = 0;
   int alignedLookahead_ = 0;
