@@ -29,9 +29,9 @@ void Frequencies::add(const Frequencies& other) {
 BlockCodes codesFor(const Frequencies& frequencies, int mainSymbols,
                     const PreviousTrees& previous) {
   BlockCodes codes;
-  codes.main.buildWithTwoCodes(frequencies.main, kMaxCodeBits);
-  codes.length.buildWithTwoCodes(frequencies.length, kMaxCodeBits);
-  codes.aligned.buildWithTwoCodes(frequencies.aligned, 7);
+  codes.main.buildWithTwoCodes(frequencies.main);
+  codes.length.buildWithTwoCodes(frequencies.length);
+  codes.aligned.buildWithTwoCodes(frequencies.aligned);
   std::uint64_t alignedCost = 3 * kAlignedSymbols + frequencies.alignedOffsetBits;
   for (int i = 0; i < kAlignedSymbols; ++i) {
     alignedCost += std::uint64_t{frequencies.aligned[i]} * codes.aligned.lengths[i];

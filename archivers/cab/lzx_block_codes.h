@@ -32,7 +32,7 @@ struct PreviousTrees {
 struct BlockCodes {
   PrefixCode<kMaxMainSymbols> main;
   PrefixCode<kLengthSymbols> length;
-  PrefixCode<kAlignedSymbols> aligned;
+  PrefixCode<kAlignedSymbols, 7> aligned;
   bool alignedBlock = false;
   std::uint64_t bits = 0;
 };

@@ -16,7 +16,6 @@ inline constexpr int kLengthSymbols = 249;
 inline constexpr int kAlignedSymbols = 8;
 inline constexpr int kPretreeSymbols = 20;
 inline constexpr int kMaxMainSymbols = 256 + 8 * 50;
-inline constexpr int kMaxCodeBits = 16;
 inline constexpr int kFrameBytes = 32768;  // a cabinet data block: the reader's unit of output
 
 inline constexpr int kBlockVerbatim = 1;

@@ -9,8 +9,6 @@
 namespace archivers::cab::lzx {
 namespace {
 
-constexpr unsigned kMaxPretreeBits = 15;
-
 struct PretreeCode {
   std::uint8_t symbol;
   std::uint8_t extraBitCount;
@@ -22,7 +20,7 @@ struct PretreeCode {
 struct Section {
   std::array<PretreeCode, kMaxMainSymbols> codes;
   std::size_t size = 0;
-  PrefixCode<kPretreeSymbols> pretree;
+  PrefixCode<kPretreeSymbols, 15> pretree;  // its lengths are sent in 4 bits
 
   Section(std::span<const std::uint8_t> lengths, std::span<const std::uint8_t> previous) {
     auto change = [&](std::size_t i) {
@@ -51,7 +49,7 @@ struct Section {
       ++frequencies[code.symbol];
       if (code.symbol == 19) ++frequencies[code.repeatedSymbol];
     }
-    pretree.buildWithTwoCodes(frequencies, kMaxPretreeBits);
+    pretree.buildWithTwoCodes(frequencies);
   }
 
   std::span<const PretreeCode> used() const { return std::span(codes).first(size); }
@@ -73,7 +71,7 @@ std::uint64_t treeSectionBits(std::span<const std::uint8_t> lengths,
 void writeTreeSection(BitWriter& bits, std::span<const std::uint8_t> lengths,
                       std::span<const std::uint8_t> previous) {
   const Section section(lengths, previous);
-  const PrefixCode<kPretreeSymbols>& pretree = section.pretree;
+  const auto& pretree = section.pretree;
   const int lookahead = lookaheadOf(pretree.lengths);
   for (std::uint8_t length : pretree.lengths) bits.put(length, 4);
   for (const PretreeCode& code : section.used()) {
