@@ -3,8 +3,9 @@
 
 Parvo packs CAB with -ml:21, LZX with a 2 MiB window, so the cab row sets LZX against gcab's MSZIP.
 
-  bench/pack_bench.py [--size-mib 100] [--tree bench|mixed] [--runs 3] [--formats cab,lzh]
-                      [--build-dir build/bench] [--no-build] [--keep DIR] [--references]
+  bench/pack_bench.py [--size-mib 100] [--tree bench|mixed|corpus|large] [--runs 3]
+                      [--formats cab,lzh] [--build-dir build/bench] [--no-build] [--keep DIR]
+                      [--references] [--curve]
 
 Uses the seeded mixed tree of run_bench.py (or, with --tree mixed, its smaller tree of small files,
 shared libraries, text and noise). --references also prints the sizes of the tree as a tar through
@@ -12,6 +13,10 @@ gzip -6 and xz -9, the ceiling to measure against. Parvo packs it as a dropped f
 the preference stored, so the whole program is timed, the final sync included); the peer packs
 the same tree from inside it. Prints the best wall time, CPU times, peak memory, the archive size
 and Parvo's ratios to the peer (time and size; below 1 is better).
+
+--curve measures the CAB row at each LZX search effort (PARVO_LZX_EFFORT 1 to 3; 2 is the
+default) and wimlib's LZX at 2 MiB chunks (wimtools, at its default level and its slowest), all
+against gcab.
 """
 import argparse
 import os
@@ -55,6 +60,48 @@ def measure(command_for, output_for, scratch, runs):
     return min(walls), min(users), min(systems), peak, size
 
 
+def parvo_command(parvo, tree, fmt, extra_env=None):
+    """Parvo packing tree as a dropped folder with the format preference stored in a fresh HOME."""
+    def command_for(home):
+        config = os.path.join(home, ".config")
+        os.makedirs(config)
+        with open(os.path.join(config, "norrin.ini"), "w") as ini:
+            ini.write('[parvo]\narcdllselect="%s"\n' % PREFERENCE[fmt])
+        env = {"HOME": home, "PATH": os.environ["PATH"]}
+        env.update(extra_env or {})
+        return [parvo, tree], env, os.path.dirname(tree)
+    return command_for
+
+
+def print_curve(parvo, tree, members, scratch, runs):
+    """The CAB packers' time and size: Parvo at each search effort, gcab, wimlib's LZX."""
+    rows = []
+    for effort in (1, 2, 3):
+        name = "parvo %d%s" % (effort, "*" if effort == 2 else "")
+        rows.append((name, measure(parvo_command(parvo, tree, "cab", {"PARVO_LZX_EFFORT": str(effort)}),
+                                   lambda home: os.path.join(home, "Desktop", "tree.cab"),
+                                   scratch, runs)))
+    rows.append(("gcab -z", measure(
+        lambda home: (PEERS["cab"][1](os.path.join(home, "out"), members), dict(os.environ), tree),
+        lambda home: os.path.join(home, "out"), scratch, runs)))
+    if shutil.which("wimlib-imagex"):
+        for level, label in ((None, "wim lzx"), (100, "wim lzx100")):
+            compress = "--compress=LZX" + (":%d" % level if level else "")
+            rows.append((label, measure(
+                lambda home, compress=compress: (
+                    ["wimlib-imagex", "capture", tree, os.path.join(home, "out.wim"), compress,
+                     "--chunk-size=2M", "--no-acls"], dict(os.environ), tree),
+                lambda home: os.path.join(home, "out.wim"), scratch, runs)))
+    gcab = dict(rows)["gcab -z"]
+    print("%-11s %7s %7s %7s %8s %9s %6s %6s" % (
+        "packer", "best s", "user s", "sys s", "peak MiB", "size MiB", "time", "size"))
+    for name, (wall, user, system, peak, size) in rows:
+        print("%-11s %7.2f %7.2f %7.2f %8.1f %9.2f %6.2f %6.3f" % (
+            name, wall, user, system, peak / 1024, size / run_bench.MIB, wall / gcab[0],
+            size / gcab[4]))
+    print("(* the default; time and size as ratios to gcab -z)")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--size-mib", type=int, default=100)
@@ -66,6 +113,7 @@ def main():
     parser.add_argument("--keep")
     parser.add_argument("--tree", choices=sorted(run_bench.TREES), default="bench")
     parser.add_argument("--references", action="store_true")
+    parser.add_argument("--curve", action="store_true")
     args = parser.parse_args()
     run_bench.become_subreaper()
     build_dir = os.path.abspath(args.build_dir)
@@ -86,19 +134,15 @@ def main():
                     "tar cf - . | %s" % " ".join(compressor), shell=True, cwd=tree, check=True,
                     stdout=subprocess.PIPE).stdout)
                 print("tar | %-7s %9.2f MiB" % (" ".join(compressor), size / run_bench.MIB))
+        if args.curve:
+            print_curve(parvo, tree, members, scratch, args.runs)
+            return 0
         print("%-4s %-6s %7s %7s %7s %8s %9s %6s %6s" % (
             "fmt", "tool", "best s", "user s", "sys s", "peak MiB", "size MiB", "time", "size"))
         for fmt in [f for f in args.formats.split(",") if f]:
             program, peer_command = PEERS[fmt]
 
-            def parvo_run(home, fmt=fmt):
-                config = os.path.join(home, ".config")
-                os.makedirs(config)
-                with open(os.path.join(config, "norrin.ini"), "w") as ini:
-                    ini.write('[parvo]\narcdllselect="%s"\n' % PREFERENCE[fmt])
-                return [parvo, tree], {"HOME": home, "PATH": os.environ["PATH"]}, scratch
-
-            ours = measure(parvo_run, lambda home, fmt=fmt: os.path.join(
+            ours = measure(parvo_command(parvo, tree, fmt), lambda home, fmt=fmt: os.path.join(
                 home, "Desktop", "tree." + fmt), scratch, args.runs)
             rows = [("parvo", ours)]
             if shutil.which(program):

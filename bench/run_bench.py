@@ -14,6 +14,8 @@ unless a build, an archiver or an extraction fails.
 """
 import argparse
 import ctypes
+import glob
+import gzip
 import hashlib
 import itertools
 import os
@@ -197,12 +199,75 @@ def build_mixed_corpus(tree, seed):
         write_file(os.path.join(tree, "noise", "noise%d.bin" % index), rng.randbytes(1000 * 1000))
 
 
-TREES = {"bench": "the mixed tree of --size-mib", "mixed": "about 52 MB, --size-mib ignored"}
+def build_packing_corpus(tree, seed):
+    """About 56 MB: seq 1 2000000 as one file, 200 decompressed /usr/share/doc .gz files as one,
+    40 shared libraries under 2 MB, 1,500 text files of 100 to 4,200 bytes, 8 MiB of noise."""
+    rng = random.Random(seed)
+    write_file(os.path.join(tree, "seq.txt"),
+               "".join("%d\n" % n for n in range(1, 2000001)).encode("ascii"))
+    docs = sorted(glob.glob("/usr/share/doc/*/*.gz"))[:200]
+    with open(os.path.join(tree, "docs.txt"), "wb") as out:
+        for path in docs:
+            with gzip.open(path, "rb") as handle:
+                out.write(handle.read())
+    folder = BINARY_FOLDERS["lib"]
+    libraries = sorted(entry.path for entry in os.scandir(folder)
+                       if entry.is_file(follow_symlinks=False) and ".so" in entry.name
+                       and entry.stat().st_size < 2000000 and is_elf_binary(entry.path))[:40]
+    for path in libraries:
+        write_file(os.path.join(tree, "libs", os.path.basename(path)), open(path, "rb").read())
+    vocabulary = Vocabulary(rng)
+    for index in range(1500):
+        write_file(os.path.join(tree, "small", "f%04d.txt" % index),
+                   vocabulary.text(rng, rng.randint(100, 4200)))
+    write_file(os.path.join(tree, "random.bin"), rng.randbytes(8 * MIB))
+
+
+def build_large_tree(tree, size_mib, seed):
+    """--size-mib MiB (312 for the full size): 40% noise, 34% prose, 16% logs, 10% executables
+    and libraries, in files of 1 to 8 MiB."""
+    rng = random.Random(seed)
+    vocabulary = Vocabulary(rng)
+    size = size_mib * MIB
+
+    def files(kind, budget, make):
+        used, index = 0, 0
+        while used < budget:
+            part = min(rng.randint(1 * MIB, 8 * MIB), budget - used)
+            write_file(os.path.join(tree, kind, "%s%03d.%s" % (kind, index, "txt")), make(part))
+            used, index = used + part, index + 1
+
+    def logs(part):
+        lines, used, second = [], 0, 1700000000
+        while used < part:
+            second += rng.randint(0, 3)
+            line = "%s host%02d %s[%d]: %s %s\n" % (
+                time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(second)), rng.randint(1, 12),
+                rng.choice(["sshd", "cron", "kernel", "nginx", "systemd"]),
+                rng.randint(100, 40000), rng.choice(["INFO", "WARN", "ERROR", "DEBUG"]),
+                " ".join(rng.choices(vocabulary.words[:400], k=rng.randint(3, 12))))
+            lines.append(line)
+            used += len(line)
+        return "".join(lines).encode("ascii")[:part]
+
+    files("noise", size * 40 // 100, rng.randbytes)
+    files("prose", size * 34 // 100, lambda part: vocabulary.text(rng, part))
+    files("logs", size * 16 // 100, logs)
+    copy_binaries(tree, rng, size * 10 // 100)
+
+
+TREES = {"bench": "the mixed tree of --size-mib", "mixed": "about 52 MB, --size-mib ignored",
+         "corpus": "the packing corpus, about 56 MB, --size-mib ignored",
+         "large": "noise, prose, logs and libraries, --size-mib (312 for the full size)"}
 
 
 def build_tree(kind, tree, size_mib, seed):
     if kind == "mixed":
         build_mixed_corpus(tree, seed)
+    elif kind == "corpus":
+        build_packing_corpus(tree, seed)
+    elif kind == "large":
+        build_large_tree(tree, size_mib, seed)
     else:
         build_corpus(tree, size_mib, seed)
 

@@ -48,7 +48,7 @@ std::vector<std::uint8_t> cabinetOf(const std::vector<std::uint8_t>& data, int w
   std::uint16_t blockCount = 0;
   for (std::size_t at = 0; at < data.size(); at += archivers::cab::kBlockBytes) {
     const std::size_t size = std::min(archivers::cab::kBlockBytes, data.size() - at);
-    for (const auto& coded : compressor->compressBlock({data.data() + at, size})) {
+    for (const auto& coded : compressor->compressDataBlock({data.data() + at, size})) {
       std::vector<std::uint8_t> header;
       appendLe32(header, 0);
       appendLe16(header, static_cast<std::uint16_t>(coded.bytes.size()));

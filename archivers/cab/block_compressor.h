@@ -40,11 +40,13 @@ class BlockCompressor {
   virtual std::uint16_t folderType() const = 0;
   // A new folder begins: nothing of the folder before may be referred to.
   virtual void startFolder(const FolderTraits& traits) = 0;
-  // Takes the folder's next block of at most kBlockBytes (every block but the folder's last holds
-  // exactly kBlockBytes) and returns the blocks now coded, in order, valid until the next call. A
-  // compressor may hold blocks back to code several together: it returns none for a while, then
-  // several, and all of the folder's by its last block (the traits tell the folder's size).
-  virtual std::span<const CodedBlock> compressBlock(std::span<const std::uint8_t> block) = 0;
+  // Takes the folder's next data block of at most kBlockBytes (every one but the folder's last
+  // holds exactly kBlockBytes) and returns the data blocks now coded, in order, valid until the
+  // next call. A compressor may hold data blocks back to code several together: it returns none
+  // for a while, then several, and all of the folder's by its last (the traits tell the folder's
+  // size).
+  virtual std::span<const CodedBlock> compressDataBlock(
+      std::span<const std::uint8_t> dataBlock) = 0;
 };
 
 // MSZIP: every block "CK" and a deflate stream of its own, so blocks never refer to each other.

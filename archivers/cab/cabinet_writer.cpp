@@ -148,15 +148,15 @@ std::uint64_t lzxFolderBytes(std::uint64_t totalBytes) {
   return std::clamp(totalBytes / kLzxFolderShare, kMinLzxFolderBytes, kMaxLzxFolderBytes);
 }
 
-// MSZIP blocks are independent: a folder is coded in parallel jobs of this many bytes.
-constexpr std::uint64_t kMszipJobBytes = 32 * kBlockBytes;
-// Compressors of all threads together stay within this; the rest of the 64 MiB is the jobs'
+// MSZIP blocks are independent: a folder is coded in parallel tasks of this many bytes.
+constexpr std::uint64_t kMszipTaskBytes = 32 * kBlockBytes;
+// Compressors of all threads together stay within this; the rest of the 64 MiB is the tasks'
 // buffered output, the walk and the plan. Two LZX coders at -ml:21 fit; three came to 61 MiB in
 // all, too close.
 constexpr std::size_t kCompressorBudget = 40u << 20;
 
-// A run of one folder's data blocks coded by one job.
-struct Job {
+// A run of one folder's data blocks that one worker codes in one go.
+struct CodingTask {
   std::size_t folder = 0;
   std::uint64_t start = 0;  // in the folder's uncompressed data
   std::uint64_t length = 0;
@@ -218,19 +218,19 @@ class FolderReader {
   std::optional<WalkFile> file_;
 };
 
-std::vector<Job> jobsOf(const CabinetPlan& plan, const CompressionMethod& method) {
-  std::vector<Job> jobs;
-  const std::uint64_t jobBytes =
-      method.kind == CompressionMethod::Kind::kLzx ? kMaxFolderBytes : kMszipJobBytes;
+std::vector<CodingTask> codingTasksOf(const CabinetPlan& plan, const CompressionMethod& method) {
+  std::vector<CodingTask> tasks;
+  const std::uint64_t taskBytes =
+      method.kind == CompressionMethod::Kind::kLzx ? kMaxFolderBytes : kMszipTaskBytes;
   for (std::size_t i = 0; i < plan.folders.size(); ++i) {
     std::uint64_t start = 0;
     do {
-      const std::uint64_t length = std::min(jobBytes, plan.folders[i].size - start);
-      jobs.push_back({i, start, length});
+      const std::uint64_t length = std::min(taskBytes, plan.folders[i].size - start);
+      tasks.push_back({i, start, length});
       start += length;
     } while (start < plan.folders[i].size);
   }
-  return jobs;
+  return tasks;
 }
 
 class CabinetWriter {
@@ -247,23 +247,23 @@ class CabinetWriter {
 
   void write() {
     writeFileTable();
-    const std::vector<Job> jobs = jobsOf(plan_, method_);
+    const std::vector<CodingTask> tasks = codingTasksOf(plan_, method_);
     const std::size_t memory = compressorMemory(method_);
     PipelineLimits limits;
     limits.threads = static_cast<unsigned>(std::clamp<std::size_t>(
-        std::min<std::size_t>(configuredThreads(), kCompressorBudget / memory), 1, jobs.size()));
-    limits.jobsAhead = limits.threads;
-    limits.memoryPerJob = 1 << 20;
+        std::min<std::size_t>(configuredThreads(), kCompressorBudget / memory), 1, tasks.size()));
+    limits.tasksAhead = limits.threads;
+    limits.memoryPerTask = 1 << 20;
     limits.spillFolder = spillFolder_;
     std::vector<std::unique_ptr<BlockCompressor>> compressors(limits.threads);
     runOrdered(
-        jobs.size(), limits,
-        [&](std::size_t index, unsigned worker, JobOutput& out) {
+        tasks.size(), limits,
+        [&](std::size_t index, unsigned worker, TaskOutput& out) {
           if (!compressors[worker]) compressors[worker] = makeBlockCompressor(method_);
-          codeJob(jobs[index], *compressors[worker], out);
+          codeTask(tasks[index], *compressors[worker], out);
         },
         [&](std::size_t index, std::span<const std::uint8_t> bytes) {
-          markFolderStart(jobs[index]);
+          markFolderStart(tasks[index]);
           if (output_.size() + bytes.size() > kMaxCabinetBytes) {
             throw ArchiveError(
                 Result::kUnsupported,
@@ -272,8 +272,8 @@ class CabinetWriter {
           output_.write(bytes.data(), bytes.size());
         },
         [&](std::size_t index, std::uint32_t records) {
-          markFolderStart(jobs[index]);
-          blockCounts_[jobs[index].folder] += records;
+          markFolderStart(tasks[index]);
+          blockCounts_[tasks[index].folder] += records;
         });
     writeHeader();
   }
@@ -295,11 +295,11 @@ class CabinetWriter {
     output_.write(table.data(), table.size());
   }
 
-  // Called as a job's first bytes are written, or when it ends with none: the folder's data
-  // begins where its first job's does. The file table comes first, so no start is 0.
-  void markFolderStart(const Job& job) {
-    if (job.start == 0 && folderStarts_[job.folder] == 0) {
-      folderStarts_[job.folder] = static_cast<std::uint32_t>(output_.size());
+  // Called as a task's first bytes are written, or when it ends with none: the folder's data
+  // begins where its first task's does. The file table comes first, so no start is 0.
+  void markFolderStart(const CodingTask& task) {
+    if (task.start == 0 && folderStarts_[task.folder] == 0) {
+      folderStarts_[task.folder] = static_cast<std::uint32_t>(output_.size());
     }
   }
 
@@ -320,26 +320,26 @@ class CabinetWriter {
     return counter.looksLikeCode();
   }
 
-  void codeJob(const Job& job, BlockCompressor& compressor, JobOutput& out) {
-    const Folder& folder = plan_.folders[job.folder];
-    if (job.start == 0) {
+  void codeTask(const CodingTask& task, BlockCompressor& compressor, TaskOutput& out) {
+    const Folder& folder = plan_.folders[task.folder];
+    if (task.start == 0) {
       FolderTraits traits{folder.size, looksLikeX86Code(folder), {}};
       for (std::size_t i = 0; i < folder.memberCount; ++i) {
         traits.memberStarts.push_back(plan_.members[folder.firstMember + i].offset);
       }
       compressor.startFolder(traits);
     }
-    FolderReader reader(plan_, folder, job.start,
+    FolderReader reader(plan_, folder, task.start,
                         [this](const WalkEntry& e) { return openMember(e); });
     std::vector<std::uint8_t> block(kBlockBytes);
     std::vector<std::uint8_t> record;
-    for (std::uint64_t left = job.length; left > 0;) {
+    for (std::uint64_t left = task.length; left > 0;) {
       const std::size_t wanted =
           static_cast<std::size_t>(std::min<std::uint64_t>(left, kBlockBytes));
       const std::size_t got = reader.read(block.data(), wanted);
       if (got != wanted) throw ArchiveError(Result::kCannotOpen, "a packed file changed size");
       progress::advance(got);
-      for (const CodedBlock& coded : compressor.compressBlock(std::span(block).first(got))) {
+      for (const CodedBlock& coded : compressor.compressDataBlock(std::span(block).first(got))) {
         record.clear();
         appendLe32(record, 0);
         appendLe16(record, static_cast<std::uint16_t>(coded.bytes.size()));

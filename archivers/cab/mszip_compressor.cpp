@@ -33,7 +33,7 @@ class MszipCompressor : public BlockCompressor {
   std::uint16_t folderType() const override { return 1; }
   void startFolder(const FolderTraits&) override {}
 
-  std::span<const CodedBlock> compressBlock(std::span<const std::uint8_t> block) override {
+  std::span<const CodedBlock> compressDataBlock(std::span<const std::uint8_t> block) override {
     deflateReset(&stream_);
     stream_.next_in = const_cast<Bytef*>(block.data());
     stream_.avail_in = static_cast<uInt>(block.size());

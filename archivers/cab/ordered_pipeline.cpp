@@ -37,11 +37,11 @@ void waitServicingProgress(std::unique_lock<std::mutex>& lock, std::condition_va
 
 }  // namespace
 
-JobOutput::~JobOutput() {
+TaskOutput::~TaskOutput() {
   if (spillFd_ >= 0) ::close(spillFd_);
 }
 
-void JobOutput::openSpill() {
+void TaskOutput::openSpill() {
   const std::string folder = spillFolder_.empty() ? "." : spillFolder_;
   spillFd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (spillFd_ >= 0) return;
@@ -51,7 +51,7 @@ void JobOutput::openSpill() {
   ::unlink(name.c_str());
 }
 
-void JobOutput::append(std::span<const std::uint8_t> record) {
+void TaskOutput::append(std::span<const std::uint8_t> record) {
   std::unique_lock lock(mutex_);
   if (spillFd_ < 0) {
     if (attached_) {
@@ -80,25 +80,25 @@ void JobOutput::append(std::span<const std::uint8_t> record) {
   changed_.notify_all();
 }
 
-void JobOutput::finish(std::exception_ptr error) {
+void TaskOutput::finish(std::exception_ptr error) {
   const std::lock_guard lock(mutex_);
   done_ = true;
   error_ = std::move(error);
   changed_.notify_all();
 }
 
-void JobOutput::attach() {
+void TaskOutput::attach() {
   const std::lock_guard lock(mutex_);
   attached_ = true;
 }
 
-void JobOutput::cancel() {
+void TaskOutput::cancel() {
   const std::lock_guard lock(mutex_);
   cancelled_ = true;
   changed_.notify_all();
 }
 
-bool JobOutput::next(std::vector<std::uint8_t>& chunk) {
+bool TaskOutput::next(std::vector<std::uint8_t>& chunk) {
   std::unique_lock lock(mutex_);
   waitServicingProgress(lock, changed_,
                         [&] { return !memory_.empty() || spillRead_ < spilled_ || done_; });
@@ -128,33 +128,33 @@ bool JobOutput::next(std::vector<std::uint8_t>& chunk) {
 }
 
 void runOrdered(std::size_t count, const PipelineLimits& limits,
-                const std::function<void(std::size_t job, unsigned worker, JobOutput&)>& produce,
-                const std::function<void(std::size_t job, std::span<const std::uint8_t>)>& consume,
-                const std::function<void(std::size_t job, std::uint32_t records)>& finished) {
+                const std::function<void(std::size_t task, unsigned worker, TaskOutput&)>& produce,
+                const std::function<void(std::size_t task, std::span<const std::uint8_t>)>& consume,
+                const std::function<void(std::size_t task, std::uint32_t records)>& finished) {
   std::mutex mutex;
   std::condition_variable changed;
-  std::vector<std::unique_ptr<JobOutput>> outputs(count);
-  std::size_t nextJob = 0;
-  std::size_t head = 0;  // the job being consumed
+  std::vector<std::unique_ptr<TaskOutput>> outputs(count);
+  std::size_t nextTask = 0;
+  std::size_t head = 0;  // the task being consumed
   bool cancelled = false;
 
   auto work = [&](unsigned worker) {
     for (;;) {
-      JobOutput* output = nullptr;
-      std::size_t job = 0;
+      TaskOutput* output = nullptr;
+      std::size_t task = 0;
       {
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] {
-          return cancelled || nextJob == count || nextJob <= head + limits.jobsAhead;
+          return cancelled || nextTask == count || nextTask <= head + limits.tasksAhead;
         });
-        if (cancelled || nextJob == count) return;
-        job = nextJob++;
-        outputs[job] = std::make_unique<JobOutput>(limits.spillFolder, limits.memoryPerJob);
-        output = outputs[job].get();
+        if (cancelled || nextTask == count) return;
+        task = nextTask++;
+        outputs[task] = std::make_unique<TaskOutput>(limits.spillFolder, limits.memoryPerTask);
+        output = outputs[task].get();
         changed.notify_all();
       }
       try {
-        produce(job, worker, *output);
+        produce(task, worker, *output);
         output->finish(nullptr);
       } catch (...) {
         output->finish(std::current_exception());
@@ -167,7 +167,7 @@ void runOrdered(std::size_t count, const PipelineLimits& limits,
     {
       const std::lock_guard lock(mutex);
       cancelled = true;
-      for (const std::unique_ptr<JobOutput>& output : outputs) {
+      for (const std::unique_ptr<TaskOutput>& output : outputs) {
         if (output) output->cancel();
       }
       changed.notify_all();
@@ -177,22 +177,22 @@ void runOrdered(std::size_t count, const PipelineLimits& limits,
   try {
     for (unsigned i = 0; i < std::max(1u, limits.threads); ++i) threads.emplace_back(work, i);
     std::vector<std::uint8_t> chunk;
-    for (std::size_t job = 0; job < count; ++job) {
-      JobOutput* output = nullptr;
+    for (std::size_t task = 0; task < count; ++task) {
+      TaskOutput* output = nullptr;
       {
         std::unique_lock lock(mutex);
-        waitServicingProgress(lock, changed, [&] { return outputs[job] != nullptr; });
-        output = outputs[job].get();
+        waitServicingProgress(lock, changed, [&] { return outputs[task] != nullptr; });
+        output = outputs[task].get();
       }
       output->attach();
       while (output->next(chunk)) {
-        consume(job, chunk);
+        consume(task, chunk);
         progress::checkpoint();
       }
-      finished(job, output->records());
+      finished(task, output->records());
       const std::lock_guard lock(mutex);
-      outputs[job].reset();
-      head = job + 1;
+      outputs[task].reset();
+      head = task + 1;
       changed.notify_all();
     }
   } catch (...) {

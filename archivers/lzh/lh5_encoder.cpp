@@ -7,7 +7,8 @@
 #include <memory>
 
 #include "common/crc.h"
-#include "lzh/prefix_code.h"
+#include "common/match_length.h"
+#include "common/prefix_code.h"
 
 namespace archivers::lzh {
 namespace {
@@ -165,27 +166,6 @@ class Encoder {
     chain_[position % kChainSize] = previous;
     head = static_cast<std::int32_t>(position);
     return previous;
-  }
-
-  // How far the bytes at a and b agree, up to limit.
-  static unsigned matchLength(const std::uint8_t* a, const std::uint8_t* b, unsigned limit) {
-    unsigned length = 0;
-    while (length + 8 <= limit) {
-      std::uint64_t x;
-      std::uint64_t y;
-      std::memcpy(&x, a + length, 8);
-      std::memcpy(&y, b + length, 8);
-      if (x != y) {
-        if constexpr (std::endian::native == std::endian::little) {
-          return length + static_cast<unsigned>(std::countr_zero(x ^ y)) / 8;
-        } else {
-          return length + static_cast<unsigned>(std::countl_zero(x ^ y)) / 8;
-        }
-      }
-      length += 8;
-    }
-    while (length < limit && a[length] == b[length]) ++length;
-    return length;
   }
 
   // The longest match at position_ longer than shorterThan, walking the chain from candidate.

@@ -26,20 +26,30 @@ std::size_t le32(const std::string& bytes, std::size_t at) {
   return le16(bytes, at) | std::size_t{le16(bytes, at + 2)} << 16;
 }
 
-// The first x86-64 program in /usr/bin of 512 KiB to 2 MiB, by name: calls to translate.
-std::string someProgram() {
-  std::vector<fs::path> programs;
-  for (const fs::directory_entry& entry : fs::directory_iterator("/usr/bin")) {
-    if (entry.is_regular_file() && !entry.is_symlink() && entry.file_size() >= (512u << 10) &&
-        entry.file_size() <= (2u << 20) &&
+// The first count x86-64 programs or libraries in folder of minBytes to maxBytes, by name.
+std::vector<std::string> elfFiles(const fs::path& folder, std::uintmax_t minBytes,
+                                  std::uintmax_t maxBytes, std::size_t count) {
+  std::vector<fs::path> found;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    if (entry.is_regular_file() && !entry.is_symlink() && entry.file_size() >= minBytes &&
+        entry.file_size() <= maxBytes &&
         readFile(entry.path()).substr(0, 4) ==
             "\x7f"
             "ELF") {
-      programs.push_back(entry.path());
+      found.push_back(entry.path());
     }
   }
-  if (programs.empty()) return {};
-  return readFile(*std::min_element(programs.begin(), programs.end()));
+  std::sort(found.begin(), found.end());
+  found.resize(std::min(found.size(), count));
+  std::vector<std::string> contents;
+  for (const fs::path& path : found) contents.push_back(readFile(path));
+  return contents;
+}
+
+// A program of 512 KiB to 2 MiB: calls to translate.
+std::string someProgram() {
+  const std::vector<std::string> programs = elfFiles("/usr/bin", 512u << 10, 2u << 20, 1);
+  return programs.empty() ? std::string() : programs.front();
 }
 
 // Each window size, on data that finds its limits: a repeat exactly as far back as every reader
@@ -48,8 +58,12 @@ std::string someProgram() {
 // an odd-sized stored last frame, and text on both sides of a stored frame, coded in blocks
 // that span frames, with matches reaching over the stored one; then a long repeat, whose
 // positions stay out of the match finder, noise, and a part of it again; last, small files of
-// text and noise in turn, where blocks are cut mid-frame and the noise goes uncompressed.
+// text and noise in turn, where blocks are cut mid-frame and the noise goes uncompressed; and
+// shared libraries with text, whose frames end anywhere in a 16-bit word, often within the
+// bits a reader looks ahead to decode the last code.
 TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
+  const std::vector<std::string> libraries =
+      elfFiles("/usr/lib/x86_64-linux-gnu", 256u << 10, 1u << 20, 3);
   for (int bits = 15; bits <= 21; ++bits) {
     SCOPED_TRACE("window 2^" + std::to_string(bits));
     TemporaryFolder work;
@@ -74,6 +88,10 @@ TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
     for (int i = 0; i < 24; ++i) {
       expected["k-small-" + std::to_string(10 + i)] =
           i % 2 != 0 ? noise(1001 + 96 * i, i) : varyingText(1501 + 88 * i).substr(i * 40);
+    }
+    for (std::size_t i = 0; i < libraries.size(); ++i) {
+      expected["l-lib" + std::to_string(i) + ".so"] = libraries[i];
+      expected["l-lib" + std::to_string(i) + ".txt"] = varyingText(7000 + 3001 * i);
     }
     writeFiles(work / "source", expected);
     const fs::path cabinet = work / "packed.cab";

@@ -13,20 +13,22 @@ inline ArchiverResult packFolder(const std::filesystem::path& folder,
   return packIn(folder, kCab, "-a -r " + method + " \"" + cabinet.string() + "\" *.*");
 }
 
-// Every reader gives back the tree: cabextract, gcab, bsdtar, 7zz and our own (into
-// work/out-ours, for checks of their own).
+// Every reader gives back the tree: cabextract, gcab, bsdtar, 7zz, unar and our own (into
+// work/out-ours, for checks of their own). A reader that fails or dies of a signal fails the test.
 inline void expectEveryReaderExtracts(const std::filesystem::path& work,
                                       const std::filesystem::path& cabinet,
                                       const Contents& expected) {
   namespace fs = std::filesystem;
+  const std::string kOut = "\x01";  // stands for the folder to extract into
   const struct {
     const char* reader;
-    std::vector<std::string> command;  // the folder to extract into is appended where it goes
+    std::vector<std::string> command;
   } readers[] = {
-      {"cabextract", {"cabextract", "-q", cabinet, "-d"}},
-      {"gcab", {"gcab", "-x", cabinet, "-C"}},
-      {"bsdtar", {"bsdtar", "-xf", cabinet, "-C"}},
-      {"7zz", {"7zz", "x", "-bd", cabinet}},
+      {"cabextract", {"cabextract", "-q", cabinet, "-d", kOut}},
+      {"gcab", {"gcab", "-x", cabinet, "-C", kOut}},
+      {"bsdtar", {"bsdtar", "-xf", cabinet, "-C", kOut}},
+      {"7zz", {"7zz", "x", "-bd", cabinet, "-o" + kOut}},
+      {"unar", {"unar", "-q", "-D", "-o", kOut, cabinet}},
   };
   for (const auto& [reader, command] : readers) {
     SCOPED_TRACE(reader);
@@ -34,7 +36,11 @@ inline void expectEveryReaderExtracts(const std::filesystem::path& work,
     fs::remove_all(out);
     fs::create_directories(out);
     std::vector<std::string> argv = command;
-    argv.push_back(std::string(reader) == "7zz" ? "-o" + out.string() : out.string());
+    for (std::string& argument : argv) {
+      if (const std::size_t at = argument.find(kOut); at != std::string::npos) {
+        argument.replace(at, kOut.size(), out.string());
+      }
+    }
     runTool(argv, work);
     expectContents(filesIn(out), expected);
   }

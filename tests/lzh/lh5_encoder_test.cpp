@@ -6,8 +6,8 @@
 #include "common/crc.h"
 #include "common/lz_huffman_decoder.h"
 #include "common/lz_huffman_table.h"
+#include "common/prefix_code.h"
 #include "lzh/lzh_writer.h"
-#include "lzh/prefix_code.h"
 #include "support/bit_stream.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
@@ -115,7 +115,7 @@ TEST(Lh5Encoder, CodesAreCutTo16BitsStayCompleteAndReadBackThroughTheDecodersTab
     frequencies[k * 17] = count;
     count = std::exchange(next, count + next);
   }
-  archivers::lzh::PrefixCode<510> code;
+  archivers::PrefixCode<510> code;
   ASSERT_EQ(code.build(frequencies), -1);
   std::uint32_t kraft = 0;
   BitWriter stream;
