@@ -61,15 +61,16 @@ FollowedCall::FollowedCall(std::unique_ptr<ProgressPresenter> presenter) {
   auto state = std::make_unique<CallState>();
   state->presenter = std::move(presenter);
   CallState* expected = nullptr;
-  // A call made while another is followed (from another thread) goes unfollowed.
-  if (currentCall.compare_exchange_strong(expected, state.get())) state.release();
+  // A call made while another is followed, inside it or on another thread, goes unfollowed.
+  if (currentCall.compare_exchange_strong(expected, state.get())) {
+    state.release();
+    following_ = true;
+  }
 }
 
 FollowedCall::~FollowedCall() {
-  CallState* state = callingThreadState();
-  if (state == nullptr) return;
-  currentCall.store(nullptr, std::memory_order_release);
-  delete state;
+  if (!following_) return;
+  delete currentCall.exchange(nullptr, std::memory_order_acq_rel);
 }
 
 namespace progress {

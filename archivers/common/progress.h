@@ -52,6 +52,9 @@ class FollowedCall {
   FollowedCall(const FollowedCall&) = delete;
   FollowedCall& operator=(const FollowedCall&) = delete;
   ~FollowedCall();
+
+ private:
+  bool following_ = false;  // false for a call made inside one already followed
 };
 
 namespace progress {
