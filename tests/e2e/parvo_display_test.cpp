@@ -260,7 +260,8 @@ TEST_F(ProgressWindowOnADisplay, LongPackStopsByButtonEscapeOrCloseBoxLeavingNot
     if (way == Way::kButton) {
       tool("xwd", {"-root", "-silent", "-out", kBinaryDir + "/tests/e2e/progress-window.xwd"});
     }
-    const auto [status, stoppedAfter] = cancel(parvo, [&] {
+    const auto [status, stoppedAfter] = cancel(parvo, [&, window = window]() mutable {
+      window = windowNamed("PARVO - big.cab");  // afresh: an earlier id may be a stale one
       switch (way) {
         case Way::kButton:  // the middle of キャンセル
           tool("xdotool", {"mousemove", "--window", window, "374", "120", "click", "1"});
