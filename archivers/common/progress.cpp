@@ -106,13 +106,6 @@ void advance(std::uint64_t bytes) {
   checkpoint();
 }
 
-void setDone(std::uint64_t bytes) {
-  if (CallState* state = callingThreadState()) {
-    state->done.store(bytes, std::memory_order_relaxed);
-    checkpoint();
-  }
-}
-
 void checkpoint() {
   CallState* state = currentCall.load(std::memory_order_acquire);
   if (state == nullptr) return;

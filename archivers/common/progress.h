@@ -66,8 +66,6 @@ void setMember(std::string_view name);
 
 // Any thread: counts bytes read or made, then checks as checkpoint() does.
 void advance(std::uint64_t bytes);
-// The calling thread: how far the call is, for readers that learn it as a position.
-void setDone(std::uint64_t bytes);
 // Between pieces of work of at most some tens of milliseconds: throws cancelledByUser() once the
 // user asked to stop. On the calling thread it first shows and services the presenter when due;
 // worker threads never touch it.
