@@ -198,6 +198,7 @@ std::optional<ZipMember> readMember(DirectoryReader& reader, std::uint64_t prefi
   // stays, anything else is CP932.
   member.name =
       withForwardSlashes(decodeUnflaggedName(fields->unicodeName.value_or(member.storedName)));
+  member.unicodeField = fields->unicodeField;
   member.mode = modeOf(host, attributes, member.name);
   return member;
 }

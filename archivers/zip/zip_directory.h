@@ -13,6 +13,7 @@ namespace archivers::zip {
 struct ZipMember {
   std::string storedName;  // the name's bytes as stored, to hold the local header against
   std::string name;        // decoded to UTF-8
+  std::optional<std::string> unicodeField;  // the Unicode path field as stored, if any
   std::uint16_t flags = 0;
   std::uint16_t method = 0;
   std::uint32_t crc = 0;

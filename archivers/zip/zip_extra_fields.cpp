@@ -62,6 +62,7 @@ std::optional<ExtraFields> parseExtraFields(std::string_view extra, std::string_
         if (length >= 8) fields.mtime = loadLe32(bytes + 4);
         break;
       case kUnicodePath:
+        fields.unicodeField = std::string(data);
         if (length >= 5 &&
             loadLe32(bytes + 1) == crc32_gzip_refl(0, bytesOf(storedName), storedName.size()) &&
             isValidUtf8(data.substr(5))) {

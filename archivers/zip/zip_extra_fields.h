@@ -14,7 +14,8 @@ struct ExtraFields {
   std::optional<std::uint64_t> compressedSize;
   std::optional<std::uint64_t> localHeaderOffset;
   std::optional<std::int64_t> mtime;  // Unix seconds (extended timestamp or the old Unix field)
-  std::optional<std::string> unicodeName;  // the UTF-8 path, when it still matches the name
+  std::optional<std::string> unicodeName;   // the UTF-8 path, when it still matches the name
+  std::optional<std::string> unicodeField;  // the Unicode path field as stored, matching or not
 };
 
 // Which of the entry's 32-bit fields are placeholders for ZIP64 values.

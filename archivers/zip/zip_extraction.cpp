@@ -12,6 +12,7 @@
 #include "common/isal_inflater.h"
 #include "common/progress.h"
 #include "common/text_encoding.h"
+#include "zip/zip_extra_fields.h"
 
 namespace archivers::zip {
 
@@ -65,9 +66,8 @@ class MemberExtraction {
       sink_.refuse(member.name, "not a file, folder or link");
       return;
     }
-    openData(member);
     EntryInfo info;
-    info.path = member.name;
+    info.path = openData(member);
     info.declaredSize = member.size;
     info.mtime = member.mtime;
     if (const std::uint32_t permissions = member.mode & 07777; permissions != 0) {
@@ -95,8 +95,8 @@ class MemberExtraction {
   }
 
   // Checks the member's local header against the directory and its place in the archive, and
-  // reads the header with the start of the data.
-  void openData(const ZipMember& member) {
+  // reads the header with the start of the data. Returns the member's name.
+  std::string openData(const ZipMember& member) {
     const std::uint64_t end = directory_.start;
     if (member.localHeaderOffset >= end || end - member.localHeaderOffset < kLocalSize) {
       throw ArchiveError(Result::kCorrupt, "local header lies outside the archive");
@@ -115,7 +115,8 @@ class MemberExtraction {
     if (dataOffset > room || room - dataOffset < member.compressedSize) {
       throw ArchiveError(Result::kCorrupt, "member data runs past the central directory");
     }
-    if (!localHeaderAgrees(member, header, nameLength)) {
+    std::optional<std::string> name = agreedName(member, header, nameLength, dataOffset);
+    if (!name || !localFieldsAgree(member, header)) {
       throw ArchiveError(Result::kCorrupt, "local header disagrees with the central directory");
     }
     const std::uint64_t start = member.localHeaderOffset;
@@ -136,14 +137,30 @@ class MemberExtraction {
         static_cast<std::size_t>(std::min<std::uint64_t>(fill_ - bufferAt_, dataLeft_));
     fill_ = bufferAt_ + buffered;
     dataPosition_ += buffered;
+    return std::move(*name);
   }
 
-  bool localHeaderAgrees(const ZipMember& member, const std::uint8_t* header,
-                         std::uint16_t nameLength) const {
-    if (nameLength != member.storedName.size() || kLocalSize + nameLength > fill_ ||
-        std::memcmp(member.storedName.data(), header + kLocalSize, nameLength) != 0) {
-      return false;
-    }
+  // The member's name when the local header gives the directory's. Some writers store a name
+  // in a legacy code page in the directory and another in the local header, but the same
+  // Unicode path field in both: that field vouches for one member, named as the local header
+  // has it, as a reader that streams local headers would name it.
+  std::optional<std::string> agreedName(const ZipMember& member, const std::uint8_t* header,
+                                        std::uint16_t nameLength, std::uint64_t dataOffset) const {
+    if (kLocalSize + nameLength > fill_) return std::nullopt;
+    const std::string_view localName(reinterpret_cast<const char*>(header) + kLocalSize,
+                                     nameLength);
+    if (localName == member.storedName) return member.name;
+    if (!member.unicodeField || dataOffset > fill_) return std::nullopt;
+    const std::string_view localExtra(
+        localName.data() + nameLength,
+        static_cast<std::size_t>(dataOffset) - kLocalSize - nameLength);
+    const std::optional<ExtraFields> fields = parseExtraFields(localExtra, localName, {});
+    if (!fields || fields->unicodeField != member.unicodeField) return std::nullopt;
+    return withForwardSlashes(
+        decodeUnflaggedName(fields->unicodeName.value_or(std::string(localName))));
+  }
+
+  bool localFieldsAgree(const ZipMember& member, const std::uint8_t* header) const {
     // Under a data descriptor the local fields are zeros; 0xFFFFFFFF stands for a ZIP64 value.
     if ((loadLe16(header + 6) & kFlagDataDescriptor) != 0) return true;
     const std::uint32_t crc = loadLe32(header + 14);
