@@ -10,9 +10,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Often enough for a window to stay responsive, seldom enough to cost nothing measurable.
-constexpr auto kUpdateInterval = std::chrono::milliseconds(40);
-
 struct CallState {
   std::unique_ptr<ProgressPresenter> presenter;
   std::thread::id callingThread = std::this_thread::get_id();
@@ -37,7 +34,7 @@ CallState* callingThreadState() {
 void update(CallState& state) {
   const Clock::time_point now = Clock::now();
   if (now < state.nextUpdate) return;
-  state.nextUpdate = now + kUpdateInterval;
+  state.nextUpdate = now + state.presenter->interval();
   if (now - state.started < state.presenter->delay()) return;
   std::string archive;
   std::string member;

@@ -26,8 +26,10 @@ class ProgressPresenter {
   virtual ~ProgressPresenter() = default;
   // How long a call runs before it is shown at all, so that quick calls show nothing.
   virtual std::chrono::milliseconds delay() const = 0;
-  // Called every few tens of milliseconds once the delay has passed (and keeps a window's events
-  // serviced). True when the user asked to stop.
+  // How often update() is called once the delay has passed: often enough to keep a window's
+  // events serviced, seldom enough to cost nothing measurable.
+  virtual std::chrono::milliseconds interval() const { return std::chrono::milliseconds(40); }
+  // True when the user asked to stop.
   virtual bool update(const ProgressSnapshot& snapshot) = 0;
 };
 
