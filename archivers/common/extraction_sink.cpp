@@ -25,6 +25,7 @@ namespace {
 
 constexpr std::size_t kMaxNameBytes = 255;
 constexpr std::size_t kWriteBufferBytes = 64 * 1024;
+constexpr std::size_t kMaxHeldWalkDepth = 64;
 
 std::string joined(const std::vector<std::string>& components) {
   std::string path;
@@ -64,6 +65,11 @@ unsigned readProcessUmask() {
   const mode_t mask = ::umask(022);
   ::umask(mask);
   return mask & 0777U;
+}
+
+// Readable by all, executable by all when the archive marks it so; the umask narrows it.
+unsigned permissionsFor(const std::optional<std::uint32_t>& mode) {
+  return mode && (*mode & 0111U) != 0 ? 0755U : 0644U;
 }
 
 std::string temporaryNameFor(const std::string& name) {
@@ -228,31 +234,40 @@ void FileOutput::commit() {
   if (endsInHole_ && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
     throwWriteFailed("cannot write", errno, printable(name_));
   }
-  const unsigned mask = sink_ != nullptr ? sink_->permissionMask_ : readProcessUmask();
-  const bool executable = mode_ && (*mode_ & 0111U) != 0;
-  const auto permissions = static_cast<mode_t>((executable ? 0755U : 0644U) & ~mask);
-  if (::fchmod(fd_, permissions) != 0) throwWriteFailed("cannot set mode", errno, printable(name_));
+  if (!permissionsSet_) {
+    const unsigned mask = sink_ != nullptr ? sink_->permissionMask_ : readProcessUmask();
+    const auto permissions = static_cast<mode_t>(permissionsFor(mode_) & ~mask);
+    if (::fchmod(fd_, permissions) != 0) {
+      throwWriteFailed("cannot set mode", errno, printable(name_));
+    }
+  }
   if (mtime_) {
     const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(*mtime_), 0}};
     // A time the file system cannot hold (far past or future) leaves the file as it is.
     ::futimens(fd_, times);
   }
   const int directoryFd = directory_->fd;
-  bool nameFree = true;
-  if (sink_ != nullptr &&
-      !sink_->makeWay(directoryFd, name_, memberPath_, entryPath_, fd_, nameFree)) {
-    discard();
-    committed_ = true;
-    return;
+  const std::string self = unnamed_ ? "/proc/self/fd/" + std::to_string(fd_) : std::string();
+  const auto linkUnnamed = [&](const char* candidate) {
+    return ::linkat(AT_FDCWD, self.c_str(), directoryFd, candidate, AT_SYMLINK_FOLLOW);
+  };
+  // linkat never replaces: where the name is free the file is in place at once, and only a name
+  // already taken needs a look at what stands there.
+  const bool placed = unnamed_ && linkUnnamed(name_.c_str()) == 0;
+  int error = 0;
+  if (!placed) {
+    bool nameFree = true;
+    if (sink_ != nullptr &&
+        !sink_->makeWay(directoryFd, name_, memberPath_, entryPath_, fd_, nameFree)) {
+      discard();
+      committed_ = true;
+      return;
+    }
+    if (unnamed_) error = placeAt(directoryFd, name_, nameFree, linkUnnamed);
   }
   const int fd = fd_;
   fd_ = -1;
-  int error = 0;
   if (unnamed_) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    error = placeAt(directoryFd, name_, nameFree, [&](const char* candidate) {
-      return ::linkat(AT_FDCWD, self.c_str(), directoryFd, candidate, AT_SYMLINK_FOLLOW);
-    });
     if (::close(fd) != 0 && errno != EINTR && error == 0) {
       error = errno;
       ::unlinkat(directoryFd, name_.c_str(), 0);
@@ -333,7 +348,7 @@ int ExtractionSink::rootFolder() {
 
 ExtractionSink::~ExtractionSink() {
   if (!finished_) removeEscapingSymlinks();
-  cachedFolder_.reset();
+  walk_.clear();
   root_.reset();
   // Stopped before any member was complete: the folder made for them goes too.
   const bool nothingLanded = filesWritten_ == 0 && linksCreated_ == 0;
@@ -383,27 +398,25 @@ std::optional<std::vector<std::string>> ExtractionSink::componentsOf(std::string
   return components;
 }
 
-int ExtractionSink::openFolders(const std::vector<std::string>& components, std::size_t count,
-                                std::string_view path, bool create) {
+std::shared_ptr<OpenFolder> ExtractionSink::openFolders(const std::vector<std::string>& components,
+                                                        std::size_t count, std::string_view path,
+                                                        bool create) {
   rootFolder();
-  if (count == 0) {
-    const int fd = ::fcntl(rootFd_, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) throwWriteFailed("cannot open the destination", errno, destination_);
-    return fd;
+  // The folders the last walk opened serve as far as this path shares its start.
+  std::size_t common = 0;
+  while (common < std::min(walk_.size(), count) && walkNames_[common] == components[common]) {
+    ++common;
   }
-  // The walk starts at the destination's own descriptor, which it must not close.
-  const auto release = [this](int folderFd) {
-    if (folderFd != rootFd_) ::close(folderFd);
-  };
-  int fd = rootFd_;
-  for (std::size_t i = 0; i < count; ++i) {
+  walk_.resize(common);
+  walkNames_.resize(common);
+  std::shared_ptr<OpenFolder> folder = common == 0 ? root_ : walk_.back();
+  for (std::size_t i = common; i < count; ++i) {
+    const int fd = folder->fd;
     const char* name = components[i].c_str();
     int next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 && errno == ENOENT && create) {
       if (::mkdirat(fd, name, 0777) != 0 && errno != EEXIST) {
-        const int error = errno;
-        release(fd);
-        throwWriteFailed("cannot create folder", error, printable(joined(components)));
+        throwWriteFailed("cannot create folder", errno, printable(joined(components)));
       }
       next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
@@ -411,48 +424,33 @@ int ExtractionSink::openFolders(const std::vector<std::string>& components, std:
       const int error = errno;
       struct stat status {};
       const bool exists = ::fstatat(fd, name, &status, AT_SYMLINK_NOFOLLOW) == 0;
-      release(fd);
       if (exists && S_ISLNK(status.st_mode)) {
         refuse(path, "passes through a link");
-        return -1;
+        return nullptr;
       }
       if (exists && !S_ISDIR(status.st_mode)) {
         refuse(path, "passes through a file");
-        return -1;
+        return nullptr;
       }
       if (error == ENOENT && !create) {
         refuse(path, "no such member");
-        return -1;
+        return nullptr;
       }
       throwWriteFailed("cannot open folder", error, printable(joined(components)));
     }
-    release(fd);
-    fd = next;
+    folder = std::make_shared<OpenFolder>(next, true);
+    // Deeper folders are walked afresh each time rather than held open by the hundred.
+    if (i < kMaxHeldWalkDepth) {
+      walk_.push_back(folder);
+      walkNames_.push_back(components[i]);
+    }
   }
-  return fd;
+  return folder;
 }
 
-int ExtractionSink::openParent(const std::vector<std::string>& components, std::string_view path) {
-  return openFolders(components, components.size() - 1, path, true);
-}
-
-std::shared_ptr<OpenFolder> ExtractionSink::fileFolder(const std::vector<std::string>& components,
+std::shared_ptr<OpenFolder> ExtractionSink::openParent(const std::vector<std::string>& components,
                                                        std::string_view path) {
-  const std::size_t depth = components.size() - 1;
-  if (depth == 0) {
-    rootFolder();
-    return root_;
-  }
-  if (cachedFolder_ != nullptr && cachedComponents_.size() == depth &&
-      std::equal(cachedComponents_.begin(), cachedComponents_.end(), components.begin())) {
-    return cachedFolder_;
-  }
-  const int fd = openFolders(components, depth, path, true);
-  if (fd < 0) return nullptr;
-  cachedFolder_ = std::make_shared<OpenFolder>(fd, true);
-  cachedComponents_.assign(components.begin(),
-                           components.begin() + static_cast<std::ptrdiff_t>(depth));
-  return cachedFolder_;
+  return openFolders(components, components.size() - 1, path, true);
 }
 
 bool ExtractionSink::makeWay(int folderFd, const std::string& name, const std::string& memberPath,
@@ -485,14 +483,17 @@ std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
   progress::setMember(entry.path);
   const auto components = componentsOf(entry.path);
   if (!components) return nullptr;
-  std::shared_ptr<OpenFolder> folder = fileFolder(*components, entry.path);
+  std::shared_ptr<OpenFolder> folder = openParent(*components, entry.path);
   if (folder == nullptr) return nullptr;
   const int folderFd = folder->fd;
   const std::string& name = components->back();
   // A folder already at the name is found on commit, which refuses the entry. Read and write, so
   // the commit can compare the file with one it replaces.
-  int fd =
-      unnamedFilesPossible_ ? ::openat(folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600) : -1;
+  // Made with its final mode, less the umask, as the kernel applies it.
+  const auto permissions = static_cast<mode_t>(permissionsFor(entry.mode));
+  int fd = unnamedFilesPossible_
+               ? ::openat(folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, permissions)
+               : -1;
   const bool unnamed = fd >= 0;
   std::optional<std::string> temporary;
   if (!unnamed) {
@@ -501,12 +502,13 @@ std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
     }
     temporary = createUnderTemporaryName(name, [&](const char* candidate) {
       return fd = ::openat(folderFd, candidate, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                           0600);
+                           permissions);
     });
     if (!temporary) throwWriteFailed("cannot create", errno, printable(entry.path));
   }
   auto output = std::make_unique<FileOutput>(folder, name, temporary.value_or(""), fd, entry);
   output->unnamed_ = unnamed;
+  output->permissionsSet_ = true;
   output->sink_ = this;
   output->memberPath_ = joined(*components);
   output->entryPath_ = entry.path;
@@ -534,9 +536,7 @@ void ExtractionSink::createDirectory(const EntryInfo& entry) {
       return;
     }
   }
-  const int fd = openFolders(*components, components->size(), entry.path, true);
-  if (fd < 0) return;
-  ::close(fd);
+  if (openFolders(*components, components->size(), entry.path, true) == nullptr) return;
   if (entry.mtime) folderTimes_.push_back({*components, *entry.mtime});
 }
 
@@ -574,31 +574,24 @@ void ExtractionSink::createSymlink(const EntryInfo& entry) {
       resolved.push_back(component);
     }
   }
-  const int folderFd = openParent(*components, entry.path);
-  if (folderFd < 0) return;
+  const std::shared_ptr<OpenFolder> folder = openParent(*components, entry.path);
+  if (folder == nullptr) return;
+  const int folderFd = folder->fd;
   const std::string& name = components->back();
   const std::string memberPath = joined(*components);
   // A link keeps nothing of a file it replaces, so such a file always goes to the Trash.
   bool nameFree = true;
-  if (!makeWay(folderFd, name, memberPath, entry.path, -1, nameFree)) {
-    ::close(folderFd);
-    return;
-  }
+  if (!makeWay(folderFd, name, memberPath, entry.path, -1, nameFree)) return;
   const int error = placeAt(folderFd, name, nameFree, [&](const char* candidate) {
     return ::symlinkat(target.c_str(), folderFd, candidate);
   });
-  if (error != 0) {
-    ::close(folderFd);
-    throwWriteFailed("cannot create link", error, printable(entry.path));
-  }
+  if (error != 0) throwWriteFailed("cannot create link", error, printable(entry.path));
   // Links already in the destination may still carry a lexically inner target outside.
   if (!symlinkStaysInside(memberPath)) {
     ::unlinkat(folderFd, name.c_str(), 0);
-    ::close(folderFd);
     refuse(entry.path, "link points outside");
     return;
   }
-  ::close(folderFd);
   written_.erase(memberPath);
   symlinks_.push_back(memberPath);
   ++linksCreated_;
@@ -646,30 +639,26 @@ void ExtractionSink::createHardlink(const EntryInfo& entry) {
     refuse(entry.path, "link to a member not extracted");
     return;
   }
-  const int targetFolderFd =
+  const std::shared_ptr<OpenFolder> targetFolder =
       openFolders(*targetComponents, targetComponents->size() - 1, entry.path, false);
-  if (targetFolderFd < 0) return;
+  if (targetFolder == nullptr) return;
+  const int targetFolderFd = targetFolder->fd;
   const std::string& targetName = targetComponents->back();
   struct stat status {};
   if (::fstatat(targetFolderFd, targetName.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(status.st_mode)) {
-    ::close(targetFolderFd);
     refuse(entry.path, "link to a member not extracted");
     return;
   }
-  const int folderFd = openParent(*components, entry.path);
-  if (folderFd < 0) {
-    ::close(targetFolderFd);
-    return;
-  }
+  const std::shared_ptr<OpenFolder> folder = openParent(*components, entry.path);
+  if (folder == nullptr) return;
+  const int folderFd = folder->fd;
   const std::string& name = components->back();
   const std::string memberPath = joined(*components);
   struct stat existing {};
   if (::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
       existing.st_dev == status.st_dev && existing.st_ino == status.st_ino) {
-    ::close(folderFd);  // already this very file
-    ::close(targetFolderFd);
-    fileCommitted(memberPath);
+    fileCommitted(memberPath);  // already this very file
     return;
   }
   const int targetFd =
@@ -680,8 +669,6 @@ void ExtractionSink::createHardlink(const EntryInfo& entry) {
   const int error = !clear ? 0 : placeAt(folderFd, name, nameFree, [&](const char* candidate) {
     return ::linkat(targetFolderFd, targetName.c_str(), folderFd, candidate, 0);
   });
-  ::close(folderFd);
-  ::close(targetFolderFd);
   if (!clear) return;
   if (error != 0) throwWriteFailed("cannot create link", error, printable(entry.path));
   fileCommitted(memberPath);
@@ -696,11 +683,11 @@ std::string ExtractionSink::finish() {
                    });
   for (const PendingTime& pending : folderTimes_) {
     const std::string path = joined(pending.components);
-    const int fd = openFolders(pending.components, pending.components.size(), path, false);
-    if (fd < 0) continue;
+    const std::shared_ptr<OpenFolder> folder =
+        openFolders(pending.components, pending.components.size(), path, false);
+    if (folder == nullptr) continue;
     const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(pending.mtime), 0}};
-    ::futimens(fd, times);
-    ::close(fd);
+    ::futimens(folder->fd, times);
   }
   folderTimes_.clear();
   finished_ = true;

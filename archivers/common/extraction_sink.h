@@ -83,8 +83,9 @@ class FileOutput : public ByteSink {
   std::vector<char> buffer_;  // small writes are gathered into larger ones
   std::shared_ptr<OpenFolder> directory_;
   std::string name_;
-  std::string temporaryName_;  // empty for an unnamed file
-  bool unnamed_ = false;       // made with O_TMPFILE: linked into place through /proc
+  std::string temporaryName_;    // empty for an unnamed file
+  bool unnamed_ = false;         // made with O_TMPFILE: linked into place through /proc
+  bool permissionsSet_ = false;  // made with its final mode
   int fd_;
   std::optional<std::uint64_t> limit_;
   std::optional<std::int64_t> mtime_;
@@ -116,11 +117,11 @@ class FileOutput : public ByteSink {
 // leaves no folder, and so does one stopped (the user's cancel, a full disk) before any file or
 // link was complete. A link standing at the destination's own name is refused, never followed.
 //
-// Every folder is reached by a walk from the destination that follows no link. A file in the same
-// folder as the file before it reuses that walk's descriptor instead of walking again: it lands in
-// the real folder the walk opened, wherever that folder now is, and never through a link put in
-// its place in the meantime (members themselves cannot replace a folder: a file, link or hard link
-// at a folder's name is refused). A member in any other folder is walked afresh.
+// Every folder is reached by a walk from the destination that follows no link. A member's walk
+// starts from the deepest folder it shares with the walk before it, whose descriptors the sink
+// keeps: it lands in the real folders that walk opened, wherever they now are, and never through
+// a link put in their place in the meantime (members themselves cannot replace a folder: a file,
+// link or hard link at a folder's name is refused).
 class ExtractionSink {
  public:
   // Remembers the destination; an existing folder is used as it stands. Throws
@@ -155,17 +156,14 @@ class ExtractionSink {
     std::vector<std::string> components;
     std::int64_t mtime;
   };
-  // Opens (creating as needed) the folders of a member's path, never following a link.
-  // Returns the folder fd and the last component, or -1 when the name is refused.
-  int openParent(const std::vector<std::string>& components, std::string_view path);
-  // The folder a new file goes into: the previous file's when it is the same, else a fresh walk.
-  // Null when the name is refused.
-  std::shared_ptr<OpenFolder> fileFolder(const std::vector<std::string>& components,
+  // Opens (creating as needed) the folder a member goes into, never following a link. Null when
+  // the name is refused.
+  std::shared_ptr<OpenFolder> openParent(const std::vector<std::string>& components,
                                          std::string_view path);
   // Opens the first count components as folders without following links; creates missing ones
-  // when create is set. Returns -1 (and records the refusal) when one is a link or a file.
-  int openFolders(const std::vector<std::string>& components, std::size_t count,
-                  std::string_view path, bool create);
+  // when create is set. Null (and the refusal recorded) when one is a link or a file.
+  std::shared_ptr<OpenFolder> openFolders(const std::vector<std::string>& components,
+                                          std::size_t count, std::string_view path, bool create);
   // Null when the member's path is unsafe or empty (the refusal is recorded).
   std::optional<std::vector<std::string>> componentsOf(std::string_view path);
   // The destination's descriptor, creating the folder on first use. Throws kWriteFailed.
@@ -183,13 +181,14 @@ class ExtractionSink {
   void removeEscapingSymlinks() noexcept;
   void fileCommitted(const std::string& memberPath);
 
-  std::string destination_;                    // without trailing slashes
-  std::string absoluteDestination_;            // for the Trash's record of where a file was
-  bool unnamedFilesPossible_ = false;          // /proc is there to link O_TMPFILE files into place
-  int rootFd_ = -1;                            // -1 until the destination is made
-  std::shared_ptr<OpenFolder> root_;           // rootFd_, borrowed
-  std::vector<std::string> cachedComponents_;  // the folder of the last file created
-  std::shared_ptr<OpenFolder> cachedFolder_;
+  std::string destination_;            // without trailing slashes
+  std::string absoluteDestination_;    // for the Trash's record of where a file was
+  bool unnamedFilesPossible_ = false;  // /proc is there to link O_TMPFILE files into place
+  int rootFd_ = -1;                    // -1 until the destination is made
+  std::shared_ptr<OpenFolder> root_;   // rootFd_, borrowed
+  // The folders the last walk opened, outermost first, and their names.
+  std::vector<std::shared_ptr<OpenFolder>> walk_;
+  std::vector<std::string> walkNames_;
   unsigned permissionMask_ = 0;  // the process umask
   bool finished_ = false;
   bool destinationMade_ = false;  // by this sink: it did not exist before
