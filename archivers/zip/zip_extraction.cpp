@@ -23,8 +23,7 @@ constexpr std::size_t kLocalSize = 30;
 constexpr std::uint32_t kPlaceholder32 = 0xFFFFFFFF;
 // Input is read and output handed on in pieces of this size, whatever the member's size.
 constexpr std::size_t kChunkSize = 256 * 1024;
-// Room for the local header's extra fields, read in the same call as the header and a small
-// member's data.
+// Room for the local header's extra fields, which must be in the buffer with the header.
 constexpr std::size_t kLocalExtraAllowance = 512;
 // A link's text is held in memory; no file system takes one near this long.
 constexpr std::uint64_t kMaxLinkSize = 64 * 1024;
@@ -102,11 +101,18 @@ class MemberExtraction {
       throw ArchiveError(Result::kCorrupt, "local header lies outside the archive");
     }
     const std::uint64_t room = end - member.localHeaderOffset;
-    const std::uint64_t wanted =
-        kLocalSize + member.storedName.size() + kLocalExtraAllowance + member.compressedSize;
-    fill_ = static_cast<std::size_t>(std::min<std::uint64_t>({wanted, room, kChunkSize}));
-    input_.readExactAt(member.localHeaderOffset, inputBuffer_.data(), fill_);
-    const std::uint8_t* header = inputBuffer_.data();
+    const std::uint64_t headerRoom =
+        std::min<std::uint64_t>(room, kLocalSize + member.storedName.size() + kLocalExtraAllowance);
+    if (member.localHeaderOffset < windowStart_ ||
+        member.localHeaderOffset + headerRoom > windowStart_ + windowSize_) {
+      // Small members lie one after another: one read takes in several.
+      windowStart_ = member.localHeaderOffset;
+      windowSize_ = static_cast<std::size_t>(std::min<std::uint64_t>(room, kChunkSize));
+      input_.readExactAt(windowStart_, inputBuffer_.data(), windowSize_);
+    }
+    const auto at = static_cast<std::size_t>(member.localHeaderOffset - windowStart_);
+    const std::uint8_t* header = inputBuffer_.data() + at;
+    const std::size_t available = windowSize_ - at;
     if (loadLe32(header) != kLocalSignature) {
       throw ArchiveError(Result::kCorrupt, "no local header where the directory points");
     }
@@ -115,7 +121,7 @@ class MemberExtraction {
     if (dataOffset > room || room - dataOffset < member.compressedSize) {
       throw ArchiveError(Result::kCorrupt, "member data runs past the central directory");
     }
-    std::optional<std::string> name = agreedName(member, header, nameLength, dataOffset);
+    std::optional<std::string> name = agreedName(member, header, nameLength, dataOffset, available);
     if (!name || !localFieldsAgree(member, header)) {
       throw ArchiveError(Result::kCorrupt, "local header disagrees with the central directory");
     }
@@ -127,16 +133,16 @@ class MemberExtraction {
     claimed_.emplace(start, stop);
     dataPosition_ = start + dataOffset;
     dataLeft_ = member.compressedSize;
-    if (dataOffset <= fill_) {
-      bufferAt_ = static_cast<std::size_t>(dataOffset);
+    if (dataOffset <= available) {
+      // Data already in the window counts as read.
+      bufferAt_ = at + static_cast<std::size_t>(dataOffset);
+      const auto buffered =
+          static_cast<std::size_t>(std::min<std::uint64_t>(available - dataOffset, dataLeft_));
+      fill_ = bufferAt_ + buffered;
+      dataPosition_ += buffered;
     } else {
-      bufferAt_ = fill_ = 0;  // the extra fields outgrew the first read
+      bufferAt_ = fill_ = 0;  // the extra fields outgrew the window
     }
-    // Data already in the buffer counts as read.
-    const std::size_t buffered =
-        static_cast<std::size_t>(std::min<std::uint64_t>(fill_ - bufferAt_, dataLeft_));
-    fill_ = bufferAt_ + buffered;
-    dataPosition_ += buffered;
     return std::move(*name);
   }
 
@@ -145,12 +151,13 @@ class MemberExtraction {
   // Unicode path field in both: that field vouches for one member, named as the local header
   // has it, as a reader that streams local headers would name it.
   std::optional<std::string> agreedName(const ZipMember& member, const std::uint8_t* header,
-                                        std::uint16_t nameLength, std::uint64_t dataOffset) const {
-    if (kLocalSize + nameLength > fill_) return std::nullopt;
+                                        std::uint16_t nameLength, std::uint64_t dataOffset,
+                                        std::size_t available) const {
+    if (kLocalSize + nameLength > available) return std::nullopt;
     const std::string_view localName(reinterpret_cast<const char*>(header) + kLocalSize,
                                      nameLength);
     if (localName == member.storedName) return member.name;
-    if (!member.unicodeField || dataOffset > fill_) return std::nullopt;
+    if (!member.unicodeField || dataOffset > available) return std::nullopt;
     const std::string_view localExtra(
         localName.data() + nameLength,
         static_cast<std::size_t>(dataOffset) - kLocalSize - nameLength);
@@ -183,6 +190,8 @@ class MemberExtraction {
       const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(dataLeft_, kChunkSize));
       if (count == 0) return {nullptr, 0};
       input_.readExactAt(dataPosition_, inputBuffer_.data(), count);
+      windowStart_ = dataPosition_;
+      windowSize_ = count;
       dataPosition_ += count;
       bufferAt_ = 0;
       fill_ = count;
@@ -246,6 +255,8 @@ class MemberExtraction {
   IsalInflater inflater_;
   std::vector<std::uint8_t> inputBuffer_;
   std::vector<std::uint8_t> outputBuffer_;
+  std::uint64_t windowStart_ = 0;  // where in the archive the buffer's bytes come from
+  std::size_t windowSize_ = 0;
   std::size_t bufferAt_ = 0;  // the member's data still unread in the buffer: [bufferAt_, fill_)
   std::size_t fill_ = 0;
   std::uint64_t dataPosition_ = 0;  // in the archive, of the data after the buffer's
