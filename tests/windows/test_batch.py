@@ -118,7 +118,8 @@ class BatchTest(unittest.TestCase):
                 written = re.search(r" wrote (.+)\n", log)
             held = self.session.unix_path(written.group(1))
             run = self.folder.run(" " + folder)
-            self.assertEqual((run.exit_code, abandoned.exists(), held.exists()), (0, False, True))
+            self.assertEqual((run.exit_code, run.messages, abandoned.exists(), held.exists()),
+                             (0, 0, False, True), run.log)
         finally:
             self.session.unix_path(hold).unlink()
             thread.join()
