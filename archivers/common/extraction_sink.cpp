@@ -416,7 +416,8 @@ std::shared_ptr<OpenFolder> ExtractionSink::openFolders(const std::vector<std::s
     int next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 && errno == ENOENT && create) {
       if (::mkdirat(fd, name, 0777) != 0 && errno != EEXIST) {
-        throwWriteFailed("cannot create folder", errno, printable(joined(components)));
+        const int error = errno;
+        throwWriteFailed("cannot create folder", error, printable(joined(components)));
       }
       next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
