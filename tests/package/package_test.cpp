@@ -1,6 +1,7 @@
 // The Debian package that CPack makes from this build, as dpkg, lintian and a user see it.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
@@ -101,10 +102,17 @@ TEST_F(Package, UnpackedProgramFindsItsLibrariesAndRuns) {
   const std::string home = *scratch_ / "home";
   writeFile(home + "/.config/norrin.ini", "[parvo]\narcdllselect=\"cab  \"\n");
   writeFile(*scratch_ / "Photos/trip/day1.txt", "sunny\n");
-  // No LD_LIBRARY_PATH: the program's RUNPATH leads to /usr/lib/parvo.
-  EXPECT_NE(run({"/usr/bin/readelf", "--dynamic", root + "/usr/bin/parvo"})
-                .output.find("Library runpath: [$ORIGIN/../lib/parvo]"),
-            std::string::npos);
+  // No LD_LIBRARY_PATH: the program's RUNPATH leads to /usr/lib/parvo, and neither it nor the
+  // build tree's has an empty entry, which the loader would search as the current folder.
+  for (const std::string& program :
+       {root + "/usr/bin/parvo", std::string(PARVO_BINARY_DIR "/bin/parvo")}) {
+    const std::string dynamic = run({"/usr/bin/readelf", "--dynamic", program}).output;
+    const std::size_t start = dynamic.find("Library runpath: [");
+    ASSERT_NE(start, std::string::npos) << program;
+    const std::size_t open = start + std::strlen("Library runpath: [");
+    const std::string runpath = dynamic.substr(open, dynamic.find(']', open) - open);
+    EXPECT_EQ(runpath, "$ORIGIN/../lib/parvo:$ORIGIN/../lib") << program;
+  }
   const auto parvo = [&](const std::string& path) {
     return runProcess({root + "/usr/bin/parvo", path}, {"HOME=" + home, "LC_ALL=C"});
   };
