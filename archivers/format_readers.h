@@ -3,14 +3,14 @@
 #include <string_view>
 
 #include "arj/arj_extractor.h"
+#include "cab/cabinet_extraction.h"
 #include "common/archive_input.h"
 #include "lzh/lzh_extractor.h"
 #include "zip/zip_extraction.h"
 
 namespace archivers {
 
-// Every reader in the one shape, by the format it reads. The CAB reader still opens its cabinets
-// by name through libmspack and is not among them yet.
+// Every reader in the one shape, by the format it reads.
 struct FormatReader {
   std::string_view format;
   ReadArchive read;
@@ -20,6 +20,7 @@ inline constexpr FormatReader kFormatReaders[] = {
     {"zip", zip::readZipArchive},
     {"lzh", lzh::readLzhArchive},
     {"arj", arj::readArjArchive},
+    {"cab", cab::readCabinet},
 };
 
 }  // namespace archivers

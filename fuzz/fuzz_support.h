@@ -26,22 +26,6 @@ inline const fs::path& workFolder() {
   return folder.path();
 }
 
-// Extracts the input as an archive into a folder emptied afterwards. Only kInternal stands for a
-// fault of ours rather than of the input.
-template <typename Extract>
-void extractInput(const std::uint8_t* data, std::size_t size, const std::string& name,
-                  Extract extract) {
-  const fs::path archive = workFolder() / name;
-  writeFile(archive, std::string(reinterpret_cast<const char*>(data), size));
-  const fs::path output = workFolder() / "out";
-  try {
-    extract(archive.string(), output.string() + "/");
-  } catch (const archivers::ArchiveError& error) {
-    check(error.result() != archivers::Result::kInternal);
-  }
-  fs::remove_all(output);
-}
-
 // Reads the input from memory as an archive of format, with the reader the table lists for it,
 // into a folder emptied afterwards. Only kInternal stands for a fault of ours rather than of the
 // input.

@@ -65,27 +65,27 @@ std::string describe(int code) {
   }
 }
 
-[[noreturn]] void throwOpenFailure(MspackBridge& bridge, int code, const std::string& path) {
+[[noreturn]] void throwOpenFailure(MspackBridge& bridge, int code) {
   if (std::optional<ArchiveError> pending = bridge.takeError()) throw *pending;
-  if (code == MSPACK_ERR_OPEN) throw ArchiveError(Result::kCannotOpen, "cannot open", path);
-  throw ArchiveError(Result::kCorrupt, "cannot read cabinet, " + describe(code), path);
+  if (code == MSPACK_ERR_OPEN) throw ArchiveError(Result::kCannotOpen, "cannot open the cabinet");
+  throw ArchiveError(Result::kCorrupt, "cannot read cabinet, " + describe(code));
 }
 
-mscabd_cabinet* openCabinets(mscab_decompressor* decompressor, MspackBridge& bridge,
-                             const std::string& path) {
-  if (mscabd_cabinet* cabinet = decompressor->open(decompressor, path.c_str())) return cabinet;
+mscabd_cabinet* openCabinets(mscab_decompressor* decompressor, MspackBridge& bridge) {
+  const char* name = MspackBridge::archiveName();
+  if (mscabd_cabinet* cabinet = decompressor->open(decompressor, name)) return cabinet;
   const int code = decompressor->last_error(decompressor);
-  if (code == MSPACK_ERR_OPEN || code == MSPACK_ERR_NOMEMORY) throwOpenFailure(bridge, code, path);
+  if (code == MSPACK_ERR_OPEN || code == MSPACK_ERR_NOMEMORY) throwOpenFailure(bridge, code);
   // No cabinet that starts at the first byte: perhaps a self-extracting program with cabinets
   // inside, or a stray signature ahead of the real header.
   std::optional<ArchiveError> openError = bridge.takeError();
   bridge.takeMessage();
-  if (mscabd_cabinet* cabinet = decompressor->search(decompressor, path.c_str())) return cabinet;
+  if (mscabd_cabinet* cabinet = decompressor->search(decompressor, name)) return cabinet;
   if (openError) throw *openError;
   if (code == MSPACK_ERR_SIGNATURE) {
-    throw ArchiveError(Result::kCannotOpen, "not a cabinet and holds none", path);
+    throw ArchiveError(Result::kCannotOpen, "not a cabinet and holds none");
   }
-  throwOpenFailure(bridge, code, path);
+  throwOpenFailure(bridge, code);
 }
 
 // Whether the member's data starts in the previous cabinet of a set or goes on into the next.
@@ -221,11 +221,8 @@ class CabinetExtractor {
     auto found = layouts_.find(&cabinet);
     if (found == layouts_.end()) {
       std::optional<CabinetLayout> layout;
-      try {
-        InputFile input(cabinet.filename);
-        layout = readCabinetLayout(input, static_cast<std::uint64_t>(cabinet.base_offset));
-      } catch (const ArchiveError& error) {
-        if (error.result() == Result::kCancelled) throw;
+      if (ArchiveInput* input = bridge_.input(cabinet.filename)) {
+        layout = readCabinetLayout(*input, static_cast<std::uint64_t>(cabinet.base_offset));
       }
       found = layouts_.emplace(&cabinet, std::move(layout)).first;
     }
@@ -247,8 +244,9 @@ class CabinetExtractor {
       if (zlibReader_ == nullptr || zlibFolder_ != file.folder ||
           zlibReader_->position() > file.offset) {
         zlibReader_.reset();
-        zlibReader_ = std::make_unique<MszipFolderReader>(member.cabinet->filename, folder,
-                                                          layoutOf(*member.cabinet).blockReserve);
+        zlibReader_ =
+            std::make_unique<MszipFolderReader>(*bridge_.input(member.cabinet->filename), folder,
+                                                layoutOf(*member.cabinet).blockReserve);
         zlibFolder_ = file.folder;
       }
       zlibReader_->copy(nullptr, file.offset - zlibReader_->position());
@@ -280,25 +278,28 @@ class CabinetExtractor {
 
 }  // namespace
 
-std::string extractCabinet(const std::string& archivePath, const std::string& destination) {
-  progress::setArchive(archivePath, InputFile(archivePath).size());
-  MspackBridge bridge;
-  bridge.allowInput(archivePath);
+void readCabinet(ArchiveInput& input, ExtractionSink& sink) {
+  MspackBridge bridge(input);
   Decompressor decompressor(mspack_create_cab_decompressor(bridge.system()));
   if (!decompressor) throw ArchiveError(Result::kInternal, "cannot start the cabinet decoder");
 
-  std::list<std::string> partPaths;  // outlives the cabinets, which point into it
-  OpenCabinets cabinets(decompressor.get(), openCabinets(decompressor.get(), bridge, archivePath));
+  std::list<std::string> partNames;  // outlives the cabinets, which point into it
+  OpenCabinets cabinets(decompressor.get(), openCabinets(decompressor.get(), bridge));
   if (cabinets.first()->next == nullptr &&
       (cabinets.first()->flags & (MSCAB_HDR_PREVCAB | MSCAB_HDR_NEXTCAB)) != 0) {
-    joinSetParts(decompressor.get(), bridge, cabinets.first(), archivePath, partPaths);
+    joinSetParts(decompressor.get(), bridge, cabinets.first(), partNames);
   }
   const std::vector<Member> members = membersInDataOrder(cabinets.first());
 
-  ExtractionSink sink(destination);
   CabinetExtractor extractor(decompressor.get(), bridge, sink);
   for (const Member& member : members) extractor.extract(member);
+}
 
+std::string extractCabinet(const std::string& archivePath, const std::string& destination) {
+  FileArchiveInput input(archivePath);
+  progress::setArchive(archivePath, input.size());
+  ExtractionSink sink(destination);
+  readCabinet(input, sink);
   return sink.finish();
 }
 

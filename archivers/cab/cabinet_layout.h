@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "common/input_file.h"
+#include "common/archive_input.h"
 
 namespace archivers::cab {
 
@@ -22,6 +22,6 @@ struct CabinetLayout {
 
 // The layout of the cabinet that starts at base in input, or nothing when the header does not
 // read as one.
-std::optional<CabinetLayout> readCabinetLayout(InputFile& input, std::uint64_t base);
+std::optional<CabinetLayout> readCabinetLayout(ArchiveInput& input, std::uint64_t base);
 
 }  // namespace archivers::cab

@@ -1,10 +1,11 @@
 #include "cab/cabinet_set.h"
 
-#include <dirent.h>
-
-#include <cstring>
+#include <algorithm>
 #include <optional>
 #include <string_view>
+#include <utility>
+
+#include "common/text_encoding.h"
 
 namespace archivers::cab {
 namespace {
@@ -12,53 +13,31 @@ namespace {
 // Sets are made on Windows; more parts than this is a loop or a hostile header.
 constexpr int kMaximumParts = 256;
 
-bool sameIgnoringAsciiCase(std::string_view left, std::string_view right) {
-  if (left.size() != right.size()) return false;
-  for (std::size_t i = 0; i < left.size(); ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(left[i]) != lower(right[i])) return false;
-  }
-  return true;
-}
-
-// The file in folder whose name matches the DOS name a cabinet gives for its neighbour.
-std::optional<std::string> findPart(const std::string& folder, const char* dosName) {
+// The name a cabinet gives its neighbour, without the DOS folder it may come with.
+std::optional<std::string> partName(const char* dosName) {
   if (dosName == nullptr) return std::nullopt;
   std::string_view wanted = dosName;
   const std::size_t separator = wanted.find_last_of("\\/:");
   if (separator != std::string_view::npos) wanted.remove_prefix(separator + 1);
   if (wanted.empty() || wanted == "." || wanted == "..") return std::nullopt;
-
-  DIR* directory = opendir(folder.empty() ? "." : folder.c_str());
-  if (directory == nullptr) return std::nullopt;
-  std::optional<std::string> found;
-  while (const dirent* entry = readdir(directory)) {
-    if (sameIgnoringAsciiCase(entry->d_name, wanted)) {
-      found = folder + entry->d_name;
-      if (wanted == entry->d_name) break;  // an exact match wins over a case-folded one
-    }
-  }
-  closedir(directory);
-  return found;
+  return std::string(wanted);
 }
 
-bool alreadyJoined(const std::list<std::string>& partPaths, const std::string& path) {
-  for (const std::string& joined : partPaths) {
-    if (joined == path) return true;
-  }
-  return false;
+bool alreadyJoined(const std::list<std::string>& partNames, const std::string& name) {
+  return std::any_of(partNames.begin(), partNames.end(), [&](const std::string& joined) {
+    return sameIgnoringAsciiCase(joined, name);
+  });
 }
 
 // Opens the part named by the neighbour's header and joins it on one side. False when there is
 // none or it does not fit.
 bool joinOne(mscab_decompressor* decompressor, MspackBridge& bridge, mscabd_cabinet* neighbour,
-             bool after, const std::string& folder, std::list<std::string>& partPaths) {
-  const std::optional<std::string> path =
-      findPart(folder, after ? neighbour->nextname : neighbour->prevname);
-  if (!path || alreadyJoined(partPaths, *path)) return false;
-  partPaths.push_back(*path);
-  bridge.allowInput(*path);
-  mscabd_cabinet* part = decompressor->open(decompressor, partPaths.back().c_str());
+             bool after, std::list<std::string>& partNames) {
+  const std::optional<std::string> name =
+      partName(after ? neighbour->nextname : neighbour->prevname);
+  if (!name || alreadyJoined(partNames, *name)) return false;
+  partNames.push_back(*name);
+  mscabd_cabinet* part = decompressor->open(decompressor, partNames.back().c_str());
   if (part == nullptr) {
     bridge.takeError();
     return false;
@@ -68,6 +47,11 @@ bool joinOne(mscab_decompressor* decompressor, MspackBridge& bridge, mscabd_cabi
   if (code != MSPACK_ERR_OK) {
     decompressor->close(decompressor, part);
     return false;
+  }
+  // The part's name for its neighbour: the cabinet the reading began with has no other, and a
+  // part naming it again would join it twice.
+  if (std::optional<std::string> back = partName(after ? part->prevname : part->nextname)) {
+    partNames.push_back(std::move(*back));
   }
   return true;
 }
@@ -87,19 +71,16 @@ const mscabd_cabinet& lastOfSet(const mscabd_cabinet& cabinet) {
 }
 
 void joinSetParts(mscab_decompressor* decompressor, MspackBridge& bridge, mscabd_cabinet* cabinet,
-                  const std::string& cabinetPath, std::list<std::string>& partPaths) {
-  const std::size_t slash = cabinetPath.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : cabinetPath.substr(0, slash + 1);
-  partPaths.push_back(cabinetPath);
+                  std::list<std::string>& partNames) {
   int parts = 1;
   for (mscabd_cabinet* first = cabinet;
        (first->flags & MSCAB_HDR_PREVCAB) != 0 && parts < kMaximumParts; ++parts) {
-    if (!joinOne(decompressor, bridge, first, false, folder, partPaths)) break;
+    if (!joinOne(decompressor, bridge, first, false, partNames)) break;
     first = first->prevcab;
   }
   for (mscabd_cabinet* last = cabinet;
        (last->flags & MSCAB_HDR_NEXTCAB) != 0 && parts < kMaximumParts; ++parts) {
-    if (!joinOne(decompressor, bridge, last, true, folder, partPaths)) break;
+    if (!joinOne(decompressor, bridge, last, true, partNames)) break;
     last = last->nextcab;
   }
   bridge.takeMessage();

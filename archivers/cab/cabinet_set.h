@@ -10,11 +10,11 @@
 namespace archivers::cab {
 
 // Joins the other parts of a multi-cabinet set to cabinet: the parts it names as previous and
-// next, looked up case-insensitively in its own folder (never elsewhere). Stops at the first part
-// that is missing or does not fit; what was joined stays joined. partPaths keeps the path of each
-// joined part alive for libmspack.
+// next, opened as siblings of the archive through the bridge. Stops at the first part that is
+// missing, does not fit or was joined already; what was joined stays joined. partNames keeps the
+// name of each joined part alive for libmspack.
 void joinSetParts(mscab_decompressor* decompressor, MspackBridge& bridge, mscabd_cabinet* cabinet,
-                  const std::string& cabinetPath, std::list<std::string>& partPaths);
+                  std::list<std::string>& partNames);
 
 // The first and last cabinets of the set cabinet belongs to (itself when it stands alone).
 const mscabd_cabinet& firstOfSet(const mscabd_cabinet& cabinet);

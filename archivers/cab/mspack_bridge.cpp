@@ -7,8 +7,6 @@
 #include <memory>
 #include <new>
 
-#include "common/input_file.h"
-
 namespace archivers::cab {
 namespace {
 
@@ -22,7 +20,8 @@ thread_local MspackBridge* currentBridge = nullptr;
 
 struct Handle {
   MspackBridge* owner;
-  std::unique_ptr<InputFile> input;  // null for the output handle
+  ArchiveInput* input;  // null for the output handle
+  std::uint64_t position = 0;
 };
 
 Handle* handleOf(mspack_file* file) {
@@ -33,9 +32,9 @@ mspack_file* openFile(mspack_system*, const char* filename, int mode) {
   MspackBridge* owner = currentBridge;
   if (owner == nullptr) return nullptr;
   try {
-    if (mode == MSPACK_SYS_OPEN_READ && owner->mayRead(filename)) {
-      auto handle = std::make_unique<Handle>(Handle{owner, std::make_unique<InputFile>(filename)});
-      return reinterpret_cast<mspack_file*>(handle.release());
+    if (mode == MSPACK_SYS_OPEN_READ) {
+      ArchiveInput* input = owner->input(filename);
+      return input == nullptr ? nullptr : reinterpret_cast<mspack_file*>(new Handle{owner, input});
     }
     if (mode == MSPACK_SYS_OPEN_WRITE && owner->output() != nullptr &&
         std::strcmp(filename, MspackBridge::outputName()) == 0) {
@@ -56,7 +55,10 @@ int readFile(mspack_file* file, void* buffer, int bytes) {
   Handle* handle = handleOf(file);
   if (handle->input == nullptr || bytes < 0) return -1;
   try {
-    return static_cast<int>(handle->input->read(buffer, static_cast<std::size_t>(bytes)));
+    const std::size_t got =
+        handle->input->readAt(handle->position, buffer, static_cast<std::size_t>(bytes));
+    handle->position += got;
+    return static_cast<int>(got);
   } catch (const ArchiveError& error) {
     handle->owner->recordError(error);
     return -1;
@@ -79,28 +81,24 @@ int writeFile(mspack_file* file, void* buffer, int bytes) {
 int seekFile(mspack_file* file, off_t offset, int mode) {
   Handle* handle = handleOf(file);
   if (handle->input == nullptr) return -1;
-  InputFile& input = *handle->input;
+  const auto size = static_cast<off_t>(handle->input->size());
   off_t base = 0;
   if (mode == MSPACK_SYS_SEEK_CUR) {
-    base = static_cast<off_t>(input.tell());
+    base = static_cast<off_t>(handle->position);
   } else if (mode == MSPACK_SYS_SEEK_END) {
-    base = static_cast<off_t>(input.size());
+    base = size;
   } else if (mode != MSPACK_SYS_SEEK_START) {
     return -1;
   }
   // A position before the start or past the end is a header pointing outside the file.
-  if (offset < -base || base + offset > static_cast<off_t>(input.size())) return -1;
-  try {
-    input.seek(static_cast<std::uint64_t>(base + offset));
-    return 0;
-  } catch (const ArchiveError&) {
-    return -1;
-  }
+  if (offset < -base || offset > size - base) return -1;
+  handle->position = static_cast<std::uint64_t>(base + offset);
+  return 0;
 }
 
 off_t tellFile(mspack_file* file) {
   Handle* handle = handleOf(file);
-  return handle->input == nullptr ? -1 : static_cast<off_t>(handle->input->tell());
+  return handle->input == nullptr ? -1 : static_cast<off_t>(handle->position);
 }
 
 __attribute__((format(printf, 2, 3))) void reportMessage(mspack_file*, const char* format, ...) {
@@ -146,7 +144,7 @@ void copyBytes(void* source, void* destination, std::size_t bytes) {
 
 }  // namespace
 
-MspackBridge::MspackBridge() {
+MspackBridge::MspackBridge(ArchiveInput& archive) : archive_(archive) {
   system_ = mspack_system{openFile,      closeFile, readFile,  writeFile, seekFile, tellFile,
                           reportMessage, allocate,  freeBlock, copyBytes, nullptr};
   currentBridge = this;
@@ -156,11 +154,13 @@ MspackBridge::~MspackBridge() {
   if (currentBridge == this) currentBridge = nullptr;
 }
 
-bool MspackBridge::mayRead(const char* path) const {
-  for (const std::string& input : inputs_) {
-    if (input == path) return true;
+ArchiveInput* MspackBridge::input(std::string_view name) {
+  if (name == archiveName()) return &archive_;
+  auto found = siblings_.find(name);
+  if (found == siblings_.end()) {
+    found = siblings_.emplace(std::string(name), archive_.openSibling(name)).first;
   }
-  return false;
+  return found->second.get();
 }
 
 void MspackBridge::recordError(const ArchiveError& error) {

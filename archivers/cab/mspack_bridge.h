@@ -3,21 +3,26 @@
 #include <mspack.h>
 
 #include <cstddef>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "common/archive_error.h"
+#include "common/archive_input.h"
 #include "common/extraction_sink.h"
 
 namespace archivers::cab {
 
-// The file handling libmspack works through. It reads only the cabinet files it was told about,
-// through InputFile, and "writes" only to the one FileOutput that the current member streams into:
-// libmspack never creates, opens or names a file on disk itself.
+// The file handling libmspack works through. It reads the archive under archiveName() and the
+// other parts of its set under their own names, every one an ArchiveInput, and "writes" only to
+// the one FileOutput that the current member streams into: libmspack never creates, opens or
+// names a file on disk itself.
 class MspackBridge {
  public:
-  MspackBridge();
+  // archive must outlive the bridge.
+  explicit MspackBridge(ArchiveInput& archive);
   MspackBridge(const MspackBridge&) = delete;
   MspackBridge& operator=(const MspackBridge&) = delete;
   ~MspackBridge();
@@ -25,8 +30,12 @@ class MspackBridge {
   // One bridge at a time per thread: the callbacks find it through a thread-local pointer.
   mspack_system* system() { return &system_; }
 
-  // Paths libmspack may open for reading (the cabinet and any parts of its set).
-  void allowInput(const std::string& path) { inputs_.push_back(path); }
+  // The name to hand open() and search() for the archive. Names of parts hold no path separator,
+  // so none is ever taken for it.
+  static const char* archiveName() { return "/archive"; }
+  // The input libmspack reads under name: the archive, or the sibling of that name, opened once
+  // through the archive's openSibling. Null when there is none.
+  ArchiveInput* input(std::string_view name);
 
   // The name to hand extract(); while set, opening it for writing streams into output.
   static const char* outputName() { return "\x01parvo-member"; }
@@ -39,7 +48,6 @@ class MspackBridge {
   std::string takeMessage();
 
   // Used by the C callbacks.
-  bool mayRead(const char* path) const;
   FileOutput* output() const { return output_; }
   void recordError(const ArchiveError& error);
   void recordMessage(std::string text) { message_ = std::move(text); }
@@ -48,7 +56,8 @@ class MspackBridge {
 
  private:
   mspack_system system_;
-  std::vector<std::string> inputs_;
+  ArchiveInput& archive_;
+  std::map<std::string, std::unique_ptr<ArchiveInput>, std::less<>> siblings_;  // null: none
   FileOutput* output_ = nullptr;
   std::optional<ArchiveError> error_;
   std::string message_;

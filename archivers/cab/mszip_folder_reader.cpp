@@ -28,18 +28,19 @@ void MszipFolderReader::Decompressor::operator()(libdeflate_decompressor* decomp
   libdeflate_free_decompressor(decompressor);
 }
 
-MszipFolderReader::MszipFolderReader(const std::string& cabinetPath, const FolderLayout& folder,
+MszipFolderReader::MszipFolderReader(ArchiveInput& input, const FolderLayout& folder,
                                      unsigned blockReserve)
-    : input_(cabinetPath),
+    : input_(input),
+      inputPosition_(folder.dataOffset),
       blocksLeft_(folder.blockCount),
       blockReserve_(blockReserve),
       decompressor_(libdeflate_alloc_decompressor()),
-      windowedInput_(kStoredHeaderBytes + kBlockBytes + kMaxCompressedBytes),
+      windowedInput_(kStoredHeaderBytes + kBlockBytes + kMaxCompressedBytes + 8 + blockReserve),
       decoded_(2 * kBlockBytes) {
   if (decompressor_ == nullptr) throw std::bad_alloc();
-  if (folder.dataOffset > input_.size())
+  if (folder.dataOffset > input_.size()) {
     throwDamaged("an offset points past the end of the cabinet");
-  input_.seek(folder.dataOffset);
+  }
 }
 
 void MszipFolderReader::copy(FileOutput* output, std::uint64_t count) {
@@ -57,13 +58,16 @@ void MszipFolderReader::copy(FileOutput* output, std::uint64_t count) {
 void MszipFolderReader::decodeNextBlock() {
   if (blocksLeft_ == 0) throwDamaged("malformed cabinet data");
   --blocksLeft_;
-  std::array<std::uint8_t, 8 + 255> header{};
   const std::size_t headerSize = 8 + blockReserve_;
-  if (input_.read(header.data(), headerSize) != headerSize) {
-    throwDamaged("data cut short (truncated cabinet)");
+  if (headerFill_ < headerSize) {
+    const std::size_t wanted = headerSize - headerFill_;
+    if (input_.readAt(inputPosition_, &header_[headerFill_], wanted) != wanted) {
+      throwDamaged("data cut short (truncated cabinet)");
+    }
+    inputPosition_ += wanted;
   }
-  const std::size_t compressedSize = header[4] | (header[5] << 8);
-  const std::size_t decodedSize = header[6] | (header[7] << 8);
+  const std::size_t compressedSize = header_[4] | (header_[5] << 8);
+  const std::size_t decodedSize = header_[6] | (header_[7] << 8);
   if (compressedSize > kMaxCompressedBytes || decodedSize > kBlockBytes || decodedSize == 0 ||
       compressedSize < 2) {
     throwDamaged("malformed cabinet data");
@@ -71,15 +75,19 @@ void MszipFolderReader::decodeNextBlock() {
   // The block goes right behind the window's place, its "CK" over the window's last two bytes.
   std::uint8_t* const deflateData = windowedInput_.data() + kStoredHeaderBytes + kBlockBytes;
   std::uint8_t* const block = deflateData - 2;
-  if (input_.read(block, compressedSize) != compressedSize) {
-    throwDamaged("data cut short (truncated cabinet)");
-  }
-  const std::uint32_t storedSum = loadLe32(&header[0]);
+  // The block, and the next one's header with it.
+  const std::size_t wanted = compressedSize + (blocksLeft_ > 0 ? headerSize : 0);
+  const std::size_t got = input_.readAt(inputPosition_, block, wanted);
+  if (got < compressedSize) throwDamaged("data cut short (truncated cabinet)");
+  inputPosition_ += got;
+  const std::uint32_t storedSum = loadLe32(&header_[0]);
   if (storedSum != 0 &&
-      blockChecksum(&header[4], 4, blockChecksum(block, compressedSize, 0)) != storedSum) {
+      blockChecksum(&header_[4], 4, blockChecksum(block, compressedSize, 0)) != storedSum) {
     throwDamaged("data block checksum mismatch");
   }
   if (block[0] != 'C' || block[1] != 'K') throwDamaged("damaged compressed data");
+  headerFill_ = got - compressedSize;
+  std::memcpy(header_.data(), block + compressedSize, headerFill_);
 
   // Every block is a deflate stream of its own over the last 32 KiB decoded before it.
   const std::size_t windowSize = std::min(decodedEnd_, kBlockBytes);

@@ -1,13 +1,13 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "cab/cabinet_layout.h"
+#include "common/archive_input.h"
 #include "common/extraction_sink.h"
-#include "common/input_file.h"
 
 struct libdeflate_decompressor;
 
@@ -18,9 +18,9 @@ namespace archivers::cab {
 // checksums are checked as they are read.
 class MszipFolderReader {
  public:
-  // Throws ArchiveError(kCannotOpen) when the cabinet cannot be opened.
-  MszipFolderReader(const std::string& cabinetPath, const FolderLayout& folder,
-                    unsigned blockReserve);
+  // Reads the cabinet from input, which must outlive this. Throws ArchiveError(kCorrupt) when the
+  // folder starts past the end.
+  MszipFolderReader(ArchiveInput& input, const FolderLayout& folder, unsigned blockReserve);
   MszipFolderReader(const MszipFolderReader&) = delete;
   MszipFolderReader& operator=(const MszipFolderReader&) = delete;
 
@@ -37,7 +37,11 @@ class MszipFolderReader {
     void operator()(libdeflate_decompressor* decompressor) const;
   };
 
-  InputFile input_;
+  ArchiveInput& input_;
+  std::uint64_t inputPosition_;  // of the next byte not read yet
+  // The next block's header, read with the block before it: one read per block.
+  std::array<std::uint8_t, 8 + 255> header_{};
+  std::size_t headerFill_ = 0;
   unsigned blocksLeft_;
   unsigned blockReserve_;
   std::unique_ptr<libdeflate_decompressor, Decompressor> decompressor_;

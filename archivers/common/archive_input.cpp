@@ -1,13 +1,16 @@
 #include "common/archive_input.h"
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "common/archive_error.h"
 #include "common/progress.h"
+#include "common/text_encoding.h"
 
 namespace archivers {
 
@@ -44,8 +47,22 @@ std::size_t FileArchiveInput::readAt(std::uint64_t position, void* data, std::si
 std::unique_ptr<ArchiveInput> FileArchiveInput::openSibling(std::string_view name) {
   const std::size_t slash = path_.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : path_.substr(0, slash + 1);
+  // Only the folder's own entries are matched, so no name leads out of it ("..", a slash) and a
+  // folder is refused as not a regular file. Sets are named on systems that ignore case; an exact
+  // match wins over a case-folded one.
+  std::optional<std::string> found;
+  if (DIR* directory = ::opendir(folder.empty() ? "." : folder.c_str())) {
+    while (const dirent* entry = ::readdir(directory)) {
+      if (sameIgnoringAsciiCase(entry->d_name, name)) {
+        found = folder + entry->d_name;
+        if (name == entry->d_name) break;
+      }
+    }
+    ::closedir(directory);
+  }
+  if (!found) return nullptr;
   try {
-    return std::make_unique<FileArchiveInput>(folder + std::string(name));
+    return std::make_unique<FileArchiveInput>(*found);
   } catch (const ArchiveError&) {
     return nullptr;
   }

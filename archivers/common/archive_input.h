@@ -38,7 +38,8 @@ class ArchiveInput {
 // there. Throws ArchiveError(kCannotOpen) for input that is not of its format.
 using ReadArchive = void (*)(ArchiveInput& input, ExtractionSink& sink);
 
-// An archive file on disk; siblings are looked up in its folder.
+// An archive file on disk. Siblings are looked up in its folder only, ignoring ASCII case; a name
+// with a slash, "..", or one that is not a regular file (a FIFO, a device) gives none.
 class FileArchiveInput : public ArchiveInput {
  public:
   // Throws ArchiveError(kCannotOpen) naming the file when it is missing or not a regular file.

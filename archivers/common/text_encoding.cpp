@@ -128,4 +128,10 @@ std::string withForwardSlashes(std::string path) {
   return path;
 }
 
+bool sameIgnoringAsciiCase(std::string_view left, std::string_view right) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return std::equal(left.begin(), left.end(), right.begin(), right.end(),
+                    [&](char l, char r) { return lower(l) == lower(r); });
+}
+
 }  // namespace archivers

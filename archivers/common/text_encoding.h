@@ -22,4 +22,7 @@ std::string decodeUnflaggedName(std::string_view bytes);
 // Turns DOS separators into '/'. Only call this on decoded text: in CP932 a trail byte may be 0x5C.
 std::string withForwardSlashes(std::string path);
 
+// Equal but for the case of ASCII letters, as names compare on the systems archives come from.
+bool sameIgnoringAsciiCase(std::string_view left, std::string_view right);
+
 }  // namespace archivers

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "common/archive_error.h"
+#include "common/archive_input.h"
 #include "support/thrown.h"
 
 namespace archivers {
@@ -30,6 +31,31 @@ TEST(InputFile, ReadsPastTheEndAndHugeRequestsAreDamageNotCrashes) {
 
   EXPECT_EQ(resultOf([&] { InputFile missing(path); }), Result::kCannotOpen);
   EXPECT_EQ(resultOf([&] { InputFile folder(testing::TempDir()); }), Result::kCannotOpen);
+}
+
+// Siblings come from the archive's own folder only, ignoring case with the exact name first, and
+// only as regular files.
+TEST(FileArchiveInput, SiblingsComeFromItsOwnFolderIgnoringCase) {
+  const std::filesystem::path folder =
+      testing::TempDir() + "siblings_" + std::to_string(getpid()) + "/";
+  std::filesystem::create_directories(folder / "set/sub");
+  std::ofstream(folder / "set/a.cab") << "a";
+  std::ofstream(folder / "set/part.cab") << "lower";
+  std::ofstream(folder / "set/PART.CAB") << "upper!";
+  std::ofstream(folder / "secret") << "secret";
+  FileArchiveInput input(folder / "set/a.cab");
+  const auto sizeOf = [&](std::string_view name) {
+    const std::unique_ptr<ArchiveInput> sibling = input.openSibling(name);
+    return sibling == nullptr ? -1 : static_cast<int>(sibling->size());
+  };
+  EXPECT_EQ(sizeOf("part.cab"), 5);
+  EXPECT_EQ(sizeOf("PART.CAB"), 6);
+  EXPECT_NE(sizeOf("Part.Cab"), -1);
+  EXPECT_EQ(sizeOf("A.CAB"), 1);
+  for (const char* refused : {"../secret", "sub", "..", ".", "", "sub/../a.cab", "missing"}) {
+    EXPECT_EQ(sizeOf(refused), -1) << refused;
+  }
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include "cab/cabinet_extraction.h"
 #include "stored_cabinet.h"
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
@@ -212,6 +213,46 @@ TEST(CabSet, MissingPartLeavesOnlyCompleteMembersAndSaysSo) {
   EXPECT_FALSE(landed.empty());
   EXPECT_LT(landed.size(), complete.size());
   expectOnlyIntactFiles(work / "out", complete);
+}
+
+// The reader takes every byte from its input: a cabinet in memory, an MSZIP one with reserved
+// block fields and a set whose other parts are its siblings by name. On disk, parts are found
+// under names in another case than the cabinets give.
+TEST(CabSet, CabinetsAndPartsComeFromTheInputAndItsSiblings) {
+  const fs::path corpus = fs::path(PARVO_CORPUS_DIR) / "cab/cabextract";
+  if (!fs::exists(corpus / "split-1.cab")) GTEST_SKIP() << "corpus not present";
+  TemporaryFolder work;
+  runTool({"cabextract", "-q", "-d", work / "peer", (corpus / "split-1.cab").string()},
+          work.path());
+  // The parts as the cabinets name them; on disk their names are all upper case.
+  std::map<std::string, std::string> parts;
+  for (int i = 1; i <= 5; ++i) {
+    const std::string number = std::to_string(i);
+    parts["Split-" + number + ".CAB"] = readFile(corpus / ("split-" + number + ".cab"));
+    writeFile(work / ("set/SPLIT-" + number + ".CAB"), parts["Split-" + number + ".CAB"]);
+  }
+  const std::string text = varyingText(100000);
+  const struct {
+    std::string archive;
+    std::map<std::string, std::string> siblings;
+    Contents expected;
+  } cases[] = {
+      {handMadeCabinet({{"a.txt", text}, {"b.txt", "b"}}, BlockCoding::kMszip, 20),
+       {},
+       {{"a.txt", text}, {"b.txt", "b"}}},
+      {parts["Split-3.CAB"], parts, filesIn(work / "peer")},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(work / "out");
+    archivers::MemoryArchiveInput input(c.archive, c.siblings);
+    archivers::ExtractionSink sink(work / "out");
+    archivers::cab::readCabinet(input, sink);
+    sink.finish();
+    expectContents(filesIn(work / "out"), c.expected);
+  }
+  const ArchiverResult result = extractWith(kCab, work / "set/SPLIT-3.CAB", work / "disk");
+  ASSERT_EQ(result.code, kOk) << result.output;
+  expectContents(filesIn(work / "disk"), filesIn(work / "peer"));
 }
 
 // A FIFO where the next part should be would block whoever opens it for reading.

@@ -148,15 +148,16 @@ SfxTrailer readTrailer(const std::string& self) {
 // The members of every cabinet in the file, as extraction will find them. The one the trailer
 // names must be among them.
 std::vector<PackedFile> packedFiles(const std::string& self, const SfxTrailer& trailer) {
-  archivers::cab::MspackBridge bridge;
-  bridge.allowInput(self);
+  archivers::FileArchiveInput input(self);
+  archivers::cab::MspackBridge bridge(input);
   const auto destroy = [](mscab_decompressor* decompressor) {
     mspack_destroy_cab_decompressor(decompressor);
   };
   std::unique_ptr<mscab_decompressor, decltype(destroy)> decompressor(
       mspack_create_cab_decompressor(bridge.system()), destroy);
   if (!decompressor) throw Failure("cannot start the cabinet decoder");
-  mscabd_cabinet* cabinets = decompressor->search(decompressor.get(), self.c_str());
+  mscabd_cabinet* cabinets =
+      decompressor->search(decompressor.get(), archivers::cab::MspackBridge::archiveName());
   bool payloadFound = false;
   std::vector<PackedFile> files;
   for (const mscabd_cabinet* cabinet = cabinets; cabinet != nullptr; cabinet = cabinet->next) {
