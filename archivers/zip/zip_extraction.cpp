@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <vector>
+#include <memory>
 
 #include "common/byte_order.h"
 #include "common/isal_inflater.h"
@@ -44,8 +44,8 @@ class MemberExtraction {
         directory_(directory),
         sink_(sink),
         inflater_(IsalInflater::Wrapper::kRaw),
-        inputBuffer_(kChunkSize),
-        outputBuffer_(kChunkSize) {}
+        inputBuffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kChunkSize)),
+        outputBuffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kChunkSize)) {}
 
   void run() {
     for (const ZipMember& member : directory_.members) {
@@ -108,10 +108,10 @@ class MemberExtraction {
       // Small members lie one after another: one read takes in several.
       windowStart_ = member.localHeaderOffset;
       windowSize_ = static_cast<std::size_t>(std::min<std::uint64_t>(room, kChunkSize));
-      input_.readExactAt(windowStart_, inputBuffer_.data(), windowSize_);
+      input_.readExactAt(windowStart_, inputBuffer_.get(), windowSize_);
     }
     const auto at = static_cast<std::size_t>(member.localHeaderOffset - windowStart_);
-    const std::uint8_t* header = inputBuffer_.data() + at;
+    const std::uint8_t* header = inputBuffer_.get() + at;
     const std::size_t available = windowSize_ - at;
     if (loadLe32(header) != kLocalSignature) {
       throw ArchiveError(Result::kCorrupt, "no local header where the directory points");
@@ -189,7 +189,7 @@ class MemberExtraction {
     if (bufferAt_ == fill_) {
       const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(dataLeft_, kChunkSize));
       if (count == 0) return {nullptr, 0};
-      input_.readExactAt(dataPosition_, inputBuffer_.data(), count);
+      input_.readExactAt(dataPosition_, inputBuffer_.get(), count);
       windowStart_ = dataPosition_;
       windowSize_ = count;
       dataPosition_ += count;
@@ -197,7 +197,7 @@ class MemberExtraction {
       fill_ = count;
     }
     const std::size_t size = fill_ - bufferAt_;
-    const std::uint8_t* data = inputBuffer_.data() + bufferAt_;
+    const std::uint8_t* data = inputBuffer_.get() + bufferAt_;
     dataLeft_ -= size;
     bufferAt_ = fill_;
     return {data, size};
@@ -237,15 +237,15 @@ class MemberExtraction {
         if (size == 0) break;
         inflater_.setInput(data, size);
       }
-      const std::size_t made = inflater_.inflate(outputBuffer_.data(), outputBuffer_.size());
-      if (made > 0) deliver(outputBuffer_.data(), made);
+      const std::size_t made = inflater_.inflate(outputBuffer_.get(), kChunkSize);
+      if (made > 0) deliver(outputBuffer_.get(), made);
       if (inflater_.finished()) break;
     }
     // Output still held inside the decoder is drained before the end is judged.
     while (!inflater_.finished()) {
-      const std::size_t made = inflater_.inflate(outputBuffer_.data(), outputBuffer_.size());
+      const std::size_t made = inflater_.inflate(outputBuffer_.get(), kChunkSize);
       if (made == 0) throw ArchiveError(Result::kCorrupt, "deflate data is truncated");
-      deliver(outputBuffer_.data(), made);
+      deliver(outputBuffer_.get(), made);
     }
   }
 
@@ -253,8 +253,9 @@ class MemberExtraction {
   const ZipDirectory& directory_;
   ExtractionSink& sink_;
   IsalInflater inflater_;
-  std::vector<std::uint8_t> inputBuffer_;
-  std::vector<std::uint8_t> outputBuffer_;
+  // Left uninitialised: a small archive touches only the pages it uses.
+  std::unique_ptr<std::uint8_t[]> inputBuffer_;
+  std::unique_ptr<std::uint8_t[]> outputBuffer_;
   std::uint64_t windowStart_ = 0;  // where in the archive the buffer's bytes come from
   std::size_t windowSize_ = 0;
   std::size_t bufferAt_ = 0;  // the member's data still unread in the buffer: [bufferAt_, fill_)
