@@ -121,7 +121,7 @@ void setMemberRange(std::string& cabinet, std::size_t index, std::uint32_t offse
 
 // Hand-made cabinets damaged in one field: what is reported, and the only files that land.
 TEST(CabDamage, DamagedFieldsAreReportedAndOnlyWholeMembersLand) {
-  const std::string big = varyingText(200000), whole = noise(100000, 5);
+  const std::string whole = noise(100000, 5);
   const auto overlapping = [&](BlockCoding coding) {
     std::string cabinet = handMadeCabinet(
         {{"whole.bin", whole}, {"twin.bin", ""}, {"inside.bin", ""}, {"after.txt", "after"}},
@@ -138,17 +138,6 @@ TEST(CabDamage, DamagedFieldsAreReportedAndOnlyWholeMembersLand) {
     const char* message;
     Contents landed;
   } cases[] = {
-      // Blocks carry no checksum, so only the decoder notices a block type that does not exist.
-      {"bad deflate block",
-       [&] {
-         std::string cabinet = handMadeCabinet({{"a\\first.txt", "first\n"}, {"a\\big.txt", big}},
-                                               BlockCoding::kMszip);
-         cabinet[leAt(cabinet, 36, 4) + 10] |= 0x06;  // past the first block's header, "CK"
-         return cabinet;
-       },
-       kCorrupt,
-       "damaged compressed data",
-       {}},
       {"member longer than its folder",
        [] {
          std::string cabinet = storedCabinet({{"short.txt", "only a few bytes"}});
