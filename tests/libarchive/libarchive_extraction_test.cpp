@@ -61,17 +61,6 @@ TEST(Libarchive, ExtractsWhatEveryPeerToolWrites) {
   }
 }
 
-TEST(UnZip, ReadsZip64FromAStreamingWriter) {
-  // zip writes Zip64 sizes for data it reads from a pipe, not knowing its length beforehand.
-  TemporaryFolder work;
-  runShell("yes streamed | head -c 2000000 | zip -q stream.zip -", work.path());
-  ASSERT_EQ(extractWith(kZip, work / "stream.zip", work / "out").code, kOk);
-  const Contents files = filesIn(work / "out");
-  ASSERT_EQ(files.count("-"), 1U);
-  EXPECT_EQ(files.at("-").size(), 2000000U);
-  EXPECT_EQ(files.at("-").substr(0, 9), "streamed\n");
-}
-
 TEST(UnZip, DecodesCp932AndUtf8NamesWhateverTheCallersLocale) {
   // "表示\ソフト.txt" in CP932: the trail bytes of 表 and ソ are 0x5C, a backslash in ASCII.
   TemporaryFolder work;
