@@ -6,6 +6,7 @@
 
 #include "common/archive_error.h"
 #include "common/entry_point.h"
+#include "common/utf8.h"
 #include "support/thrown.h"
 
 namespace archivers {
@@ -36,15 +37,20 @@ TEST(CommandLine, AnUnknownOptionIsNamed) {
   EXPECT_NE(std::string(unknown.what()).find("-z"), std::string::npos);
 }
 
-TEST(OutputBuffer, NeverWrittenPastItsSizeAndAlwaysTerminated) {
-  char buffer[8];
-  for (int32_t size = 0; size <= 6; ++size) {
+// The caller's buffer is small: a message cut to fit keeps whole characters, whichever byte the
+// limit falls on, and nothing is written past it.
+TEST(OutputBuffer, NeverWrittenPastItsSizeAndCutBetweenCharacters) {
+  const std::string text = "a\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80z";  // aé日😀z
+  char buffer[16];
+  for (int32_t size = 0; size <= static_cast<int32_t>(text.size()) + 1; ++size) {
     std::memset(buffer, '#', sizeof buffer);
-    writeOutput(buffer, size, "abcdefghij");
-    for (int32_t i = std::max(size, 0); i < 8; ++i) EXPECT_EQ(buffer[i], '#') << size;
-    if (size > 0) {
-      EXPECT_EQ(std::string(buffer), std::string("abcdefghij", size - 1));
-    }
+    writeOutput(buffer, size, text);
+    for (int32_t i = size; i < 16; ++i) EXPECT_EQ(buffer[i], '#') << size;
+    if (size == 0) continue;
+    const std::string written(buffer);
+    EXPECT_TRUE(isValidUtf8(written)) << size;
+    EXPECT_TRUE(text.starts_with(written)) << size;
+    EXPECT_GE(written.size() + 4, std::min<std::size_t>(size - 1, text.size())) << size;
   }
   writeOutput(nullptr, 10, "x");
   std::memset(buffer, '#', sizeof buffer);

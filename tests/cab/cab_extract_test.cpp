@@ -74,31 +74,6 @@ TEST(CabExtract, MszipBlocksReferringBackAcrossBlocksAndReservedFields) {
   }
 }
 
-// Corpus cabinets for the methods no tool here writes (LZX with compressed blocks, Quantum), and a
-// set of five cabinets whose folders span parts: our output must equal the peer extractor's.
-TEST(CabExtract, MatchesThePeerExtractorOnLzxQuantumAndSets) {
-  const fs::path corpus = PARVO_CORPUS_DIR;
-  if (!fs::exists(corpus / "MANIFEST.tsv")) GTEST_SKIP() << "corpus not present";
-  for (const char* name :
-       {"cab/cabextract/mixed.cab", "cab/cabextract/cve-2010-2801-qtm-flush.cab",
-        "cab/mspack/normal_2files_2folders.cab", "cab/libarchive/cab_lzx_e8.cab",
-        "cab/libarchive/cab_lzx_16bit.cab", "cab/libarchive/cab_lzx_literal_control.cab",
-        "cab/cabextract/split-1.cab", "cab/cabextract/split-3.cab", "cab/cabextract/split-5.cab"}) {
-    SCOPED_TRACE(name);
-    TemporaryFolder work;
-    // The peer starts a set at its first part; any part of ours gives the whole set.
-    const std::string first = std::string(name).find("split-") != std::string::npos
-                                  ? (corpus / "cab/cabextract/split-1.cab").string()
-                                  : (corpus / name).string();
-    runTool({"cabextract", "-q", "-d", work / "peer", first}, work.path());
-    const ArchiverResult result = extractWith(kCab, corpus / name, work / "ours");
-    ASSERT_EQ(result.code, kOk) << result.output;
-    const Contents ours = filesIn(work / "ours");
-    EXPECT_FALSE(ours.empty());
-    expectContents(ours, filesIn(work / "peer"));
-  }
-}
-
 TEST(CabExtract, DecodesCp932BeforeSplittingOnBackslash) {
   TemporaryFolder work;
   // "表\ソフト.txt" in CP932: both 表 (95 5C) and ソ (83 5C) end in the byte of '\'.
@@ -121,7 +96,7 @@ void setMemberRange(std::string& cabinet, std::size_t index, std::uint32_t offse
 
 // Hand-made cabinets damaged in one field: what is reported, and the only files that land.
 TEST(CabDamage, DamagedFieldsAreReportedAndOnlyWholeMembersLand) {
-  const std::string big = varyingText(200000), whole = noise(100000, 5);
+  const std::string whole = noise(100000, 5);
   const auto overlapping = [&](BlockCoding coding) {
     std::string cabinet = handMadeCabinet(
         {{"whole.bin", whole}, {"twin.bin", ""}, {"inside.bin", ""}, {"after.txt", "after"}},
@@ -138,17 +113,6 @@ TEST(CabDamage, DamagedFieldsAreReportedAndOnlyWholeMembersLand) {
     const char* message;
     Contents landed;
   } cases[] = {
-      // Blocks carry no checksum, so only the decoder notices a block type that does not exist.
-      {"bad deflate block",
-       [&] {
-         std::string cabinet = handMadeCabinet({{"a\\first.txt", "first\n"}, {"a\\big.txt", big}},
-                                               BlockCoding::kMszip);
-         cabinet[leAt(cabinet, 36, 4) + 10] |= 0x06;  // past the first block's header, "CK"
-         return cabinet;
-       },
-       kCorrupt,
-       "damaged compressed data",
-       {}},
       {"member longer than its folder",
        [] {
          std::string cabinet = storedCabinet({{"short.txt", "only a few bytes"}});
@@ -217,7 +181,9 @@ TEST(CabSet, MissingPartLeavesOnlyCompleteMembersAndSaysSo) {
 
 // The reader takes every byte from its input: a cabinet in memory, an MSZIP one with reserved
 // block fields and a set whose other parts are its siblings by name. On disk, parts are found
-// under names in another case than the cabinets give.
+// under names in another case than the cabinets give, from the first, a middle or the last part.
+// (Single corpus cabinets, LZX and Quantum among them, are held against their sums by the corpus
+// runner.)
 TEST(CabSet, CabinetsAndPartsComeFromTheInputAndItsSiblings) {
   const fs::path corpus = fs::path(PARVO_CORPUS_DIR) / "cab/cabextract";
   if (!fs::exists(corpus / "split-1.cab")) GTEST_SKIP() << "corpus not present";
@@ -250,9 +216,15 @@ TEST(CabSet, CabinetsAndPartsComeFromTheInputAndItsSiblings) {
     sink.finish();
     expectContents(filesIn(work / "out"), c.expected);
   }
-  const ArchiverResult result = extractWith(kCab, work / "set/SPLIT-3.CAB", work / "disk");
-  ASSERT_EQ(result.code, kOk) << result.output;
-  expectContents(filesIn(work / "disk"), filesIn(work / "peer"));
+  // Any part gives the whole set, as the peer extracts it from the first.
+  for (const char* part : {"SPLIT-1.CAB", "SPLIT-3.CAB", "SPLIT-5.CAB"}) {
+    SCOPED_TRACE(part);
+    fs::remove_all(work / "disk");
+    const ArchiverResult result =
+        extractWith(kCab, work / ("set/" + std::string(part)), work / "disk");
+    ASSERT_EQ(result.code, kOk) << result.output;
+    expectContents(filesIn(work / "disk"), filesIn(work / "peer"));
+  }
 }
 
 // A FIFO where the next part should be would block whoever opens it for reading.

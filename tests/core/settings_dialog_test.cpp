@@ -68,14 +68,5 @@ TEST(SettingsDialog, AFailedSaveClosesTheWindowAndIsRaised) {
   EXPECT_EQ(windows.dialog().calls.back(), "close");
 }
 
-TEST(SettingsDialog, TabMovesFromOkThroughTheOptionsAndOkHasTheFocusFirst) {
-  std::vector<std::wstring> order;
-  for (const ControlLayout* control : focusOrder(Form1Layout())) {
-    order.push_back(control->name + std::to_wstring(control->index.value_or(-1)));
-  }
-  EXPECT_EQ(order,
-            (std::vector<std::wstring>{L"Command1-1", L"Option10", L"Option11", L"Option12"}));
-}
-
 }  // namespace
 }  // namespace parvo

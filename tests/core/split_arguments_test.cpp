@@ -7,25 +7,22 @@ namespace {
 
 using Paths = std::vector<std::wstring>;
 
-TEST(SplitArguments, BlanksAndTabsSeparateWithoutEmptyEntries) {
-  EXPECT_EQ(SplitArguments(L"a.zip    b.lzh"), (Paths{L"a.zip", L"b.lzh"}));
-  EXPECT_EQ(SplitArguments(L" \t a.zip\tb.lzh \t"), (Paths{L"a.zip", L"b.lzh"}));
-  EXPECT_TRUE(SplitArguments(L"  \t  ").empty());
-  EXPECT_TRUE(SplitArguments(L"").empty());
-}
-
-TEST(SplitArguments, QuotesKeepBlanksAndStayInThePath) {
-  EXPECT_EQ(SplitArguments(L"\"C:\\A.ZIP\""), (Paths{L"\"C:\\A.ZIP\""}));
-  EXPECT_EQ(SplitArguments(L"\"C:\\My Files\\a b.zip\" C:\\x.lzh"),
-            (Paths{L"\"C:\\My Files\\a b.zip\"", L"C:\\x.lzh"}));
-  EXPECT_EQ(SplitArguments(L"\"a\tb\""), (Paths{L"\"a\tb\""}));
-}
-
-TEST(SplitArguments, QuoteInsideAPathTogglesGrouping) {
-  EXPECT_EQ(SplitArguments(L"ab\"c d\"e f"), (Paths{L"ab\"c d\"e", L"f"}));
-  // An unbalanced quote groups the rest of the text.
-  EXPECT_EQ(SplitArguments(L"\"a b c"), (Paths{L"\"a b c"}));
-  EXPECT_EQ(SplitArguments(L"\"\" x"), (Paths{L"\"\"", L"x"}));
+// Blanks and tabs separate, never giving an empty entry; a quote toggles grouping wherever it
+// stands and stays in the path, and an unbalanced one groups the rest of the text.
+TEST(SplitArguments, BlanksSeparateAndQuotesGroupStayingInThePath) {
+  const std::pair<const wchar_t*, Paths> cases[] = {
+      {L"a.zip    b.lzh", {L"a.zip", L"b.lzh"}},
+      {L" \t a.zip\tb.lzh \t", {L"a.zip", L"b.lzh"}},
+      {L"  \t  ", {}},
+      {L"", {}},
+      {L"\"C:\\A.ZIP\"", {L"\"C:\\A.ZIP\""}},
+      {L"\"C:\\My Files\\a b.zip\" C:\\x.lzh", {L"\"C:\\My Files\\a b.zip\"", L"C:\\x.lzh"}},
+      {L"\"a\tb\"", {L"\"a\tb\""}},
+      {L"ab\"c d\"e f", {L"ab\"c d\"e", L"f"}},
+      {L"\"a b c", {L"\"a b c"}},
+      {L"\"\" x", {L"\"\"", L"x"}},
+  };
+  for (const auto& [text, paths] : cases) EXPECT_EQ(SplitArguments(text), paths) << text;
 }
 
 }  // namespace

@@ -12,24 +12,22 @@ std::wstring textOf(std::vector<std::string> arguments) {
   return argumentTextFrom(arguments, "/home/u/work");
 }
 
-TEST(ArgumentText, PathsAreMadeAbsoluteAndNormalisedLexically) {
-  EXPECT_EQ(textOf({"."}), L"/home/u/work");
-  EXPECT_EQ(textOf({"../a.zip", "/x//y/./z/"}), L"/home/u/a.zip /x/y/z");
-  EXPECT_EQ(textOf({"/../../etc"}), L"/etc");
+// Paths are made absolute and normalised lexically, those with blanks or tabs quoted; empty
+// arguments vanish, blank ones stay.
+TEST(ArgumentText, PathsAreAbsoluteNormalisedAndQuotedWhereBlank) {
+  const std::pair<std::vector<std::string>, std::wstring> cases[] = {
+      {{"."}, L"/home/u/work"},
+      {{"../a.zip", "/x//y/./z/"}, L"/home/u/a.zip /x/y/z"},
+      {{"/../../etc"}, L"/etc"},
+      {{"My Files/a b.zip", "c.lzh"}, L"\"/home/u/work/My Files/a b.zip\" /home/u/work/c.lzh"},
+      {{"/t\tab"}, L"\"/t\tab\""},
+      {{}, L""},
+      {{"", ""}, L""},
+      {{" "}, L" "},
+      {{"", "/a", ""}, L"/a"},
+  };
+  for (const auto& [arguments, text] : cases) EXPECT_EQ(textOf(arguments), text) << text;
   EXPECT_EQ(normalisePath("/", "/"), "/");
-}
-
-TEST(ArgumentText, BlanksAndTabsInAPathAreQuoted) {
-  EXPECT_EQ(textOf({"My Files/a b.zip", "c.lzh"}),
-            L"\"/home/u/work/My Files/a b.zip\" /home/u/work/c.lzh");
-  EXPECT_EQ(textOf({"/t\tab"}), L"\"/t\tab\"");
-}
-
-TEST(ArgumentText, EmptyArgumentsVanishBlankOnesStay) {
-  EXPECT_EQ(textOf({}), L"");
-  EXPECT_EQ(textOf({"", ""}), L"");
-  EXPECT_EQ(textOf({" "}), L" ");
-  EXPECT_EQ(textOf({"", "/a", ""}), L"/a");
 }
 
 TEST(ArgumentText, DoubleQuoteInANameIsABadFileName) {
