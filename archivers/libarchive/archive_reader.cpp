@@ -48,6 +48,10 @@ la_ssize_t ArchiveReader::read(archive* reader, void* data, const void** block) 
     cursor.position += got;
     *block = cursor.block.data();
     return static_cast<la_ssize_t>(got);
+  } catch (const ArchiveError& error) {
+    cursor.failure = error;
+    archive_set_error(reader, EIO, "%s", error.what());
+    return -1;
   } catch (const std::exception& error) {
     archive_set_error(reader, EIO, "%s", error.what());
     return -1;
@@ -74,30 +78,32 @@ la_int64_t ArchiveReader::skip(archive*, void* data, la_int64_t request) {
   return step;
 }
 
-namespace {
-
-la_ssize_t readGzip(archive* reader, void* source, const void** block) {
+la_ssize_t ArchiveReader::readGzip(archive* reader, void* data, const void** block) {
+  auto& cursor = *static_cast<Cursor*>(data);
   try {
     std::size_t size = 0;
-    *block = static_cast<GzipSource*>(source)->next(size);
+    *block = cursor.gzip->next(size);
     return static_cast<la_ssize_t>(size);
+  } catch (const ArchiveError& error) {
+    cursor.failure = error;
+    archive_set_error(reader, EIO, "%s", error.what());
+    return -1;
   } catch (const std::exception& error) {
     archive_set_error(reader, EIO, "%s", error.what());
     return -1;
   }
 }
 
-}  // namespace
-
 ArchiveReader::ArchiveReader(ArchiveInput& input, const std::string& path, ArchiveKind kind)
-    : cursor_{input, 0, {}}, archive_(archive_read_new()), kind_(kind) {
+    : cursor_{input, 0, {}, nullptr, std::nullopt}, archive_(archive_read_new()), kind_(kind) {
   if (archive_ == nullptr) throw std::bad_alloc();
   configure(archive_, kind);
   try {
     int status = ARCHIVE_OK;
     if (kind == ArchiveKind::kTar && GzipSource::looksLikeGzip(input)) {
       gzip_ = std::make_unique<GzipSource>(input);
-      status = archive_read_open(archive_, gzip_.get(), nullptr, readGzip, nullptr);
+      cursor_.gzip = gzip_.get();
+      status = archive_read_open(archive_, &cursor_, nullptr, readGzip, nullptr);
     } else {
       cursor_.block.resize(kReadBlockSize);
       archive_read_set_callback_data(archive_, &cursor_);
@@ -106,9 +112,9 @@ ArchiveReader::ArchiveReader(ArchiveInput& input, const std::string& path, Archi
       archive_read_set_skip_callback(archive_, skip);
       status = archive_read_open1(archive_);
     }
-    if (status != ARCHIVE_OK) {
-      throw ArchiveError(Result::kCannotOpen, errorMessage(), path);
-    }
+    // Damage found while libarchive looked at the start is damage, not a file of another kind.
+    if (status != ARCHIVE_OK && cursor_.failure) throw *cursor_.failure;
+    if (status != ARCHIVE_OK) throw ArchiveError(Result::kCannotOpen, errorMessage(), path);
   } catch (...) {
     archive_read_free(archive_);
     throw;
@@ -136,6 +142,7 @@ std::string ArchiveReader::errorMessage() const {
 Result ArchiveReader::errorResult() const {
   // The user's stop reaches libarchive as a failed read, which it reports as its own error.
   if (progress::stopRequested()) return Result::kCancelled;
+  if (cursor_.failure) return cursor_.failure->result();
   const std::string message = errorMessage();
   const bool unsupported = message.find("ncrypt") != std::string::npos ||
                            message.find("assphrase") != std::string::npos ||

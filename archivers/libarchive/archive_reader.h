@@ -3,6 +3,7 @@
 #include <archive.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,17 +35,23 @@ class ArchiveReader {
 
   // libarchive's last error as one line, never empty.
   std::string errorMessage() const;
-  // The error's result code: kCancelled once the user stopped the call, kUnsupported for
+  // The error's result code: kCancelled once the user stopped the call, the input's own when
+  // reading it failed (damage the gzip stream's checksum found, a read error), kUnsupported for
   // encryption and unknown methods, else kCorrupt.
   Result errorResult() const;
+  // What reading the input threw, which libarchive only sees as a failed read.
+  const std::optional<ArchiveError>& inputFailure() const { return cursor_.failure; }
 
  private:
   struct Cursor {
     ArchiveInput& input;
     std::uint64_t position = 0;
     std::vector<unsigned char> block;
+    GzipSource* gzip = nullptr;  // set when the input is a gzip stream read through it
+    std::optional<ArchiveError> failure;
   };
   static la_ssize_t read(archive* reader, void* cursor, const void** block);
+  static la_ssize_t readGzip(archive* reader, void* cursor, const void** block);
   static la_int64_t seek(archive* reader, void* cursor, la_int64_t offset, int whence);
   static la_int64_t skip(archive* reader, void* cursor, la_int64_t request);
 

@@ -59,6 +59,7 @@ class Extraction {
   [[noreturn]] void failAtHeader() {
     // A member whose data broke the reader was noted with its name: that says more.
     if (firstError_) throw *firstError_;
+    if (const std::optional<ArchiveError>& failure = reader_.inputFailure()) throw *failure;
     if (!sink_ && archive_format(reader_.handle()) == 0) {
       throw ArchiveError(Result::kCannotOpen, reader_.errorMessage(), archivePath_);
     }
