@@ -51,6 +51,10 @@ std::optional<CabinetLayout> readCabinetLayout(ArchiveInput& input, std::uint64_
       position += end;
     }
     const std::size_t entryBytes = 8 + folderReserve;
+    // A count the cabinet cannot hold is refused before anything is allocated for it.
+    if (position > input.size() || folderCount * entryBytes > input.size() - position) {
+      return std::nullopt;
+    }
     std::vector<std::uint8_t> entries(folderCount * entryBytes);
     if (input.readAt(position, entries.data(), entries.size()) != entries.size()) {
       return std::nullopt;
