@@ -34,8 +34,10 @@ std::optional<std::int64_t> memberTime(const mscabd_file& file) {
                        static_cast<std::uint32_t>(file.time_s / 2 & 0x1F));
 }
 
+// The read-only attribute takes away every write bit, as the readers of cabinets on Unix do.
 std::uint32_t memberMode(const mscabd_file& file) {
-  return (file.attribs & MSCAB_ATTRIB_EXEC) != 0 ? 0755u : 0644u;
+  const std::uint32_t mode = (file.attribs & MSCAB_ATTRIB_EXEC) != 0 ? 0755u : 0644u;
+  return (file.attribs & MSCAB_ATTRIB_RDONLY) != 0 ? mode & 0555u : mode;
 }
 
 EntryInfo memberEntry(const mscabd_file& file) {

@@ -7,29 +7,17 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <random>
+#include <optional>
 
 #include "common/archive_error.h"
+#include "common/landing.h"
 #include "common/posix_files.h"
 #include "common/progress.h"
-#include "common/trash.h"
 
 namespace archivers {
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 20;
-constexpr int kNameAttempts = 100;
-
-// Short and of a fixed length, so any name the file system takes for the archive can be written:
-// a name near the 255-byte limit leaves no room for a suffix.
-std::string temporaryName() {
-  static constexpr char kLetters[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  thread_local std::mt19937 random{std::random_device{}()};
-  std::string suffix(6, 'a');
-  for (char& letter : suffix) letter = kLetters[random() % (sizeof kLetters - 1)];
-  return ".parvo-" + suffix;
-}
 
 }  // namespace
 
@@ -59,11 +47,12 @@ ArchiveOutput::ArchiveOutput(const std::string& destination) : destination_(dest
   if (::access("/proc/self/fd", X_OK) == 0) {
     fd_ = ::openat(folderFd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
   }
-  for (int attempt = 0; fd_ < 0 && attempt < kNameAttempts; ++attempt) {
-    temporaryName_ = temporaryName();
-    fd_ = ::openat(folderFd_, temporaryName_.c_str(),
-                   O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd_ < 0 && errno != EEXIST) break;
+  if (fd_ < 0) {
+    const std::optional<std::string> temporary = createUnderTemporaryName([&](const char* name) {
+      return fd_ = ::openat(folderFd_, name, O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC,
+                            0666);
+    });
+    if (temporary) temporaryName_ = *temporary;
   }
   if (fd_ < 0) {
     const int error = errno;
@@ -139,22 +128,27 @@ void ArchiveOutput::commit() {
   progress::checkpoint();
   flush();
   if (::fsync(fd_) != 0) fail("write", errno);
-  if (temporaryName_.empty()) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-    for (int attempt = 0; temporaryName_.empty() && attempt < kNameAttempts; ++attempt) {
-      const std::string name = temporaryName();
-      if (::linkat(AT_FDCWD, self.c_str(), folderFd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        temporaryName_ = name;
-      } else if (errno != EEXIST) {
-        fail("write", errno);
-      }
+  // The archive takes its name in one step: an older one under the name is compared with it while
+  // it has none, and goes to the Trash unless it holds the same bytes.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  const auto make = [&](const char* candidate) {
+    if (temporaryName_.empty()) {
+      return ::linkat(AT_FDCWD, self.c_str(), folderFd_, candidate, AT_SYMLINK_FOLLOW);
     }
-    if (temporaryName_.empty()) fail("write", EEXIST);
-  }
-  // An archive already under the name goes to the Trash, unless it holds the same bytes.
-  moveToTrashUnlessSame(folderFd_, name_, absoluteDestination_, fd_);
-  if (::renameat(folderFd_, temporaryName_.c_str(), folderFd_, name_.c_str()) != 0) {
-    fail("write", errno);
+    if (::renameat2(folderFd_, temporaryName_.c_str(), folderFd_, candidate, RENAME_NOREPLACE) !=
+        0) {
+      return -1;
+    }
+    temporaryName_ = candidate;
+    return 0;
+  };
+  switch (landAt(folderFd_, name_, absoluteDestination_, fd_, make)) {
+    case Landing::kPlaced:
+      break;
+    case Landing::kFolderThere:
+      fail("write", EISDIR);
+    case Landing::kFailed:
+      fail("write", errno);
   }
   committed_ = true;
   ::fsync(folderFd_);  // the new name's durability; the archive itself is complete either way

@@ -15,6 +15,7 @@
 #include <random>
 
 #include "common/archive_error.h"
+#include "common/landing.h"
 #include "common/posix_files.h"
 #include "common/progress.h"
 #include "common/trash.h"
@@ -36,12 +37,16 @@ std::string joined(const std::vector<std::string>& components) {
   return path;
 }
 
-// Member names go into a one-line message: control characters would break it. A long name is cut
-// between characters.
+// Member names go into a one-line message: control characters would break it, a NUL byte is shown
+// as \0. A long name is cut between characters.
 std::string printable(std::string_view text) {
-  std::string out(text.substr(0, utf8PrefixLength(text, 200)));
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  std::string out;
+  for (const char c : text.substr(0, utf8PrefixLength(text, 200))) {
+    if (c == '\0') {
+      out += "\\0";
+    } else {
+      out.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
+    }
   }
   return out;
 }
@@ -67,32 +72,14 @@ unsigned readProcessUmask() {
   return mask & 0777U;
 }
 
-// Readable by all, executable by all when the archive marks it so; the umask narrows it.
-unsigned permissionsFor(const std::optional<std::uint32_t>& mode) {
-  return mode && (*mode & 0111U) != 0 ? 0755U : 0644U;
+// The archive's permission bits, which the umask narrows, less set-user-ID, set-group-ID and
+// sticky; the owner keeps reading a file and using a folder. Without bits from the archive, a file
+// is readable by all and a folder open to all.
+unsigned filePermissionsFor(const std::optional<std::uint32_t>& mode) {
+  return mode ? (*mode & 0777U) | 0400U : 0644U;
 }
-
-std::string temporaryNameFor(const std::string& name) {
-  thread_local std::mt19937_64 random{std::random_device{}()};
-  static constexpr char kAlphabet[] =
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  std::string temporary = "." + name.substr(0, 200) + ".parvo-";
-  for (int i = 0; i < 6; ++i) temporary.push_back(kAlphabet[random() % (sizeof kAlphabet - 1)]);
-  return temporary;
-}
-
-// Creates an entry under a fresh hidden name beside `name`, trying another while the name is
-// taken: make(candidate) is the creating call. Returns the name it made, or nothing with errno
-// set by the call that failed.
-template <typename Make>
-std::optional<std::string> createUnderTemporaryName(const std::string& name, Make make) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string temporary = temporaryNameFor(name);
-    if (make(temporary.c_str()) >= 0) return temporary;
-    if (errno != EEXIST) return std::nullopt;
-  }
-  errno = EEXIST;
-  return std::nullopt;
+unsigned folderPermissionsFor(const std::optional<std::uint32_t>& mode) {
+  return mode ? (*mode & 0777U) | 0700U : 0777U;
 }
 
 // Removes the folders under folderFd that hold nothing but empty folders, following no link.
@@ -119,43 +106,45 @@ bool removeEmptyFolders(int folderFd) {
   return empty;
 }
 
-// Makes an entry at name through make(candidate), the creating call: directly when nothing stands
-// there, else under a temporary name renamed over what does. Returns 0, or the errno of the call
-// that failed.
-template <typename Make>
-int placeAt(int folderFd, const std::string& name, bool nameFree, Make make) {
-  if (nameFree) {
-    if (make(name.c_str()) >= 0) return 0;
-    if (errno != EEXIST) return errno;
-  }
-  const std::optional<std::string> temporary = createUnderTemporaryName(name, make);
-  if (!temporary) return errno;
-  const int error =
-      ::renameat(folderFd, temporary->c_str(), folderFd, name.c_str()) == 0 ? 0 : errno;
-  // A rename onto the same file (a hard link onto itself) leaves the temporary name in place.
-  ::unlinkat(folderFd, temporary->c_str(), 0);
-  return error;
-}
-
 }  // namespace
 
-std::optional<std::vector<std::string>> safeComponents(std::string_view path) {
-  if (path.empty() || path.front() == '/') return std::nullopt;
-  if (path.size() >= 2 && path[1] == ':' &&
-      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
-    return std::nullopt;
+MemberPath splitMemberPath(std::string_view path) {
+  MemberPath split;
+  // A NUL byte ends the name where the system calls see it: "..\0x" would be checked as one name
+  // and made as "..".
+  if (path.find('\0') != std::string_view::npos) {
+    split.refusal = "name holds a NUL byte";
+    return split;
   }
-  std::vector<std::string> components;
-  std::size_t start = 0;
-  while (start <= path.size()) {
+  if (path.empty()) {
+    split.refusal = "empty name";
+    return split;
+  }
+  const bool drivePrefix =
+      path.size() >= 2 && path[1] == ':' &&
+      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  if (path.front() == '/' || drivePrefix) {
+    split.refusal = "absolute or climbing name";
+    return split;
+  }
+  for (std::size_t start = 0; start <= path.size();) {
     std::size_t end = path.find('/', start);
     if (end == std::string_view::npos) end = path.size();
     const std::string_view component = path.substr(start, end - start);
-    if (component == "..") return std::nullopt;
-    if (!component.empty() && component != ".") components.emplace_back(component);
     start = end + 1;
+    if (component.empty() || component == ".") continue;
+    if (component == "..") {
+      split.refusal = "absolute or climbing name";
+    } else if (component.size() > kMaxNameBytes) {
+      split.refusal = "name too long";
+    }
+    if (split.refusal != nullptr) {
+      split.components.clear();
+      return split;
+    }
+    split.components.emplace_back(component);
   }
-  return components;
+  return split;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -236,7 +225,7 @@ void FileOutput::commit() {
   }
   if (!permissionsSet_) {
     const unsigned mask = sink_ != nullptr ? sink_->permissionMask_ : readProcessUmask();
-    const auto permissions = static_cast<mode_t>(permissionsFor(mode_) & ~mask);
+    const auto permissions = static_cast<mode_t>(filePermissionsFor(mode_) & ~mask);
     if (::fchmod(fd_, permissions) != 0) {
       throwWriteFailed("cannot set mode", errno, printable(name_));
     }
@@ -248,46 +237,42 @@ void FileOutput::commit() {
   }
   const int directoryFd = directory_->fd;
   const std::string self = unnamed_ ? "/proc/self/fd/" + std::to_string(fd_) : std::string();
-  const auto linkUnnamed = [&](const char* candidate) {
-    return ::linkat(AT_FDCWD, self.c_str(), directoryFd, candidate, AT_SYMLINK_FOLLOW);
+  const auto make = [&](const char* candidate) {
+    if (unnamed_) {
+      return ::linkat(AT_FDCWD, self.c_str(), directoryFd, candidate, AT_SYMLINK_FOLLOW);
+    }
+    if (::renameat2(directoryFd, temporaryName_.c_str(), directoryFd, candidate,
+                    RENAME_NOREPLACE) != 0) {
+      return -1;
+    }
+    temporaryName_ = candidate;
+    return 0;
   };
-  // linkat never replaces: where the name is free the file is in place at once, and only a name
-  // already taken needs a look at what stands there.
-  const bool placed = unnamed_ && linkUnnamed(name_.c_str()) == 0;
-  int error = 0;
-  if (!placed) {
-    bool nameFree = true;
-    if (sink_ != nullptr &&
-        !sink_->makeWay(directoryFd, name_, memberPath_, entryPath_, fd_, nameFree)) {
-      discard();
-      committed_ = true;
-      return;
-    }
-    if (unnamed_) error = placeAt(directoryFd, name_, nameFree, linkUnnamed);
-  }
-  const int fd = fd_;
-  fd_ = -1;
-  if (unnamed_) {
-    if (::close(fd) != 0 && errno != EINTR && error == 0) {
-      error = errno;
-      ::unlinkat(directoryFd, name_.c_str(), 0);
-    }
-  } else if (::close(fd) != 0 && errno != EINTR) {
-    error = errno;
-  } else if (::renameat(directoryFd, temporaryName_.c_str(), directoryFd, name_.c_str()) != 0) {
-    error = errno;
-  }
-  if (error != 0) {
+  const std::string absolutePath = sink_ != nullptr ? sink_->absolutePathOf(memberPath_) : name_;
+  Landing landing = Landing::kFailed;
+  try {
+    landing = landAt(directoryFd, name_, absolutePath, fd_, make);
+  } catch (const ArchiveError& error) {
     discard();
-    // A folder that appeared at the name meanwhile: the rename fails on it.
-    if (sink_ != nullptr && (error == EISDIR || error == ENOTEMPTY || error == EEXIST)) {
+    committed_ = true;
+    if (sink_ == nullptr) throw;
+    sink_->trashFailed(error, absolutePath, entryPath_);
+    return;
+  }
+  const int error = landing == Landing::kFailed ? errno : 0;
+  if (landing != Landing::kPlaced) {
+    discard();
+    if (landing == Landing::kFolderThere && sink_ != nullptr) {
       sink_->refuse(entryPath_, "a folder of that name exists");
       committed_ = true;
       return;
     }
-    throwWriteFailed("cannot create", error, printable(name_));
+    throwWriteFailed("cannot create", landing == Landing::kFolderThere ? EISDIR : error,
+                     printable(name_));
   }
+  temporaryName_.clear();
   committed_ = true;
+  closeAll();
   if (sink_ != nullptr) sink_->fileCommitted(memberPath_);
 }
 
@@ -347,7 +332,6 @@ int ExtractionSink::rootFolder() {
 }
 
 ExtractionSink::~ExtractionSink() {
-  if (!finished_) removeEscapingSymlinks();
   walk_.clear();
   root_.reset();
   // Stopped before any member was complete: the folder made for them goes too.
@@ -380,22 +364,27 @@ void ExtractionSink::refuse(std::string_view path, std::string_view reason) {
 }
 
 std::optional<std::vector<std::string>> ExtractionSink::componentsOf(std::string_view path) {
-  auto components = safeComponents(path);
-  if (!components) {
-    refuse(path, "absolute or climbing name");
+  MemberPath split = splitMemberPath(path);
+  if (split.refusal == nullptr && split.components.empty()) split.refusal = "empty name";
+  if (split.refusal != nullptr) {
+    refuse(path, split.refusal);
     return std::nullopt;
   }
-  if (components->empty()) {
-    refuse(path, "empty name");
-    return std::nullopt;
+  return std::move(split.components);
+}
+
+std::string ExtractionSink::absolutePathOf(const std::string& memberPath) const {
+  return absoluteDestination_ + "/" + memberPath;
+}
+
+void ExtractionSink::trashFailed(const ArchiveError& error, const std::string& absolutePath,
+                                 std::string_view entryPath) {
+  // The Trash names the file by its absolute path; the member's own name is shorter.
+  std::string_view reason = error.what();
+  if (const std::string named = ": " + absolutePath; reason.ends_with(named)) {
+    reason.remove_suffix(named.size());
   }
-  for (const std::string& component : *components) {
-    if (component.size() > kMaxNameBytes) {
-      refuse(path, "name too long");
-      return std::nullopt;
-    }
-  }
-  return components;
+  fail(Result::kWriteFailed, "not extracted, " + std::string(reason), entryPath);
 }
 
 std::shared_ptr<OpenFolder> ExtractionSink::openFolders(const std::vector<std::string>& components,
@@ -415,7 +404,9 @@ std::shared_ptr<OpenFolder> ExtractionSink::openFolders(const std::vector<std::s
     const char* name = components[i].c_str();
     int next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 && errno == ENOENT && create) {
-      if (::mkdirat(fd, name, 0777) != 0 && errno != EEXIST) {
+      if (::mkdirat(fd, name, 0777) == 0) {
+        madeFolders_.insert(joined({components.begin(), components.begin() + i + 1}));
+      } else if (errno != EEXIST) {
         const int error = errno;
         throwWriteFailed("cannot create folder", error, printable(joined(components)));
       }
@@ -454,32 +445,6 @@ std::shared_ptr<OpenFolder> ExtractionSink::openParent(const std::vector<std::st
   return openFolders(components, components.size() - 1, path, true);
 }
 
-bool ExtractionSink::makeWay(int folderFd, const std::string& name, const std::string& memberPath,
-                             std::string_view entryPath, int contentFd, bool& nameFree) {
-  struct stat existing {};
-  nameFree = ::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0;
-  if (nameFree) return true;
-  if (S_ISDIR(existing.st_mode)) {
-    refuse(entryPath, "a folder of that name exists");
-    return false;
-  }
-  if (!S_ISREG(existing.st_mode)) return true;
-  const std::string absolutePath = absoluteDestination_ + "/" + memberPath;
-  try {
-    if (!moveToTrashUnlessSame(folderFd, name, absolutePath, contentFd)) return true;
-  } catch (const ArchiveError& error) {
-    // The Trash names the file by its absolute path; the member's own name is shorter.
-    std::string_view reason = error.what();
-    if (const std::string named = ": " + absolutePath; reason.ends_with(named)) {
-      reason.remove_suffix(named.size());
-    }
-    fail(Result::kWriteFailed, "not extracted, " + std::string(reason), entryPath);
-    return false;
-  }
-  nameFree = true;
-  return true;
-}
-
 std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
   progress::setMember(entry.path);
   const auto components = componentsOf(entry.path);
@@ -491,7 +456,7 @@ std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
   // A folder already at the name is found on commit, which refuses the entry. Read and write, so
   // the commit can compare the file with one it replaces.
   // Made with its final mode, less the umask, as the kernel applies it.
-  const auto permissions = static_cast<mode_t>(permissionsFor(entry.mode));
+  const auto permissions = static_cast<mode_t>(filePermissionsFor(entry.mode));
   int fd = unnamedFilesPossible_
                ? ::openat(folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, permissions)
                : -1;
@@ -501,7 +466,7 @@ std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
     if (unnamedFilesPossible_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
       throwWriteFailed("cannot create", errno, printable(entry.path));
     }
-    temporary = createUnderTemporaryName(name, [&](const char* candidate) {
+    temporary = createUnderTemporaryName([&](const char* candidate) {
       return fd = ::openat(folderFd, candidate, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                            permissions);
     });
@@ -522,23 +487,24 @@ void ExtractionSink::fileCommitted(const std::string& memberPath) {
 }
 
 void ExtractionSink::createDirectory(const EntryInfo& entry) {
-  const auto components = safeComponents(entry.path);
-  if (!components) {
-    refuse(entry.path, "absolute or climbing name");
+  const MemberPath split = splitMemberPath(entry.path);
+  if (split.refusal != nullptr) {
+    refuse(entry.path, split.refusal);
     return;
   }
-  if (components->empty()) {  // the destination itself, as in "./"
+  const std::vector<std::string>& components = split.components;
+  if (components.empty()) {  // the destination itself, as in "./"
     rootFolder();
     return;
   }
-  for (const std::string& component : *components) {
-    if (component.size() > kMaxNameBytes) {
-      refuse(entry.path, "name too long");
-      return;
-    }
+  const std::shared_ptr<OpenFolder> folder =
+      openFolders(components, components.size(), entry.path, true);
+  if (folder == nullptr) return;
+  // A folder that was there before keeps its own mode: it may be the user's.
+  if (entry.mode && madeFolders_.count(joined(components)) != 0) {
+    ::fchmod(folder->fd, static_cast<mode_t>(folderPermissionsFor(entry.mode) & ~permissionMask_));
   }
-  if (openFolders(*components, components->size(), entry.path, true) == nullptr) return;
-  if (entry.mtime) folderTimes_.push_back({*components, *entry.mtime});
+  if (entry.mtime) folderTimes_.push_back({components, *entry.mtime});
 }
 
 void ExtractionSink::createLink(const EntryInfo& entry) {
@@ -553,89 +519,152 @@ void ExtractionSink::createSymlink(const EntryInfo& entry) {
   const auto components = componentsOf(entry.path);
   if (!components) return;
   const std::string& target = entry.linkTarget;
-  if (target.empty() || target.front() == '/') {
-    refuse(entry.path, "link points outside");
+  if (target.find('\0') != std::string::npos) {
+    refuse(entry.path, "link target holds a NUL byte");
     return;
-  }
-  // Lexically, from the link's own folder.
-  std::vector<std::string_view> resolved(components->begin(), components->end() - 1);
-  for (std::size_t start = 0; start <= target.size();) {
-    std::size_t end = target.find('/', start);
-    if (end == std::string::npos) end = target.size();
-    const std::string_view component = std::string_view(target).substr(start, end - start);
-    start = end + 1;
-    if (component.empty() || component == ".") continue;
-    if (component == "..") {
-      if (resolved.empty()) {
-        refuse(entry.path, "link points outside");
-        return;
-      }
-      resolved.pop_back();
-    } else {
-      resolved.push_back(component);
-    }
   }
   const std::shared_ptr<OpenFolder> folder = openParent(*components, entry.path);
   if (folder == nullptr) return;
+  if (const char* problem = linkTargetProblem(*components, target)) {
+    refuse(entry.path, problem);
+    return;
+  }
   const int folderFd = folder->fd;
-  const std::string& name = components->back();
   const std::string memberPath = joined(*components);
   // A link keeps nothing of a file it replaces, so such a file always goes to the Trash.
-  bool nameFree = true;
-  if (!makeWay(folderFd, name, memberPath, entry.path, -1, nameFree)) return;
-  const int error = placeAt(folderFd, name, nameFree, [&](const char* candidate) {
-    return ::symlinkat(target.c_str(), folderFd, candidate);
-  });
-  if (error != 0) throwWriteFailed("cannot create link", error, printable(entry.path));
-  // Links already in the destination may still carry a lexically inner target outside.
-  if (!symlinkStaysInside(memberPath)) {
-    ::unlinkat(folderFd, name.c_str(), 0);
-    refuse(entry.path, "link points outside");
+  if (!land(folderFd, components->back(), memberPath, entry.path, -1, [&](const char* candidate) {
+        return ::symlinkat(target.c_str(), folderFd, candidate);
+      })) {
     return;
   }
   written_.erase(memberPath);
-  symlinks_.push_back(memberPath);
+  symlinks_.insert(memberPath);
   ++linksCreated_;
 }
 
-bool ExtractionSink::symlinkStaysInside(const std::string& memberPath) const {
+bool ExtractionSink::land(int folderFd, const std::string& name, const std::string& memberPath,
+                          std::string_view entryPath, int contentFd,
+                          const std::function<int(const char*)>& make) {
+  const std::string absolutePath = absolutePathOf(memberPath);
+  Landing landing = Landing::kFailed;
+  try {
+    landing = landAt(folderFd, name, absolutePath, contentFd, make);
+  } catch (const ArchiveError& error) {
+    trashFailed(error, absolutePath, entryPath);
+    return false;
+  }
+  if (landing == Landing::kFolderThere) {
+    refuse(entryPath, "a folder of that name exists");
+    return false;
+  }
+  if (landing == Landing::kFailed)
+    throwWriteFailed("cannot create link", errno, printable(entryPath));
+  return true;
+}
+
+// A link is made only where it can never lead outside, whatever the archive makes after it and
+// whenever the extraction ends: ".." in its target may climb only out of real folders, which
+// nothing in an extraction turns into links later; any other part may pass through links this
+// extraction made (proved the same way), or through anything the kernel finds beneath the
+// destination now. Without openat2 a link made by someone else is not passed through.
+const char* ExtractionSink::linkTargetProblem(const std::vector<std::string>& components,
+                                              std::string_view target) const {
+  if (target.empty() || target.front() == '/') return "link points outside";
+  std::vector<std::string> resolved(components.begin(), components.end() - 1);
+  std::size_t realPrefix = resolved.size();  // the link's own folders were walked without links
+  for (std::size_t start = 0; start <= target.size();) {
+    std::size_t end = target.find('/', start);
+    if (end == std::string_view::npos) end = target.size();
+    const std::string_view component = target.substr(start, end - start);
+    start = end + 1;
+    if (component.empty() || component == ".") continue;
+    if (component != "..") {
+      resolved.emplace_back(component);
+      continue;
+    }
+    if (resolved.empty()) return "link points outside";
+    if (resolved.size() > realPrefix && !isRealFolder(resolved)) {
+      return "link climbs out of a link or a missing folder";
+    }
+    resolved.pop_back();
+    realPrefix = resolved.size();
+  }
+  std::string path = joined({components.begin(), components.end() - 1});
+  path += (path.empty() ? "" : "/") + std::string(target);
+  // Dangling (ENOENT, ENOTDIR) and looping (ELOOP) links lead nowhere now; the proof above keeps
+  // them from leading outside later. Any other failure (ENOSYS, EPERM from a filter) leaves it
+  // to the walk through the links.
+  switch (resolvesBeneath(path)) {
+    case 0:
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+      return nullptr;
+    case EXDEV:
+      return "link points outside";
+    default:
+      return passesOnlyOwnLinks(resolved) ? nullptr : "link passes through a link";
+  }
+}
+
+bool ExtractionSink::isRealFolder(const std::vector<std::string>& components) const {
+  int fd = rootFd_;
+  for (const std::string& component : components) {
+    const int next =
+        ::openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd != rootFd_) ::close(fd);
+    if (next < 0) return false;
+    fd = next;
+  }
+  if (fd != rootFd_) ::close(fd);
+  return true;
+}
+
+bool ExtractionSink::passesOnlyOwnLinks(const std::vector<std::string>& components) const {
+  int fd = rootFd_;
+  bool own = true;
+  std::string path;
+  for (const std::string& component : components) {
+    path += (path.empty() ? "" : "/") + component;
+    struct stat status {};
+    if (::fstatat(fd, component.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) break;
+    if (S_ISLNK(status.st_mode)) {
+      own = symlinks_.count(path) != 0;
+      break;
+    }
+    const int next =
+        ::openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd != rootFd_) ::close(fd);
+    fd = next;
+    if (fd < 0) break;
+  }
+  if (fd >= 0 && fd != rootFd_) ::close(fd);
+  return own;
+}
+
+int ExtractionSink::resolvesBeneath(const std::string& path) const {
   open_how how{};
   how.flags = O_PATH | O_CLOEXEC;
   how.resolve = RESOLVE_BENEATH;
-  const long fd = ::syscall(SYS_openat2, rootFd_, memberPath.c_str(), &how, sizeof how);
+  const long fd = ::syscall(SYS_openat2, rootFd_, path.c_str(), &how, sizeof how);
   if (fd >= 0) {
     ::close(static_cast<int>(fd));
-    return true;
+    return 0;
   }
-  // ENOENT: the link dangles; ELOOP: it loops. Neither resolves anywhere. ENOSYS: older kernels
-  // keep the lexical check.
-  return errno != EXDEV;
-}
-
-void ExtractionSink::removeEscapingSymlinks() noexcept {
-  if (rootFd_ < 0) return;
-  for (const std::string& memberPath : symlinks_) {
-    struct stat status {};
-    if (::fstatat(rootFd_, memberPath.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISLNK(status.st_mode) || symlinkStaysInside(memberPath)) {
-      continue;
-    }
-    // The walk to memberPath held no link when the link was made, and nothing replaces a folder.
-    ::unlinkat(rootFd_, memberPath.c_str(), 0);
-    --linksCreated_;
-    try {
-      refuse(memberPath, "link points outside");
-    } catch (...) {
-    }
-  }
-  symlinks_.clear();
+  return errno;
 }
 
 void ExtractionSink::createHardlink(const EntryInfo& entry) {
   const auto components = componentsOf(entry.path);
   if (!components) return;
-  const auto targetComponents = safeComponents(entry.linkTarget);
-  if (!targetComponents || targetComponents->empty() ||
+  const MemberPath target = splitMemberPath(entry.linkTarget);
+  if (target.refusal != nullptr && entry.linkTarget.find('\0') != std::string::npos) {
+    refuse(entry.path, "link target holds a NUL byte");
+    return;
+  }
+  // Only to a file this extraction wrote: never to one that stood in the destination before.
+  const std::vector<std::string>* targetComponents = &target.components;
+  if (target.refusal != nullptr || targetComponents->empty() ||
       written_.count(joined(*targetComponents)) == 0) {
     refuse(entry.path, "link to a member not extracted");
     return;
@@ -664,20 +693,21 @@ void ExtractionSink::createHardlink(const EntryInfo& entry) {
   }
   const int targetFd =
       ::openat(targetFolderFd, targetName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  bool nameFree = true;
-  const bool clear = makeWay(folderFd, name, memberPath, entry.path, targetFd, nameFree);
+  bool landed = false;
+  try {
+    landed = land(folderFd, name, memberPath, entry.path, targetFd, [&](const char* candidate) {
+      return ::linkat(targetFolderFd, targetName.c_str(), folderFd, candidate, 0);
+    });
+  } catch (...) {
+    if (targetFd >= 0) ::close(targetFd);
+    throw;
+  }
   if (targetFd >= 0) ::close(targetFd);
-  const int error = !clear ? 0 : placeAt(folderFd, name, nameFree, [&](const char* candidate) {
-    return ::linkat(targetFolderFd, targetName.c_str(), folderFd, candidate, 0);
-  });
-  if (!clear) return;
-  if (error != 0) throwWriteFailed("cannot create link", error, printable(entry.path));
-  fileCommitted(memberPath);
+  if (landed) fileCommitted(memberPath);
 }
 
 std::string ExtractionSink::finish() {
   progress::checkpoint();
-  removeEscapingSymlinks();
   std::stable_sort(folderTimes_.begin(), folderTimes_.end(),
                    [](const PendingTime& a, const PendingTime& b) {
                      return a.components.size() > b.components.size();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -168,17 +169,26 @@ class ExtractionSink {
   std::optional<std::vector<std::string>> componentsOf(std::string_view path);
   // The destination's descriptor, creating the folder on first use. Throws kWriteFailed.
   int rootFolder();
-  // Clears a member's final name: a folder there refuses the member; a regular file whose content
-  // differs from contentFd's (any file, when contentFd is -1) goes to the Trash. False when the
-  // member must not be made (the refusal or failure is recorded). nameFree: nothing stands there.
-  bool makeWay(int folderFd, const std::string& name, const std::string& memberPath,
-               std::string_view entryPath, int contentFd, bool& nameFree);
+  // Puts what make(candidate) creates at name (see landAt); false when the member must not be made
+  // (a folder stands there, or the Trash cannot take what does: recorded). Throws kWriteFailed.
+  bool land(int folderFd, const std::string& name, const std::string& memberPath,
+            std::string_view entryPath, int contentFd, const std::function<int(const char*)>& make);
+  void trashFailed(const ArchiveError& error, const std::string& absolutePath,
+                   std::string_view entryPath);
+  std::string absolutePathOf(const std::string& memberPath) const;
   void createSymlink(const EntryInfo& entry);
   void createHardlink(const EntryInfo& entry);
-  // False when the link, resolved through the links now in the destination, leads outside.
-  bool symlinkStaysInside(const std::string& memberPath) const;
-  // Removes created links that, through links made after them, now lead outside.
-  void removeEscapingSymlinks() noexcept;
+  // Why a link at the member path components, with this target, must not be made; null when it
+  // can never lead outside.
+  const char* linkTargetProblem(const std::vector<std::string>& components,
+                                std::string_view target) const;
+  // Whether the components, from the destination, are folders all the way, none of them a link.
+  bool isRealFolder(const std::vector<std::string>& components) const;
+  // False when a walk down the components meets a link this extraction did not make.
+  bool passesOnlyOwnLinks(const std::vector<std::string>& components) const;
+  // 0 when path, from the destination, resolves beneath it; else openat2's errno (ENOSYS where the
+  // kernel lacks it).
+  int resolvesBeneath(const std::string& path) const;
   void fileCommitted(const std::string& memberPath);
 
   std::string destination_;            // without trailing slashes
@@ -205,12 +215,19 @@ class ExtractionSink {
   Failures damaged_;
   Failures unsupported_;
   std::vector<PendingTime> folderTimes_;
-  std::unordered_set<std::string> written_;  // member paths of committed files and hard links
-  std::vector<std::string> symlinks_;        // member paths of created symlinks
+  std::unordered_set<std::string> written_;      // member paths of committed files and hard links
+  std::unordered_set<std::string> symlinks_;     // member paths of created symlinks
+  std::unordered_set<std::string> madeFolders_;  // member paths of folders this sink made
 };
 
-// Splits a member path into safe components, or returns nothing when the path is absolute, has a
-// drive prefix, or climbs with "..". Empty and "." components are dropped.
-std::optional<std::vector<std::string>> safeComponents(std::string_view path);
+// A member path split into the folders and name it is made at (empty and "." parts dropped), or
+// why it must not be made: absolute, with a drive prefix, climbing with "..", holding a NUL byte,
+// a part longer than a name can be, or empty. Every name and link target a reader hands the sink
+// passes here.
+struct MemberPath {
+  std::vector<std::string> components;
+  const char* refusal = nullptr;  // the reason, as the refusal message words it
+};
+MemberPath splitMemberPath(std::string_view path);
 
 }  // namespace archivers

@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
-#include <vector>
 
 #include "common/archive_error.h"
 
@@ -175,11 +177,38 @@ std::string shortenedName(const std::string& name) {
 }
 
 // "report.pdf", "report.2.pdf", "report.3.pdf"...: the number goes before the extensions.
-std::string numbered(const std::string& name, int number) {
+std::string numbered(const std::string& name, std::uint64_t number) {
   if (number == 1) return name;
   std::size_t dot = name.find('.', 1);
   if (dot == std::string::npos) dot = name.size();
   return name.substr(0, dot) + "." + std::to_string(number) + name.substr(dot);
+}
+
+// Where the search for a free number starts, per name: after the number this process last took,
+// so that a thousand files of one name cost a thousand tries, not half a million. A name seen the
+// first time is tried at 1 to 8, then at doubling numbers, so the numbers an earlier run took are
+// passed over in a few tries too.
+class TrashNumbers {
+ public:
+  std::uint64_t first(const std::string& name) {
+    const std::lock_guard lock(mutex_);
+    const auto found = next_.find(name);
+    return found == next_.end() ? 1 : found->second;
+  }
+  static std::uint64_t after(std::uint64_t number) { return number < 8 ? number + 1 : number * 2; }
+  void taken(const std::string& name, std::uint64_t number) {
+    const std::lock_guard lock(mutex_);
+    next_[name] = number + 1;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::uint64_t> next_;
+};
+
+TrashNumbers& trashNumbers() {
+  static TrashNumbers numbers;
+  return numbers;
 }
 
 void writeInfo(int fd, const std::string& text) {
@@ -191,13 +220,16 @@ void writeInfo(int fd, const std::string& text) {
   }
 }
 
+// The entry `name` in folderFd goes into the trash as shownName, recorded as from originalPath.
 void moveInto(const TrashFolder& trash, int folderFd, const std::string& name,
-              const std::string& originalPath) {
+              const std::string& shownName, const std::string& originalPath) {
   const std::string info =
       "[Trash Info]\nPath=" + escapedPath(originalPath) + "\nDeletionDate=" + localTimeNow() + "\n";
-  const std::string base = shortenedName(name);
-  for (int attempt = 1; attempt < 10000; ++attempt) {
-    const std::string trashName = numbered(base, attempt);
+  const std::string base = shortenedName(shownName);
+  TrashNumbers& numbers = trashNumbers();
+  std::uint64_t number = numbers.first(base);
+  for (int attempt = 0; attempt < 100; ++attempt, number = TrashNumbers::after(number)) {
+    const std::string trashName = numbered(base, number);
     const std::string infoName = trashName + std::string(kInfoSuffix);
     // The info file reserves the name; it exists before the entry so no entry is left without.
     Descriptor infoFd(::openat(trash.info.get(), infoName.c_str(),
@@ -214,6 +246,7 @@ void moveInto(const TrashFolder& trash, int folderFd, const std::string& name,
     }
     if (::renameat2(folderFd, name.c_str(), trash.files.get(), trashName.c_str(),
                     RENAME_NOREPLACE) == 0) {
+      numbers.taken(base, number);
       return;
     }
     const int error = errno;
@@ -223,43 +256,21 @@ void moveInto(const TrashFolder& trash, int folderFd, const std::string& name,
   fail(EEXIST);
 }
 
-// Whether the regular file at name (status as found there) holds what contentFd holds. Sizes are
-// compared first; bytes only when they match.
-bool sameContent(int folderFd, const std::string& name, const struct stat& existing,
-                 int contentFd) {
-  struct stat ours {};
-  if (contentFd < 0 || ::fstat(contentFd, &ours) != 0) return false;
-  if (ours.st_dev == existing.st_dev && ours.st_ino == existing.st_ino) return true;
-  if (ours.st_size != existing.st_size) return false;
-  const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  constexpr std::size_t kChunk = 64 * 1024;
-  std::vector<char> theirs(kChunk), mine(kChunk);
-  bool same = ::fstat(fd, &ours) == 0 && ours.st_ino == existing.st_ino;
-  for (off_t offset = 0; same && offset < existing.st_size;) {
-    const ssize_t got = ::pread(fd, theirs.data(), kChunk, offset);
-    same = got > 0 &&
-           ::pread(contentFd, mine.data(), static_cast<std::size_t>(got), offset) == got &&
-           std::memcmp(theirs.data(), mine.data(), static_cast<std::size_t>(got)) == 0;
-    offset += got;
-  }
-  ::close(fd);
-  return same;
-}
-
 }  // namespace
 
 void moveToTrash(int folderFd, const std::string& name, const std::string& absolutePath) {
   try {
     struct stat folder {};
     if (::fstat(folderFd, &folder) != 0) fail(errno);
+    // The entry may stand under a temporary name; the Trash shows it under the one it had.
+    const std::size_t slash = absolutePath.find_last_of('/');
+    const std::string leaf = absolutePath.substr(slash + 1);
     const std::string homeTrash = homeTrashPath();
     if (deviceOf(homeTrash) == folder.st_dev) {
-      moveInto(openHomeTrash(homeTrash), folderFd, name, absolutePath);
+      moveInto(openHomeTrash(homeTrash), folderFd, name, leaf, absolutePath);
       return;
     }
     // Elsewhere Path= is relative to the file system's top, found from the folder's real path.
-    const std::size_t slash = absolutePath.find_last_of('/');
     const std::string parent = slash == 0 ? "/" : absolutePath.substr(0, slash);
     char* real = ::realpath(parent.c_str(), nullptr);
     if (real == nullptr) fail(errno);
@@ -268,24 +279,13 @@ void moveToTrash(int folderFd, const std::string& name, const std::string& absol
     const std::string topdir = mountPointOf(realFolder, folder.st_dev);
     std::string relative = realFolder == topdir ? "" : realFolder.substr(topdir.size() + 1);
     if (topdir == "/") relative = realFolder.substr(1);
-    relative += (relative.empty() ? "" : "/") + name;
-    moveInto(openTopTrash(topdir), folderFd, name, relative);
+    relative += (relative.empty() ? "" : "/") + leaf;
+    moveInto(openTopTrash(topdir), folderFd, name, leaf, relative);
   } catch (const TrashFailure& failure) {
     throw ArchiveError(Result::kWriteFailed,
                        std::string("cannot move to the Trash, ") + std::strerror(failure.error),
                        absolutePath);
   }
-}
-
-bool moveToTrashUnlessSame(int folderFd, const std::string& name, const std::string& absolutePath,
-                           int newContentFd) {
-  struct stat existing {};
-  if (::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !S_ISREG(existing.st_mode) || sameContent(folderFd, name, existing, newContentFd)) {
-    return false;
-  }
-  moveToTrash(folderFd, name, absolutePath);
-  return true;
 }
 
 }  // namespace archivers

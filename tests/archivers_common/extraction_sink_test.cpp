@@ -23,7 +23,11 @@ namespace fs = std::filesystem;
 // counts as outside it.
 class ExtractionSinkTest : public testing::Test {
  protected:
-  void SetUp() override { umask(022); }
+  void SetUp() override {
+    umask(022);
+    setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
+  }
+  void TearDown() override { unsetenv("XDG_DATA_HOME"); }
 
   static void writeFile(ExtractionSink& sink, const EntryInfo& entry, std::string_view data) {
     auto output = sink.createFile(entry);
@@ -221,7 +225,7 @@ TEST_F(ExtractionSinkTest, FileAppearsOnlyOnCommitWithContentModeAndTime) {
   EXPECT_EQ(sink.finish(), "3 files extracted");
   EXPECT_EQ(sink.filesWritten(), 3U);
 
-  EXPECT_EQ(modeAndTime(destination_ / "bin/tool"), ModeAndTime(0755, 1234567890));
+  EXPECT_EQ(modeAndTime(destination_ / "bin/tool"), ModeAndTime(0711, 1234567890));
   EXPECT_EQ(readFile(destination_ / "bin/tool"), big);
   EXPECT_EQ(modeAndTime(destination_ / "doc.txt"), ModeAndTime(0644, -86400));
   EXPECT_EQ(modeAndTime(destination_ / "plain").first, 0644U);
@@ -356,11 +360,6 @@ TEST_F(ExtractionSinkTest, NoTemporaryNameWhileWritingOrAfterReplacing) {
 
 class ExtractionSinkTrashTest : public ExtractionSinkTest {
  protected:
-  void SetUp() override {
-    ExtractionSinkTest::SetUp();
-    setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-  }
-  void TearDown() override { unsetenv("XDG_DATA_HOME"); }
   const fs::path trash_ = root_ / "data/Trash";
 };
 

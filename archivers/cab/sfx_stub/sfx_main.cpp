@@ -182,10 +182,10 @@ std::vector<PackedFile> packedFiles(const std::string& self, const SfxTrailer& t
 std::optional<std::string> firstExisting(const std::vector<PackedFile>& files,
                                          const std::string& destination) {
   for (const PackedFile& file : files) {
-    const std::optional<std::vector<std::string>> components = archivers::safeComponents(file.path);
-    if (!components || components->empty()) continue;
+    const archivers::MemberPath split = archivers::splitMemberPath(file.path);
+    if (split.refusal != nullptr || split.components.empty()) continue;
     std::string path = destination;
-    for (const std::string& component : *components) path += "/" + component;
+    for (const std::string& component : split.components) path += "/" + component;
     struct stat status {};
     if (::lstat(path.c_str(), &status) == 0) return path;
   }
