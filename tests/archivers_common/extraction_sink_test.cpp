@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <optional>
 #include <regex>
 
 #include "common/text_encoding.h"
@@ -106,19 +108,63 @@ TEST_F(ExtractionSinkTest, LinksOutAreRefusedAndNothingIsWrittenThroughLinks) {
   EXPECT_EQ(readFile(destination_ / "up/file"), "u");
 }
 
-TEST_F(ExtractionSinkTest, LinksLeadingOutThroughOtherLinksAreRemoved) {
+// Every name and link target passes here before it reaches a system call.
+TEST(MemberPath, SplitsSafeNamesAndSaysWhyTheOthersAreRefused) {
+  using namespace std::string_literals;
+  const struct {
+    std::string path;
+    Strings components;
+    const char* refusal;
+  } cases[] = {
+      {"a/b.txt", {"a", "b.txt"}, nullptr},
+      {"./kept//ok/./x/", {"kept", "ok", "x"}, nullptr},
+      {"a..b/..c/...", {"a..b", "..c", "..."}, nullptr},
+      {"a\\..\\b", {"a\\..\\b"}, nullptr},  // a backslash is no separator here
+      {"./", {}, nullptr},
+      {"", {}, "empty name"},
+      {"../x", {}, "absolute or climbing name"},
+      {"a/../b", {}, "absolute or climbing name"},
+      {"a/..", {}, "absolute or climbing name"},
+      {"/etc/x", {}, "absolute or climbing name"},
+      {"//host/x", {}, "absolute or climbing name"},
+      {"C:/x", {}, "absolute or climbing name"},
+      {"c:x", {}, "absolute or climbing name"},
+      {"..\0x/escaped.txt"s, {}, "name holds a NUL byte"},
+      {"ok\0"s, {}, "name holds a NUL byte"},
+      {"a/" + std::string(256, 'n'), {}, "name too long"},
+      {"a/" + std::string(255, 'n'), {"a", std::string(255, 'n')}, nullptr},
+  };
+  for (const auto& test : cases) {
+    const MemberPath split = splitMemberPath(test.path);
+    EXPECT_EQ(split.components, test.components) << test.path;
+    EXPECT_STREQ(split.refusal, test.refusal) << test.path;
+  }
+}
+
+// Links that another member could later turn outward are refused when they come: ".." may climb
+// only out of real folders. Run again without openat2 by the suite (see CMakeLists.txt).
+TEST_F(ExtractionSinkTest, LinksThatALaterMemberCouldTurnOutwardAreRefusedWhenMade) {
+  fs::create_directories(root_ / "outside");
+  fs::create_directories(destination_ / "sub");
+  fs::create_directory_symlink(root_ / "outside", destination_ / "planted");
   ExtractionSink sink(destination_.string());
   sink.createLink(symlink("here", "."));
-  sink.createLink(symlink("a/escape", "../here/../../x"));  // refused as it is made
-  sink.createLink(symlink("later", "dot/../x"));            // fine until "dot" appears
+  sink.createLink(symlink("a/escape", "../here/../../x"));  // climbs out of a link
+  sink.createLink(symlink("later", "dot/../x"));            // out of a folder not there yet
   sink.createLink(symlink("dot", "."));
+  sink.createLink(symlink("x", "y/y/y/../../.."));
+  sink.createLink(symlink("y", "."));
+  sink.createLink(symlink("via", "planted/f"));  // through a link that was there before
   sink.createLink(symlink("loop", "loop"));
+  sink.createLink(symlink("in", "sub/../here/sub/file"));  // through real folders and own links
   EXPECT_EQ(finishError(sink).result(), Result::kEntriesRefused);
-  EXPECT_EQ(sink.refusedCount(), 2U);
-  EXPECT_FALSE(fs::is_symlink(destination_ / "a/escape"));
-  EXPECT_FALSE(fs::is_symlink(destination_ / "later"));
-  EXPECT_TRUE(fs::is_symlink(destination_ / "dot"));
-  EXPECT_TRUE(fs::is_symlink(destination_ / "loop"));
+  EXPECT_EQ(sink.refusedCount(), 4U);
+  Strings links;
+  for (const auto& entry : fs::directory_iterator(destination_)) {
+    if (entry.is_symlink()) links.push_back(entry.path().filename().string());
+  }
+  std::sort(links.begin(), links.end());
+  EXPECT_EQ(links, (Strings{"dot", "here", "in", "loop", "planted", "y"}));
 }
 
 TEST_F(ExtractionSinkTest, ExistingLinkAtTheNameIsReplacedNotFollowed) {
@@ -134,6 +180,8 @@ TEST_F(ExtractionSinkTest, ExistingLinkAtTheNameIsReplacedNotFollowed) {
   EXPECT_FALSE(fs::is_symlink(destination_ / "victim"));
   EXPECT_EQ(readFile(destination_ / "victim"), "new");
   EXPECT_EQ(fs::read_symlink(destination_ / "victim2"), "victim");
+  // The links that stood there are the user's: they are in the Trash.
+  EXPECT_EQ(listing(root_ / "data/Trash/files"), (Strings{"victim", "victim2"}));
 }
 
 TEST_F(ExtractionSinkTest, ExistingFolderOrFileInThePathRefusesTheEntry) {
@@ -232,12 +280,37 @@ TEST_F(ExtractionSinkTest, FileAppearsOnlyOnCommitWithContentModeAndTime) {
   EXPECT_EQ(listing(destination_), (Strings{"bin", "bin/tool", "doc.txt", "plain"}));
 }
 
-TEST_F(ExtractionSinkTest, UmaskNarrowsTheModes) {
-  umask(077);
-  ExtractionSink sink(destination_.string());
-  writeFile(sink, {.path = "tool", .mode = 0755}, "#!");
+// The archive's bits, narrowed by the umask and never widened; no set-ID or sticky bits; the
+// owner can still read a file and use a folder. A folder that was there keeps its own mode.
+TEST_F(ExtractionSinkTest, ModesComeFromTheArchiveNeverWider) {
+  fs::create_directories(destination_ / "theirs");
+  fs::permissions(destination_ / "theirs", fs::perms(0755));
+  const struct {
+    const char* path;
+    std::optional<std::uint32_t> mode;
+    unsigned umask;
+    unsigned expected;
+  } cases[] = {
+      {"secret", 0600, 022, 0600},   {"read-only", 0444, 022, 0444},
+      {"tool", 04755, 022, 0755},    {"no-owner-read", 0044, 022, 0444},
+      {"wide", 0777, 077, 0700},     {"none", std::nullopt, 022, 0644},
+      {"private/", 0700, 022, 0700}, {"locked/", 01500, 022, 0700},
+      {"group/", 0770, 022, 0750},   {"plain/", std::nullopt, 022, 0755},
+      {"theirs/", 0700, 022, 0755},
+  };
+  for (const auto& test : cases) {
+    umask(test.umask);
+    ExtractionSink sink(destination_.string());
+    const std::string path = test.path;
+    if (path.ends_with('/')) {
+      sink.createDirectory({.path = path, .mode = test.mode});
+    } else {
+      writeFile(sink, {.path = path, .mode = test.mode}, "x");
+    }
+    sink.finish();
+    EXPECT_EQ(modeAndTime(destination_ / path).first, test.expected) << path;
+  }
   umask(022);
-  EXPECT_EQ(fs::status(destination_ / "tool").permissions(), fs::perms::owner_all);
 }
 
 TEST_F(ExtractionSinkTest, FolderTimesAreAppliedAfterTheirContent) {
@@ -263,12 +336,16 @@ TEST_F(ExtractionSinkTest, HardLinksOnlyToMembersAlreadyWritten) {
   sink.createLink(hardlink("ghost", "not/written"));
   fs::create_symlink(root_ / "secret", destination_ / "preexisting");
   sink.createLink(hardlink("via", "preexisting"));
+  std::ofstream(destination_ / "standing") << "the user's";
+  sink.createLink(hardlink("via-file", "standing"));
   EXPECT_EQ(finishError(sink).what(),
-            std::string("skipped 3 unsafe entries, first: link to a member not extracted: stolen"));
+            std::string("skipped 4 unsafe entries, first: link to a member not extracted: stolen"));
   EXPECT_EQ(fs::equivalent(destination_ / "a/original", destination_ / "b/copy"), true);
   EXPECT_EQ(readFile(destination_ / "b/copy"), "data");
   EXPECT_EQ(fs::hard_link_count(root_ / "secret"), 1U);
-  EXPECT_EQ(listing(destination_), (Strings{"a", "a/original", "b", "b/copy", "preexisting"}));
+  EXPECT_EQ(fs::hard_link_count(destination_ / "standing"), 1U);
+  EXPECT_EQ(listing(destination_),
+            (Strings{"a", "a/original", "b", "b/copy", "preexisting", "standing"}));
 }
 
 TEST_F(ExtractionSinkTest, FullDiskIsAWriteFailureNamingTheCause) {
@@ -401,6 +478,38 @@ TEST_F(ExtractionSinkTrashTest, ReplacedFilesThatDifferGoToTheTrashIdenticalOnes
   again.createLink(hardlink("by-hard-link", "same"));
   again.finish();
   EXPECT_EQ(listing(trash_), before);
+}
+
+// The Trash numbers copies of one name without searching from 1 each time, and without a limit.
+TEST_F(ExtractionSinkTrashTest, TheTenThousandthCopyOfANameGoesToTheTrashLikeTheFirst) {
+  fs::create_directories(trash_ / "info");
+  for (int number = 1; number <= 10000; ++number) {
+    const std::string name =
+        number == 1 ? "report.txt" : "report." + std::to_string(number) + ".txt";
+    std::ofstream(trash_ / ("info/" + name + ".trashinfo")) << "taken";
+  }
+  fs::create_directories(destination_);
+  for (int copy = 0; copy < 3; ++copy) {
+    std::ofstream(destination_ / "report.txt") << "old " << copy;
+    ExtractionSink sink(destination_.string());
+    writeFile(sink, file("report.txt"), "new");
+    EXPECT_EQ(sink.finish(), "1 file extracted");
+  }
+  EXPECT_EQ(listing(trash_ / "files").size(), 3U);
+}
+
+// An older file that is a strict prefix of the member differs from it; so does one that extends
+// it: both go to the Trash.
+TEST_F(ExtractionSinkTrashTest, FilesThatDifferOnlyInLengthGoToTheTrash) {
+  fs::create_directories(destination_);
+  std::ofstream(destination_ / "prefix") << "line one\n";
+  std::ofstream(destination_ / "longer") << "line one\nline two\nline three\n";
+  ExtractionSink sink(destination_.string());
+  writeFile(sink, file("prefix"), "line one\nline two\n");
+  writeFile(sink, file("longer"), "line one\nline two\n");
+  EXPECT_EQ(sink.finish(), "2 files extracted");
+  EXPECT_EQ(readFile(trash_ / "files/prefix"), "line one\n");
+  EXPECT_EQ(readFile(trash_ / "files/longer"), "line one\nline two\nline three\n");
 }
 
 TEST_F(ExtractionSinkTrashTest, UnusableTrashKeepsTheOldFileAndNamesIt) {

@@ -5,7 +5,11 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "arj/arj_headers.h"
 #include "cab/sfx_stub/sfx_trailer.h"
@@ -500,3 +504,87 @@ TEST(HostileInput, LinksThatFanOutArePackedOnce) {
 }
 
 }  // namespace
+
+// A NUL byte in a name that carries its length: the checks saw "..\0x" as a name, the system calls
+// saw "..". Every format whose names can hold one: nothing lands outside, and the name is shown.
+TEST(HostileInput, NamesHoldingANulByteAreRefused) {
+  const struct {
+    const char* label;
+    Archiver archiver;
+    std::function<fs::path(const TemporaryFolder& work)> make;
+  } cases[] = {
+      {"zip", kZip,
+       [](const TemporaryFolder& work) {
+         const fs::path made = pythonArchive(
+             "zip", work,
+             {"..Zx/escaped.txt=bad", "..Z/..Z/..Z/escaped_far.txt=bad", "kept.txt=kept\n"});
+         std::string bytes = readFile(made);
+         for (std::size_t at = bytes.find("..Z"); at != std::string::npos;
+              at = bytes.find("..Z", at)) {
+           bytes[at + 2] = '\0';
+         }
+         writeFile(made, bytes);
+         return made;
+       }},
+      {"lzh", kLzh, [](const TemporaryFolder&) { return fs::path(lzhFixture("nul_names.lzh")); }},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.label);
+    TemporaryFolder work;
+    const fs::path archive = test.make(work);
+    // Three folders deep, so that whatever climbs lands in work/ and is seen there.
+    const ArchiverResult result = extractWith(test.archiver, archive, work / "a/b/out");
+    EXPECT_EQ(result.code, kEntriesRefused) << result.output;
+    EXPECT_NE(result.output.find("first: name holds a NUL byte: ..\\0x/escaped.txt"),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(entriesIn(work / "a"),
+              (Contents{{"b", "<dir>"}, {"b/out", "<dir>"}, {"b/out/kept.txt", "kept\n"}}));
+    EXPECT_EQ(strayNames(work.path(), {"a", archive.filename().string()}), Names{});
+  }
+}
+
+// A link that stays inside on paper and dangles when made, "x -> y/y/y/../../..", turns outward
+// once "y -> ." follows. A job killed after that, with any signal, never reaches an end-of-run
+// sweep: the link must never have been made. Killed at many points, nothing in the destination
+// leads outside it.
+TEST(HostileInput, NoLinkLeadsOutsideWheneverTheJobDies) {
+  TemporaryFolder work;
+  Names members = {"x->y/y/y/../../..", "y->.", "z->y/kept.txt", "kept.txt=kept"};
+  for (int i = 0; i < 400; ++i) members.push_back("fill" + std::to_string(i) + ".txt=f");
+  members.push_back("w->y/y/../..");
+  const fs::path archive = pythonArchive("tar", work, members);
+  const fs::path out = work / "a/b/out";
+  const auto extractUntilKilled = [&](int signal, std::chrono::microseconds after) {
+    fs::remove_all(work / "a");
+    const pid_t child = fork();
+    if (child == 0) _exit(extractWith(kTar, archive, out).code);
+    if (after.count() > 0) {
+      std::this_thread::sleep_for(after);
+      kill(child, signal);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    const std::string resolvedOut = fs::weakly_canonical(out).string() + "/";
+    for (const auto& [name, node] : snapshot(out)) {
+      if (!fs::is_symlink(out / name)) continue;
+      char* resolved = realpath((out / name).c_str(), nullptr);
+      if (resolved == nullptr) continue;  // dangling or looping: leads nowhere
+      EXPECT_TRUE((std::string(resolved) + "/").starts_with(resolvedOut))
+          << name << " -> " << resolved;
+      free(resolved);
+    }
+  };
+  const auto start = std::chrono::steady_clock::now();
+  extractUntilKilled(SIGKILL, {});
+  const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  EXPECT_EQ(readFile(out / "kept.txt"), "kept");
+  EXPECT_EQ(fs::read_symlink(out / "z"), "y/kept.txt");
+  for (int signal : {SIGKILL, SIGTERM}) {
+    for (int point = 1; point <= 12; ++point) {
+      SCOPED_TRACE(std::to_string(signal) + " at " + std::to_string(point) + "/12");
+      extractUntilKilled(signal, whole * point / 12);
+    }
+  }
+}
