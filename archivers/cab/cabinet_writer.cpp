@@ -1,16 +1,13 @@
 #include "cab/cabinet_writer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <span>
 #include <vector>
 
 #include "cab/block_checksum.h"
