@@ -118,7 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::set<std::string> visited;
   std::set<archivers::FileIdentity> folders;
   {
-    archivers::FolderWalk walk({}, true, unholdable);
+    archivers::FolderWalk walk({}, true, [](std::string_view path, archivers::WalkEntryType) {
+      return unholdable(path.substr(path.rfind('/') + 1));
+    });
     walk.walk([&](const archivers::WalkEntry& entry) {
       check(visited.insert(entry.path).second);
       if (entry.type == archivers::WalkEntryType::kFolder) {

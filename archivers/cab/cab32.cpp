@@ -1,4 +1,9 @@
+#include <sys/stat.h>
+
 #include <atomic>
+#include <mutex>
+#include <optional>
+#include <vector>
 
 #include "cab/cabinet_extraction.h"
 #include "cab/cabinet_writer.h"
@@ -18,6 +23,50 @@ class RunningOperation {
   RunningOperation& operator=(const RunningOperation&) = delete;
   ~RunningOperation() { --operationsRunning; }
 };
+
+// The empty folders of the cabinet this library wrote last, for the self-extracting program made
+// from it: the program's own trailer carries them, the cabinet cannot. Parvo converts its cabinet
+// with the next call; a cabinet changed or replaced in between, or made elsewhere, carries none.
+class LastCabinet {
+ public:
+  void remember(const std::string& path, std::vector<archivers::cab::SfxFolder> folders) {
+    const std::lock_guard lock(mutex_);
+    stamp_ = stampOf(path);
+    folders_ = std::move(folders);
+  }
+
+  std::vector<archivers::cab::SfxFolder> emptyFoldersOf(const std::string& path) {
+    const std::lock_guard lock(mutex_);
+    const std::optional<Stamp> stamp = stampOf(path);
+    return stamp && stamp == stamp_ ? folders_ : std::vector<archivers::cab::SfxFolder>{};
+  }
+
+ private:
+  struct Stamp {
+    dev_t device;
+    ino_t inode;
+    off_t size;
+    std::int64_t modified;
+    std::int64_t changed;
+    bool operator==(const Stamp&) const = default;
+  };
+
+  static std::optional<Stamp> stampOf(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+    const auto nanoseconds = [](const timespec& time) {
+      return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
+    return Stamp{status.st_dev, status.st_ino, status.st_size, nanoseconds(status.st_mtim),
+                 nanoseconds(status.st_ctim)};
+  }
+
+  std::mutex mutex_;
+  std::optional<Stamp> stamp_;
+  std::vector<archivers::cab::SfxFolder> folders_;
+};
+
+LastCabinet lastCabinet;
 
 bool hasAll(const archivers::Command& command, std::initializer_list<std::string_view> options) {
   for (std::string_view option : options) {
@@ -68,12 +117,17 @@ archivers::Outcome runCommand(std::string_view line) {
     if (command.operands.size() != 2 || command.operands[1] != "*.*") {
       throw ArchiveError(Result::kUnsupported, "only *.* (every file) can be added");
     }
-    return archivers::cab::writeCabinet(command.operands[0], command.hasOption("-r"), method);
+    std::vector<archivers::cab::SfxFolder> emptyFolders;
+    archivers::Outcome outcome = archivers::cab::writeCabinet(
+        command.operands[0], command.hasOption("-r"), method, &emptyFolders);
+    lastCabinet.remember(command.operands[0], std::move(emptyFolders));
+    return outcome;
   }
   if (command.hasOption("-f")) {
     archivers::requireOptionsWithin(command, {"-f"});
     archivers::requireOperandCount(command, 2);
-    return archivers::cab::writeSelfExtractor(command.operands[0], command.operands[1]);
+    return archivers::cab::writeSelfExtractor(command.operands[0], command.operands[1],
+                                              lastCabinet.emptyFoldersOf(command.operands[0]));
   }
   throw ArchiveError(Result::kBadCommandLine, "expected -x, -a or -f");
 }

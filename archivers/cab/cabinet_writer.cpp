@@ -1,15 +1,13 @@
 #include "cab/cabinet_writer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <span>
 #include <vector>
 
 #include "cab/block_checksum.h"
@@ -74,10 +72,6 @@ class CabinetPlan {
     if (members.size() == kMaxFiles) {
       throw ArchiveError(Result::kUnsupported,
                          "more than 65,535 files: a cabinet cannot hold that many");
-    }
-    if (entry.path.size() > kMaxNameBytes) {
-      throw ArchiveError(Result::kUnsupported, "name longer than the 255 bytes a cabinet can store",
-                         entry.path);
     }
     if (entry.size > kMaxFolderBytes) {
       throw ArchiveError(Result::kUnsupported,
@@ -184,12 +178,7 @@ class FolderReader {
       }
       if (!file_) {
         file_.emplace(open_(member.entry));
-        const std::uint64_t skip = position_ - member.offset;
-        if (skip > 0 && ::lseek(file_->descriptor(), static_cast<off_t>(skip), SEEK_SET) < 0) {
-          throw ArchiveError(Result::kCannotOpen,
-                             std::string("cannot read, ") + std::strerror(errno),
-                             member.entry.path);
-        }
+        file_->seek(position_ - member.offset);
       }
       const std::size_t wanted =
           static_cast<std::size_t>(std::min<std::uint64_t>(left, count - filled));
@@ -395,10 +384,31 @@ std::string folderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-const char* unholdableInCabinet(std::string_view name) {
-  return name.find('\\') != std::string_view::npos
-             ? "\\ in the name, a folder separator in cabinets"
-             : nullptr;
+// A folder is left out whole when not even a one-byte name fits below it.
+const char* unholdableInCabinet(std::string_view path, WalkEntryType type) {
+  if (path.find('\\') != std::string_view::npos) {
+    return "\\ in the name, a folder separator in cabinets";
+  }
+  const std::size_t longest = type == WalkEntryType::kFolder ? kMaxNameBytes - 2 : kMaxNameBytes;
+  return path.size() > longest ? "name longer than the 255 bytes a cabinet can store" : nullptr;
+}
+
+// The walk's folders that hold no packed file, at any depth: the cabinet cannot bring them back.
+std::vector<SfxFolder> emptyFoldersOf(const std::vector<WalkEntry>& folders,
+                                      const std::vector<Member>& members) {
+  std::set<std::string_view> holding;
+  for (const Member& member : members) {
+    const std::string_view path = member.entry.path;
+    for (std::size_t slash = path.find('/'); slash != std::string_view::npos;
+         slash = path.find('/', slash + 1)) {
+      holding.insert(path.substr(0, slash));
+    }
+  }
+  std::vector<SfxFolder> empty;
+  for (const WalkEntry& folder : folders) {
+    if (!holding.contains(folder.path)) empty.push_back({folder.path, folder.mtime});
+  }
+  return empty;
 }
 
 // A self-extracting program made from an earlier cabinet of this name: packing it would put the
@@ -407,25 +417,26 @@ bool isEarlierProgram(FolderWalk& walk, const WalkEntry& entry, std::string_view
   const std::size_t slash = entry.path.rfind('/');
   const std::string_view leaf =
       std::string_view(entry.path).substr(slash == std::string::npos ? 0 : slash + 1);
-  if (leaf != programName || entry.size < SfxTrailer::kBytes) return false;
-  const WalkFile file = walk.open(entry);
-  std::array<unsigned char, SfxTrailer::kBytes> trailer{};
-  const off_t at = static_cast<off_t>(entry.size - SfxTrailer::kBytes);
-  return ::pread(file.descriptor(), trailer.data(), trailer.size(), at) ==
-             static_cast<ssize_t>(trailer.size()) &&
-         SfxTrailer::decode(trailer).has_value();
+  if (leaf != programName || entry.size < SfxTrailer::kFirstBytes) return false;
+  WalkFile file = walk.open(entry);
+  std::array<unsigned char, SfxTrailer::kBytes> end{};
+  const std::size_t count =
+      static_cast<std::size_t>(std::min<std::uint64_t>(entry.size, end.size()));
+  return file.readAt(end.data(), count, entry.size - count) == count &&
+         SfxTrailer::decode(std::span(end).first(count)).has_value();
 }
 
 }  // namespace
 
 Outcome writeCabinet(const std::string& destination, bool recursive,
-                     const CompressionMethod& method) {
+                     const CompressionMethod& method, std::vector<SfxFolder>* emptyFolders) {
   ArchiveOutput output(destination);
   FolderWalk walk(output.ownFiles(), recursive, unholdableInCabinet);
   const std::string programName = selfExtractorStem(destination) + ".run";
   CabinetPlan plan;
+  std::vector<WalkEntry> folders;
   walk.walk([&](const WalkEntry& entry) {
-    if (entry.type != WalkEntryType::kFile) return;
+    if (entry.type != WalkEntryType::kFile) return folders.push_back(entry);
     if (isEarlierProgram(walk, entry, programName)) {
       return walk.skip(entry.path, "an earlier self-extracting program of this folder");
     }
@@ -440,6 +451,7 @@ Outcome writeCabinet(const std::string& destination, bool recursive,
                                                                : kMaxFolderBytes);
   CabinetWriter(output, walk, plan, method, folderOf(destination)).write();
   output.commit();
+  if (emptyFolders != nullptr) *emptyFolders = emptyFoldersOf(folders, plan.members);
   return output.summary(plan.members.size(), std::nullopt, walk.skipped());
 }
 

@@ -36,8 +36,8 @@ constexpr std::string_view kCabinetSignature = "MSCF";
 
 }  // namespace
 
-std::string writeSelfExtractor(const std::string& cabinetPath,
-                               const std::string& destinationFolder) {
+std::string writeSelfExtractor(const std::string& cabinetPath, const std::string& destinationFolder,
+                               const std::vector<SfxFolder>& emptyFolders) {
   InputFile cabinet(cabinetPath);
   char signature[4] = {};
   if (cabinet.read(signature, sizeof signature) != sizeof signature ||
@@ -63,7 +63,9 @@ std::string writeSelfExtractor(const std::string& cabinetPath,
   if (output.size() - stubBytes != cabinet.size()) {
     throw ArchiveError(Result::kCannotOpen, "the cabinet changed while it was read", cabinetPath);
   }
-  const SfxTrailer trailer{stubBytes, cabinet.size()};
+  const std::vector<unsigned char> folders = SfxTrailer::encodeFolders(emptyFolders);
+  output.write(folders.data(), folders.size());
+  const SfxTrailer trailer{stubBytes, cabinet.size(), folders.size()};
   const auto trailerBytes = trailer.encode();
   output.write(trailerBytes.data(), trailerBytes.size());
   output.makeExecutable();

@@ -3,6 +3,9 @@
 #include <strings.h>
 
 #include <string>
+#include <vector>
+
+#include "cab/sfx_stub/sfx_trailer.h"
 
 namespace archivers::cab {
 
@@ -18,12 +21,12 @@ inline std::string selfExtractorStem(const std::string& cabinetPath) {
 }
 
 // Writes destinationFolder/NAME.run for the cabinet NAME.cab: a statically linked Linux program
-// (this build's architecture) followed by the cabinet and a trailer locating it. Run, the program
-// extracts the cabinet into a folder NAME beside itself (see sfx_stub/sfx_main.cpp). The program
-// appears complete and executable or not at all; one already there is replaced only then.
-// Returns the summary line; throws ArchiveError: kCannotOpen (the cabinet cannot be read or is
-// not a cabinet), kWriteFailed.
-std::string writeSelfExtractor(const std::string& cabinetPath,
-                               const std::string& destinationFolder);
+// (this build's architecture) followed by the cabinet, the empty folders and a trailer locating
+// them (sfx_stub/sfx_trailer.h). Run, the program extracts the cabinet and makes the folders in a
+// folder NAME beside itself (see sfx_stub/sfx_main.cpp). The program appears complete and
+// executable or not at all; one already there is replaced only then. Returns the summary line;
+// throws ArchiveError: kCannotOpen (the cabinet cannot be read or is not a cabinet), kWriteFailed.
+std::string writeSelfExtractor(const std::string& cabinetPath, const std::string& destinationFolder,
+                               const std::vector<SfxFolder>& emptyFolders = {});
 
 }  // namespace archivers::cab

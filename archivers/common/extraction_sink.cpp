@@ -296,8 +296,9 @@ void FileOutput::closeAll() noexcept {
 // ---------------------------------------------------------------------------------------------
 // ExtractionSink
 
-ExtractionSink::ExtractionSink(const std::string& destination)
+ExtractionSink::ExtractionSink(const std::string& destination, DestinationLink destinationLink)
     : destination_(destination),
+      destinationLink_(destinationLink),
       unnamedFilesPossible_(::access("/proc/self/fd", X_OK) == 0),
       permissionMask_(readProcessUmask()) {
   if (destination.empty()) throw ArchiveError(Result::kWriteFailed, "no destination folder given");
@@ -317,8 +318,9 @@ int ExtractionSink::rootFolder() {
   struct stat existing {};
   destinationMade_ = ::lstat(destination_.c_str(), &existing) != 0;
   if (!createFolders(destination_, 0777)) throwWriteFailed("cannot create", errno, destination_);
-  // The folders above may be links (a desktop can be), the destination itself may not.
-  rootFd_ = ::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  // The folders above may be links (a desktop can be), the destination itself only when told.
+  const int follow = destinationLink_ == DestinationLink::kFollow ? 0 : O_NOFOLLOW;
+  rootFd_ = ::open(destination_.c_str(), O_RDONLY | O_DIRECTORY | follow | O_CLOEXEC);
   if (rootFd_ < 0) {
     const int error = errno;
     struct stat status {};

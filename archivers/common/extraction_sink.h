@@ -94,6 +94,10 @@ class FileOutput : public ByteSink {
   std::uint64_t written_ = 0;
 };
 
+// Whether a link standing at the destination's own name is refused or followed. Only a
+// destination the user named on a command line is followed, as tar -C does.
+enum class DestinationLink { kRefuse, kFollow };
+
 // Extracts members under one destination folder and nowhere else. Names that are absolute, hold
 // "..", or would pass through a link are refused and reported; the rest is extracted. A member
 // replaces what stands at its name, except a folder; a replaced regular file whose content differs
@@ -116,7 +120,8 @@ class FileOutput : public ByteSink {
 // The destination folder, parents included, is created with the first member made (file, folder
 // or link), or by a finish() without failures, so a reader that gives up before its first member
 // leaves no folder, and so does one stopped (the user's cancel, a full disk) before any file or
-// link was complete. A link standing at the destination's own name is refused, never followed.
+// link was complete. A link standing at the destination's own name is refused, never followed,
+// unless the sink is told that the user named it (DestinationLink::kFollow).
 //
 // Every folder is reached by a walk from the destination that follows no link. A member's walk
 // starts from the deepest folder it shares with the walk before it, whose descriptors the sink
@@ -127,7 +132,8 @@ class ExtractionSink {
  public:
   // Remembers the destination; an existing folder is used as it stands. Throws
   // ArchiveError(kWriteFailed) for an empty one.
-  explicit ExtractionSink(const std::string& destination);
+  explicit ExtractionSink(const std::string& destination,
+                          DestinationLink destinationLink = DestinationLink::kRefuse);
   ExtractionSink(const ExtractionSink&) = delete;
   ExtractionSink& operator=(const ExtractionSink&) = delete;
   ~ExtractionSink();
@@ -191,7 +197,8 @@ class ExtractionSink {
   int resolvesBeneath(const std::string& path) const;
   void fileCommitted(const std::string& memberPath);
 
-  std::string destination_;            // without trailing slashes
+  std::string destination_;  // without trailing slashes
+  DestinationLink destinationLink_;
   std::string absoluteDestination_;    // for the Trash's record of where a file was
   bool unnamedFilesPossible_ = false;  // /proc is there to link O_TMPFILE files into place
   int rootFd_ = -1;                    // -1 until the destination is made

@@ -31,6 +31,18 @@ FileIdentity identityOf(const struct stat& status) {
   return {status.st_dev, status.st_ino};
 }
 
+std::int64_t nanoseconds(const timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+ChangeStamp stampOf(const struct stat& status) {
+  return {nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+}
+
+[[noreturn]] void throwChanged(const std::string& path) {
+  throw ArchiveError(Result::kCannotOpen, "cannot read, it changed while being packed", path);
+}
+
 const char* otherTypeReason(mode_t mode) {
   if (S_ISFIFO(mode)) return "named pipe";
   if (S_ISSOCK(mode)) return "socket";
@@ -49,11 +61,31 @@ WalkFile::~WalkFile() {
 }
 
 std::size_t WalkFile::read(void* data, std::size_t count) {
+  const std::size_t got = readAt(data, count, position_);
+  position_ += got;
+  return got;
+}
+
+std::size_t WalkFile::readAt(void* data, std::size_t count, std::uint64_t offset) {
   for (;;) {
-    const ssize_t got = ::read(fd_, data, count);
+    const ssize_t got = ::pread(fd_, data, count, static_cast<off_t>(offset));
     progress::checkpoint();
-    if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) throwUnreadable(path_, errno);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throwUnreadable(path_, errno);
+    if (got > 0 && offset + static_cast<std::uint64_t>(got) >= size_) checkUnchanged();
+    return static_cast<std::size_t>(got);
+  }
+}
+
+void WalkFile::seek(std::uint64_t offset) {
+  position_ = offset;
+}
+
+void WalkFile::checkUnchanged() const {
+  struct stat status {};
+  if (::fstat(fd_, &status) != 0) throwUnreadable(path_, errno);
+  if (static_cast<std::uint64_t>(status.st_size) != size_ || !(stampOf(status) == stamp_)) {
+    throwChanged(path_);
   }
 }
 
@@ -123,7 +155,9 @@ void FolderWalk::visitEntry(int folderFd, const std::string& name, const std::st
   }
   if (isExcluded(identityOf(status))) return;
   if (unholdable_) {
-    if (const char* reason = unholdable_(name)) return skip(path, reason);
+    const WalkEntryType type =
+        S_ISDIR(status.st_mode) ? WalkEntryType::kFolder : WalkEntryType::kFile;
+    if (const char* reason = unholdable_(path, type)) return skip(path, reason);
   }
   std::string source = path;
   if (S_ISLNK(status.st_mode)) {
@@ -147,7 +181,8 @@ void FolderWalk::visitEntry(int folderFd, const std::string& name, const std::st
                   0,
                   status.st_mtime,
                   static_cast<std::uint32_t>(status.st_mode & 07777),
-                  identityOf(status)};
+                  identityOf(status),
+                  stampOf(status)};
   if (S_ISREG(status.st_mode)) {
     entry.size = static_cast<std::uint64_t>(status.st_size);
     visit(entry);
@@ -217,13 +252,15 @@ WalkFile FolderWalk::open(const WalkEntry& entry) {
   const int fd =
       ::openat(cachedFolderFd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throwUnreadable(entry.path, errno);
-  WalkFile file(fd, entry.path);
+  WalkFile file(fd, entry);
   struct stat status {};
   if (::fstat(fd, &status) != 0) throwUnreadable(entry.path, errno);
+  // A change since the walk counts too: the file's size and time were taken from the walk, and a
+  // file read in pieces (a cabinet codes one in several tasks) is opened once for each.
   if (!S_ISREG(status.st_mode) || !(identityOf(status) == entry.identity) ||
-      static_cast<std::uint64_t>(status.st_size) != entry.size) {
-    throw ArchiveError(Result::kCannotOpen, "cannot read, it changed while being packed",
-                       entry.path);
+      static_cast<std::uint64_t>(status.st_size) != entry.size ||
+      !(stampOf(status) == entry.stamp)) {
+    throwChanged(entry.path);
   }
   return file;
 }

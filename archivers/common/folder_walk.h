@@ -21,6 +21,14 @@ struct FileIdentity {
 
 enum class WalkEntryType { kFile, kFolder };
 
+// When a file's data and its inode last changed (st_mtim, st_ctim), in nanoseconds: a file
+// rewritten in place at the same size moves one or both.
+struct ChangeStamp {
+  std::int64_t modified = 0;
+  std::int64_t changed = 0;
+  bool operator==(const ChangeStamp&) const = default;
+};
+
 // One entry below the walked folder, as a packer stores it.
 struct WalkEntry {
   std::string path;        // relative to the walked folder, '/' separated, as it is to be stored
@@ -31,6 +39,7 @@ struct WalkEntry {
   std::int64_t mtime = 0;  // seconds since the epoch
   std::uint32_t mode = 0;  // permission bits
   FileIdentity identity;
+  ChangeStamp stamp;  // as the walk saw it
 };
 
 // An entry the walk left out, for the packer's summary.
@@ -39,15 +48,25 @@ struct SkippedEntry {
   std::string reason;  // e.g. "link to outside the folder"
 };
 
-// Why a format cannot store an entry under this name (one path component), or null when it can.
-using NameRule = std::function<const char*(std::string_view name)>;
+// Why a format cannot store an entry at this path, or null when it can. The walk asks before it
+// enters a folder, so a folder refused is left out with all it holds and a rule never sees a path
+// below one it refused; a link is asked about as a file.
+using NameRule = std::function<const char*(std::string_view path, WalkEntryType type)>;
 
 // A file of the walk opened for reading. Reads come from the descriptor that was checked, so a
-// file swapped in under the name afterwards is never read.
+// file swapped in under the name afterwards is never read. A read that reaches the file's size
+// checks that its size and change stamp are still those the walk saw: a file rewritten in place
+// while it was read would otherwise go in as old bytes up to some offset and new ones after.
 class WalkFile {
  public:
-  WalkFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  WalkFile(WalkFile&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) {
+  WalkFile(int fd, const WalkEntry& entry)
+      : fd_(fd), path_(entry.path), size_(entry.size), stamp_(entry.stamp) {}
+  WalkFile(WalkFile&& other) noexcept
+      : fd_(other.fd_),
+        path_(std::move(other.path_)),
+        size_(other.size_),
+        stamp_(other.stamp_),
+        position_(other.position_) {
     other.fd_ = -1;
   }
   WalkFile(const WalkFile&) = delete;
@@ -55,13 +74,24 @@ class WalkFile {
   WalkFile& operator=(WalkFile&&) = delete;
   ~WalkFile();
 
-  // Up to count bytes, 0 at the end. Throws ArchiveError(kCannotOpen, "cannot read PATH: ...").
+  // Up to count bytes from the current position, 0 at the end. Throws
+  // ArchiveError(kCannotOpen, "cannot read, REASON: PATH"), the reason "it changed while being
+  // packed" when the read reached the end of a file that changed since the walk.
   std::size_t read(void* data, std::size_t count);
-  int descriptor() const { return fd_; }
+  // The same from offset, leaving the current position alone.
+  std::size_t readAt(void* data, std::size_t count, std::uint64_t offset);
+  // Moves the current position. Throws as read().
+  void seek(std::uint64_t offset);
 
  private:
+  // Throws unless the open file's size and change stamp are still the walk's.
+  void checkUnchanged() const;
+
   int fd_;
   std::string path_;
+  std::uint64_t size_;
+  ChangeStamp stamp_;
+  std::uint64_t position_ = 0;
 };
 
 // Walks the current folder for "*.*": every file (and, recursively, every folder with its
@@ -90,8 +120,8 @@ class FolderWalk {
   void walk(const std::function<void(const WalkEntry&)>& visit);
 
   // Opens a file entry without following a link (O_NOFOLLOW | O_NONBLOCK on every component) and
-  // checks that it is still the regular file of the same identity and size that was visited.
-  // Throws ArchiveError(kCannotOpen, "cannot read, REASON: PATH").
+  // checks that it is still the regular file of the same identity, size and change stamp that was
+  // visited. Throws ArchiveError(kCannotOpen, "cannot read, REASON: PATH").
   WalkFile open(const WalkEntry& entry);
 
   // Leaves an entry out that a packer finds it must not pack, to be named with the walk's own.

@@ -1,9 +1,6 @@
 #include "lzh/lzh_writer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -136,9 +133,10 @@ void addExtended(std::vector<std::uint8_t>& header, std::uint8_t type, const voi
   header.insert(header.end(), bytes, bytes + size);
 }
 
-// Our reader and other tools split names at either, whatever header they stand in.
-const char* unholdableInLzh(std::string_view name) {
-  return name.find_first_of("\\\xFF") != std::string_view::npos
+// Our reader and other tools split names at either, whatever header they stand in. The folders
+// above were asked before, so the whole path holds one only when its last name does.
+const char* unholdableInLzh(std::string_view path, WalkEntryType) {
+  return path.find_first_of("\\\xFF") != std::string_view::npos
              ? "\\ or byte 0xFF in the name, a folder separator in LZH"
              : nullptr;
 }
@@ -267,16 +265,9 @@ class ArchiveWriter {
     for (std::uint64_t done = 0; done < entry.size;) {
       const std::size_t wanted =
           static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), entry.size - done));
-      const ssize_t got =
-          ::pread(file.descriptor(), chunk.data(), wanted, static_cast<off_t>(done));
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) {
-        throw ArchiveError(Result::kCannotOpen, std::string("cannot read, ") + std::strerror(errno),
-                           entry.path);
-      }
-      if (got == 0) changedWhilePacking(entry.path);
-      progress::checkpoint();  // counted once already, when the file was compressed
-      const auto size = static_cast<std::size_t>(got);
+      // Counted once already, when the file was compressed.
+      const std::size_t size = file.readAt(chunk.data(), wanted, done);
+      if (size == 0) changedWhilePacking(entry.path);
       crc = crc16(crc, chunk.data(), size);
       const std::size_t over =
           static_cast<std::size_t>(std::min<std::uint64_t>(size, overwritable));

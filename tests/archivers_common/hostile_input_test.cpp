@@ -410,9 +410,10 @@ TEST(HostileInput, WritersNeverPackThemselvesAndFailuresKeepTheOldArchive) {
 
 // Whatever a writer cannot hold is left out and named, reason first; the rest is packed and the
 // call returns its own result for it. Links leading outside or nowhere, pipes, links to
-// folders (the folder is packed where it lies), names that the format's readers split at, and an
-// earlier self-extracting program made from a cabinet of the same name, which would otherwise be
-// packed into the next one.
+// folders (the folder is packed where it lies), names that the format's readers split at, paths
+// past a cabinet's 255 bytes (a folder with no room below it as one item), and an earlier
+// self-extracting program made from a cabinet of the same name, which would otherwise be packed
+// into the next one.
 TEST(HostileInput, WritersNameWhatTheyLeaveOut) {
   const struct {
     Archiver archiver;
@@ -421,13 +422,13 @@ TEST(HostileInput, WritersNameWhatTheyLeaveOut) {
     std::string expected;  // the explanation
   } writers[] = {
       {kCab, "-a -r -ml:21", "packed.cab",
-       "6 items were left out of the archive: \\ in the name, a folder separator in cabinets: "
-       "Q1\\summary.txt; link to nothing: dangling; link to a folder: folder link; and 3 more (4 "
+       "8 items were left out of the archive: \\ in the name, a folder separator in cabinets: "
+       "Q1\\summary.txt; link to nothing: dangling; link to a folder: folder link; and 5 more (5 "
        "files packed)"},
       {kLzh, "a -rx", "packed.lzh",
        "6 items were left out of the archive: \\ or byte 0xFF in the name, a folder separator in "
        "LZH: Q1\\summary.txt; link to nothing: dangling; link to a folder: folder link; and 3 more "
-       "(4 files and 2 folders packed)"},
+       "(8 files and 4 folders packed)"},
   };
   const auto trailer = [](std::uint64_t size) {
     const auto bytes = archivers::cab::SfxTrailer{0, size}.encode();
@@ -437,6 +438,12 @@ TEST(HostileInput, WritersNameWhatTheyLeaveOut) {
     SCOPED_TRACE(writer.archive);
     TemporaryFolder work;
     const fs::path source = work / "source";
+    // 255 bytes, 256 bytes, and two in a folder of 254 bytes.
+    const Contents longPaths = {{"long/" + std::string(250, 'a'), "255\n"},
+                                {"long/" + std::string(251, 'b'), "256\n"},
+                                {"long/" + std::string(249, 'c') + "/1", "1\n"},
+                                {"long/" + std::string(249, 'c') + "/2", "2\n"}};
+    writeFiles(source, longPaths);
     writeFiles(source, {{"real/deep/a.txt", "a\n"},
                         {"Q1\\summary.txt", "q\n"},
                         {"\xFF-data.txt", "ff\n"},
@@ -464,7 +471,12 @@ TEST(HostileInput, WritersNameWhatTheyLeaveOut) {
     Contents expected = {{"real/deep/a.txt", "a\n"},
                          {"file link", "a\n"},
                          {"other.run", "a user's program" + trailer(3)}};
-    if (!cabinet) expected["packed.run"] = "an old program" + trailer(3);
+    if (cabinet) {
+      expected.insert(*longPaths.begin());
+    } else {
+      expected["packed.run"] = "an old program" + trailer(3);
+      expected.insert(longPaths.begin(), longPaths.end());
+    }
     EXPECT_EQ(landed, expected);
   }
 }

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <span>
 #include <thread>
 
+#include "cab/sfx_stub/sfx_trailer.h"
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
@@ -43,6 +45,12 @@ std::string machineOf(const std::string& type) {
   return type.substr(start, type.find(',', start) - start);
 }
 
+std::int64_t mtimeOf(const fs::path& entry) {
+  struct stat status {};
+  EXPECT_EQ(lstat(entry.c_str(), &status), 0) << entry;
+  return status.st_mtime;
+}
+
 class CabSfx : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -50,6 +58,10 @@ class CabSfx : public ::testing::Test {
                                   {"nested/run.sh", "#!/bin/sh\n"},
                                   {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "utf-8 named\n"},
                                   {"data.bin", noise(200000, 3)}});
+    // Folders a cabinet cannot hold: the program carries them, nested ones and times included.
+    fs::create_directories(work_ / "source/void/inner");
+    fs::create_directories(work_ / "source/nested/hollow");
+    setMtime(work_ / "source/void/inner", kSampleMtime);
     fs::create_directories(work_ / "tmp");
     fs::create_directories(desktop_);
     const ArchiverResult packed =
@@ -77,8 +89,10 @@ TEST_F(CabSfx, ProgramIsStaticAndExtractsBesideItselfOnlyOnce) {
   const Tree source = snapshot(work_ / "source");
   ProcessResult run = runProgram(program_, {}, work_.path());
   ASSERT_EQ(run.exitStatus, 0) << run.output;
-  EXPECT_EQ(run.output, "X.run: 4 files extracted into " + (desktop_ / "X").string() + "\n");
+  EXPECT_EQ(run.output,
+            "X.run: 4 files and 3 folders extracted into " + (desktop_ / "X").string() + "\n");
   EXPECT_EQ(snapshot(desktop_ / "X"), source);
+  EXPECT_EQ(mtimeOf(desktop_ / "X/void/inner"), kSampleMtime);
 
   // A second run touches nothing, not even files it would not replace.
   writeFile(desktop_ / "X/data.bin", "changed");
@@ -103,7 +117,8 @@ TEST_F(CabSfx, ListsExtractsElsewhereAndOtherReadersFindTheCabinet) {
   ASSERT_EQ(list.exitStatus, 0) << list.output;
   for (const char* line :
        {"      200000  data.bin\n", "           5  nested/deeper/notes.txt\n",
-        "  \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt\n", "4 files, 200027 bytes\n"}) {
+        "  \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt\n", "              void/inner/\n",
+        "              nested/hollow/\n", "4 files and 3 folders, 200027 bytes\n"}) {
     EXPECT_NE(list.output.find(line), std::string::npos) << line << " in\n" << list.output;
   }
   EXPECT_FALSE(fs::exists(desktop_ / "X"));
@@ -121,6 +136,58 @@ TEST_F(CabSfx, ListsExtractsElsewhereAndOtherReadersFindTheCabinet) {
   expectContents(filesIn(work_ / "out/own"), expected);
 
   EXPECT_EQ(runProgram(program_, {"--bogus"}, work_.path()).exitStatus, 2);
+}
+
+// A --dest the user names is followed when it is a link, as tar -C follows one; the folder beside
+// the program is not, and a link standing at a packed name, even one leading nowhere, stops the
+// extraction without --overwrite and is left as it was.
+TEST_F(CabSfx, LinksAtTheDestination) {
+  ASSERT_EQ(makeProgram(work_ / "tmp/X.cab", desktop_).code, kOk);
+  fs::create_directories(work_ / "downloads");
+  fs::create_directory_symlink("downloads", work_ / "link");
+  ProcessResult run = runProgram(program_, {"--dest", "link"}, work_.path());
+  ASSERT_EQ(run.exitStatus, 0) << run.output;
+  EXPECT_EQ(snapshot(work_ / "downloads"), snapshot(work_ / "source"));
+  EXPECT_TRUE(fs::is_symlink(work_ / "link"));
+
+  fs::create_directory_symlink("../downloads", desktop_ / "X");
+  fs::remove_all(work_ / "downloads");
+  fs::create_directories(work_ / "downloads");
+  run = runProgram(program_, {}, work_.path());
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.output.find("destination is a symbolic link"), std::string::npos) << run.output;
+  EXPECT_TRUE(fs::is_empty(work_ / "downloads"));
+
+  fs::create_symlink("nowhere", work_ / "downloads/data.bin");
+  run = runProgram(program_, {"--dest", "link"}, work_.path());
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_NE(run.output.find(work_ / "link/data.bin" + " already exists"), std::string::npos)
+      << run.output;
+  EXPECT_EQ(strayNames(work_ / "downloads", {}), std::vector<std::string>{"data.bin"});
+  EXPECT_TRUE(fs::is_symlink(work_ / "downloads/data.bin"));
+  EXPECT_EQ(fs::read_symlink(work_ / "downloads/data.bin"), "nowhere");
+}
+
+// A program made before its trailer carried folders ended in the cabinet's offset, length and the
+// first magic; it still lists and extracts its files.
+TEST_F(CabSfx, ProgramsWithTheFirstTrailerStillExtract) {
+  ASSERT_EQ(makeProgram(work_ / "tmp/X.cab", desktop_).code, kOk);
+  const std::string whole = readFile(program_);
+  const std::string tail = whole.substr(whole.size() - archivers::cab::SfxTrailer::kBytes);
+  const auto trailer = archivers::cab::SfxTrailer::decode(
+      std::span(reinterpret_cast<const unsigned char*>(tail.data()), tail.size()));
+  ASSERT_TRUE(trailer && trailer->foldersLength > 0);
+  std::string first = whole.substr(0, trailer->cabinetOffset + trailer->cabinetLength);
+  for (const std::uint64_t field : {trailer->cabinetOffset, trailer->cabinetLength}) {
+    for (int i = 0; i < 8; ++i) first += static_cast<char>(field >> (8 * i));
+  }
+  writeFile(program_, first + archivers::cab::SfxTrailer::kFirstMagic);
+
+  const ProcessResult list = runProgram(program_, {"--list"}, work_.path());
+  EXPECT_NE(list.output.find("\n4 files, 200027 bytes\n"), std::string::npos) << list.output;
+  const ProcessResult run = runProgram(program_, {}, work_.path());
+  ASSERT_EQ(run.exitStatus, 0) << run.output;
+  expectContents(filesIn(desktop_ / "X"), filesIn(work_ / "source"));
 }
 
 // The folder is the name before .run less its leading dots, so that "..run" does not extract into

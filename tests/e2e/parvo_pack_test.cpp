@@ -128,6 +128,8 @@ TEST_F(ParvoPack, DefaultMakesASelfExtractingProgramAndCleansUp) {
   const auto extracted = runProcess({(desktop() / "site.run").string()}, {}, desktop().string());
   ASSERT_EQ(extracted.exitStatus, 0) << extracted.output;
   expectContents(filesIn(desktop() / "site"), expectedFiles());
+  EXPECT_TRUE(
+      fs::is_directory(desktop() / "site/empty"));  // carried by the program, not the cabinet
 }
 
 TEST_F(ParvoPack, ReplacedArchiveGoesToTheTrashUnlessItIsTheSame) {

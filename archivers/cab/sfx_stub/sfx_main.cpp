@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -29,6 +30,7 @@
 
 namespace {
 
+using archivers::cab::SfxFolder;
 using archivers::cab::SfxTrailer;
 
 constexpr int kFailed = 1;
@@ -79,7 +81,8 @@ void printUsage(const std::string& programName) {
       "Extracts the files packed into this program into %s.\n"
       "\n"
       "  --list         list the packed files with their sizes; extract nothing\n"
-      "  --dest FOLDER  extract into FOLDER instead (created when missing)\n"
+      "  --dest FOLDER  extract into FOLDER instead (created when missing; a link to a\n"
+      "                 folder is followed)\n"
       "  --overwrite    replace files that already exist; without it nothing is extracted\n"
       "                 when any of the files is already there\n"
       "  --help         show this help\n",
@@ -126,23 +129,40 @@ std::string ownPath() {
   }
 }
 
-SfxTrailer readTrailer(const std::string& self) {
+[[noreturn]] void failIncomplete() {
+  throw Failure(
+      "is damaged or incomplete: its packed files are missing or cut short (was the download or "
+      "copy interrupted?)");
+}
+
+// What follows the stub: where the cabinet lies, and the empty folders to make.
+struct Payload {
+  SfxTrailer trailer;
+  std::vector<SfxFolder> folders;
+};
+
+Payload readPayload(const std::string& self) {
   archivers::InputFile file(self);
   std::array<unsigned char, SfxTrailer::kBytes> bytes{};
-  std::optional<SfxTrailer> trailer;
-  if (file.size() >= bytes.size()) {
-    file.seek(file.size() - bytes.size());
-    file.readExact(bytes.data(), bytes.size());
-    trailer = SfxTrailer::decode(bytes);
+  const std::size_t count =
+      static_cast<std::size_t>(std::min<std::uint64_t>(file.size(), bytes.size()));
+  file.seek(file.size() - count);
+  file.readExact(bytes.data(), count);
+  const std::optional<SfxTrailer> trailer = SfxTrailer::decode(std::span(bytes).first(count));
+  if (!trailer || trailer->bytes > file.size()) failIncomplete();
+  // Each part within what the one before it leaves, so that no sum can wrap around.
+  std::uint64_t left = file.size() - trailer->bytes;
+  if (trailer->foldersLength > left) failIncomplete();
+  left -= trailer->foldersLength;
+  if (trailer->cabinetOffset > left || trailer->cabinetLength != left - trailer->cabinetOffset) {
+    failIncomplete();
   }
-  const std::uint64_t payloadEnd = file.size() - std::min<std::uint64_t>(file.size(), bytes.size());
-  if (!trailer || trailer->cabinetOffset > payloadEnd ||
-      trailer->cabinetLength != payloadEnd - trailer->cabinetOffset) {
-    throw Failure(
-        "is damaged or incomplete: its packed files are missing or cut short (was the download "
-        "or copy interrupted?)");
-  }
-  return *trailer;
+  file.seek(left);
+  const std::vector<std::uint8_t> folderBytes =
+      file.readBytes(static_cast<std::size_t>(trailer->foldersLength));
+  std::optional<std::vector<SfxFolder>> folders = SfxTrailer::decodeFolders(folderBytes);
+  if (!folders) failIncomplete();
+  return {*trailer, std::move(*folders)};
 }
 
 // The members of every cabinet in the file, as extraction will find them. The one the trailer
@@ -177,19 +197,58 @@ std::vector<PackedFile> packedFiles(const std::string& self, const SfxTrailer& t
   return files;
 }
 
-// The first packed file that is already under destination. Names the sink refuses are passed
-// over: they are never written.
+// Where a packed name lands under destination; nothing for a name the sink refuses, which is
+// never written.
+std::optional<std::string> landingPath(const std::string& name, const std::string& destination) {
+  const archivers::MemberPath split = archivers::splitMemberPath(name);
+  if (split.refusal != nullptr || split.components.empty()) return std::nullopt;
+  std::string path = destination;
+  for (const std::string& component : split.components) path += "/" + component;
+  return path;
+}
+
+// The first packed file already under destination, or anything but a folder where an empty
+// folder goes (a folder already there is simply used).
 std::optional<std::string> firstExisting(const std::vector<PackedFile>& files,
+                                         const std::vector<SfxFolder>& folders,
                                          const std::string& destination) {
+  struct stat status {};
   for (const PackedFile& file : files) {
-    const archivers::MemberPath split = archivers::splitMemberPath(file.path);
-    if (split.refusal != nullptr || split.components.empty()) continue;
-    std::string path = destination;
-    for (const std::string& component : split.components) path += "/" + component;
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) == 0) return path;
+    const std::optional<std::string> path = landingPath(file.path, destination);
+    if (path && ::lstat(path->c_str(), &status) == 0) return path;
+  }
+  for (const SfxFolder& folder : folders) {
+    const std::optional<std::string> path = landingPath(folder.path, destination);
+    if (path && ::lstat(path->c_str(), &status) == 0 && !S_ISDIR(status.st_mode)) return path;
   }
   return std::nullopt;
+}
+
+// "4 files", "1 file and 2 folders".
+std::string counted(std::size_t files, std::size_t folders) {
+  std::string text = std::to_string(files) + (files == 1 ? " file" : " files");
+  if (folders > 0)
+    text += " and " + std::to_string(folders) + (folders == 1 ? " folder" : " folders");
+  return text;
+}
+
+// Extracts the cabinet the trailer locates and makes the empty folders, through one sink. A
+// destination the user named is followed when it is a link; the default one never is.
+void extract(const std::string& self, const std::vector<SfxFolder>& folders,
+             const std::string& destination, archivers::DestinationLink destinationLink) {
+  archivers::FileArchiveInput input(self);
+  archivers::progress::setArchive(self, input.size());
+  archivers::ExtractionSink sink(destination, destinationLink);
+  archivers::cab::readCabinet(input, sink);
+  for (const SfxFolder& folder : folders) {
+    sink.createDirectory({folder.path,
+                          archivers::EntryType::kDirectory,
+                          std::nullopt,
+                          folder.mtime,
+                          std::nullopt,
+                          {}});
+  }
+  sink.finish();
 }
 
 std::string absolute(const std::string& path) {
@@ -230,8 +289,9 @@ class TerminalProgress final : public archivers::ProgressPresenter {
 
 int run(const std::string& programName, const Options& options) {
   const std::string self = ownPath();
-  const SfxTrailer trailer = readTrailer(self);
-  const std::vector<PackedFile> files = packedFiles(self, trailer);
+  const Payload payload = readPayload(self);
+  const std::vector<PackedFile> files = packedFiles(self, payload.trailer);
+  const std::vector<SfxFolder>& folders = payload.folders;
 
   if (options.list) {
     std::uint64_t total = 0;
@@ -239,7 +299,8 @@ int run(const std::string& programName, const Options& options) {
       std::printf("%12llu  %s\n", static_cast<unsigned long long>(file.size), file.path.c_str());
       total += file.size;
     }
-    std::printf("%zu %s, %llu bytes\n", files.size(), files.size() == 1 ? "file" : "files",
+    for (const SfxFolder& folder : folders) std::printf("%12s  %s/\n", "", folder.path.c_str());
+    std::printf("%s, %llu bytes\n", counted(files.size(), folders.size()).c_str(),
                 static_cast<unsigned long long>(total));
     return 0;
   }
@@ -249,7 +310,7 @@ int run(const std::string& programName, const Options& options) {
                                                         : absolute(options.destination);
   while (destination.size() > 1 && destination.back() == '/') destination.pop_back();
   if (!options.overwrite) {
-    if (const std::optional<std::string> existing = firstExisting(files, destination)) {
+    if (const std::optional<std::string> existing = firstExisting(files, folders, destination)) {
       throw Failure(*existing +
                     " already exists; nothing was extracted. Run with --overwrite to replace "
                     "existing files, or with --dest FOLDER to extract elsewhere.");
@@ -258,12 +319,14 @@ int run(const std::string& programName, const Options& options) {
   try {
     const archivers::FollowedCall followed(
         ::isatty(STDERR_FILENO) ? std::make_unique<TerminalProgress>(programName) : nullptr);
-    archivers::cab::extractCabinet(self, destination + "/");
+    extract(self, folders, destination,
+            options.destination.empty() ? archivers::DestinationLink::kRefuse
+                                        : archivers::DestinationLink::kFollow);
   } catch (const archivers::ArchiveError& error) {
     throw Failure("extracting into " + destination + " failed: " + error.what());
   }
-  std::printf("%s: %zu %s extracted into %s\n", programName.c_str(), files.size(),
-              files.size() == 1 ? "file" : "files", destination.c_str());
+  std::printf("%s: %s extracted into %s\n", programName.c_str(),
+              counted(files.size(), folders.size()).c_str(), destination.c_str());
   return 0;
 }
 
