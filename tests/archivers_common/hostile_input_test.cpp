@@ -600,3 +600,103 @@ TEST(HostileInput, NoLinkLeadsOutsideWheneverTheJobDies) {
     }
   }
 }
+
+// Two runs over the same older files at once (a double click that starts twice): each older file
+// goes to the Trash once, never a file the other run has just landed, and neither run fails.
+// Packing twice at once onto an older archive alike.
+TEST(HostileInput, TwoRunsAtOnceNeverTrashEachOthersNewFiles) {
+  TemporaryFolder work;
+  setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
+  Names members;
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "m" + std::to_string(i) + ".txt";
+    members.push_back(name + "=new " + name);
+    writeFile(work / ("out/" + name), "old " + name);
+  }
+  const fs::path archive = pythonArchive("zip", work, members);
+  writeFiles(work / "source", {{"a.txt", noise(200000, 1)}, {"b.txt", "b\n"}});
+  writeFile(work / "source/packed.cab", "an older archive");
+  const auto twice = [](const std::function<int()>& run) {
+    std::vector<pid_t> children;
+    for (int i = 0; i < 2; ++i) {
+      children.push_back(fork());
+      if (children.back() == 0) _exit(run());
+    }
+    std::vector<int> codes;
+    for (const pid_t child : children) {
+      int status = 0;
+      waitpid(child, &status, 0);
+      codes.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    }
+    return codes;
+  };
+  EXPECT_EQ(twice([&] { return static_cast<int>(extractWith(kZip, archive, work / "out").code); }),
+            (std::vector<int>{kOk, kOk}));
+  EXPECT_EQ(twice([&] {
+              return static_cast<int>(
+                  packIn(work / "source", kCab, "-a -r -ml:21 \"packed.cab\" *.*").code);
+            }),
+            (std::vector<int>{kOk, kOk}));
+  unsetenv("XDG_DATA_HOME");
+  Contents expected;
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "m" + std::to_string(i) + ".txt";
+    expected[name] = "old " + name;
+  }
+  expected["packed.cab"] = "an older archive";
+  // The Trash names are the members' own, numbered only when taken twice.
+  EXPECT_EQ(filesIn(work / "data/Trash/files"), expected);
+  EXPECT_EQ(strayNames(work / "source", {"a.txt", "b.txt", "packed.cab"}), Names{});
+}
+
+// What the archive says of permissions survives extraction, narrowed by the umask and never
+// widened: a private file stays private, a read-only one read-only, set-user-ID goes.
+TEST(HostileInput, ExtractionKeepsPermissionsNeverWider) {
+  const struct {
+    Archiver archiver;
+    const char* pack;  // run in src/, writing ../packed.EXT
+    const char* archive;
+    bool foldersKeepModes;
+  } cases[] = {
+      {kZip, "zip -qr ../packed.zip secret ro.txt private", "packed.zip", true},
+      {kTar, "tar -cf ../packed.tar secret ro.txt private", "packed.tar", true},
+      {kArj, "arj a -r -y ../packed.arj secret ro.txt private", "packed.arj", false},
+      {kLzh, nullptr, "packed.lzh", true},  // our own writer: jlha keeps no modes
+  };
+  const auto mode = [](const fs::path& path) {
+    struct stat status {};
+    EXPECT_EQ(lstat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.archive);
+    TemporaryFolder work;
+    writeFiles(work / "src", {{"secret", "s"}, {"ro.txt", "r"}, {"private/tool", "#!"}});
+    fs::permissions(work / "src/secret", fs::perms(0600));
+    fs::permissions(work / "src/ro.txt", fs::perms(0444));
+    chmod((work / "src/private/tool").c_str(), 04755);
+    fs::permissions(work / "src/private", fs::perms(0700));
+    if (test.pack != nullptr) {
+      runShell(test.pack, work / "src");
+    } else {
+      ASSERT_EQ(packIn(work / "src", test.archiver, "a -rx \"../packed.lzh\" *.*").code, kOk);
+    }
+    ASSERT_EQ(extractWith(test.archiver, work / test.archive, work / "out").code, kOk);
+    EXPECT_EQ(mode(work / "out/secret"), 0600U);
+    EXPECT_EQ(mode(work / "out/ro.txt"), 0444U);
+    if (fs::exists(work / "out/private/tool")) {
+      EXPECT_EQ(mode(work / "out/private/tool"), 0755U);
+    }
+    if (test.foldersKeepModes) {
+      EXPECT_EQ(mode(work / "out/private"), 0700U);
+    }
+  }
+  // A cabinet knows only read-only and executable.
+  TemporaryFolder work;
+  writeFiles(work / "src", {{"ro.txt", "r"}, {"rw.txt", "w"}});
+  fs::permissions(work / "src/ro.txt", fs::perms(0444));
+  ASSERT_EQ(packIn(work / "src", kCab, "-a -r -ml:21 \"../packed.cab\" *.*").code, kOk);
+  ASSERT_EQ(extractWith(kCab, work / "packed.cab", work / "out").code, kOk);
+  EXPECT_EQ(mode(work / "out/ro.txt"), 0444U);
+  EXPECT_EQ(mode(work / "out/rw.txt"), 0644U);
+}
