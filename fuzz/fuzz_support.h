@@ -3,7 +3,10 @@
 // What the fuzz targets share: a work folder of their own and, for the writers, a tree made from
 // the fuzz bytes. Files, trees and sinks are the test suite's own helpers.
 #include <algorithm>
+#include <stdlib.h>
+
 #include <cstdlib>
+#include <filesystem>
 
 #include "common/archive_input.h"
 #include "common/extraction_sink.h"
@@ -26,15 +29,46 @@ inline const fs::path& workFolder() {
   return folder.path();
 }
 
+// Whether the extraction stayed in output, kLevels folders below the work folder: each folder
+// above it holds nothing else, so whatever climbed out by up to that many levels is seen, and no
+// link in output resolves outside it.
+inline constexpr int kLevels = 6;
+
+inline bool stayedInside(const fs::path& output) {
+  fs::path level = workFolder();
+  for (int i = 0; i < kLevels && fs::exists(level); ++i) {
+    const fs::path next = i + 1 < kLevels ? level / "d" : output;
+    for (const fs::directory_entry& entry : fs::directory_iterator(level)) {
+      if (entry.path() != next) return false;
+    }
+    level = next;
+  }
+  if (!fs::exists(output)) return true;
+  const std::string inside = fs::canonical(output).string() + "/";
+  for (auto entry = fs::recursive_directory_iterator(output);
+       entry != fs::recursive_directory_iterator(); ++entry) {
+    if (!entry->is_symlink()) continue;
+    char* resolved = ::realpath(entry->path().c_str(), nullptr);
+    if (resolved == nullptr) continue;  // leads nowhere
+    const bool within = (std::string(resolved) + "/").starts_with(inside);
+    std::free(resolved);
+    if (!within) return false;
+  }
+  return true;
+}
+
 // Reads the input from memory as an archive of format, with the reader the table lists for it,
 // into a folder emptied afterwards. Only kInternal stands for a fault of ours rather than of the
-// input.
+// input; anything written outside the folder, or a link in it leading outside, is a breach.
 inline void readInput(const std::uint8_t* data, std::size_t size, std::string_view format) {
   const auto reader =
       std::find_if(std::begin(archivers::kFormatReaders), std::end(archivers::kFormatReaders),
                    [&](const auto& entry) { return entry.format == format; });
   check(reader != std::end(archivers::kFormatReaders));
-  const fs::path output = workFolder() / "out";
+  fs::path output = workFolder();
+  for (int i = 0; i + 1 < kLevels; ++i) output /= "d";
+  output /= "out";
+  fs::create_directories(output.parent_path());
   try {
     archivers::MemoryArchiveInput input(
         std::string_view(reinterpret_cast<const char*>(data), size));
@@ -44,7 +78,8 @@ inline void readInput(const std::uint8_t* data, std::size_t size, std::string_vi
   } catch (const archivers::ArchiveError& error) {
     check(error.result() != archivers::Result::kInternal);
   }
-  fs::remove_all(output);
+  check(stayedInside(output));
+  fs::remove_all(workFolder() / "d");
 }
 
 // The fuzz bytes taken in order; zeros once they run out.

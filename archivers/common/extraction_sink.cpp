@@ -249,6 +249,7 @@ void FileOutput::commit() {
     return 0;
   };
   const std::string absolutePath = sink_ != nullptr ? sink_->absolutePathOf(memberPath_) : name_;
+  if (sink_ != nullptr) sink_->removeOwnLink(directoryFd, name_, memberPath_);
   Landing landing = Landing::kFailed;
   try {
     landing = landAt(directoryFd, name_, absolutePath, fd_, make);
@@ -373,6 +374,16 @@ std::optional<std::vector<std::string>> ExtractionSink::componentsOf(std::string
     return std::nullopt;
   }
   return std::move(split.components);
+}
+
+void ExtractionSink::removeOwnLink(int folderFd, const std::string& name,
+                                   const std::string& memberPath) {
+  struct stat existing {};
+  if (symlinks_.erase(memberPath) != 0 &&
+      ::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(existing.st_mode)) {
+    ::unlinkat(folderFd, name.c_str(), 0);
+  }
 }
 
 std::string ExtractionSink::absolutePathOf(const std::string& memberPath) const {
@@ -548,6 +559,7 @@ bool ExtractionSink::land(int folderFd, const std::string& name, const std::stri
                           std::string_view entryPath, int contentFd,
                           const std::function<int(const char*)>& make) {
   const std::string absolutePath = absolutePathOf(memberPath);
+  removeOwnLink(folderFd, name, memberPath);
   Landing landing = Landing::kFailed;
   try {
     landing = landAt(folderFd, name, absolutePath, contentFd, make);

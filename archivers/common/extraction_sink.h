@@ -182,6 +182,9 @@ class ExtractionSink {
   void trashFailed(const ArchiveError& error, const std::string& absolutePath,
                    std::string_view entryPath);
   std::string absolutePathOf(const std::string& memberPath) const;
+  // A link this extraction made is no file of the user's: a later member of its name replaces it
+  // without the Trash.
+  void removeOwnLink(int folderFd, const std::string& name, const std::string& memberPath);
   void createSymlink(const EntryInfo& entry);
   void createHardlink(const EntryInfo& entry);
   // Why a link at the member path components, with this target, must not be made; null when it

@@ -83,7 +83,9 @@ void readLevel0Or1(InputFile& input, std::vector<std::uint8_t>& raw, Parsed& par
   header.mtime = dosTimeToUnix(loadLe32(raw.data() + 15));
   const std::size_t nameLength = raw[21];
   if (minimum + nameLength > headerSize) damaged("name longer than the header");
-  parsed.extended.name.name.assign(reinterpret_cast<const char*>(raw.data()) + 22, nameLength);
+  // Amiga and MorphOS writers put the file's comment in the name field after a NUL byte.
+  const std::string_view nameField(reinterpret_cast<const char*>(raw.data()) + 22, nameLength);
+  parsed.extended.name.name.assign(nameField.substr(0, nameField.find('\0')));
   header.crc = loadLe16(raw.data() + 22 + nameLength);
 
   if (header.level == 0) {

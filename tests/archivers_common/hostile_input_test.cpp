@@ -524,6 +524,7 @@ TEST(HostileInput, NamesHoldingANulByteAreRefused) {
     const char* label;
     Archiver archiver;
     std::function<fs::path(const TemporaryFolder& work)> make;
+    const char* message;
   } cases[] = {
       {"zip", kZip,
        [](const TemporaryFolder& work) {
@@ -537,8 +538,11 @@ TEST(HostileInput, NamesHoldingANulByteAreRefused) {
          }
          writeFile(made, bytes);
          return made;
-       }},
-      {"lzh", kLzh, [](const TemporaryFolder&) { return fs::path(lzhFixture("nul_names.lzh")); }},
+       },
+       "skipped 2 unsafe entries, first: name holds a NUL byte: ..\\0x/escaped.txt"},
+      // Levels 0 and 1 end the name at a NUL (a comment follows it), level 2 does not.
+      {"lzh", kLzh, [](const TemporaryFolder&) { return fs::path(lzhFixture("nul_names.lzh")); },
+       "skipped 3 unsafe entries, first: absolute or climbing name: .."},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.label);
@@ -547,9 +551,7 @@ TEST(HostileInput, NamesHoldingANulByteAreRefused) {
     // Three folders deep, so that whatever climbs lands in work/ and is seen there.
     const ArchiverResult result = extractWith(test.archiver, archive, work / "a/b/out");
     EXPECT_EQ(result.code, kEntriesRefused) << result.output;
-    EXPECT_NE(result.output.find("first: name holds a NUL byte: ..\\0x/escaped.txt"),
-              std::string::npos)
-        << result.output;
+    EXPECT_NE(result.output.find(test.message), std::string::npos) << result.output;
     EXPECT_EQ(entriesIn(work / "a"),
               (Contents{{"b", "<dir>"}, {"b/out", "<dir>"}, {"b/out/kept.txt", "kept\n"}}));
     EXPECT_EQ(strayNames(work.path(), {"a", archive.filename().string()}), Names{});
