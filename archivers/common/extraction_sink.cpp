@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -183,13 +184,31 @@ void FileOutput::checkGrowth(std::uint64_t size) const {
   }
 }
 
+namespace {
+
+// A file the file system cannot make that long (EFBIG, or EINVAL for an offset past its limit)
+// is the member's size lying, not the disk failing: the member is damage and the next one is read.
+// Under a file size limit of the user's own, EFBIG is that limit, which ends the extraction as a
+// full disk does.
+[[noreturn]] void throwCannotWrite(int error, std::string_view name) {
+  rlimit sizeLimit{};
+  const bool limited =
+      ::getrlimit(RLIMIT_FSIZE, &sizeLimit) == 0 && sizeLimit.rlim_cur != RLIM_INFINITY;
+  if (error == EINVAL || (error == EFBIG && !limited)) {
+    throw ArchiveError(Result::kCorrupt, "larger than the file system can hold");
+  }
+  throwWriteFailed("cannot write", error, name);
+}
+
+}  // namespace
+
 void FileOutput::skip(std::uint64_t count) {
   checkGrowth(count);
   progress::checkpoint();
   if (count == 0) return;
   flush();
   if (::lseek(fd_, static_cast<off_t>(count), SEEK_CUR) < 0) {
-    throwWriteFailed("cannot write", errno, printable(name_));
+    throwCannotWrite(errno, printable(name_));
   }
   written_ += count;
   endsInHole_ = true;
@@ -202,7 +221,7 @@ void FileOutput::write(const void* data, std::size_t size) {
   if (buffer_.size() + size > kWriteBufferBytes) flush();
   if (size >= kWriteBufferBytes) {
     progress::checkpoint();
-    if (!writeAll(fd_, bytes, size)) throwWriteFailed("cannot write", errno, printable(name_));
+    if (!writeAll(fd_, bytes, size)) throwCannotWrite(errno, printable(name_));
   } else {
     buffer_.insert(buffer_.end(), bytes, bytes + size);
   }
@@ -212,7 +231,7 @@ void FileOutput::write(const void* data, std::size_t size) {
 void FileOutput::flush() {
   progress::checkpoint();
   if (!writeAll(fd_, buffer_.data(), buffer_.size())) {
-    throwWriteFailed("cannot write", errno, printable(name_));
+    throwCannotWrite(errno, printable(name_));
   }
   buffer_.clear();
 }
@@ -221,7 +240,7 @@ void FileOutput::commit() {
   if (fd_ < 0) throw ArchiveError(Result::kInternal, "commit of a closed file", printable(name_));
   flush();
   if (endsInHole_ && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
-    throwWriteFailed("cannot write", errno, printable(name_));
+    throwCannotWrite(errno, printable(name_));
   }
   if (!permissionsSet_) {
     const unsigned mask = sink_ != nullptr ? sink_->permissionMask_ : readProcessUmask();

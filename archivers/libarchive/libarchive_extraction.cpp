@@ -26,18 +26,25 @@ class Extraction {
       : reader_(input, archivePath, kind), archivePath_(archivePath), destination_(destination) {}
 
   std::string run() {
+    bool retrying = false;  // the header before was rejected too
     for (;;) {
       archive_entry* entry = nullptr;
       const int status = archive_read_next_header(reader_.handle(), &entry);
       if (status == ARCHIVE_EOF) break;
       if (status == ARCHIVE_FATAL) failAtHeader();
       ExtractionSink& sink = openSink();
-      if (status == ARCHIVE_FAILED) {
-        // This member's header is unusable but the reader can go on to the next one.
-        note(ArchiveError(reader_.errorResult(), reader_.errorMessage()));
-        if (++failedHeaders_ == kMaxFailedHeaders) throw *firstError_;
+      if (status == ARCHIVE_FAILED || status == ARCHIVE_RETRY) {
+        // This member's header is unusable but the reader can go on to the next one. Past a
+        // damaged TAR header it retries block by block through the member's data: one damaged
+        // stretch is one failure.
+        if (status == ARCHIVE_FAILED || !retrying) {
+          note(ArchiveError(reader_.errorResult(), reader_.errorMessage()));
+          if (++failedHeaders_ == kMaxFailedHeaders) throw *firstError_;
+        }
+        retrying = status == ARCHIVE_RETRY;
         continue;
       }
+      retrying = false;
       extract(sink, entry);
     }
     try {
@@ -70,7 +77,10 @@ class Extraction {
     const std::optional<EntryInfo> info = toEntryInfo(entry, reader_.kind());
     const char* name = archive_entry_pathname(entry);
     const std::string shownName = info ? info->path : (name != nullptr ? name : "");
-    if (!info) {
+    if (shownName.empty()) {
+      // A header that names nothing is damage, not a name to refuse.
+      note(ArchiveError(Result::kCorrupt, "a member's header holds no name"));
+    } else if (!info) {
       sink.refuse(shownName, "not a file, folder or link");
     } else if (info->type == EntryType::kDirectory) {
       sink.createDirectory(*info);

@@ -35,6 +35,7 @@ struct EndRecord {
   std::uint64_t entries = 0;
   std::uint64_t directorySize = 0;
   std::uint64_t directoryOffset = 0;  // as stored, without the prefix
+  bool zip64 = false;
 };
 
 std::optional<std::uint64_t> findEndRecord(ArchiveInput& input, std::vector<std::uint8_t>& tail) {
@@ -69,7 +70,8 @@ std::optional<EndRecord> readZip64End(ArchiveInput& input, std::uint64_t endPosi
     input.readExactAt(position, record, sizeof record);
     if (loadLe32(record) != kZip64EndSignature) continue;
     if (loadLe32(record + 16) != 0 || loadLe32(record + 20) != 0) return std::nullopt;
-    return EndRecord{position, loadLe64(record + 32), loadLe64(record + 40), loadLe64(record + 48)};
+    return EndRecord{position, loadLe64(record + 32), loadLe64(record + 40), loadLe64(record + 48),
+                     true};
   }
   return std::nullopt;
 }
@@ -155,11 +157,10 @@ const std::uint8_t* bytesOf(const std::string& text) {
   return reinterpret_cast<const std::uint8_t*>(text.data());
 }
 
-std::optional<ZipMember> readMember(DirectoryReader& reader, std::uint64_t prefix) {
-  std::string header;
-  if (!reader.read(header, kCentralSize)) return std::nullopt;
+// The entry whose fixed part is header, read on from reader.
+std::optional<ZipMember> readMember(DirectoryReader& reader, const std::string& header,
+                                    std::uint64_t prefix) {
   const std::uint8_t* fixed = bytesOf(header);
-  if (loadLe32(fixed) != kCentralSignature) return std::nullopt;
   ZipMember member;
   const auto host = static_cast<std::uint8_t>(loadLe16(fixed + 4) >> 8);
   member.flags = loadLe16(fixed + 8);
@@ -212,16 +213,24 @@ std::optional<ZipDirectory> readZipDirectory(ArchiveInput& input) {
   const std::uint64_t start = end->position - end->directorySize;
   if (start < end->directoryOffset) return std::nullopt;
   const std::uint64_t prefix = start - end->directoryOffset;
-  // Each entry takes at least its fixed part: a count beyond that is a lie.
-  if (end->entries > end->directorySize / kCentralSize) return std::nullopt;
   ZipDirectory directory;
   directory.start = start;
-  directory.members.reserve(static_cast<std::size_t>(end->entries));
+  // Each entry takes at least its fixed part: a count beyond that cannot be reserved for.
+  directory.members.reserve(
+      static_cast<std::size_t>(std::min(end->entries, end->directorySize / kCentralSize)));
+  // Every entry the directory holds is read, whatever the end record counts: trusting the count
+  // would leave members out unseen. Bytes after the last entry that begin none are not read.
   DirectoryReader reader(input, start, end->position);
-  for (std::uint64_t index = 0; index < end->entries; ++index) {
-    std::optional<ZipMember> member = readMember(reader, prefix);
+  std::string header;
+  while (reader.read(header, kCentralSize) && loadLe32(bytesOf(header)) == kCentralSignature) {
+    std::optional<ZipMember> member = readMember(reader, header, prefix);
     if (!member) return std::nullopt;
     directory.members.push_back(std::move(*member));
+  }
+  // Writers without the ZIP64 records let the 16-bit count wrap past 65535 entries.
+  const std::uint64_t held = directory.members.size();
+  if (held != end->entries && (end->zip64 || (held & 0xFFFF) != end->entries)) {
+    directory.statedEntries = end->entries;
   }
   return directory;
 }

@@ -32,6 +32,8 @@ inline constexpr std::uint16_t kFlagDataDescriptor = 1 << 3;
 struct ZipDirectory {
   std::vector<ZipMember> members;
   std::uint64_t start = 0;  // where the central directory begins: no member data reaches past it
+  // What the end record counts, when that is not the number of entries the directory holds.
+  std::optional<std::uint64_t> statedEntries;
 };
 
 // The archive's central directory, when every member is one this reader extracts itself: stored

@@ -21,6 +21,9 @@ namespace {
 constexpr std::uint32_t kLocalSignature = 0x04034b50;
 constexpr std::size_t kLocalSize = 30;
 constexpr std::uint32_t kPlaceholder32 = 0xFFFFFFFF;
+constexpr std::uint16_t kFlagEncrypted = 1 << 0;
+// A writer that wraps a stored member's size at 32 bits states it off by a multiple of this.
+constexpr std::uint64_t kSizeWrap = std::uint64_t{1} << 32;
 // Input is read and output handed on in pieces of this size, whatever the member's size.
 constexpr std::size_t kChunkSize = 256 * 1024;
 // Room for the local header's extra fields, which must be in the buffer with the header.
@@ -48,6 +51,12 @@ class MemberExtraction {
         outputBuffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kChunkSize)) {}
 
   void run() {
+    if (const std::optional<std::uint64_t> stated = directory_.statedEntries) {
+      sink_.fail(ArchiveError(Result::kCorrupt, "entry count " + std::to_string(*stated) +
+                                                    " in the end record, " +
+                                                    std::to_string(directory_.members.size()) +
+                                                    " in the central directory"));
+    }
     for (const ZipMember& member : directory_.members) {
       try {
         extract(member);
@@ -67,6 +76,12 @@ class MemberExtraction {
     }
     EntryInfo info;
     info.path = openData(member);
+    // Stored data is its own output: a size beyond it would be made up of zeros.
+    if (member.method == kStored && member.size != member.compressedSize &&
+        (member.size < member.compressedSize ||
+         (member.size - member.compressedSize) % kSizeWrap != 0)) {
+      throw ArchiveError(Result::kCorrupt, "stored member's sizes disagree");
+    }
     info.declaredSize = member.size;
     info.mtime = member.mtime;
     if (const std::uint32_t permissions = member.mode & 07777; permissions != 0) {
@@ -87,7 +102,8 @@ class MemberExtraction {
       if (!output) return;  // refused; the sink reports it
       const std::uint64_t written = copyData(member, *output);
       // Stored data is as long as its compressed size. Some writers state the other size wrong
-      // (off by 4 GiB); as the libarchive path does, the file is then made that long with a hole.
+      // (off by a multiple of 4 GiB); as the libarchive path does, the file is then made that
+      // long with a hole.
       if (written < member.size) output->skip(member.size - written);
       output->commit();
     }
@@ -168,8 +184,15 @@ class MemberExtraction {
   }
 
   bool localFieldsAgree(const ZipMember& member, const std::uint8_t* header) const {
+    // The directory's method and encryption decide how the data is read; a local header that
+    // says otherwise makes the member's data mean two things.
+    const std::uint16_t flags = loadLe16(header + 6);
+    if (loadLe16(header + 8) != member.method ||
+        (flags & kFlagEncrypted) != (member.flags & kFlagEncrypted)) {
+      return false;
+    }
     // Under a data descriptor the local fields are zeros; 0xFFFFFFFF stands for a ZIP64 value.
-    if ((loadLe16(header + 6) & kFlagDataDescriptor) != 0) return true;
+    if ((flags & kFlagDataDescriptor) != 0) return true;
     const std::uint32_t crc = loadLe32(header + 14);
     const std::uint32_t compressedSize = loadLe32(header + 18);
     const std::uint32_t size = loadLe32(header + 22);

@@ -14,6 +14,7 @@
 #include "arj/arj_headers.h"
 #include "cab/sfx_stub/sfx_trailer.h"
 #include "cab/stored_cabinet.h"
+#include "common/byte_order.h"
 #include "lzh/lzh_fixtures.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
@@ -22,6 +23,10 @@
 namespace {
 
 namespace fs = std::filesystem;
+using archivers::loadLe16;
+using archivers::loadLe64;
+using archivers::storeLe16;
+using archivers::storeLe64;
 using Names = std::vector<std::string>;
 
 // work/hostile.FORMAT as write_archive.py makes it of the members.
@@ -231,10 +236,16 @@ TEST(HostileInput, DamageIsReportedAndLeavesOnlyWholeFiles) {
 }
 
 // What only the central directory and the local headers together show: a local header that
-// disagrees with the directory, a member whose data would run past it, or a directory entry that
-// points at data another member already took (the overlapping entries of decompression bombs).
-// Only that member is left out, and named.
+// disagrees with the directory (name, CRC, method, encryption), a member whose data would run past
+// it, a directory entry that points at data another member already took (the overlapping entries
+// of decompression bombs), a stored member stated longer than its data (a hole would make up the
+// rest: refused unless the sizes differ by a multiple of 4 GiB, as some writers state them, and
+// then only as far as the file system holds). Only that member is left out, and named. An end
+// record that miscounts the directory's entries is damage, and every entry is still read.
 TEST(HostileInput, ZipMembersTheDirectoryDoesNotVouchForAreLeftOut) {
+  const auto bytesAt = [](std::string& zip, std::size_t at) {
+    return reinterpret_cast<std::uint8_t*>(zip.data() + at);
+  };
   const auto at = [](std::string& bytes, const std::string& signature, std::size_t nameOffset) {
     for (std::size_t found = bytes.find(signature); found != std::string::npos;
          found = bytes.find(signature, found + 1)) {
@@ -244,17 +255,44 @@ TEST(HostileInput, ZipMembersTheDirectoryDoesNotVouchForAreLeftOut) {
   };
   const auto local = [&](std::string& bytes) { return at(bytes, "PK\3\4", 30); };
   const auto central = [&](std::string& bytes) { return at(bytes, "PK\1\2", 46); };
+  // The first value of big.txt's ZIP64 field: in the local header its size, then its stored size;
+  // in the directory only its size, the one field zip -fz puts there.
+  const auto zip64Sizes = [&](std::string& zip, std::size_t header, std::size_t fixedSize) {
+    const std::size_t field = header + fixedSize + 7;
+    if (loadLe16(bytesAt(zip, field)) != 1) throw std::runtime_error("no ZIP64 field");
+    return field + 4;
+  };
+  // big.txt stated this much longer than its stored data in both headers.
+  const auto statedLonger = [&](std::uint64_t extra) {
+    return [&, extra](std::string& zip) {
+      const std::size_t size = zip64Sizes(zip, local(zip), 30);
+      const std::uint64_t stated = loadLe64(bytesAt(zip, size + 8)) + extra;
+      storeLe64(bytesAt(zip, size), stated);
+      storeLe64(bytesAt(zip, zip64Sizes(zip, central(zip), 46)), stated);
+    };
+  };
   const struct {
     const char* label;
     std::function<void(std::string&)> damage;
     const char* message;
+    bool stored64 = false;  // in the archive zip -0 -fz writes, else plain zip's
+    bool bigLands = false;
   } cases[] = {
       {"name", [&](std::string& zip) { zip[local(zip) + 30] = 'B'; },
        "local header disagrees with the central directory: big.txt"},
       {"CRC", [&](std::string& zip) { zip[local(zip) + 14] ^= 1; },
        "local header disagrees with the central directory: big.txt"},
+      // Read as the directory says, the data would come out as what it is not.
+      {"method", [&](std::string& zip) { zip[local(zip) + 8] = 8; },
+       "local header disagrees with the central directory: big.txt", true},
+      {"encryption", [&](std::string& zip) { zip[local(zip) + 6] |= 1; },
+       "local header disagrees with the central directory: big.txt"},
       {"size", [&](std::string& zip) { zip[central(zip) + 23] = 0x7F; },
        "member data runs past the central directory: big.txt"},
+      {"stored size padded", statedLonger(1000), "stored member's sizes disagree: big.txt", true},
+      // Off by a multiple of 4 GiB, as some writers state it: the hole would pass any limit.
+      {"stored size past the file system", statedLonger(std::uint64_t{1} << 63),
+       "larger than the file system can hold: big.txt", true},
       {"overlap",
        [&](std::string& zip) {
          const std::size_t entry = central(zip);
@@ -265,17 +303,31 @@ TEST(HostileInput, ZipMembersTheDirectoryDoesNotVouchForAreLeftOut) {
          zip[end + 10] = static_cast<char>(zip[end + 10] + 1);
          zip[end + 12] = static_cast<char>(zip[end + 12] + length);
        },
-       "overlaps another member's data: big.txt"},
+       "overlaps another member's data: big.txt", false, true},
+      {"entry count",
+       [&](std::string& zip) {
+         const std::size_t end = zip.rfind("PK\5\6");
+         storeLe16(bytesAt(zip, end + 8), 1);
+         storeLe16(bytesAt(zip, end + 10), 1);
+       },
+       "entry count 1 in the end record, 3 in the central directory", false, true},
+      {"ZIP64 entry count",
+       [&](std::string& zip) {
+         const std::size_t end = zip.rfind("PK\6\6");
+         storeLe64(bytesAt(zip, end + 24), 0);
+         storeLe64(bytesAt(zip, end + 32), 0);
+       },
+       "entry count 0 in the end record, 3 in the central directory", true, true},
   };
   const Contents files = {
       {"a.txt", "first\n"}, {"big.txt", varyingText(200 * 1024)}, {"z.txt", "last\n"}};
   TemporaryFolder work;
   writeFiles(work / "src", files);
   runShell("zip -q -X ../packed.zip a.txt big.txt z.txt", work / "src");
-  const std::string good = readFile(work / "packed.zip");
+  runShell("zip -q -X -0 -fz ../stored64.zip a.txt big.txt z.txt", work / "src");
   for (const auto& test : cases) {
     SCOPED_TRACE(test.label);
-    std::string damaged = good;
+    std::string damaged = readFile(work / (test.stored64 ? "stored64.zip" : "packed.zip"));
     test.damage(damaged);
     writeFile(work / "damaged.zip", damaged);
     fs::remove_all(work / "out");
@@ -283,7 +335,7 @@ TEST(HostileInput, ZipMembersTheDirectoryDoesNotVouchForAreLeftOut) {
     EXPECT_EQ(result.code, kCorrupt);
     EXPECT_EQ(result.output, test.message);
     Contents landed = files;
-    if (std::string(test.label) != "overlap") landed.erase("big.txt");
+    if (!test.bigLands) landed.erase("big.txt");
     EXPECT_EQ(filesIn(work / "out"), landed);
   }
 }

@@ -1,9 +1,12 @@
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include "cab/cabinet_extraction.h"
 #include "stored_cabinet.h"
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
+#include "support/process.h"
 #include "support/sample_files.h"
 #include "support/tree_snapshot.h"
 #include "support/watchdog.h"
@@ -92,6 +95,39 @@ void setMemberRange(std::string& cabinet, std::size_t index, std::uint32_t offse
   std::size_t entry = 44;  // past the header and the one folder entry
   while (index-- > 0) entry = cabinet.find('\0', entry + 16) + 1;
   cabinet.replace(entry, 8, le(size, 4) + le(offset, 4));
+}
+
+// A disk that fills up while the decoder writes an LZX folder is a write failure that names its
+// cause and the member, never damage, from the library and from the self-extracting program. The
+// disks are small file systems mounted in a child of the test, where only it sees them.
+TEST(CabExtract, FullDiskIsAWriteFailureNamingItsCause) {
+  TemporaryFolder work;
+  writeFiles(work / "src", {{"big.txt", varyingText(2 << 20)}});
+  ASSERT_EQ(packIn(work / "src", kCab, "-a -r -ml:21 \"" + work / "p.cab" + "\" *.*").code, kOk);
+  ASSERT_EQ(
+      callArchiver(kCab, "-f \"" + work / "p.cab" + "\" \"" + work.path().string() + "/\"").code,
+      kOk);
+  const std::string expected = "cannot write, No space left on device: big.txt";
+  const int status = exitStatusInChild(60, [&] {
+    const auto mountSmall = [&](const fs::path& folder, std::uintmax_t size) {
+      fs::create_directories(folder);
+      return mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + std::to_string(size)).c_str()) ==
+             0;
+    };
+    const std::uintmax_t programSize = fs::file_size(work / "p.run");
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        !mountSmall(work / "disk", 256 << 10) ||
+        !mountSmall(work / "program disk", programSize + (256 << 10))) {
+      return 77;
+    }
+    const ArchiverResult result = extractWith(kCab, work / "p.cab", work / "disk/out");
+    if (result.code != kWriteFailed || result.output != expected) return 1;
+    fs::copy_file(work / "p.run", work / "program disk/p.run");
+    const ProcessResult run = runProcess({work / "program disk/p.run"}, {}, work / "program disk");
+    return run.exitStatus == 1 && run.output.find(expected) != std::string::npos ? 0 : 2;
+  });
+  if (status == 77) GTEST_SKIP() << "no small file system can be mounted here";
+  EXPECT_EQ(status, 0) << "1: the library, 2: the program did not report the full disk";
 }
 
 // Hand-made cabinets damaged in one field: what is reported, and the only files that land.
