@@ -94,10 +94,18 @@ void abandon(QObject* object) {
   abandoned->push_back(object);
 }
 
+bool serviceEvents() {
+  // Posted events first, painting among them, outside the event dispatcher: a write that finds
+  // the server gone is then seen here, not by the dispatcher, which would end the process.
+  QCoreApplication::sendPostedEvents();
+  if (displayLost()) return false;
+  QApplication::processEvents(QEventLoop::AllEvents);
+  return true;
+}
+
 bool serviceEventsUntil(const std::function<bool()>& done) {
   while (!done()) {
-    if (displayLost()) return false;
-    QApplication::processEvents(QEventLoop::AllEvents);
+    if (displayLost() || !serviceEvents()) return false;
     if (done()) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -18,6 +18,8 @@ void stopQtApplication();
 bool displayLost();
 // Keeps an object of a lost display alive and reachable; its destructor would talk to the server.
 void abandon(QObject* object);
+// Services the application's events once, unless the display is lost (false).
+bool serviceEvents();
 // Services the application's events until done(), or until the display is lost (false). Qt's own
 // event loops end the process when they find the connection broken, so a modal window waits here
 // instead, looking at the connection before each round.

@@ -143,8 +143,7 @@ class QtProgressWindow final : public archivers::ProgressWindow {
   bool update(const archivers::ProgressSnapshot& snapshot) override {
     if (displayLost()) return false;
     window_->present(snapshot);
-    QApplication::processEvents();
-    return window_->cancelled;
+    return serviceEvents() && window_->cancelled;
   }
 
  private:
