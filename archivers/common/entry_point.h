@@ -28,7 +28,9 @@ void writeOutput(char* output, int32_t size, std::string_view text);
 
 // Runs one operation behind a C entry point. The operation gets the command line and returns
 // its outcome, and is shown in a progress window when it lasts; an ArchiveError becomes its result
-// code and message, any other exception kInternal. No exception crosses the C boundary.
+// code and message, any other exception kInternal. No exception crosses the C boundary. A
+// termination signal during the operation stops it as the user's stop does, and is raised again
+// once it has unwound (see FollowedCall).
 int32_t runEntryPoint(const char* commandLine, char* output, int32_t size,
                       const std::function<Outcome(std::string_view commandLine)>& operation);
 

@@ -1,8 +1,12 @@
 #include "common/progress.h"
 
+#include <signal.h>
+
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace archivers {
@@ -10,7 +14,53 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr std::array kTerminationSignals{SIGTERM, SIGINT, SIGHUP};
+
+// The termination signal that came while a call was followed, 0 for none. Written by the
+// handler, so a lock-free atomic and nothing else.
+std::atomic<int> receivedSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void noteTerminationSignal(int signal) {
+  int none = 0;
+  receivedSignal.compare_exchange_strong(none, signal);
+}
+
+// The handlers of the termination signals for one followed call. On its end the handlers it found
+// are back, and then the signal that came is raised again.
+class TerminationSignals {
+ public:
+  TerminationSignals() {
+    receivedSignal.store(0);
+    struct sigaction action {};
+    action.sa_handler = noteTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    // Reads and waits that a signal interrupts resume; the next checkpoint stops the call.
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < kTerminationSignals.size(); ++i) {
+      if (::sigaction(kTerminationSignals[i], nullptr, &found_[i]) != 0) continue;
+      const bool ignored =
+          (found_[i].sa_flags & SA_SIGINFO) == 0 && found_[i].sa_handler == SIG_IGN;
+      installed_[i] = !ignored && ::sigaction(kTerminationSignals[i], &action, nullptr) == 0;
+    }
+  }
+  TerminationSignals(const TerminationSignals&) = delete;
+  TerminationSignals& operator=(const TerminationSignals&) = delete;
+  ~TerminationSignals() {
+    for (std::size_t i = 0; i < kTerminationSignals.size(); ++i) {
+      if (installed_[i]) ::sigaction(kTerminationSignals[i], &found_[i], nullptr);
+    }
+    if (const int signal = receivedSignal.exchange(0)) ::raise(signal);
+  }
+
+ private:
+  std::array<struct sigaction, kTerminationSignals.size()> found_{};
+  std::array<bool, kTerminationSignals.size()> installed_{};
+};
+
 struct CallState {
+  // First, so that it ends last: the signal is raised once the presenter has closed its window.
+  std::optional<TerminationSignals> signals;
   std::unique_ptr<ProgressPresenter> presenter;
   std::thread::id callingThread = std::this_thread::get_id();
   Clock::time_point started = Clock::now();
@@ -31,7 +81,13 @@ CallState* callingThreadState() {
   return state;
 }
 
+bool stopped(const CallState& state) {
+  return state.stop.load(std::memory_order_acquire) ||
+         receivedSignal.load(std::memory_order_acquire) != 0;
+}
+
 void update(CallState& state) {
+  if (state.presenter == nullptr) return;
   const Clock::time_point now = Clock::now();
   if (now < state.nextUpdate) return;
   state.nextUpdate = now + state.presenter->interval();
@@ -54,13 +110,12 @@ void update(CallState& state) {
 }  // namespace
 
 FollowedCall::FollowedCall(std::unique_ptr<ProgressPresenter> presenter) {
-  if (presenter == nullptr) return;
   auto state = std::make_unique<CallState>();
   state->presenter = std::move(presenter);
   CallState* expected = nullptr;
   // A call made while another is followed, inside it or on another thread, goes unfollowed.
   if (currentCall.compare_exchange_strong(expected, state.get())) {
-    state.release();
+    state.release()->signals.emplace();
     following_ = true;
   }
 }
@@ -107,13 +162,13 @@ void checkpoint() {
   CallState* state = currentCall.load(std::memory_order_acquire);
   if (state == nullptr) return;
   const bool callingThread = state->callingThread == std::this_thread::get_id();
-  if (callingThread && !state->stop.load(std::memory_order_acquire)) update(*state);
-  if (state->stop.load(std::memory_order_acquire)) throw cancelledByUser();
+  if (callingThread && !stopped(*state)) update(*state);
+  if (stopped(*state)) throw cancelledByUser();
 }
 
 bool stopRequested() noexcept {
   const CallState* state = currentCall.load(std::memory_order_acquire);
-  return state != nullptr && state->stop.load(std::memory_order_acquire);
+  return state != nullptr && stopped(*state);
 }
 
 }  // namespace progress

@@ -44,19 +44,28 @@ inline bool endsExtraction(const ArchiveError& error) {
   return error.result() == Result::kCancelled || error.result() == Result::kWriteFailed;
 }
 
-// The progress of the one library call running on this thread, from its start to its end (none
-// is followed without a presenter). The
+// The progress of the one library call running on this thread, from its start to its end. The
 // functions in namespace progress below do nothing when no call is being followed (a test that
 // calls a reader directly, say).
+//
+// While it lives, SIGTERM, SIGINT and SIGHUP (Ctrl-C, logout, shutdown) stop the call as the
+// user's stop does, with or without a presenter: the handlers only note the signal, and the next
+// checkpoint throws, so the call unwinds through its clean-up. A signal the process ignores
+// (nohup) stays ignored. The end restores the handlers found, exactly, and then raises the signal
+// that came again, so with the default handling the process ends by it once the clean-up is done;
+// a handler of the caller's own gets it and the call returns kCancelled.
 class FollowedCall {
  public:
+  // A null presenter shows nothing; the call is still followed.
   explicit FollowedCall(std::unique_ptr<ProgressPresenter> presenter);
   FollowedCall(const FollowedCall&) = delete;
   FollowedCall& operator=(const FollowedCall&) = delete;
   ~FollowedCall();
 
  private:
-  bool following_ = false;  // false for a call made inside one already followed
+  // False for a call made while another is followed, inside it or on another thread: the outer
+  // call alone holds the signals and raises one that came.
+  bool following_ = false;
 };
 
 namespace progress {
@@ -72,7 +81,7 @@ void advance(std::uint64_t bytes);
 // user asked to stop. On the calling thread it first shows and services the presenter when due;
 // worker threads never touch it.
 void checkpoint();
-// Any thread.
+// Any thread: the user asked to stop, or a termination signal came.
 bool stopRequested() noexcept;
 
 }  // namespace progress

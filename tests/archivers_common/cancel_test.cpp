@@ -1,9 +1,15 @@
 // The user's cancel, as each reader and writer takes it: inside a member larger than 64 MiB, and
-// inside the LZX coder's worker threads.
+// inside the LZX coder's worker threads; and a termination signal, which every library call and
+// the self-extracting program take as a cancel before they end by it.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
+#include <optional>
+#include <thread>
 
 #include "arj/arj_extractor.h"
 #include "cab/cabinet_extraction.h"
@@ -12,9 +18,12 @@
 #include "libarchive/libarchive_extraction.h"
 #include "lzh/lzh_extractor.h"
 #include "lzh/lzh_writer.h"
+#include "support/archiver_library.h"
 #include "support/peer_tool.h"
+#include "support/process.h"
 #include "support/temporary_folder.h"
 #include "support/thrown.h"
+#include "support/tree_snapshot.h"
 #include "zip/zip_extraction.h"
 
 namespace fs = std::filesystem;
@@ -177,6 +186,151 @@ TEST_F(CancelTest, EveryWriterStopsHalfwayLeavingTheOlderArchiveAlone) {
     EXPECT_EQ(readFile(out / name), "older archive\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
   }
+}
+
+// A counter of /proc/PID/io: "rchar" (bytes read) or "wchar" (bytes written).
+std::optional<std::uint64_t> ioCounter(pid_t pid, const std::string& name) {
+  std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value) {
+    if (key == name + ":") return value;
+  }
+  return std::nullopt;
+}
+
+// Every name under root that holds ".parvo-", the writers' and the sink's temporary names.
+std::vector<std::string> temporaryNames(const fs::path& root) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.path().filename().string().find(".parvo-") != std::string::npos) {
+      names.push_back(entry.path().string());
+    }
+  }
+  return names;
+}
+
+// A real job in another process, sent a termination signal once it has read or written so much:
+// it dies by that signal, having cleaned up as a cancel does. Extractions keep complete members
+// only and remove a destination they made with none; packs leave the older archive as it was;
+// a run of several paths starts none after the one stopped.
+TEST_F(CancelTest, ATerminationSignalCleansUpAsACancelThenEndsTheProcessByIt) {
+  const fs::path home = folder / "home";
+  const fs::path desktop = home / "Desktop";
+  const std::string kParvo = std::string(PARVO_BINARY_DIR) + "/bin/parvo";
+  const fs::path src = folder / "src";
+  // Long enough that each job is still running when its counter passes the point, short enough to
+  // make the archives quickly.
+  fs::resize_file(src / "big.bin", 64u << 20);
+  {
+    const InFolder in(src);  // the writers put the large member first, the tools the small one
+    archivers::cab::writeCabinet(folder / "a.cab", false, {});
+    archivers::lzh::writeArchive(folder / "a.lzh", false);
+  }
+  runTool({"zip", "-q", "-1", "../a.zip", "small.txt", "big.bin"}, src);
+  runTool({"zip", "-q", "../b.zip", "small.txt"}, src);
+  runTool({"tar", "cf", "../a.tar", "small.txt", "big.bin"}, src);
+  runTool({"arj", "a", "-m0", "-y", "../a.arj", "small.txt", "big.bin"}, src);
+  ASSERT_EQ(callArchiver(kCab, "-f \"" + folder / "a.cab" + "\" \"" + folder / "sfx/\"").code, kOk);
+  // What Cab -f copies is only looked at for its signature: a long conversion without the disk.
+  writeFile(folder / "cabinet/long.cab", "MSCF");
+  fs::resize_file(folder / "cabinet/long.cab", 64u << 20);
+  for (const char* older : {"src.cab", "src.lzh", "src.run", "long.run"}) {
+    writeFile(desktop / older, "older archive\n");
+  }
+  const int log = ::open((folder / "child.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  const auto parvo = [&](const std::vector<std::string>& paths, const std::string& preference) {
+    return [&, paths, preference] {
+      writeFile(home / ".config/norrin.ini", "[parvo]\narcdllselect=\"" + preference + "\"\n");
+      std::vector<std::string> argv{kParvo};
+      argv.insert(argv.end(), paths.begin(), paths.end());
+      return startProcess(argv, {"HOME=" + home.string(), "PATH=/usr/bin:/bin"},
+                          folder.path().string(), log);
+    };
+  };
+  constexpr std::uint64_t kMidway = 4u << 20;
+  struct Case {
+    std::string job;
+    std::function<pid_t()> start;
+    const char* counter;  // the signal goes once this I/O counter reaches point
+    std::uint64_t point;
+    int signal;
+    fs::path made;            // where an extraction writes; what a pack must leave alone
+    bool keepsSmall = false;  // the complete member before the large one is there
+  };
+  const std::vector<Case> cases = {
+      {"zip, then another path", parvo({folder / "a.zip", folder / "b.zip"}, "cabex"), "wchar",
+       kMidway, SIGTERM, desktop / "a", true},
+      {"cab at its first byte", parvo({folder / "a.cab"}, "cabex"), "wchar", 1, SIGINT,
+       desktop / "a"},
+      {"lzh", parvo({folder / "a.lzh"}, "cabex"), "wchar", kMidway, SIGHUP, desktop / "a"},
+      {"tar", parvo({folder / "a.tar"}, "cabex"), "wchar", kMidway, SIGHUP, desktop / "a", true},
+      {"arj", parvo({folder / "a.arj"}, "cabex"), "wchar", kMidway, SIGTERM, desktop / "a", true},
+      {"cab pack", parvo({src}, "cab  "), "rchar", kMidway, SIGHUP, desktop / "src.cab"},
+      {"lzh pack", parvo({src}, "lha  "), "rchar", 1u << 20, SIGINT, desktop / "src.lzh"},
+      {"self-extracting pack", parvo({src}, "cabex"), "rchar", kMidway, SIGTERM,
+       desktop / "src.run"},
+      {"Cab -f",
+       [&] {
+         const pid_t child = fork();
+         if (child == 0) {
+           _exit(callArchiver(kCab, "-f \"" + folder / "cabinet/long.cab" + "\" \"" +
+                                        desktop.string() + "/\"")
+                     .code);
+         }
+         return child;
+       },
+       "wchar", kMidway, SIGINT, desktop / "long.run"},
+      {".run",
+       [&] {
+         return startProcess({folder / "sfx/a.run", "--dest", folder / "run-out"}, {},
+                             folder.path(), log);
+       },
+       "wchar", kMidway, SIGHUP, folder / "run-out"},
+  };
+  std::chrono::steady_clock::duration slowest{};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.job);
+    const pid_t child = c.start();
+    ASSERT_GT(child, 0);
+    int status = 0;
+    bool endedFirst = false;
+    for (;;) {
+      if (::waitpid(child, &status, WNOHANG) == child) {
+        endedFirst = true;
+        break;
+      }
+      if (ioCounter(child, c.counter).value_or(0) >= c.point) break;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ASSERT_FALSE(endedFirst) << "the job ended before the signal; status " << status << "\n"
+                             << readFile(folder / "child.log");
+    const auto sent = std::chrono::steady_clock::now();
+    ::kill(child, c.signal);
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const auto took = std::chrono::steady_clock::now() - sent;
+    EXPECT_EQ(WIFSIGNALED(status) ? WTERMSIG(status) : 0, c.signal)
+        << "status " << status << "\n"
+        << readFile(folder / "child.log");
+    EXPECT_LT(took, std::chrono::seconds(2));
+    slowest = std::max(slowest, took);
+    EXPECT_EQ(temporaryNames(folder.path()), std::vector<std::string>{});
+    if (c.made.extension().empty()) {
+      if (c.keepsSmall) {
+        EXPECT_EQ(entriesIn(c.made), (Contents{{"small.txt", kSmallText}}));
+      } else {
+        EXPECT_FALSE(fs::exists(c.made)) << "a destination with nothing complete is removed";
+      }
+      fs::remove_all(c.made);
+    } else {
+      EXPECT_EQ(readFile(c.made), "older archive\n");
+    }
+  }
+  EXPECT_FALSE(fs::exists(desktop / "b"));
+  ::close(log);
+  RecordProperty(
+      "slowest_signal_to_end_ms",
+      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count()));
 }
 
 }  // namespace

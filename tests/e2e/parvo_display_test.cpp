@@ -42,23 +42,35 @@ class RunningProgram {
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
 
-  // The exit status, or nothing if the program has not ended within the time.
+  // The exit status (-1 when it did not exit by itself: a signal, a crash), or nothing if the
+  // program has not ended within the time.
   std::optional<int> waitForExit(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     const auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
       int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      if (!exited_ && waitpid(pid_, &status, WNOHANG) == pid_) {
         exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       }
+      if (exited_) return status_;
       if (std::chrono::steady_clock::now() >= end) return std::nullopt;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+  }
+  // Waits as long as it takes: a program that hangs is ended by the test's own time limit.
+  int waitForExitWithoutLimit() {
+    int status = 0;
+    if (!exited_ && waitpid(pid_, &status, 0) == pid_) {
+      exited_ = true;
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return status_;
   }
 
  private:
   pid_t pid_ = -1;
   bool exited_ = false;
+  int status_ = -1;
 };
 
 class ParvoOnADisplay : public ::testing::Test {
@@ -100,12 +112,17 @@ class ParvoOnADisplay : public ::testing::Test {
     return runProcess(arguments, environment());
   }
 
-  // The id of the window whose title is exactly the text, waiting for it to appear.
-  std::string windowNamed(const std::string& title) const {
-    const auto found =
-        tool("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^" + title + "$"});
-    EXPECT_EQ(found.exitStatus, 0) << found.output;
-    return found.output.substr(0, found.output.find('\n'));
+  // The id of the program's visible window whose title is exactly the text, once it appears;
+  // empty when the program ends first. No total time: a busy machine makes the
+  // window slower to come, never absent.
+  std::string windowNamed(RunningProgram& program, const std::string& title) const {
+    for (;;) {
+      const auto found = tool("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"});
+      if (found.exitStatus == 0 && !found.output.empty()) {
+        return found.output.substr(0, found.output.find('\n'));
+      }
+      if (program.waitForExit(std::chrono::milliseconds(50))) return {};
+    }
   }
 
   // Input sent the moment a window maps can be lost on a busy machine: send it again until the
@@ -113,7 +130,7 @@ class ParvoOnADisplay : public ::testing::Test {
   template <typename Action>
   std::optional<int> untilExit(RunningProgram& program, Action send) const {
     std::optional<int> status;
-    for (int attempt = 0; attempt < 10 && !status; ++attempt) {
+    while (!status) {
       send();
       status = program.waitForExit(std::chrono::seconds(2));
     }
@@ -132,7 +149,8 @@ TEST_F(ParvoOnADisplay, OkStoresTheShownFormatWithItsBlanksAndEndsTheProgram) {
   writeFile(settings, "[parvo]\narcdllselect=lha\n");
   RunningProgram parvo({kBinaryDir + "/bin/parvo"}, environment(), folder / "parvo.log");
 
-  const std::string window = windowNamed("Parvo Version 1.0");
+  const std::string window = windowNamed(parvo, "Parvo Version 1.0");
+  ASSERT_FALSE(window.empty()) << readFile(folder / "parvo.log");
   // The middle of Command1: (1080 + 1575 / 2, 3000 + 255 / 2) twips at 15 twips a pixel.
   const auto status = untilExit(parvo, [&] {
     tool("xdotool", {"mousemove", "--window", window, "124", "208", "click", "1"});
@@ -153,7 +171,8 @@ TEST_F(ParvoOnADisplay, DamagedArchiveIsExplainedInAMessageWindow) {
 
   RunningProgram parvo({kBinaryDir + "/bin/parvo", folder / "bad.zip"}, environment(),
                        folder / "parvo.log");
-  const std::string window = windowNamed("PARVO");
+  const std::string window = windowNamed(parvo, "PARVO");
+  ASSERT_FALSE(window.empty()) << readFile(folder / "parvo.log");
   const std::string screenshot = kBinaryDir + "/tests/e2e/damaged-archive-message.xwd";
   tool("xwd", {"-root", "-silent", "-out", screenshot});
   EXPECT_TRUE(fs::exists(screenshot));
@@ -197,6 +216,19 @@ void writeSlowToPackText(const fs::path& path, std::size_t bytes) {
   writeFile(path, text);
 }
 
+// Members part0/0.txt to part19/N.txt of a few hundred letters, which the sink takes a while for.
+void writeManyMembersZip(const fs::path& path, int members) {
+  const auto zipped = runProcess(
+      {"/usr/bin/python3", "-c",
+       "import sys, zipfile\n"
+       "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as z:\n"
+       "    for i in range(int(sys.argv[2])):\n"
+       "        z.writestr(f'part{i % 20}/{i}.txt', chr(97 + i % 26) * (200 + i % 700))\n",
+       path, std::to_string(members)},
+      {"PATH=/usr/bin:/bin"});
+  ASSERT_EQ(zipped.exitStatus, 0) << zipped.output;
+}
+
 // Asks a window to close, as a window manager's close box does.
 void closeAsTheCloseBoxDoes(const std::string& display, const std::string& window) {
   xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
@@ -229,14 +261,13 @@ class ProgressWindowOnADisplay : public ParvoOnADisplay {
   // tool's own start-up is left out) to the program's end.
   std::pair<std::optional<int>, Clock::duration> cancel(RunningProgram& parvo,
                                                         const std::function<void()>& send) {
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    for (;;) {
       send();
       const Clock::time_point sent = Clock::now();
       if (const std::optional<int> status = parvo.waitForExit(std::chrono::seconds(2))) {
         return {status, Clock::now() - sent};
       }
     }
-    return {std::nullopt, {}};
   }
 };
 
@@ -254,14 +285,16 @@ TEST_F(ProgressWindowOnADisplay, LongPackStopsByButtonEscapeOrCloseBoxLeavingNot
     const Clock::time_point started = Clock::now();
     RunningProgram parvo({kBinaryDir + "/bin/parvo", folder / "big"}, environment(),
                          folder / "parvo.log");
-    const std::string window = windowNamed("PARVO - big.cab");
+    const std::string window = windowNamed(parvo, "PARVO - big.cab");
+    ASSERT_FALSE(window.empty()) << readFile(folder / "parvo.log");
     const auto shownAfter = Clock::now() - started;
     EXPECT_LT(shownAfter, std::chrono::seconds(3));
     if (way == Way::kButton) {
       tool("xwd", {"-root", "-silent", "-out", kBinaryDir + "/tests/e2e/progress-window.xwd"});
     }
     const auto [status, stoppedAfter] = cancel(parvo, [&, window = window]() mutable {
-      window = windowNamed("PARVO - big.cab");  // afresh: an earlier id may be a stale one
+      window = windowNamed(parvo, "PARVO - big.cab");  // afresh: an earlier id may be a stale one
+      if (window.empty()) return;                      // the program has ended
       switch (way) {
         case Way::kButton:  // the middle of キャンセル
           tool("xdotool", {"mousemove", "--window", window, "374", "120", "click", "1"});
@@ -297,19 +330,12 @@ TEST_F(ProgressWindowOnADisplay, LongPackStopsByButtonEscapeOrCloseBoxLeavingNot
 // Members complete before the cancel stay, whole; the one being written goes, and so do the rest.
 TEST_F(ProgressWindowOnADisplay, ExtractionStoppedMidwayKeepsItsCompleteMembersOnly) {
   constexpr int kMembers = 40000;  // seconds of work for the sink on any machine
-  const auto zipped = runProcess(
-      {"/usr/bin/python3", "-c",
-       "import sys, zipfile\n"
-       "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED, compresslevel=1) as z:\n"
-       "    for i in range(int(sys.argv[2])):\n"
-       "        z.writestr(f'part{i % 20}/{i}.txt', chr(97 + i % 26) * (200 + i % 700))\n",
-       folder / "many.zip", std::to_string(kMembers)},
-      {"PATH=/usr/bin:/bin"});
-  ASSERT_EQ(zipped.exitStatus, 0) << zipped.output;
+  writeManyMembersZip(folder / "many.zip", kMembers);
 
   RunningProgram parvo({kBinaryDir + "/bin/parvo", folder / "many.zip"}, environment(),
                        folder / "parvo.log");
-  const std::string window = windowNamed("PARVO - many.zip");
+  const std::string window = windowNamed(parvo, "PARVO - many.zip");
+  ASSERT_FALSE(window.empty()) << readFile(folder / "parvo.log");
   const auto [status, stoppedAfter] = cancel(parvo, [&] {
     tool("xdotool", {"key", "--window", window, "Escape"});
   });
@@ -328,6 +354,82 @@ TEST_F(ProgressWindowOnADisplay, ExtractionStoppedMidwayKeepsItsCompleteMembersO
   }
   EXPECT_GT(files, 0u);
   EXPECT_LT(files, static_cast<std::size_t>(kMembers));
+}
+
+// Stands for an X server that answers one connection, the program's check, and refuses the rest:
+// forwards the first to the display given and closes the others at once. Writes the display number
+// it took to the file given.
+constexpr char kAnswersOnce[] = R"(import os, socket, sys, threading
+real, numberFile = sys.argv[1], sys.argv[2]
+server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+for number in range(200, 400):
+    try:
+        server.bind("\0/tmp/.X11-unix/X%d" % number)
+        break
+    except OSError:
+        pass
+server.listen(8)
+with open(numberFile + ".part", "w") as f:
+    f.write(str(number))
+os.rename(numberFile + ".part", numberFile)
+def pump(source, sink):
+    try:
+        while data := source.recv(65536):
+            sink.sendall(data)
+    except OSError:
+        pass
+answered = False
+while True:
+    client, _ = server.accept()
+    if answered:
+        client.close()
+        continue
+    answered = True
+    upstream = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    upstream.connect("\0/tmp/.X11-unix/X" + real)
+    threading.Thread(target=pump, args=(client, upstream), daemon=True).start()
+    threading.Thread(target=pump, args=(upstream, client), daemon=True).start()
+)";
+
+// The display failing under a job long enough to show its window: a server that answers the
+// program's check and then refuses Qt, and the server killed while the window is up (Qt would
+// abort in the one case and exit from inside its event loop in the other). The job goes on
+// without a window, completes, and leaves nothing of its own behind.
+TEST_F(ProgressWindowOnADisplay, ALostDisplayNeitherEndsTheJobNorLeavesAnythingBehind) {
+  const fs::path desktop = fs::path(home()) / "Desktop";
+  const fs::path cache = fs::path(home()) / ".cache";
+  writeManyMembersZip(folder / "many.zip", 20000);
+  writeSlowToPackText(folder / "big/text.txt", 12 << 20);
+  fs::create_directories(cache);
+
+  // An extraction under a server that refuses Qt.
+  RunningProgram refusing(
+      {"/usr/bin/python3", "-c", kAnswersOnce, display_.substr(1), folder / "refusing"},
+      {"PATH=/usr/bin:/bin"}, folder / "refusing.log");
+  while (!fs::exists(folder / "refusing")) {
+    ASSERT_FALSE(refusing.waitForExit(std::chrono::milliseconds(10)))
+        << readFile(folder / "refusing.log");
+  }
+  std::vector<std::string> refusingEnvironment = environment();
+  for (std::string& variable : refusingEnvironment) {
+    if (variable.starts_with("DISPLAY=")) variable = "DISPLAY=:" + readFile(folder / "refusing");
+  }
+  RunningProgram extraction({kBinaryDir + "/bin/parvo", folder / "many.zip"}, refusingEnvironment,
+                            folder / "parvo.log");
+  EXPECT_EQ(extraction.waitForExitWithoutLimit(), 0) << readFile(folder / "parvo.log");
+  EXPECT_EQ(snapshot(desktop / "many").size(), 20000u + 20u);  // the files and their folders
+
+  // A self-extracting pack, whose cabinet is in a private folder, under a server killed.
+  RunningProgram pack({kBinaryDir + "/bin/parvo", folder / "big"}, environment(),
+                      folder / "parvo.log");
+  ASSERT_FALSE(windowNamed(pack, "PARVO - big.cab").empty()) << readFile(folder / "parvo.log");
+  server_.reset();
+  EXPECT_EQ(pack.waitForExitWithoutLimit(), 0) << readFile(folder / "parvo.log");
+  EXPECT_TRUE(fs::exists(desktop / "big.run"));
+  EXPECT_EQ(snapshot(cache), Tree{});
+  for (const auto& [path, node] : snapshot(home())) {
+    EXPECT_EQ(path.find(".parvo-"), std::string::npos) << path;
+  }
 }
 
 // A call shorter than half a second shows no window at all, not even for a moment.

@@ -14,8 +14,10 @@ class GuiModule {
  public:
   // Connects to the display; false when there is none to show windows on.
   virtual bool start() = 0;
-  // A modal message box with an OK button only and no icon; returns when it is closed.
-  virtual void showMessage(const std::wstring& text, const std::wstring& caption) = 0;
+  // A modal message box with an OK button only and no icon; returns when it is closed. False when
+  // the display was lost before or while it was shown: the text is to be told some other way.
+  virtual bool showMessage(const std::wstring& text, const std::wstring& caption) = 0;
+  // Null once the display is lost.
   virtual std::unique_ptr<DialogView> createDialogView(const FormLayout& layout) = 0;
   // Closes the connection; the module stays loaded.
   virtual void stop() = 0;

@@ -165,10 +165,7 @@ PosixPlatform::~PosixPlatform() {
 }
 
 void PosixPlatform::showMessage(const std::wstring& text, const std::wstring& caption) {
-  if (GuiModule* module = gui()) {
-    module->showMessage(text, caption);
-    return;
-  }
+  if (GuiModule* module = gui(); module != nullptr && module->showMessage(text, caption)) return;
   const std::string line = toUtf8(caption) + ": " + toUtf8(text) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
@@ -176,10 +173,11 @@ void PosixPlatform::showMessage(const std::wstring& text, const std::wstring& ca
 
 std::unique_ptr<DialogView> PosixPlatform::createDialogView(const FormLayout& layout) {
   GuiModule* module = gui();
-  if (module == nullptr) {
+  std::unique_ptr<DialogView> view = module != nullptr ? module->createDialogView(layout) : nullptr;
+  if (view == nullptr) {
     throw RunTimeError(kErrorInLoadingDll, L"Error in loading DLL: no display for the window");
   }
-  return module->createDialogView(layout);
+  return view;
 }
 
 GuiModule* PosixPlatform::gui() {

@@ -2,13 +2,14 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <cmath>
 #include <functional>
+
+#include "view/qt/qt_application.h"
 
 namespace parvo {
 namespace {
@@ -79,9 +80,7 @@ QtDialogView::QtDialogView(const FormLayout& layout) : window_(std::make_unique<
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   window_->setWindowTitle(text(layout.caption));
   window_->setFixedSize(pixels(layout.clientWidth), pixels(layout.clientHeight));
-  window_->closed = [this] {
-    if (loop_ != nullptr) loop_->quit();
-  };
+  window_->closed = [this] { closed_ = true; };
   for (const ControlLayout& control : layout.controls) addControl(control);
   for (const ControlLayout* control : focusOrder(layout)) {
     QWidget* widget = window_->findChild<QWidget*>(objectName(*control));
@@ -90,7 +89,9 @@ QtDialogView::QtDialogView(const FormLayout& layout) : window_(std::make_unique<
   }
 }
 
-QtDialogView::~QtDialogView() = default;
+QtDialogView::~QtDialogView() {
+  if (displayLost()) abandon(window_.release());
+}
 
 void QtDialogView::addControl(const ControlLayout& control) {
   QWidget* widget = nullptr;
@@ -181,10 +182,9 @@ void QtDialogView::show() {
 void QtDialogView::run(DialogEvents& events) {
   if (!window_->isVisible()) return;
   events_ = &events;
-  QEventLoop loop;
-  loop_ = &loop;
-  loop.exec();
-  loop_ = nullptr;
+  closed_ = false;
+  // A lost display ends the dialog as its close box does, without the OK step.
+  serviceEventsUntil([this] { return closed_; });
   events_ = nullptr;
 }
 

@@ -6,7 +6,6 @@
 #include "settings/dialog_view.h"
 #include "settings/form1_layout.h"
 
-class QEventLoop;
 class QRadioButton;
 class QWidget;
 
@@ -41,7 +40,7 @@ class QtDialogView final : public DialogView {
   std::vector<QRadioButton*> options_;  // by Option1 index
   std::vector<QWidget*> focusChain_;
   DialogEvents* events_ = nullptr;
-  QEventLoop* loop_ = nullptr;
+  bool closed_ = false;
 };
 
 // Maps the Windows font families the layouts name onto metric-compatible fonts that Linux

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "common/progress_window.h"
+#include "view/qt/qt_application.h"
 
 namespace parvo {
 namespace {
@@ -128,16 +129,21 @@ class QtProgressWindow final : public archivers::ProgressWindow {
   explicit QtProgressWindow(bool ownsApplication)
       : ownsApplication_(ownsApplication), window_(std::make_unique<Window>()) {}
   ~QtProgressWindow() override {
+    if (displayLost()) {
+      abandon(window_.release());
+      return;
+    }
     window_->hide();
     QApplication::processEvents();
     window_.reset();
     if (ownsApplication_) stopQtApplication();
   }
 
+  // A lost display is not a stop: the call goes on without its window.
   bool update(const archivers::ProgressSnapshot& snapshot) override {
+    if (displayLost()) return false;
     window_->present(snapshot);
-    QApplication::processEvents();
-    return window_->cancelled;
+    return serviceEvents() && window_->cancelled;
   }
 
  private:
