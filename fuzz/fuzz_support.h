@@ -2,9 +2,9 @@
 
 // What the fuzz targets share: a work folder of their own and, for the writers, a tree made from
 // the fuzz bytes. Files, trees and sinks are the test suite's own helpers.
-#include <algorithm>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
