@@ -336,6 +336,18 @@ TEST_F(ProgressWindowOnADisplay, ExtractionStoppedMidwayKeepsItsCompleteMembersO
                        folder / "parvo.log");
   const std::string window = windowNamed(parvo, "PARVO - many.zip");
   ASSERT_FALSE(window.empty()) << readFile(folder / "parvo.log");
+  // The stop comes once a member is complete, however slowly a busy machine reads the directory.
+  const fs::path destination = fs::path(home()) / "Desktop/many";
+  const auto landed = [&] {
+    for (const auto& [path, node] : snapshot(destination)) {
+      if (node.type == 'f' && !path.starts_with(".")) return true;
+    }
+    return false;
+  };
+  while ((!fs::exists(destination) || !landed()) &&
+         !parvo.waitForExit(std::chrono::milliseconds(0))) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   const auto [status, stoppedAfter] = cancel(parvo, [&] {
     tool("xdotool", {"key", "--window", window, "Escape"});
   });
