@@ -11,6 +11,7 @@
 #include "common/archive_error.h"
 #include "common/command_line.h"
 #include "common/entry_point.h"
+#include "common/folder_walk.h"
 
 namespace {
 
@@ -43,22 +44,16 @@ class LastCabinet {
 
  private:
   struct Stamp {
-    dev_t device;
-    ino_t inode;
+    archivers::FileIdentity identity;
     off_t size;
-    std::int64_t modified;
-    std::int64_t changed;
+    archivers::ChangeStamp change;
     bool operator==(const Stamp&) const = default;
   };
 
   static std::optional<Stamp> stampOf(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) return std::nullopt;
-    const auto nanoseconds = [](const timespec& time) {
-      return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-    };
-    return Stamp{status.st_dev, status.st_ino, status.st_size, nanoseconds(status.st_mtim),
-                 nanoseconds(status.st_ctim)};
+    return Stamp{archivers::identityOf(status), status.st_size, archivers::changeStampOf(status)};
   }
 
   std::mutex mutex_;

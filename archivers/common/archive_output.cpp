@@ -130,18 +130,7 @@ void ArchiveOutput::commit() {
   if (::fsync(fd_) != 0) fail("write", errno);
   // The archive takes its name in one step: an older one under the name is compared with it while
   // it has none, and goes to the Trash unless it holds the same bytes.
-  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-  const auto make = [&](const char* candidate) {
-    if (temporaryName_.empty()) {
-      return ::linkat(AT_FDCWD, self.c_str(), folderFd_, candidate, AT_SYMLINK_FOLLOW);
-    }
-    if (::renameat2(folderFd_, temporaryName_.c_str(), folderFd_, candidate, RENAME_NOREPLACE) !=
-        0) {
-      return -1;
-    }
-    temporaryName_ = candidate;
-    return 0;
-  };
+  const auto make = fileLanding(folderFd_, fd_, temporaryName_.empty() ? nullptr : &temporaryName_);
   switch (landAt(folderFd_, name_, absoluteDestination_, fd_, make)) {
     case Landing::kPlaced:
       break;

@@ -107,6 +107,19 @@ bool removeEmptyFolders(int folderFd) {
   return empty;
 }
 
+// Calls visit with each part of a '/'-separated path, empty and "." parts left out, while it
+// returns true.
+template <typename Visit>
+void forEachPart(std::string_view path, Visit visit) {
+  for (std::size_t start = 0; start <= path.size();) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view part = path.substr(start, end - start);
+    start = end + 1;
+    if (!part.empty() && part != "." && !visit(part)) return;
+  }
+}
+
 }  // namespace
 
 MemberPath splitMemberPath(std::string_view path) {
@@ -128,23 +141,18 @@ MemberPath splitMemberPath(std::string_view path) {
     split.refusal = "absolute or climbing name";
     return split;
   }
-  for (std::size_t start = 0; start <= path.size();) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    const std::string_view component = path.substr(start, end - start);
-    start = end + 1;
-    if (component.empty() || component == ".") continue;
+  forEachPart(path, [&](std::string_view component) {
     if (component == "..") {
       split.refusal = "absolute or climbing name";
     } else if (component.size() > kMaxNameBytes) {
       split.refusal = "name too long";
+    } else {
+      split.components.emplace_back(component);
+      return true;
     }
-    if (split.refusal != nullptr) {
-      split.components.clear();
-      return split;
-    }
-    split.components.emplace_back(component);
-  }
+    split.components.clear();
+    return false;
+  });
   return split;
 }
 
@@ -255,40 +263,18 @@ void FileOutput::commit() {
     ::futimens(fd_, times);
   }
   const int directoryFd = directory_->fd;
-  const std::string self = unnamed_ ? "/proc/self/fd/" + std::to_string(fd_) : std::string();
-  const auto make = [&](const char* candidate) {
-    if (unnamed_) {
-      return ::linkat(AT_FDCWD, self.c_str(), directoryFd, candidate, AT_SYMLINK_FOLLOW);
+  const auto make = fileLanding(directoryFd, fd_, unnamed_ ? nullptr : &temporaryName_);
+  if (sink_ == nullptr) {
+    const Landing landing = landAt(directoryFd, name_, name_, fd_, make);
+    if (landing != Landing::kPlaced) {
+      throwWriteFailed("cannot create", landing == Landing::kFolderThere ? EISDIR : errno,
+                       printable(name_));
     }
-    if (::renameat2(directoryFd, temporaryName_.c_str(), directoryFd, candidate,
-                    RENAME_NOREPLACE) != 0) {
-      return -1;
-    }
-    temporaryName_ = candidate;
-    return 0;
-  };
-  const std::string absolutePath = sink_ != nullptr ? sink_->absolutePathOf(memberPath_) : name_;
-  if (sink_ != nullptr) sink_->removeOwnLink(directoryFd, name_, memberPath_);
-  Landing landing = Landing::kFailed;
-  try {
-    landing = landAt(directoryFd, name_, absolutePath, fd_, make);
-  } catch (const ArchiveError& error) {
+  } else if (!sink_->land(directoryFd, name_, memberPath_, entryPath_, fd_, make, "cannot create",
+                          name_)) {
     discard();
     committed_ = true;
-    if (sink_ == nullptr) throw;
-    sink_->trashFailed(error, absolutePath, entryPath_);
     return;
-  }
-  const int error = landing == Landing::kFailed ? errno : 0;
-  if (landing != Landing::kPlaced) {
-    discard();
-    if (landing == Landing::kFolderThere && sink_ != nullptr) {
-      sink_->refuse(entryPath_, "a folder of that name exists");
-      committed_ = true;
-      return;
-    }
-    throwWriteFailed("cannot create", landing == Landing::kFolderThere ? EISDIR : error,
-                     printable(name_));
   }
   temporaryName_.clear();
   committed_ = true;
@@ -564,9 +550,11 @@ void ExtractionSink::createSymlink(const EntryInfo& entry) {
   const int folderFd = folder->fd;
   const std::string memberPath = joined(*components);
   // A link keeps nothing of a file it replaces, so such a file always goes to the Trash.
-  if (!land(folderFd, components->back(), memberPath, entry.path, -1, [&](const char* candidate) {
-        return ::symlinkat(target.c_str(), folderFd, candidate);
-      })) {
+  const auto make = [&](const char* candidate) {
+    return ::symlinkat(target.c_str(), folderFd, candidate);
+  };
+  if (!land(folderFd, components->back(), memberPath, entry.path, -1, make, "cannot create link",
+            entry.path)) {
     return;
   }
   written_.erase(memberPath);
@@ -576,7 +564,8 @@ void ExtractionSink::createSymlink(const EntryInfo& entry) {
 
 bool ExtractionSink::land(int folderFd, const std::string& name, const std::string& memberPath,
                           std::string_view entryPath, int contentFd,
-                          const std::function<int(const char*)>& make) {
+                          const std::function<int(const char*)>& make, std::string_view failure,
+                          std::string_view failureName) {
   const std::string absolutePath = absolutePathOf(memberPath);
   removeOwnLink(folderFd, name, memberPath);
   Landing landing = Landing::kFailed;
@@ -590,8 +579,7 @@ bool ExtractionSink::land(int folderFd, const std::string& name, const std::stri
     refuse(entryPath, "a folder of that name exists");
     return false;
   }
-  if (landing == Landing::kFailed)
-    throwWriteFailed("cannot create link", errno, printable(entryPath));
+  if (landing == Landing::kFailed) throwWriteFailed(failure, errno, printable(failureName));
   return true;
 }
 
@@ -605,23 +593,21 @@ const char* ExtractionSink::linkTargetProblem(const std::vector<std::string>& co
   if (target.empty() || target.front() == '/') return "link points outside";
   std::vector<std::string> resolved(components.begin(), components.end() - 1);
   std::size_t realPrefix = resolved.size();  // the link's own folders were walked without links
-  for (std::size_t start = 0; start <= target.size();) {
-    std::size_t end = target.find('/', start);
-    if (end == std::string_view::npos) end = target.size();
-    const std::string_view component = target.substr(start, end - start);
-    start = end + 1;
-    if (component.empty() || component == ".") continue;
+  const char* problem = nullptr;
+  forEachPart(target, [&](std::string_view component) {
     if (component != "..") {
       resolved.emplace_back(component);
-      continue;
+    } else if (resolved.empty()) {
+      problem = "link points outside";
+    } else if (resolved.size() > realPrefix && !isRealFolder(resolved)) {
+      problem = "link climbs out of a link or a missing folder";
+    } else {
+      resolved.pop_back();
+      realPrefix = resolved.size();
     }
-    if (resolved.empty()) return "link points outside";
-    if (resolved.size() > realPrefix && !isRealFolder(resolved)) {
-      return "link climbs out of a link or a missing folder";
-    }
-    resolved.pop_back();
-    realPrefix = resolved.size();
-  }
+    return problem == nullptr;
+  });
+  if (problem != nullptr) return problem;
   std::string path = joined({components.begin(), components.end() - 1});
   path += (path.empty() ? "" : "/") + std::string(target);
   // Dangling (ENOENT, ENOTDIR) and looping (ELOOP) links lead nowhere now; the proof above keeps
@@ -728,9 +714,11 @@ void ExtractionSink::createHardlink(const EntryInfo& entry) {
       ::openat(targetFolderFd, targetName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   bool landed = false;
   try {
-    landed = land(folderFd, name, memberPath, entry.path, targetFd, [&](const char* candidate) {
+    const auto make = [&](const char* candidate) {
       return ::linkat(targetFolderFd, targetName.c_str(), folderFd, candidate, 0);
-    });
+    };
+    landed = land(folderFd, name, memberPath, entry.path, targetFd, make, "cannot create link",
+                  entry.path);
   } catch (...) {
     if (targetFd >= 0) ::close(targetFd);
     throw;

@@ -176,9 +176,11 @@ class ExtractionSink {
   // The destination's descriptor, creating the folder on first use. Throws kWriteFailed.
   int rootFolder();
   // Puts what make(candidate) creates at name (see landAt); false when the member must not be made
-  // (a folder stands there, or the Trash cannot take what does: recorded). Throws kWriteFailed.
+  // (a folder stands there, or the Trash cannot take what does: recorded). Throws kWriteFailed,
+  // "FAILURE, REASON: FAILURENAME", when make fails.
   bool land(int folderFd, const std::string& name, const std::string& memberPath,
-            std::string_view entryPath, int contentFd, const std::function<int(const char*)>& make);
+            std::string_view entryPath, int contentFd, const std::function<int(const char*)>& make,
+            std::string_view failure, std::string_view failureName);
   void trashFailed(const ArchiveError& error, const std::string& absolutePath,
                    std::string_view entryPath);
   std::string absolutePathOf(const std::string& memberPath) const;

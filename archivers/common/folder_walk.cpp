@@ -27,16 +27,8 @@ std::string joined(const std::string& folder, const std::string& name) {
   return folder.empty() ? name : folder + "/" + name;
 }
 
-FileIdentity identityOf(const struct stat& status) {
-  return {status.st_dev, status.st_ino};
-}
-
 std::int64_t nanoseconds(const timespec& time) {
   return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
-ChangeStamp stampOf(const struct stat& status) {
-  return {nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
 }
 
 [[noreturn]] void throwChanged(const std::string& path) {
@@ -55,6 +47,14 @@ struct DirectoryCloser {
 };
 
 }  // namespace
+
+FileIdentity identityOf(const struct stat& status) {
+  return {status.st_dev, status.st_ino};
+}
+
+ChangeStamp changeStampOf(const struct stat& status) {
+  return {nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+}
 
 WalkFile::~WalkFile() {
   if (fd_ >= 0) ::close(fd_);
@@ -84,7 +84,7 @@ void WalkFile::seek(std::uint64_t offset) {
 void WalkFile::checkUnchanged() const {
   struct stat status {};
   if (::fstat(fd_, &status) != 0) throwUnreadable(path_, errno);
-  if (static_cast<std::uint64_t>(status.st_size) != size_ || !(stampOf(status) == stamp_)) {
+  if (static_cast<std::uint64_t>(status.st_size) != size_ || !(changeStampOf(status) == stamp_)) {
     throwChanged(path_);
   }
 }
@@ -182,7 +182,7 @@ void FolderWalk::visitEntry(int folderFd, const std::string& name, const std::st
                   status.st_mtime,
                   static_cast<std::uint32_t>(status.st_mode & 07777),
                   identityOf(status),
-                  stampOf(status)};
+                  changeStampOf(status)};
   if (S_ISREG(status.st_mode)) {
     entry.size = static_cast<std::uint64_t>(status.st_size);
     visit(entry);
@@ -259,7 +259,7 @@ WalkFile FolderWalk::open(const WalkEntry& entry) {
   // file read in pieces (a cabinet codes one in several tasks) is opened once for each.
   if (!S_ISREG(status.st_mode) || !(identityOf(status) == entry.identity) ||
       static_cast<std::uint64_t>(status.st_size) != entry.size ||
-      !(stampOf(status) == entry.stamp)) {
+      !(changeStampOf(status) == entry.stamp)) {
     throwChanged(entry.path);
   }
   return file;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -28,6 +29,9 @@ struct ChangeStamp {
   std::int64_t changed = 0;
   bool operator==(const ChangeStamp&) const = default;
 };
+
+FileIdentity identityOf(const struct stat& status);
+ChangeStamp changeStampOf(const struct stat& status);
 
 // One entry below the walked folder, as a packer stores it.
 struct WalkEntry {

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -140,6 +139,21 @@ std::optional<std::string> createUnderTemporaryName(const std::function<int(cons
   }
   errno = EEXIST;
   return std::nullopt;
+}
+
+std::function<int(const char*)> fileLanding(int folderFd, int fd, std::string* temporaryName) {
+  if (temporaryName == nullptr) {
+    return [folderFd, self = "/proc/self/fd/" + std::to_string(fd)](const char* candidate) {
+      return ::linkat(AT_FDCWD, self.c_str(), folderFd, candidate, AT_SYMLINK_FOLLOW);
+    };
+  }
+  return [folderFd, temporaryName](const char* candidate) {
+    if (::renameat2(folderFd, temporaryName->c_str(), folderFd, candidate, RENAME_NOREPLACE) != 0) {
+      return -1;
+    }
+    *temporaryName = candidate;
+    return 0;
+  };
 }
 
 Landing landAt(int folderFd, const std::string& name, const std::string& absolutePath,

@@ -15,6 +15,11 @@ std::string temporaryName();
 // nothing with errno set by the call that failed.
 std::optional<std::string> createUnderTemporaryName(const std::function<int(const char*)>& make);
 
+// The creating call for a regular file being written, to hand to landAt: a link of the unnamed
+// file fd into folderFd (through /proc), or, when the file has a temporary name, a rename of it
+// that never replaces; *temporaryName then follows the file to the name it took.
+std::function<int(const char*)> fileLanding(int folderFd, int fd, std::string* temporaryName);
+
 enum class Landing {
   kPlaced,       // the entry holds the name
   kFolderThere,  // a folder holds the name; nothing was made
@@ -27,9 +32,9 @@ enum class Landing {
 // content readable through contentFd (-1: nothing compares equal) while the new entry still has no
 // name; then the entry is made under a temporary name and swapped with what stands at the name in
 // one step. What is displaced goes to the user's Trash, unless it is a regular file holding the
-// same bytes, which is removed; so a file that another run landed meanwhile is never trashed. A
-// folder is never displaced. Throws ArchiveError(kWriteFailed) from the Trash when it cannot
-// take the displaced entry; that entry is then put back at the name.
+// same bytes, or a link with the same text, which is removed; so a file that another run landed
+// meanwhile is never trashed. A folder is never displaced. Throws ArchiveError(kWriteFailed) from
+// the Trash when it cannot take the displaced entry; that entry is then put back at the name.
 Landing landAt(int folderFd, const std::string& name, const std::string& absolutePath,
                int contentFd, const std::function<int(const char*)>& make);
 
