@@ -1,26 +1,18 @@
 #pragma once
 
-#include <string_view>
-
 #include "arj/arj_extractor.h"
 #include "cab/cabinet_extraction.h"
-#include "common/archive_input.h"
+#include "common/extraction_driver.h"
+#include "libarchive/libarchive_extraction.h"
 #include "lzh/lzh_extractor.h"
 #include "zip/zip_extraction.h"
 
 namespace archivers {
 
-// Every reader in the one shape, by the format it reads.
-struct FormatReader {
-  std::string_view format;
-  ReadArchive read;
-};
-
+// Every reader in the one shape. Each library's entry point hands the driver its own; the fuzz
+// targets and the tests that hold all formats to one policy take them from here.
 inline constexpr FormatReader kFormatReaders[] = {
-    {"zip", zip::readZipArchive},
-    {"lzh", lzh::readLzhArchive},
-    {"arj", arj::readArjArchive},
-    {"cab", cab::readCabinet},
+    zip::kReader, kTarReader, cab::kReader, lzh::kReader, arj::kReader,
 };
 
 }  // namespace archivers

@@ -72,9 +72,7 @@ inline void readInput(const std::uint8_t* data, std::size_t size, std::string_vi
   try {
     archivers::MemoryArchiveInput input(
         std::string_view(reinterpret_cast<const char*>(data), size));
-    archivers::ExtractionSink sink(output.string());
-    reader->read(input, sink);
-    sink.finish();
+    archivers::extractArchive(*reader, input, output.string());
   } catch (const archivers::ArchiveError& error) {
     check(error.result() != archivers::Result::kInternal);
   }

@@ -10,10 +10,10 @@
 #include "common/archive_error.h"
 #include "common/crc.h"
 #include "common/dos_time.h"
+#include "common/extraction_driver.h"
 #include "common/extraction_sink.h"
 #include "common/input_file.h"
 #include "common/lz_huffman_decoder.h"
-#include "common/progress.h"
 #include "common/text_encoding.h"
 
 namespace archivers::arj {
@@ -56,17 +56,29 @@ ArchiveError multiVolume() {
 }
 
 // Walks the header chain without writing anything.
+// Whether the member's data runs past the end of the archive: the headers after it are lost.
+bool cutShort(const InputFile& file, const Header& header) {
+  return header.compressedSize > file.size() - std::min(header.dataOffset, file.size());
+}
+
+// Reads the header chain before anything is written, as far as it is sound: the damage is
+// reported where the extraction meets it, after the members before it.
 void checkArchive(InputFile& file, const Header& main) {
   if ((main.flags & flags::kVolume) != 0) throw multiVolume();
   std::size_t files = 0;
   std::size_t encrypted = 0;
-  while (std::optional<Header> header = readLocalHeader(file)) {
-    if ((header->flags & (flags::kVolume | flags::kExtFile)) != 0) throw multiVolume();
-    if (isFile(*header)) {
-      ++files;
-      if ((header->flags & flags::kGarbled) != 0) ++encrypted;
+  try {
+    while (std::optional<Header> header = readLocalHeader(file)) {
+      if ((header->flags & (flags::kVolume | flags::kExtFile)) != 0) throw multiVolume();
+      if (isFile(*header)) {
+        ++files;
+        if ((header->flags & flags::kGarbled) != 0) ++encrypted;
+      }
+      if (cutShort(file, *header)) break;
+      file.seek(header->dataOffset + header->compressedSize);
     }
-    file.seek(header->dataOffset + header->compressedSize);
+  } catch (const ArchiveError& error) {
+    if (error.result() != Result::kCorrupt) throw;
   }
   if (files > 0 && encrypted == files) {
     throw ArchiveError(Result::kUnsupported,
@@ -100,36 +112,24 @@ void decodeMember(InputFile& file, const Header& header, ByteSink& sink) {
   }
 }
 
-// Damaged data is recorded in the sink, and the reader goes on with the next member.
-void extractMember(InputFile& file, const Header& header, ExtractionSink& sink) {
-  const EntryInfo entry = entryFor(header);
+void extractMember(InputFile& file, const Header& header, const EntryInfo& entry,
+                   ExtractionSink& sink) {
   if (header.fileType == file_types::kDirectory) {
     sink.createDirectory(entry);
     return;
   }
   if (!isFile(header)) return;  // comments, volume and chapter labels
-  if ((header.flags & flags::kGarbled) != 0) {
-    sink.fail(Result::kUnsupported, "encrypted", entry.path);
-    return;
-  }
+  if ((header.flags & flags::kGarbled) != 0) throw ArchiveError(Result::kUnsupported, "encrypted");
   if (header.method > kFastest) {
-    sink.fail(Result::kUnsupported,
-              "compression method " + std::to_string(header.method) + " not supported", entry.path);
-    return;
+    throw ArchiveError(Result::kUnsupported,
+                       "compression method " + std::to_string(header.method) + " not supported");
   }
   std::unique_ptr<FileOutput> output = sink.createFile(entry);
   if (!output) return;
   Crc32PassThrough checked(*output);
-  try {
-    decodeMember(file, header, checked);
-  } catch (const ArchiveError& error) {
-    if (error.result() != Result::kCorrupt) throw;
-    sink.fail(Result::kCorrupt, std::string("damaged data, ") + error.what(), entry.path);
-    return;
-  }
+  decodeMember(file, header, checked);
   if (checked.crc() != header.fileCrc) {
-    sink.fail(Result::kCorrupt, "damaged data, CRC mismatch", entry.path);
-    return;
+    throw ArchiveError(Result::kCorrupt, "damaged data, CRC mismatch");
   }
   output->commit();
 }
@@ -142,17 +142,14 @@ void readArjArchive(ArchiveInput& input, ExtractionSink& sink) {
   checkArchive(file, main);
   file.seek(main.dataOffset);
   while (std::optional<Header> header = readLocalHeader(file)) {
-    extractMember(file, *header, sink);
+    const EntryInfo entry = entryFor(*header);
+    guardMember(sink, entry.path, [&] {
+      if (cutShort(file, *header)) throw ArchiveError(Result::kCorrupt, "archive truncated");
+      extractMember(file, *header, entry, sink);
+    });
+    if (cutShort(file, *header)) break;
     file.seek(header->dataOffset + header->compressedSize);
   }
-}
-
-std::string extractArchive(const std::string& archivePath, const std::string& destination) {
-  FileArchiveInput input(archivePath);
-  progress::setArchive(archivePath, input.size());
-  ExtractionSink sink(destination);
-  readArjArchive(input, sink);
-  return sink.finish();
 }
 
 }  // namespace archivers::arj

@@ -121,9 +121,6 @@ std::optional<Header> readLocalHeader(InputFile& file) {
   if (!header) throw ArchiveError(Result::kCorrupt, "damaged archive: bad header");
   skipExtendedHeaders(file);
   header->dataOffset = file.tell();
-  if (header->compressedSize > file.size() - header->dataOffset) {
-    throw ArchiveError(Result::kCorrupt, "archive truncated");
-  }
   return header;
 }
 

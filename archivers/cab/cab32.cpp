@@ -11,6 +11,7 @@
 #include "common/archive_error.h"
 #include "common/command_line.h"
 #include "common/entry_point.h"
+#include "common/extraction_driver.h"
 #include "common/folder_walk.h"
 
 namespace {
@@ -63,13 +64,6 @@ class LastCabinet {
 
 LastCabinet lastCabinet;
 
-bool hasAll(const archivers::Command& command, std::initializer_list<std::string_view> options) {
-  for (std::string_view option : options) {
-    if (!command.hasOption(option)) return false;
-  }
-  return true;
-}
-
 // -ml:15 to -ml:21: LZX with a window of 2^N bytes; -mz or no method option: MSZIP. At most one.
 archivers::cab::CompressionMethod packingMethod(const archivers::Command& command) {
   using archivers::cab::CompressionMethod;
@@ -97,12 +91,7 @@ archivers::Outcome runCommand(std::string_view line) {
   using archivers::Result;
   const archivers::Command command = archivers::parseCommand(line);
   if (command.hasOption("-x")) {
-    archivers::requireOptionsWithin(command, {"-x", "-o", "-r"});
-    if (!hasAll(command, {"-o", "-r"})) {
-      throw ArchiveError(Result::kBadCommandLine, "extraction takes -x -o -r together");
-    }
-    archivers::requireOperandCount(command, 2);
-    return archivers::cab::extractCabinet(command.operands[0], command.operands[1]);
+    return archivers::runExtraction(command, {"", {"-x", "-o", "-r"}}, archivers::cab::kReader);
   }
   if (command.hasOption("-a")) {
     const archivers::cab::CompressionMethod method = packingMethod(command);

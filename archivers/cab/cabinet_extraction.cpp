@@ -16,8 +16,8 @@
 #include "cab/mspack_bridge.h"
 #include "cab/mszip_folder_reader.h"
 #include "common/archive_error.h"
+#include "common/extraction_driver.h"
 #include "common/extraction_sink.h"
-#include "common/progress.h"
 
 namespace archivers::cab {
 namespace {
@@ -292,15 +292,9 @@ void readCabinet(ArchiveInput& input, ExtractionSink& sink) {
   const std::vector<Member> members = membersInDataOrder(cabinets.first());
 
   CabinetExtractor extractor(decompressor.get(), bridge, sink);
-  for (const Member& member : members) extractor.extract(member);
-}
-
-std::string extractCabinet(const std::string& archivePath, const std::string& destination) {
-  FileArchiveInput input(archivePath);
-  progress::setArchive(archivePath, input.size());
-  ExtractionSink sink(destination);
-  readCabinet(input, sink);
-  return sink.finish();
+  for (const Member& member : members) {
+    guardMember(sink, memberEntry(*member.file).path, [&] { extractor.extract(member); });
+  }
 }
 
 }  // namespace archivers::cab

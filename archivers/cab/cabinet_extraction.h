@@ -1,21 +1,15 @@
 #pragma once
 
-#include <string>
-
 #include "common/archive_input.h"
+#include "common/extraction_driver.h"
 #include "common/extraction_sink.h"
 
 namespace archivers::cab {
 
-// The reader in the shape all readers share (common/archive_input.h), as extractCabinet below;
-// the other parts of a set come from input.openSibling.
+// Reads every member of the cabinet, or of the cabinets embedded in it (a self-extracting
+// program), into the sink; the other parts of a set come from input.openSibling. Members of a
+// broken folder or of a set whose other parts are missing are left out; the rest is read.
 void readCabinet(ArchiveInput& input, ExtractionSink& sink);
-
-// Extracts every member of the cabinet at archivePath, or of the cabinets embedded in it (a
-// self-extracting program), under destination. Members of a broken folder or of a cabinet set
-// whose other parts are missing are left out; the rest is extracted. Returns the summary line;
-// throws ArchiveError: kCannotOpen, kCorrupt (some member damaged), kUnsupported (members need
-// other parts of the set), kWriteFailed, kEntriesRefused.
-std::string extractCabinet(const std::string& archivePath, const std::string& destination);
+inline constexpr FormatReader kReader{"cab", readCabinet};
 
 }  // namespace archivers::cab

@@ -38,10 +38,11 @@ inline ArchiveError cancelledByUser() {
   return ArchiveError(Result::kCancelled, "cancelled by the user");
 }
 
-// Failures that end a whole extraction rather than one member: the user's stop, and a
-// destination that cannot be written.
+// Failures that end a whole extraction rather than one member: the user's stop, a destination
+// that cannot be written, and an archive that can no longer be read.
 inline bool endsExtraction(const ArchiveError& error) {
-  return error.result() == Result::kCancelled || error.result() == Result::kWriteFailed;
+  return error.result() == Result::kCancelled || error.result() == Result::kWriteFailed ||
+         error.result() == Result::kCannotOpen;
 }
 
 // The progress of the one library call running on this thread, from its start to its end. The

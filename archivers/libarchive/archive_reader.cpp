@@ -55,6 +55,9 @@ la_ssize_t ArchiveReader::read(archive* reader, void* data, const void** block) 
   } catch (const std::exception& error) {
     archive_set_error(reader, EIO, "%s", error.what());
     return -1;
+  } catch (...) {
+    archive_set_error(reader, EIO, "unexpected failure while reading");
+    return -1;
   }
 }
 
@@ -91,10 +94,13 @@ la_ssize_t ArchiveReader::readGzip(archive* reader, void* data, const void** blo
   } catch (const std::exception& error) {
     archive_set_error(reader, EIO, "%s", error.what());
     return -1;
+  } catch (...) {
+    archive_set_error(reader, EIO, "unexpected failure while reading");
+    return -1;
   }
 }
 
-ArchiveReader::ArchiveReader(ArchiveInput& input, const std::string& path, ArchiveKind kind)
+ArchiveReader::ArchiveReader(ArchiveInput& input, ArchiveKind kind)
     : cursor_{input, 0, {}, nullptr, std::nullopt}, archive_(archive_read_new()), kind_(kind) {
   if (archive_ == nullptr) throw std::bad_alloc();
   configure(archive_, kind);
@@ -114,7 +120,7 @@ ArchiveReader::ArchiveReader(ArchiveInput& input, const std::string& path, Archi
     }
     // Damage found while libarchive looked at the start is damage, not a file of another kind.
     if (status != ARCHIVE_OK && cursor_.failure) throw *cursor_.failure;
-    if (status != ARCHIVE_OK) throw ArchiveError(Result::kCannotOpen, errorMessage(), path);
+    if (status != ARCHIVE_OK) throw ArchiveError(Result::kCannotOpen, errorMessage());
   } catch (...) {
     archive_read_free(archive_);
     throw;

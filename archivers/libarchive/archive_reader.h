@@ -20,9 +20,9 @@ class GzipSource;
 // compression filter, detected by content. Names are left as libarchive finds them.
 class ArchiveReader {
  public:
-  // Reads every byte through input, which must outlive the reader; path names it in messages.
-  // Throws ArchiveError(kCannotOpen) when libarchive cannot open it.
-  ArchiveReader(ArchiveInput& input, const std::string& path, ArchiveKind kind);
+  // Reads every byte through input, which must outlive the reader. Throws
+  // ArchiveError(kCannotOpen) when libarchive cannot open it.
+  ArchiveReader(ArchiveInput& input, ArchiveKind kind);
   ArchiveReader(const ArchiveReader&) = delete;
   ArchiveReader& operator=(const ArchiveReader&) = delete;
   ~ArchiveReader();

@@ -5,9 +5,8 @@
 
 #include <optional>
 
-#include "common/command_line.h"
+#include "common/extraction_driver.h"
 #include "common/extraction_sink.h"
-#include "common/progress.h"
 #include "libarchive/archive_reader.h"
 #include "libarchive/entry_conversion.h"
 #include "libarchive/utf8_thread_locale.h"
@@ -21,87 +20,82 @@ constexpr std::size_t kMaxFailedHeaders = 1000;
 
 class Extraction {
  public:
-  Extraction(ArchiveInput& input, const std::string& archivePath, const std::string& destination,
-             ArchiveKind kind)
-      : reader_(input, archivePath, kind), archivePath_(archivePath), destination_(destination) {}
+  Extraction(ArchiveInput& input, ExtractionSink& sink, ArchiveKind kind)
+      : reader_(input, kind), sink_(sink) {}
 
-  std::string run() {
+  void run() {
     bool retrying = false;  // the header before was rejected too
     for (;;) {
       archive_entry* entry = nullptr;
       const int status = archive_read_next_header(reader_.handle(), &entry);
       if (status == ARCHIVE_EOF) break;
-      if (status == ARCHIVE_FATAL) failAtHeader();
-      ExtractionSink& sink = openSink();
+      if (status == ARCHIVE_FATAL) return endAtFatalError();
       if (status == ARCHIVE_FAILED || status == ARCHIVE_RETRY) {
         // This member's header is unusable but the reader can go on to the next one. Past a
         // damaged TAR header it retries block by block through the member's data: one damaged
         // stretch is one failure.
         if (status == ARCHIVE_FAILED || !retrying) {
-          note(ArchiveError(reader_.errorResult(), reader_.errorMessage()));
-          if (++failedHeaders_ == kMaxFailedHeaders) throw *firstError_;
+          record(ArchiveError(reader_.errorResult(), reader_.errorMessage()));
+          if (++failedHeaders_ == kMaxFailedHeaders) return;
         }
         retrying = status == ARCHIVE_RETRY;
         continue;
       }
       retrying = false;
-      extract(sink, entry);
+      headerRead_ = true;
+      extract(entry);
     }
-    try {
-      reader_.verifyToEnd();
-    } catch (const ArchiveError& error) {
-      if (error.result() == Result::kCancelled) throw;
-      note(error);
-    }
-    return openSink().finish();
+    guardMember(sink_, {}, [&] { reader_.verifyToEnd(); });
   }
 
  private:
-  ExtractionSink& openSink() {
-    // Created only once the archive proved readable, so a wrong file leaves no folder behind.
-    if (!sink_) sink_.emplace(destination_);
-    return *sink_;
-  }
-
-  [[noreturn]] void failAtHeader() {
-    // A member whose data broke the reader was noted with its name: that says more.
-    if (firstError_) throw *firstError_;
-    if (const std::optional<ArchiveError>& failure = reader_.inputFailure()) throw *failure;
-    if (!sink_ && archive_format(reader_.handle()) == 0) {
-      throw ArchiveError(Result::kCannotOpen, reader_.errorMessage(), archivePath_);
+  // libarchive cannot go on: what it found is recorded and the reading ends, unless the input
+  // itself failed in a way that ends the extraction, or nothing of an archive was found at all.
+  void endAtFatalError() {
+    const std::optional<ArchiveError>& failure = reader_.inputFailure();
+    if (failure && endsExtraction(*failure)) throw *failure;
+    if (!headerRead_ && archive_format(reader_.handle()) == 0) {
+      throw ArchiveError(Result::kCannotOpen, reader_.errorMessage());
     }
-    throw ArchiveError(reader_.errorResult(), reader_.errorMessage());
+    // A member whose data broke the reader was recorded with its name: that says more.
+    if (lastMemberFailed_) return;
+    record(failure ? *failure : ArchiveError(reader_.errorResult(), reader_.errorMessage()));
   }
 
-  void extract(ExtractionSink& sink, archive_entry* entry) {
+  // A failure that names no member: the user's stop, which libarchive reports as its own error,
+  // still ends the extraction.
+  void record(const ArchiveError& error) {
+    guardMember(sink_, {}, [&] { throw error; });
+  }
+
+  void extract(archive_entry* entry) {
     const std::optional<EntryInfo> info = toEntryInfo(entry, reader_.kind());
     const char* name = archive_entry_pathname(entry);
     const std::string shownName = info ? info->path : (name != nullptr ? name : "");
     if (shownName.empty()) {
       // A header that names nothing is damage, not a name to refuse.
-      note(ArchiveError(Result::kCorrupt, "a member's header holds no name"));
+      record(ArchiveError(Result::kCorrupt, "a member's header holds no name"));
     } else if (!info) {
-      sink.refuse(shownName, "not a file, folder or link");
-    } else if (info->type == EntryType::kDirectory) {
-      sink.createDirectory(*info);
-    } else if (archive_entry_is_encrypted(entry)) {
-      sink.fail(Result::kUnsupported, "encrypted, encryption is not supported", shownName);
-    } else if (info->type == EntryType::kFile) {
-      extractFile(sink, entry, *info);
+      sink_.refuse(shownName, "not a file, folder or link");
+    } else if (archive_entry_is_encrypted(entry) && info->type != EntryType::kDirectory) {
+      sink_.fail(Result::kUnsupported, "encrypted, encryption is not supported", shownName);
     } else {
-      sink.createLink(*info);
+      lastMemberFailed_ = true;
+      guardMember(sink_, info->path, [&] {
+        extractEntry(entry, *info);
+        lastMemberFailed_ = false;
+      });
     }
   }
 
-  void extractFile(ExtractionSink& sink, archive_entry* entry, const EntryInfo& info) {
-    std::unique_ptr<FileOutput> output = sink.createFile(info);
-    if (!output) return;  // refused; the reader skips its data
-    try {
+  void extractEntry(archive_entry* entry, const EntryInfo& info) {
+    if (info.type == EntryType::kDirectory) {
+      sink_.createDirectory(info);
+    } else if (info.type == EntryType::kSymlink || info.type == EntryType::kHardlink) {
+      sink_.createLink(info);
+    } else if (std::unique_ptr<FileOutput> output = sink_.createFile(info)) {
       copyData(entry, *output);
       output->commit();
-    } catch (const ArchiveError& error) {
-      if (endsExtraction(error)) throw;
-      note(error.result(), error.what(), info.path);
     }
   }
 
@@ -136,52 +130,22 @@ class Extraction {
     }
   }
 
-  void note(const ArchiveError& error) {
-    if (!firstError_) firstError_ = error;
-    openSink().fail(error);
-  }
-
-  void note(Result result, std::string_view reason, std::string_view memberPath) {
-    if (!firstError_) firstError_ = ArchiveError(result, reason, memberPath);
-    openSink().fail(result, reason, memberPath);
-  }
-
   Utf8ThreadLocale locale_;  // before the reader: libarchive picks its name conversions on setup
   ArchiveReader reader_;
-  std::string archivePath_;
-  std::string destination_;
-  std::optional<ExtractionSink> sink_;
-  std::optional<ArchiveError> firstError_;
+  ExtractionSink& sink_;
+  bool headerRead_ = false;
+  bool lastMemberFailed_ = false;
   std::size_t failedHeaders_ = 0;
 };
 
 }  // namespace
 
-ExtractOperands parseExtractCommand(std::string_view commandLine, std::string_view option) {
-  const Command command = parseCommand(commandLine);
-  requireOptionsWithin(command, {option});
-  if (!command.hasOption(option)) {
-    throw ArchiveError(Result::kBadCommandLine, "only extraction is supported: expected " +
-                                                    std::string(option) + " \"ARCHIVE\" \"DEST/\"");
-  }
-  requireOperandCount(command, 2);
-  if (command.operands[0].empty() || command.operands[1].empty()) {
-    throw ArchiveError(Result::kBadCommandLine, "empty archive or destination name");
-  }
-  return {command.operands[0], command.operands[1]};
+void readWithLibarchive(ArchiveInput& input, ExtractionSink& sink, ArchiveKind kind) {
+  Extraction(input, sink, kind).run();
 }
 
-std::string extractWithLibarchive(ArchiveInput& input, const std::string& archivePath,
-                                  const std::string& destination, ArchiveKind kind) {
-  return Extraction(input, archivePath, destination, kind).run();
-}
-
-std::string runExtractCommand(std::string_view commandLine, std::string_view option,
-                              ArchiveKind kind) {
-  const ExtractOperands operands = parseExtractCommand(commandLine, option);
-  FileArchiveInput input(operands.archive);
-  progress::setArchive(operands.archive, input.size());
-  return extractWithLibarchive(input, operands.archive, operands.destination, kind);
+void readTarArchive(ArchiveInput& input, ExtractionSink& sink) {
+  readWithLibarchive(input, sink, ArchiveKind::kTar);
 }
 
 }  // namespace archivers

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "common/archive_error.h"
+#include "common/extraction_driver.h"
 #include "common/extraction_sink.h"
 #include "common/input_file.h"
-#include "common/progress.h"
 #include "lzh/lzh_header.h"
 #include "lzh/lzh_macbinary.h"
 #include "lzh/lzh_member_decoder.h"
@@ -117,7 +117,7 @@ class ArchiveExtraction {
         continue;
       }
       if (header->hasName || (header->isDirectory() && !header->path.empty())) {
-        extractMember(*header);
+        guardMember(sink_, header->path, [&] { extractMember(*header); });
       } else if (header->originalSize > 0) {
         noteCorrupt(damagedHeader("damaged member header: a member with data has no name"));
       } else if (!header->path.empty()) {
@@ -149,7 +149,7 @@ class ArchiveExtraction {
     try {
       return readMemberHeader(input_);
     } catch (const ArchiveError& error) {
-      if (error.result() != Result::kCorrupt) throw;
+      if (endsExtraction(error)) throw;
       noteCorrupt(damagedHeader(error.what()));
     }
     return resynchronise(headerOffset_ + 1);
@@ -169,8 +169,8 @@ class ArchiveExtraction {
     } else if (header.isDirectory()) {
       sink().createDirectory(entryFor(header, EntryType::kDirectory));
     } else if (!isSupportedMethod(header.method)) {
-      sink().fail(Result::kUnsupported, "compression method " + header.method + " is not supported",
-                  header.path);
+      throw ArchiveError(Result::kUnsupported,
+                         "compression method " + header.method + " is not supported");
     } else {
       extractFile(header);
     }
@@ -180,25 +180,15 @@ class ArchiveExtraction {
     MemberDecoder decoder(input_, header.method, header.compressedSize, header.originalSize);
     MemberOutput output(sink(), header);
     if (!output.waitsForMacBinary() && !output.open()) return;
-    std::uint16_t crc = 0;
-    try {
-      crc = decoder.decodeTo(output);
-    } catch (const ArchiveError& error) {
-      if (error.result() != Result::kCorrupt) throw;
-      noteCorrupt(error.what(), header.path);
-      return;
-    }
+    const std::uint16_t crc = decoder.decodeTo(output);
     if (output.refused() || (output.waitsForMacBinary() && !output.open())) return;
-
     if (output.decoded() != header.originalSize) {
-      noteCorrupt("data ends after " + std::to_string(output.decoded()) + " of " +
-                      std::to_string(header.originalSize) + " bytes",
-                  header.path);
-    } else if (crc != header.crc) {
-      noteCorrupt("CRC error, the data is damaged", header.path);
-    } else {
-      output.commit();
+      throw ArchiveError(Result::kCorrupt, "data ends after " + std::to_string(output.decoded()) +
+                                               " of " + std::to_string(header.originalSize) +
+                                               " bytes");
     }
+    if (crc != header.crc) throw ArchiveError(Result::kCorrupt, "CRC error, the data is damaged");
+    output.commit();
   }
 
   void noteCorrupt(const std::string& message) {
@@ -219,14 +209,6 @@ class ArchiveExtraction {
 
 void readLzhArchive(ArchiveInput& input, ExtractionSink& sink) {
   ArchiveExtraction(input, sink).run();
-}
-
-std::string extractArchive(const std::string& archivePath, const std::string& destination) {
-  FileArchiveInput input(archivePath);
-  progress::setArchive(archivePath, input.size());
-  ExtractionSink sink(destination);
-  readLzhArchive(input, sink);
-  return sink.finish();
 }
 
 }  // namespace archivers::lzh

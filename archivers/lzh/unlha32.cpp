@@ -1,6 +1,7 @@
 #include "common/archive_error.h"
 #include "common/command_line.h"
 #include "common/entry_point.h"
+#include "common/extraction_driver.h"
 #include "lzh/lzh_extractor.h"
 #include "lzh/lzh_writer.h"
 
@@ -23,16 +24,7 @@ archivers::Outcome runUnlha(std::string_view line) {
     }
     return archivers::lzh::writeArchive(command.operands[1], command.hasOption("-rx"));
   }
-  if (verb != "e") {
-    throw archivers::ArchiveError(archivers::Result::kBadCommandLine, "unknown command " + verb);
-  }
-  archivers::requireOptionsWithin(command, {"-rxy"});
-  if (!command.hasOption("-rxy")) {
-    throw archivers::ArchiveError(archivers::Result::kBadCommandLine,
-                                  "extraction needs the -rxy option");
-  }
-  archivers::requireOperandCount(command, 3);
-  return archivers::lzh::extractArchive(command.operands[1], command.operands[2]);
+  return archivers::runExtraction(command, {"e", {"-rxy"}}, archivers::lzh::kReader);
 }
 
 }  // namespace

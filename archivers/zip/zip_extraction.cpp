@@ -9,9 +9,11 @@
 #include <memory>
 
 #include "common/byte_order.h"
+#include "common/extraction_driver.h"
 #include "common/isal_inflater.h"
 #include "common/progress.h"
 #include "common/text_encoding.h"
+#include "libarchive/libarchive_extraction.h"
 #include "zip/zip_extra_fields.h"
 
 namespace archivers::zip {
@@ -58,12 +60,7 @@ class MemberExtraction {
                                                     " in the central directory"));
     }
     for (const ZipMember& member : directory_.members) {
-      try {
-        extract(member);
-      } catch (const ArchiveError& error) {
-        if (endsExtraction(error)) throw;
-        sink_.fail(error.result(), error.what(), member.name);
-      }
+      guardMember(sink_, member.name, [&] { extract(member); });
     }
   }
 
@@ -295,11 +292,11 @@ void extractZipMembers(ArchiveInput& input, const ZipDirectory& directory, Extra
 }
 
 void readZipArchive(ArchiveInput& input, ExtractionSink& sink) {
-  const std::optional<ZipDirectory> directory = readZipDirectory(input);
-  if (!directory) {
-    throw ArchiveError(Result::kUnsupported, "the archive needs the general ZIP reader");
+  if (const std::optional<ZipDirectory> directory = readZipDirectory(input)) {
+    extractZipMembers(input, *directory, sink);
+  } else {
+    readWithLibarchive(input, sink, ArchiveKind::kZip);
   }
-  extractZipMembers(input, *directory, sink);
 }
 
 }  // namespace archivers::zip

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/archive_input.h"
+#include "common/extraction_driver.h"
 #include "common/extraction_sink.h"
 #include "zip/zip_directory.h"
 
@@ -13,8 +14,10 @@ namespace archivers::zip {
 // as damage too.
 void extractZipMembers(ArchiveInput& input, const ZipDirectory& directory, ExtractionSink& sink);
 
-// The reader in the shape all readers share. Throws ArchiveError(kUnsupported) for an archive
-// readZipDirectory leaves to the general reader.
+// The reader in the shape all readers share: stored and deflated members are read by our own
+// reader; an archive that holds anything else (another method, encryption) or whose directory
+// cannot be found goes to libarchive whole. The choice is made before anything is written.
 void readZipArchive(ArchiveInput& input, ExtractionSink& sink);
+inline constexpr FormatReader kReader{"zip", readZipArchive};
 
 }  // namespace archivers::zip

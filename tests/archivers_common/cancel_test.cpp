@@ -1,5 +1,5 @@
-// The user's cancel, as each reader and writer takes it: inside a member larger than 64 MiB, and
-// inside the LZX coder's worker threads; and a termination signal, which every library call and
+// The user's cancel, as each writer takes it, inside the LZX coder's worker threads too (the
+// readers take it by the one member policy); and a termination signal, which every library call and
 // the self-extracting program take as a cancel before they end by it.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,12 +11,8 @@
 #include <optional>
 #include <thread>
 
-#include "arj/arj_extractor.h"
-#include "cab/cabinet_extraction.h"
 #include "cab/cabinet_writer.h"
 #include "common/progress.h"
-#include "libarchive/libarchive_extraction.h"
-#include "lzh/lzh_extractor.h"
 #include "lzh/lzh_writer.h"
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
@@ -24,7 +20,6 @@
 #include "support/temporary_folder.h"
 #include "support/thrown.h"
 #include "support/tree_snapshot.h"
-#include "zip/zip_extraction.h"
 
 namespace fs = std::filesystem;
 using archivers::ArchiveError;
@@ -83,79 +78,6 @@ class CancelTest : public ::testing::Test {
 
   TemporaryFolder folder;
 };
-
-// Stopped inside the large member: it is discarded, the member complete before it stays whole,
-// nothing else is left (no temporary names), and the call says it was cancelled.
-TEST_F(CancelTest, EveryReaderStopsInsideALargeMemberKeepingCompleteOnesOnly) {
-  const fs::path src = folder / "src";
-  struct Case {
-    std::string archive;
-    std::function<void()> make;
-    std::function<void(const std::string&, const std::string&)> extract;
-  };
-  const auto throughLibarchive = [](archivers::ArchiveKind kind) {
-    return [kind](const std::string& archive, const std::string& destination) {
-      archivers::runExtractCommand("-x \"" + archive + "\" \"" + destination + "\"", "-x", kind);
-    };
-  };
-  const std::vector<Case> cases = {
-      {"a.cab",
-       [&] {
-         const InFolder in(src);
-         archivers::cab::writeCabinet(folder / "a.cab", false, {});
-       },
-       archivers::cab::extractCabinet},
-      {"a.lzh",
-       [&] {
-         const InFolder in(src);
-         archivers::lzh::writeArchive(folder / "a.lzh", false);
-       },
-       archivers::lzh::extractArchive},
-      {"a.arj",
-       [&] {
-         runTool({"arj", "a", "-m0", "-y", "../a.arj", "small.txt", "big.bin"}, src);
-       },
-       archivers::arj::extractArchive},
-      {"a.zip",
-       [&] {
-         runTool({"zip", "-q", "-1", "../a.zip", "small.txt", "big.bin"}, src);
-       },
-       [](const std::string& archive, const std::string& destination) {
-         archivers::FileArchiveInput input(archive);
-         archivers::ExtractionSink sink(destination);
-         archivers::zip::extractZipMembers(input, *archivers::zip::readZipDirectory(input), sink);
-       }},
-      {"fallback.zip",
-       [&] {
-         runTool({"zip", "-q", "-1", "../fallback.zip", "small.txt", "big.bin"}, src);
-       },
-       throughLibarchive(archivers::ArchiveKind::kZip)},
-      {"a.tar",
-       [&] {
-         runTool({"tar", "cf", "../a.tar", "small.txt", "big.bin"}, src);
-       },
-       throughLibarchive(archivers::ArchiveKind::kTar)},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.archive);
-    c.make();
-    const fs::path archive = folder / c.archive;
-    const fs::path destination = folder / ("out-" + c.archive);
-    const Result result =
-        resultStopped([](const ProgressSnapshot& snapshot) { return snapshot.member == "big.bin"; },
-                      [&] { c.extract(archive, destination.string() + "/"); });
-    EXPECT_EQ(result, Result::kCancelled);
-    // No folder at all when the large member came first.
-    if (fs::exists(destination)) {
-      for (const auto& entry : fs::recursive_directory_iterator(destination)) {
-        ASSERT_EQ(entry.path().filename(), "small.txt");
-        EXPECT_EQ(readFile(entry.path()), kSmallText);
-      }
-    }
-    fs::remove(archive);
-    fs::remove_all(destination);
-  }
-}
 
 // Stopped halfway: nothing under the archive's name but the older archive, untouched, and no
 // temporary file beside it.

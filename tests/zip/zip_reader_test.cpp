@@ -89,8 +89,9 @@ TEST(ZipReader, ExtractsWhatTheLibarchivePathExtracts) {
     });
     const auto theirs = outcome([&] {
       archivers::FileArchiveInput theirInput(archive);
-      return archivers::extractWithLibarchive(theirInput, archive, work / "libarchive",
-                                              archivers::ArchiveKind::kZip);
+      archivers::ExtractionSink sink(work / "libarchive");
+      archivers::readWithLibarchive(theirInput, sink, archivers::ArchiveKind::kZip);
+      return sink.finish();
     });
     EXPECT_EQ(ours, theirs);
     EXPECT_EQ(describe(work / "ours"), describe(work / "libarchive"));

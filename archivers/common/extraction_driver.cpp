@@ -1,0 +1,48 @@
+#include "common/extraction_driver.h"
+
+namespace archivers {
+
+std::string runExtraction(const Command& command, const ExtractionForm& form,
+                          const FormatReader& reader) {
+  const std::size_t verbs = form.verb.empty() ? 0 : 1;
+  if (verbs != 0 && !command.operands.empty() && command.operands.front() != form.verb) {
+    throw ArchiveError(Result::kBadCommandLine, "unknown command " + command.operands.front());
+  }
+  requireOptionsWithin(command, form.options);
+  for (std::string_view option : form.options) {
+    if (!command.hasOption(option)) {
+      std::string expected(form.verb);
+      for (std::string_view each : form.options) {
+        if (!expected.empty()) expected += ' ';
+        expected += each;
+      }
+      throw ArchiveError(Result::kBadCommandLine,
+                         "extraction takes " + expected + " \"ARCHIVE\" \"DEST/\"");
+    }
+  }
+  requireOperandCount(command, verbs + 2);
+  const std::string& archive = command.operands[verbs];
+  const std::string& destination = command.operands[verbs + 1];
+  if (archive.empty() || destination.empty()) {
+    throw ArchiveError(Result::kBadCommandLine, "empty archive or destination name");
+  }
+  FileArchiveInput input(archive);
+  progress::setArchive(archive, input.size());
+  return extractArchive(reader, input, destination);
+}
+
+std::string runExtraction(std::string_view commandLine, const ExtractionForm& form,
+                          const FormatReader& reader) {
+  return runExtraction(parseCommand(commandLine), form, reader);
+}
+
+std::string extractArchive(const FormatReader& reader, ArchiveInput& input,
+                           const std::string& destination) {
+  ExtractionSink sink(destination);
+  // Damage that stops a reader short is one more failure: what was read before it stays, and the
+  // summary reports it with the rest.
+  guardMember(sink, {}, [&] { reader.read(input, sink); });
+  return sink.finish();
+}
+
+}  // namespace archivers

@@ -1,0 +1,232 @@
+// One member policy for every format: the same faults, run through each reader by the one driver,
+// end the same way. Damage to one member costs that member alone; a full disk, an input that can no
+// longer be read and the user's stop end the extraction; what was complete stays, whole.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <functional>
+#include <random>
+
+#include "cab/cabinet_writer.h"
+#include "format_readers.h"
+#include "lzh/lzh_writer.h"
+#include "support/peer_tool.h"
+#include "support/temporary_folder.h"
+
+namespace fs = std::filesystem;
+using archivers::ArchiveError;
+using archivers::Result;
+
+namespace {
+
+// b is as large as a and c together, so b's data is the middle half of every archive and c's the
+// last quarter, whatever the format's headers; random bytes keep compression from moving them.
+constexpr std::size_t kSmall = 1536 * 1024;
+const std::vector<std::pair<std::string, std::size_t>> kMembers = {
+    {"a.dat", kSmall}, {"b.dat", 2 * kSmall}, {"c.dat", kSmall}};
+
+std::string randomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(generator());
+  return bytes;
+}
+
+class InFolder {
+ public:
+  explicit InFolder(const fs::path& folder) : previous_(fs::current_path()) {
+    fs::current_path(folder);
+  }
+  ~InFolder() { fs::current_path(previous_); }
+
+ private:
+  fs::path previous_;
+};
+
+// Reads every byte through the file, except that any read touching failAt fails as a disk does.
+class FailingInput final : public archivers::ArchiveInput {
+ public:
+  FailingInput(const std::string& path, std::uint64_t failAt) : file_(path), failAt_(failAt) {}
+  std::uint64_t size() const override { return file_.size(); }
+  std::size_t readAt(std::uint64_t position, void* data, std::size_t count) override {
+    if (position <= failAt_ && failAt_ < position + count) {
+      throw ArchiveError(Result::kCannotOpen, "cannot read, Input/output error");
+    }
+    return file_.readAt(position, data, count);
+  }
+  std::unique_ptr<archivers::ArchiveInput> openSibling(std::string_view) override {
+    return nullptr;
+  }
+
+ private:
+  archivers::FileArchiveInput file_;
+  std::uint64_t failAt_;
+};
+
+// The user's stop halfway through the archive, inside b.
+class StopHalfway final : public archivers::ProgressPresenter {
+ public:
+  std::chrono::milliseconds delay() const override { return std::chrono::milliseconds(0); }
+  std::chrono::milliseconds interval() const override { return std::chrono::milliseconds(0); }
+  bool update(const archivers::ProgressSnapshot& snapshot) override {
+    return snapshot.done >= snapshot.total / 2;
+  }
+};
+
+struct Outcome {
+  Result result = Result::kOk;
+  std::string message;
+};
+
+Outcome outcomeOf(const std::function<std::string()>& extraction) {
+  try {
+    return {Result::kOk, extraction()};
+  } catch (const ArchiveError& error) {
+    return {error.result(), error.what()};
+  }
+}
+
+class MemberPolicyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(folder / "src");
+    unsigned seed = 1;
+    for (const auto& [name, size] : kMembers) {
+      contents[name] = randomBytes(size, seed++);
+      writeFile(folder / ("src/" + name), contents[name]);
+    }
+    const fs::path src = folder / "src";
+    runTool({"zip", "-q", "-0", "../m.zip", "a.dat", "b.dat", "c.dat"}, src);
+    runTool({"tar", "-cf", "../m.tar", "a.dat", "b.dat", "c.dat"}, src);
+    runTool({"arj", "a", "-m0", "-y", "../m.arj", "a.dat", "b.dat", "c.dat"}, src);
+    const InFolder in(src);
+    // A window of 32 KiB cuts each member into a folder of its own, as a ZIP's members are.
+    archivers::cab::writeCabinet(folder / "m.cab", false,
+                                 {archivers::cab::CompressionMethod::Kind::kLzx, 15});
+    archivers::lzh::writeArchive(folder / "m.lzh", false);
+  }
+
+  fs::path archive(std::string_view format) const { return folder / ("m." + std::string(format)); }
+
+  // Where a byte of b is damaged: its data, or in a TAR, which has no checksum over data, its
+  // header's checksummed name.
+  std::uint64_t damagePoint(std::string_view format) const {
+    const std::string bytes = readFile(archive(format));
+    if (format != "tar") return bytes.size() / 2;
+    std::size_t at = 0;
+    while ((at = bytes.find("b.dat", at + 1)) % 512 != 0) {
+    }
+    return at;
+  }
+
+  std::string extract(const archivers::FormatReader& reader, archivers::ArchiveInput& input) {
+    return archivers::extractArchive(reader, input, folder / "out");
+  }
+
+  // The members in the destination, each whole; a partial one fails the test.
+  std::vector<std::string> membersLeft() const {
+    std::vector<std::string> names;
+    if (!fs::exists(folder / "out")) return names;
+    for (const auto& entry : fs::directory_iterator(folder / "out")) {
+      const std::string name = entry.path().filename();
+      EXPECT_EQ(readFile(entry.path()), contents.at(name)) << name << " is not whole";
+      names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  TemporaryFolder folder;
+  std::map<std::string, std::string> contents;
+};
+
+TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
+  struct Fault {
+    std::string name;
+    std::function<Outcome(const archivers::FormatReader&)> run;
+    Result result;
+    std::vector<std::string> left;
+    std::string named;  // the member the message names, when it names one
+  };
+  const std::vector<Fault> faults = {
+      {"damaged member",
+       [&](const archivers::FormatReader& reader) {
+         std::string bytes = readFile(archive(reader.format));
+         bytes[damagePoint(reader.format)] ^= 0x55;
+         writeFile(folder / "damaged", bytes);
+         archivers::FileArchiveInput input(folder / "damaged");
+         return outcomeOf([&] { return extract(reader, input); });
+       },
+       Result::kCorrupt,
+       {"a.dat", "c.dat"},
+       "b.dat"},
+      {"cut in the last member",
+       [&](const archivers::FormatReader& reader) {
+         fs::copy_file(archive(reader.format), folder / "cut");
+         fs::resize_file(folder / "cut", fs::file_size(folder / "cut") * 7 / 8);
+         archivers::FileArchiveInput input(folder / "cut");
+         return outcomeOf([&] { return extract(reader, input); });
+       },
+       Result::kCorrupt,
+       {"a.dat", "b.dat"},
+       "c.dat"},
+      {"read error",
+       [&](const archivers::FormatReader& reader) {
+         FailingInput input(archive(reader.format), fs::file_size(archive(reader.format)) / 2);
+         return outcomeOf([&] { return extract(reader, input); });
+       },
+       Result::kCannotOpen,
+       {"a.dat"},
+       ""},
+      {"full disk",
+       [&](const archivers::FormatReader& reader) {
+         // The limit is per file: a fits, b does not. Set in a child, whose status is the result.
+         const pid_t child = ::fork();
+         if (child == 0) {
+           std::signal(SIGXFSZ, SIG_IGN);
+           const rlimit limit{kSmall + kSmall / 2, kSmall + kSmall / 2};
+           ::setrlimit(RLIMIT_FSIZE, &limit);
+           archivers::FileArchiveInput input(archive(reader.format));
+           ::_exit(static_cast<int>(outcomeOf([&] { return extract(reader, input); }).result));
+         }
+         int status = 0;
+         ::waitpid(child, &status, 0);
+         return Outcome{
+             WIFEXITED(status) ? static_cast<Result>(WEXITSTATUS(status)) : Result::kInternal, ""};
+       },
+       Result::kWriteFailed,
+       {"a.dat"},
+       ""},
+      {"cancel",
+       [&](const archivers::FormatReader& reader) {
+         const archivers::FollowedCall call(std::make_unique<StopHalfway>());
+         archivers::FileArchiveInput input(archive(reader.format));
+         archivers::progress::setArchive(archive(reader.format).string(), input.size());
+         return outcomeOf([&] { return extract(reader, input); });
+       },
+       Result::kCancelled,
+       {"a.dat"},
+       ""},
+  };
+  for (const archivers::FormatReader& reader : archivers::kFormatReaders) {
+    for (const Fault& fault : faults) {
+      SCOPED_TRACE(std::string(reader.format) + ", " + fault.name);
+      const Outcome outcome = fault.run(reader);
+      EXPECT_EQ(outcome.result, fault.result) << outcome.message;
+      // A TAR's damaged header takes the member's name with it.
+      const bool nameLost = reader.format == "tar" && fault.name == "damaged member";
+      if (!fault.named.empty() && !nameLost) {
+        EXPECT_NE(outcome.message.find(fault.named), std::string::npos) << outcome.message;
+      }
+      EXPECT_EQ(membersLeft(), fault.left);
+      fs::remove_all(folder / "out");
+      fs::remove(folder / "damaged");
+      fs::remove(folder / "cut");
+    }
+  }
+}
+
+}  // namespace
