@@ -1,7 +1,7 @@
-// Arbitrary bytes as a ZIP archive through our reader, from memory: the search for the end
-// records, ZIP64 and prefixed layouts, the directory, the local header checks, inflation and the
-// members into the extraction sink. Archives the reader leaves to libarchive end at once. Damage
-// must surface as ArchiveError, never as a crash, an overrun or a hang.
+// Arbitrary bytes as a ZIP archive through the one driver and the ZIP reader, from memory: the
+// search for the end records, ZIP64 and prefixed layouts, the directory, the local header checks,
+// inflation and the members into the extraction sink, and the hand-over to libarchive of what our
+// reader leaves alone. Damage must surface as ArchiveError, never as a crash, an overrun or a hang.
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

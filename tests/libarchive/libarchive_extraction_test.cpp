@@ -132,21 +132,4 @@ TEST(Tar, DamageFoundAtTheGzipTrailerIsCorrupt) {
   EXPECT_EQ(result.code, kCorrupt) << result.output;
 }
 
-// A header whose checksum fails is damage, not a member without a name: it is skipped with the
-// data after it, up to the next header, and the members around it land.
-TEST(Tar, DamagedHeaderIsDamage) {
-  const Contents files = {
-      {"a.txt", "first\n"}, {"big.txt", varyingText(20 * 1024)}, {"z.txt", "last\n"}};
-  TemporaryFolder work;
-  writeFiles(work / "source", files);
-  runShell("tar -cf ../packed.tar a.txt big.txt z.txt", work / "source");
-  std::string damaged = readFile(work / "packed.tar");
-  damaged[damaged.find("big.txt") + 101] ^= 1;  // its mode
-  writeFile(work / "damaged.tar", damaged);
-  const ArchiverResult result = extractWith(kTar, work / "damaged.tar", work / "out");
-  EXPECT_EQ(result.code, kCorrupt);
-  EXPECT_EQ(result.output, "Damaged tar archive");
-  EXPECT_EQ(filesIn(work / "out"), (Contents{{"a.txt", "first\n"}, {"z.txt", "last\n"}}));
-}
-
 }  // namespace
