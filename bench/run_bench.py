@@ -3,13 +3,14 @@
 
   bench/run_bench.py [--size-mib 100] [--tree bench|mixed] [--runs 5] [--verify]
                      [--formats zip,tar,lzh,cab,arj] [--build-dir build/bench] [--no-build]
-                     [--keep DIR]
+                     [--keep DIR] [--before OTHER_PARVO]
 
 Builds a seeded mixed tree (text, binaries, thousands of small files, one large file), packs it
 with the peer archivers, then times extraction by the built parvo and by every peer that reads
 the format: one untimed warm-up each, then --runs rounds that time every tool once in alternating
 order, each run into a fresh empty folder. Prints median wall and CPU (user + system) seconds, peak
-memory (max RSS) and Parvo's ratios to the fastest peer. The exit status is 0
+memory (max RSS) and Parvo's ratios to the fastest peer; with --before, another build of parvo
+runs in the same rounds and Parvo's ratio to it is printed too. The exit status is 0
 unless a build, an archiver or an extraction fails.
 """
 import argparse
@@ -32,6 +33,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 GOAL_RATIO = 1.1
 SMALL_FILES_AT_100_MIB = 5000
 ARCHIVE_BASE = "bench"  # Parvo extracts bench.EXT into HOME/Desktop/bench
+BEFORE = "parvo-old"  # the label of the --before build
 LIBRARY_TARGETS = ["cab32", "unlha32", "unzip32", "tar32", "unarj32"]
 SAFE_NAME_CHARACTERS = set("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-")
 PR_SET_CHILD_SUBREAPER = 36
@@ -372,7 +374,7 @@ def run_tool(result, command_for, scratch, source_files, verify, timed):
     seconds, usage, status, message = time_process(
         command, env, os.path.join(scratch, "stderr.txt"))
     # Parvo reports a failing library with a message and goes on; peers use the status.
-    if status != 0 or (result.tool == "parvo" and message):
+    if status != 0 or (result.tool.startswith("parvo") and message):
         result.error = "exit status %d: %s" % (status, (message.splitlines() or [""])[0])
     else:
         result.error = check_extraction(destination, source_files, verify)
@@ -392,8 +394,9 @@ def measure_format(fmt, archive, parvo, scratch, source_files, args):
     """One untimed warm-up per tool, then --runs rounds in which every tool runs once, the order
     reversed each round, so that Parvo and each peer are timed in alternating pairs under the
     same load."""
-    tools = [("parvo", lambda home: (
-        [parvo, archive], os.path.join(home, "Desktop", ARCHIVE_BASE)))]
+    tools = [(label, lambda home, program=program: (
+        [program, archive], os.path.join(home, "Desktop", ARCHIVE_BASE)))
+        for label, program in [("parvo", parvo)] + ([(BEFORE, args.before)] if args.before else [])]
     for label, program, command in PEERS[fmt]:
         if shutil.which(program):
             tools.append((label, lambda home, c=command: (
@@ -423,7 +426,8 @@ def print_table(results, archives):
         "<=%.1f?" % GOAL_RATIO))
     for fmt in archives:
         rows = [r for r in results if r.format == fmt]
-        peers = [r for r in rows if r.tool != "parvo" and not r.error]
+        peers = [r for r in rows if not r.tool.startswith("parvo") and not r.error]
+        before = [r for r in rows if r.tool == BEFORE and not r.error]
         fastest = min((statistics.median(r.seconds) for r in peers), default=None)
         fastest_cpu = min((statistics.median(cpu_seconds(r)) for r in peers), default=None)
         for row in rows:
@@ -441,6 +445,11 @@ def print_table(results, archives):
                 fmt, row.tool, median, max(row.seconds), cpu,
                 statistics.median(row.user_seconds), row.peak_kib / 1024, ratio, cpu_ratio, goal))
         print("%-4s (archive %.1f MiB)" % ("", os.path.getsize(archives[fmt]) / MIB))
+        parvo = [r for r in rows if r.tool == "parvo" and not r.error]
+        if before and parvo:
+            print("%-4s parvo / %s: wall %.2f, cpu %.2f" % (
+                "", BEFORE, statistics.median(parvo[0].seconds) / statistics.median(before[0].seconds),
+                statistics.median(cpu_seconds(parvo[0])) / statistics.median(cpu_seconds(before[0]))))
 
 
 def parse_arguments():
@@ -457,6 +466,7 @@ def parse_arguments():
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "bench"))
     parser.add_argument("--no-build", action="store_true", help="use the parvo already built")
     parser.add_argument("--keep", help="work in this folder and leave it (tree and archives)")
+    parser.add_argument("--before", help="another built parvo, timed in the same rounds")
     args = parser.parse_args()
     args.formats = [f for f in args.formats.split(",") if f]
     unknown = set(args.formats) - PACKERS.keys()
