@@ -72,7 +72,8 @@ inline void readInput(const std::uint8_t* data, std::size_t size, std::string_vi
   try {
     archivers::MemoryArchiveInput input(
         std::string_view(reinterpret_cast<const char*>(data), size));
-    archivers::ExtractionSink sink(output.string());
+    archivers::FollowedCall call(nullptr);
+    archivers::ExtractionSink sink(output.string(), call);
     reader->read(input, sink);
     sink.finish();
   } catch (const archivers::ArchiveError& error) {

@@ -147,10 +147,11 @@ void readArjArchive(ArchiveInput& input, ExtractionSink& sink) {
   }
 }
 
-std::string extractArchive(const std::string& archivePath, const std::string& destination) {
-  FileArchiveInput input(archivePath);
-  progress::setArchive(archivePath, input.size());
-  ExtractionSink sink(destination);
+std::string extractArchive(const std::string& archivePath, const std::string& destination,
+                           FollowedCall& call) {
+  FileArchiveInput input(archivePath, call);
+  call.setArchive(archivePath, input.size());
+  ExtractionSink sink(destination, call);
   readArjArchive(input, sink);
   return sink.finish();
 }

@@ -15,6 +15,7 @@ void readArjArchive(ArchiveInput& input, ExtractionSink& sink);
 // chain, a multi-volume archive or one whose files are all encrypted writes nothing. A member whose
 // data is damaged is left out and the rest extracted; the result is then kCorrupt naming it.
 // Encrypted members among readable ones are refused (kEntriesRefused). Throws ArchiveError.
-std::string extractArchive(const std::string& archivePath, const std::string& destination);
+std::string extractArchive(const std::string& archivePath, const std::string& destination,
+                           FollowedCall& call);
 
 }  // namespace archivers::arj

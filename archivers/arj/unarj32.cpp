@@ -6,7 +6,7 @@
 namespace {
 
 // x -u "ARCHIVE" "DEST/": extract everything, folders included.
-std::string runCommand(std::string_view line) {
+std::string runCommand(std::string_view line, archivers::FollowedCall& call) {
   using archivers::ArchiveError;
   using archivers::Result;
   const archivers::Command command = archivers::parseCommand(line);
@@ -16,7 +16,7 @@ std::string runCommand(std::string_view line) {
     throw ArchiveError(Result::kBadCommandLine, "unknown command: " + command.operands[0]);
   }
   if (!command.hasOption("-u")) throw ArchiveError(Result::kBadCommandLine, "option -u expected");
-  return archivers::arj::extractArchive(command.operands[1], command.operands[2]);
+  return archivers::arj::extractArchive(command.operands[1], command.operands[2], call);
 }
 
 }  // namespace

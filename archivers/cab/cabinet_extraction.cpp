@@ -295,10 +295,11 @@ void readCabinet(ArchiveInput& input, ExtractionSink& sink) {
   for (const Member& member : members) extractor.extract(member);
 }
 
-std::string extractCabinet(const std::string& archivePath, const std::string& destination) {
-  FileArchiveInput input(archivePath);
-  progress::setArchive(archivePath, input.size());
-  ExtractionSink sink(destination);
+std::string extractCabinet(const std::string& archivePath, const std::string& destination,
+                           FollowedCall& call) {
+  FileArchiveInput input(archivePath, call);
+  call.setArchive(archivePath, input.size());
+  ExtractionSink sink(destination, call);
   readCabinet(input, sink);
   return sink.finish();
 }

@@ -16,6 +16,7 @@ void readCabinet(ArchiveInput& input, ExtractionSink& sink);
 // whose other parts are missing are left out; the rest is extracted. Returns the summary line;
 // throws ArchiveError: kCannotOpen, kCorrupt (some member damaged), kUnsupported (members need
 // other parts of the set), kWriteFailed, kEntriesRefused.
-std::string extractCabinet(const std::string& archivePath, const std::string& destination);
+std::string extractCabinet(const std::string& archivePath, const std::string& destination,
+                           FollowedCall& call);
 
 }  // namespace archivers::cab

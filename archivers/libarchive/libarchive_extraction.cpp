@@ -22,8 +22,11 @@ constexpr std::size_t kMaxFailedHeaders = 1000;
 class Extraction {
  public:
   Extraction(ArchiveInput& input, const std::string& archivePath, const std::string& destination,
-             ArchiveKind kind)
-      : reader_(input, archivePath, kind), archivePath_(archivePath), destination_(destination) {}
+             ArchiveKind kind, FollowedCall& call)
+      : reader_(input, archivePath, kind, call),
+        archivePath_(archivePath),
+        destination_(destination),
+        call_(call) {}
 
   std::string run() {
     bool retrying = false;  // the header before was rejected too
@@ -59,7 +62,7 @@ class Extraction {
  private:
   ExtractionSink& openSink() {
     // Created only once the archive proved readable, so a wrong file leaves no folder behind.
-    if (!sink_) sink_.emplace(destination_);
+    if (!sink_) sink_.emplace(destination_, call_);
     return *sink_;
   }
 
@@ -150,6 +153,7 @@ class Extraction {
   ArchiveReader reader_;
   std::string archivePath_;
   std::string destination_;
+  FollowedCall& call_;
   std::optional<ExtractionSink> sink_;
   std::optional<ArchiveError> firstError_;
   std::size_t failedHeaders_ = 0;
@@ -172,16 +176,17 @@ ExtractOperands parseExtractCommand(std::string_view commandLine, std::string_vi
 }
 
 std::string extractWithLibarchive(ArchiveInput& input, const std::string& archivePath,
-                                  const std::string& destination, ArchiveKind kind) {
-  return Extraction(input, archivePath, destination, kind).run();
+                                  const std::string& destination, ArchiveKind kind,
+                                  FollowedCall& call) {
+  return Extraction(input, archivePath, destination, kind, call).run();
 }
 
 std::string runExtractCommand(std::string_view commandLine, std::string_view option,
-                              ArchiveKind kind) {
+                              ArchiveKind kind, FollowedCall& call) {
   const ExtractOperands operands = parseExtractCommand(commandLine, option);
-  FileArchiveInput input(operands.archive);
-  progress::setArchive(operands.archive, input.size());
-  return extractWithLibarchive(input, operands.archive, operands.destination, kind);
+  FileArchiveInput input(operands.archive, call);
+  call.setArchive(operands.archive, input.size());
+  return extractWithLibarchive(input, operands.archive, operands.destination, kind, call);
 }
 
 }  // namespace archivers

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "common/archive_input.h"
+#include "common/progress.h"
 
 namespace archivers {
 
@@ -17,7 +18,7 @@ enum class ArchiveKind { kZip, kTar };
 // problem is thrown: kCorrupt for damage, kUnsupported for encrypted members or unknown methods,
 // kEntriesRefused for unsafe names. kCannotOpen when the file is missing or not of this kind.
 std::string runExtractCommand(std::string_view commandLine, std::string_view option,
-                              ArchiveKind kind);
+                              ArchiveKind kind, FollowedCall& call);
 
 // The archive and destination of such a command line, checked as runExtractCommand checks them.
 struct ExtractOperands {
@@ -26,9 +27,10 @@ struct ExtractOperands {
 };
 ExtractOperands parseExtractCommand(std::string_view commandLine, std::string_view option);
 
-// Extracts the archive input reads into destination through libarchive, as runExtractCommand;
-// archivePath names it in messages.
+// Extracts the archive input reads into destination through libarchive, as runExtractCommand, for
+// call; archivePath names it in messages.
 std::string extractWithLibarchive(ArchiveInput& input, const std::string& archivePath,
-                                  const std::string& destination, ArchiveKind kind);
+                                  const std::string& destination, ArchiveKind kind,
+                                  FollowedCall& call);
 
 }  // namespace archivers

@@ -221,10 +221,11 @@ void readLzhArchive(ArchiveInput& input, ExtractionSink& sink) {
   ArchiveExtraction(input, sink).run();
 }
 
-std::string extractArchive(const std::string& archivePath, const std::string& destination) {
-  FileArchiveInput input(archivePath);
-  progress::setArchive(archivePath, input.size());
-  ExtractionSink sink(destination);
+std::string extractArchive(const std::string& archivePath, const std::string& destination,
+                           FollowedCall& call) {
+  FileArchiveInput input(archivePath, call);
+  call.setArchive(archivePath, input.size());
+  ExtractionSink sink(destination, call);
   readLzhArchive(input, sink);
   return sink.finish();
 }

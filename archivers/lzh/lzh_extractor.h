@@ -16,6 +16,7 @@ void readLzhArchive(ArchiveInput& input, ExtractionSink& sink);
 // length is wrong are not kept), kUnsupported when members use a method that cannot be decoded,
 // kEntriesRefused for unsafe names and links that point out. The other members are extracted all
 // the same: after a damaged header the rest of the file is searched for the next sound one.
-std::string extractArchive(const std::string& archivePath, const std::string& destination);
+std::string extractArchive(const std::string& archivePath, const std::string& destination,
+                           FollowedCall& call);
 
 }  // namespace archivers::lzh

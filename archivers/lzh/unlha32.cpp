@@ -8,7 +8,7 @@ namespace {
 
 // "e -rxy ARCHIVE DEST/" extracts with folders; "a -rx OUT *.*" packs the current folder with its
 // folders, "a OUT *.*" only its own files.
-archivers::Outcome runUnlha(std::string_view line) {
+archivers::Outcome runUnlha(std::string_view line, archivers::FollowedCall& call) {
   const archivers::Command command = archivers::parseCommand(line);
   if (command.operands.empty()) {
     throw archivers::ArchiveError(archivers::Result::kBadCommandLine, "no command given");
@@ -21,7 +21,7 @@ archivers::Outcome runUnlha(std::string_view line) {
       throw archivers::ArchiveError(archivers::Result::kBadCommandLine,
                                     "only *.* (every file) can be added");
     }
-    return archivers::lzh::writeArchive(command.operands[1], command.hasOption("-rx"));
+    return archivers::lzh::writeArchive(command.operands[1], command.hasOption("-rx"), call);
   }
   if (verb != "e") {
     throw archivers::ArchiveError(archivers::Result::kBadCommandLine, "unknown command " + verb);
@@ -32,7 +32,7 @@ archivers::Outcome runUnlha(std::string_view line) {
                                   "extraction needs the -rxy option");
   }
   archivers::requireOperandCount(command, 3);
-  return archivers::lzh::extractArchive(command.operands[1], command.operands[2]);
+  return archivers::lzh::extractArchive(command.operands[1], command.operands[2], call);
 }
 
 }  // namespace

@@ -12,18 +12,18 @@ namespace {
 // Stored and deflated members are read by our own reader; an archive that holds anything else
 // (another method, encryption) or whose directory cannot be found goes to libarchive whole. The
 // choice is made before anything is written.
-std::string extractZip(std::string_view commandLine) {
+std::string extractZip(std::string_view commandLine, archivers::FollowedCall& call) {
   const archivers::ExtractOperands operands = archivers::parseExtractCommand(commandLine, "-xv");
-  archivers::FileArchiveInput input(operands.archive);
-  archivers::progress::setArchive(operands.archive, input.size());
+  archivers::FileArchiveInput input(operands.archive, call);
+  call.setArchive(operands.archive, input.size());
   if (const std::optional<archivers::zip::ZipDirectory> directory =
           archivers::zip::readZipDirectory(input)) {
-    archivers::ExtractionSink sink(operands.destination);
+    archivers::ExtractionSink sink(operands.destination, call);
     archivers::zip::extractZipMembers(input, *directory, sink);
     return sink.finish();
   }
   return archivers::extractWithLibarchive(input, operands.archive, operands.destination,
-                                          archivers::ArchiveKind::kZip);
+                                          archivers::ArchiveKind::kZip, call);
 }
 
 }  // namespace

@@ -62,10 +62,10 @@ class InFolder {
 };
 
 Result resultStopped(const std::function<bool(const ProgressSnapshot&)>& condition,
-                     const std::function<void()>& call) {
-  const archivers::FollowedCall followed(std::make_unique<StopWhen>(condition));
+                     const std::function<void(archivers::FollowedCall&)>& run) {
+  archivers::FollowedCall call(std::make_unique<StopWhen>(condition));
   try {
-    call();
+    run(call);
   } catch (const ArchiveError& error) {
     return error.result();
   }
@@ -91,24 +91,27 @@ TEST_F(CancelTest, EveryReaderStopsInsideALargeMemberKeepingCompleteOnesOnly) {
   struct Case {
     std::string archive;
     std::function<void()> make;
-    std::function<void(const std::string&, const std::string&)> extract;
+    std::function<void(const std::string&, const std::string&, archivers::FollowedCall&)> extract;
   };
   const auto throughLibarchive = [](archivers::ArchiveKind kind) {
-    return [kind](const std::string& archive, const std::string& destination) {
-      archivers::runExtractCommand("-x \"" + archive + "\" \"" + destination + "\"", "-x", kind);
+    return [kind](const std::string& archive, const std::string& destination,
+                  archivers::FollowedCall& call) {
+      archivers::runExtractCommand("-x \"" + archive + "\" \"" + destination + "\"", "-x", kind,
+                                   call);
     };
   };
+  archivers::FollowedCall making(nullptr);
   const std::vector<Case> cases = {
       {"a.cab",
        [&] {
          const InFolder in(src);
-         archivers::cab::writeCabinet(folder / "a.cab", false, {});
+         archivers::cab::writeCabinet(folder / "a.cab", false, {}, making);
        },
        archivers::cab::extractCabinet},
       {"a.lzh",
        [&] {
          const InFolder in(src);
-         archivers::lzh::writeArchive(folder / "a.lzh", false);
+         archivers::lzh::writeArchive(folder / "a.lzh", false, making);
        },
        archivers::lzh::extractArchive},
       {"a.arj",
@@ -120,9 +123,10 @@ TEST_F(CancelTest, EveryReaderStopsInsideALargeMemberKeepingCompleteOnesOnly) {
        [&] {
          runTool({"zip", "-q", "-1", "../a.zip", "small.txt", "big.bin"}, src);
        },
-       [](const std::string& archive, const std::string& destination) {
-         archivers::FileArchiveInput input(archive);
-         archivers::ExtractionSink sink(destination);
+       [](const std::string& archive, const std::string& destination,
+          archivers::FollowedCall& call) {
+         archivers::FileArchiveInput input(archive, call);
+         archivers::ExtractionSink sink(destination, call);
          archivers::zip::extractZipMembers(input, *archivers::zip::readZipDirectory(input), sink);
        }},
       {"fallback.zip",
@@ -143,7 +147,9 @@ TEST_F(CancelTest, EveryReaderStopsInsideALargeMemberKeepingCompleteOnesOnly) {
     const fs::path destination = folder / ("out-" + c.archive);
     const Result result =
         resultStopped([](const ProgressSnapshot& snapshot) { return snapshot.member == "big.bin"; },
-                      [&] { c.extract(archive, destination.string() + "/"); });
+                      [&](archivers::FollowedCall& call) {
+                        c.extract(archive, destination.string() + "/", call);
+                      });
     EXPECT_EQ(result, Result::kCancelled);
     // No folder at all when the large member came first.
     if (fs::exists(destination)) {
@@ -160,15 +166,19 @@ TEST_F(CancelTest, EveryReaderStopsInsideALargeMemberKeepingCompleteOnesOnly) {
 // Stopped halfway: nothing under the archive's name but the older archive, untouched, and no
 // temporary file beside it.
 TEST_F(CancelTest, EveryWriterStopsHalfwayLeavingTheOlderArchiveAlone) {
-  const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> cases = {
-      {"a.cab",
-       [](const std::string& destination) {
-         archivers::cab::writeCabinet(destination, false,
-                                      {archivers::cab::CompressionMethod::Kind::kLzx, 21});
-       }},
-      {"a.lzh",
-       [](const std::string& destination) { archivers::lzh::writeArchive(destination, false); }},
-  };
+  const std::vector<
+      std::pair<std::string, std::function<void(const std::string&, archivers::FollowedCall&)>>>
+      cases = {
+          {"a.cab",
+           [](const std::string& destination, archivers::FollowedCall& call) {
+             archivers::cab::writeCabinet(
+                 destination, false, {archivers::cab::CompressionMethod::Kind::kLzx, 21}, call);
+           }},
+          {"a.lzh",
+           [](const std::string& destination, archivers::FollowedCall& call) {
+             archivers::lzh::writeArchive(destination, false, call);
+           }},
+      };
   for (const auto& [name, write] : cases) {
     SCOPED_TRACE(name);
     const fs::path out = folder / ("out-" + name);
@@ -180,7 +190,7 @@ TEST_F(CancelTest, EveryWriterStopsHalfwayLeavingTheOlderArchiveAlone) {
           doneWhenStopped = snapshot.done;
           return snapshot.done * 2 > snapshot.total;
         },
-        [&] { write(out / name); });
+        [&](archivers::FollowedCall& call) { write(out / name, call); });
     EXPECT_EQ(result, Result::kCancelled);
     EXPECT_LT(doneWhenStopped, kBigMember);  // while packing, not only once all was read
     EXPECT_EQ(readFile(out / name), "older archive\n");
@@ -224,8 +234,9 @@ TEST_F(CancelTest, ATerminationSignalCleansUpAsACancelThenEndsTheProcessByIt) {
   fs::resize_file(src / "big.bin", 64u << 20);
   {
     const InFolder in(src);  // the writers put the large member first, the tools the small one
-    archivers::cab::writeCabinet(folder / "a.cab", false, {});
-    archivers::lzh::writeArchive(folder / "a.lzh", false);
+    archivers::FollowedCall making(nullptr);
+    archivers::cab::writeCabinet(folder / "a.cab", false, {}, making);
+    archivers::lzh::writeArchive(folder / "a.lzh", false, making);
   }
   runTool({"zip", "-q", "-1", "../a.zip", "small.txt", "big.bin"}, src);
   runTool({"zip", "-q", "../b.zip", "small.txt"}, src);
