@@ -1,6 +1,7 @@
 // The user's cancel, as each reader and writer takes it: inside a member larger than 64 MiB, and
-// inside the LZX coder's worker threads; and a termination signal, which every library call and
-// the self-extracting program take as a cancel before they end by it.
+// inside the LZX coder's worker threads; two calls at once, each with its own progress and stop;
+// and a termination signal, which every library call and the self-extracting program take as a
+// cancel before they end by it.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <latch>
 #include <optional>
 #include <thread>
 
@@ -196,6 +198,127 @@ TEST_F(CancelTest, EveryWriterStopsHalfwayLeavingTheOlderArchiveAlone) {
     EXPECT_EQ(readFile(out / name), "older archive\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
   }
+}
+
+// Every snapshot a call showed, kept past the call's end; asks to stop at the first when told.
+class Recording final : public archivers::ProgressPresenter {
+ public:
+  Recording(std::vector<std::uint64_t>& done, bool stop) : done_(done), stop_(stop) {}
+  std::chrono::milliseconds delay() const override { return std::chrono::milliseconds(0); }
+  std::chrono::milliseconds interval() const override { return std::chrono::milliseconds(0); }
+  bool update(const ProgressSnapshot& snapshot) override {
+    done_.push_back(snapshot.done);
+    return stop_;
+  }
+
+ private:
+  std::vector<std::uint64_t>& done_;
+  bool stop_;
+};
+
+Result resultOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ArchiveError& error) {
+    return error.result();
+  }
+  return Result::kOk;
+}
+
+// Two library calls on two threads of one process, as a program that extracts two archives at
+// once makes them: each shows only its own bytes, the user's stop of one leaves the other running,
+// and the other goes on after the first has ended.
+TEST(TwoCalls, OnTwoThreadsKeepTheirOwnBytesAndTheirOwnStop) {
+  std::vector<std::uint64_t> seenByFirst, seenBySecond;
+  std::latch bothStarted(2), secondCounted(1), firstEnded(1);
+  Result first = Result::kOk;
+  Result second = Result::kInternal;
+  std::thread stopped([&] {
+    {
+      archivers::FollowedCall call(std::make_unique<Recording>(seenByFirst, true));
+      bothStarted.arrive_and_wait();
+      secondCounted.wait();
+      first = resultOf([&] { call.advance(1); });
+    }
+    firstEnded.count_down();
+  });
+  std::thread running([&] {
+    archivers::FollowedCall call(std::make_unique<Recording>(seenBySecond, false));
+    bothStarted.arrive_and_wait();
+    call.advance(1000);
+    secondCounted.count_down();
+    firstEnded.wait();
+    second = resultOf([&] {
+      call.advance(10);
+      call.checkpoint();
+    });
+  });
+  stopped.join();
+  running.join();
+  EXPECT_EQ(first, Result::kCancelled);
+  EXPECT_EQ(seenByFirst, std::vector<std::uint64_t>{1});
+  EXPECT_EQ(second, Result::kOk);
+  EXPECT_EQ(seenBySecond, (std::vector<std::uint64_t>{1000, 1010, 1010}));
+}
+
+volatile sig_atomic_t termsCaught = 0;
+void catchTerm(int) {
+  termsCaught = termsCaught + 1;
+}
+
+// A termination signal stops every call in flight. The handler the caller had is held back until
+// the last of them has ended, then put back and given the signal once; a call made afterwards
+// does not take the old signal for a stop.
+TEST(TwoCalls, ATerminationSignalStopsEveryCallAndReachesTheCallerAfterTheLast) {
+  struct sigaction own {};
+  struct sigaction previous {};
+  own.sa_handler = catchTerm;
+  sigemptyset(&own.sa_mask);
+  ASSERT_EQ(::sigaction(SIGTERM, &own, &previous), 0);
+  termsCaught = 0;
+  const auto handlerNow = [] {
+    struct sigaction now {};
+    ::sigaction(SIGTERM, nullptr, &now);
+    return now.sa_handler;
+  };
+  std::latch bothStarted(3), signalled(1), firstEnded(1);
+  Result first = Result::kOk;
+  Result second = Result::kOk;
+  int caughtWhileSecondRan = -1;
+  bool ownHandlerWhileSecondRan = true;
+  std::thread one([&] {
+    {
+      archivers::FollowedCall call(nullptr);
+      bothStarted.arrive_and_wait();
+      signalled.wait();
+      first = resultOf([&] { call.checkpoint(); });
+    }
+    firstEnded.count_down();
+  });
+  std::thread other([&] {
+    archivers::FollowedCall call(nullptr);
+    bothStarted.arrive_and_wait();
+    firstEnded.wait();
+    caughtWhileSecondRan = termsCaught;
+    ownHandlerWhileSecondRan = handlerNow() == catchTerm;
+    second = resultOf([&] { call.checkpoint(); });
+  });
+  bothStarted.arrive_and_wait();
+  ::raise(SIGTERM);  // delivered before it returns, to the calls' handler
+  signalled.count_down();
+  one.join();
+  other.join();
+  EXPECT_EQ(first, Result::kCancelled);
+  EXPECT_EQ(second, Result::kCancelled);
+  EXPECT_EQ(caughtWhileSecondRan, 0);
+  EXPECT_FALSE(ownHandlerWhileSecondRan);
+  EXPECT_EQ(termsCaught, 1);
+  EXPECT_EQ(handlerNow(), catchTerm);
+  {
+    archivers::FollowedCall later(nullptr);
+    EXPECT_EQ(resultOf([&] { later.checkpoint(); }), Result::kOk);
+  }
+  ::sigaction(SIGTERM, &previous, nullptr);
 }
 
 // A counter of /proc/PID/io: "rchar" (bytes read) or "wchar" (bytes written).
