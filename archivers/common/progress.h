@@ -80,6 +80,7 @@ class FollowedCall {
   // user asked to stop or a termination signal came. On the thread that made the call it first
   // shows and services the presenter when due; other threads never touch it.
   void checkpoint();
+  // The user asked to stop, or a termination signal came.
   bool stopRequested() const noexcept;
 
  private:
