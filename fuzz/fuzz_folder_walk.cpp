@@ -10,6 +10,7 @@
 
 #include "common/archive_error.h"
 #include "common/folder_walk.h"
+#include "common/progress.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -118,7 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::set<std::string> visited;
   std::set<archivers::FileIdentity> folders;
   {
-    archivers::FolderWalk walk({}, true, [](std::string_view path, archivers::WalkEntryType) {
+    archivers::FollowedCall call(nullptr);
+    archivers::FolderWalk walk({}, true, call, [](std::string_view path, archivers::WalkEntryType) {
       return unholdable(path.substr(path.rfind('/') + 1));
     });
     walk.walk([&](const archivers::WalkEntry& entry) {

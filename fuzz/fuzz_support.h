@@ -72,7 +72,8 @@ inline void readInput(const std::uint8_t* data, std::size_t size, std::string_vi
   try {
     archivers::MemoryArchiveInput input(
         std::string_view(reinterpret_cast<const char*>(data), size));
-    archivers::extractArchive(*reader, input, output.string());
+    archivers::FollowedCall call(nullptr);
+    archivers::extractArchive(*reader, input, output.string(), call);
   } catch (const archivers::ArchiveError& error) {
     check(error.result() != archivers::Result::kInternal);
   }

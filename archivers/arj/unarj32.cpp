@@ -4,7 +4,8 @@
 
 // UnArj x -u "ARCHIVE" "DEST/": extracts everything, folders included.
 ARCHIVER_EXPORT int32_t UnArj(int32_t, const char* commandLine, char* output, int32_t size) {
-  return archivers::runEntryPoint(commandLine, output, size, [](std::string_view line) {
-    return archivers::runExtraction(line, {"x", {"-u"}}, archivers::arj::kReader);
-  });
+  return archivers::runEntryPoint(
+      commandLine, output, size, [](std::string_view line, archivers::FollowedCall& call) {
+        return archivers::runExtraction(line, {"x", {"-u"}}, archivers::arj::kReader, call);
+      });
 }

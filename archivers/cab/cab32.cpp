@@ -86,12 +86,13 @@ archivers::cab::CompressionMethod packingMethod(const archivers::Command& comman
   return method;
 }
 
-archivers::Outcome runCommand(std::string_view line) {
+archivers::Outcome runCommand(std::string_view line, archivers::FollowedCall& call) {
   using archivers::ArchiveError;
   using archivers::Result;
   const archivers::Command command = archivers::parseCommand(line);
   if (command.hasOption("-x")) {
-    return archivers::runExtraction(command, {"", {"-x", "-o", "-r"}}, archivers::cab::kReader);
+    return archivers::runExtraction(command, {"", {"-x", "-o", "-r"}}, archivers::cab::kReader,
+                                    call);
   }
   if (command.hasOption("-a")) {
     const archivers::cab::CompressionMethod method = packingMethod(command);
@@ -103,14 +104,14 @@ archivers::Outcome runCommand(std::string_view line) {
     }
     std::vector<archivers::cab::SfxFolder> emptyFolders;
     archivers::Outcome outcome = archivers::cab::writeCabinet(
-        command.operands[0], command.hasOption("-r"), method, &emptyFolders);
+        command.operands[0], command.hasOption("-r"), method, call, &emptyFolders);
     lastCabinet.remember(command.operands[0], std::move(emptyFolders));
     return outcome;
   }
   if (command.hasOption("-f")) {
     archivers::requireOptionsWithin(command, {"-f"});
     archivers::requireOperandCount(command, 2);
-    return archivers::cab::writeSelfExtractor(command.operands[0], command.operands[1],
+    return archivers::cab::writeSelfExtractor(command.operands[0], command.operands[1], call,
                                               lastCabinet.emptyFoldersOf(command.operands[0]));
   }
   throw ArchiveError(Result::kBadCommandLine, "expected -x, -a or -f");

@@ -225,12 +225,13 @@ std::vector<CodingTask> codingTasksOf(const CabinetPlan& plan, const Compression
 class CabinetWriter {
  public:
   CabinetWriter(ArchiveOutput& output, FolderWalk& walk, const CabinetPlan& plan,
-                const CompressionMethod& method, std::string spillFolder)
+                const CompressionMethod& method, std::string spillFolder, FollowedCall& call)
       : output_(output),
         walk_(walk),
         plan_(plan),
         method_(method),
         spillFolder_(std::move(spillFolder)),
+        call_(call),
         folderStarts_(plan.folders.size()),
         blockCounts_(plan.folders.size()) {}
 
@@ -246,7 +247,7 @@ class CabinetWriter {
     limits.spillFolder = spillFolder_;
     std::vector<std::unique_ptr<BlockCompressor>> compressors(limits.threads);
     runOrdered(
-        tasks.size(), limits,
+        tasks.size(), limits, call_,
         [&](std::size_t index, unsigned worker, TaskOutput& out) {
           if (!compressors[worker]) compressors[worker] = makeBlockCompressor(method_);
           codeTask(tasks[index], *compressors[worker], out);
@@ -327,7 +328,7 @@ class CabinetWriter {
           static_cast<std::size_t>(std::min<std::uint64_t>(left, kBlockBytes));
       const std::size_t got = reader.read(block.data(), wanted);
       if (got != wanted) throw ArchiveError(Result::kCannotOpen, "a packed file changed size");
-      progress::advance(got);
+      call_.advance(got);
       for (const CodedBlock& coded : compressor.compressDataBlock(std::span(block).first(got))) {
         record.clear();
         appendLe32(record, 0);
@@ -373,6 +374,7 @@ class CabinetWriter {
   const CabinetPlan& plan_;
   const CompressionMethod method_;
   const std::string spillFolder_;
+  FollowedCall& call_;
   std::mutex walkMutex_;
   std::vector<std::uint32_t> folderStarts_;
   std::vector<std::uint32_t> blockCounts_;
@@ -429,9 +431,10 @@ bool isEarlierProgram(FolderWalk& walk, const WalkEntry& entry, std::string_view
 }  // namespace
 
 Outcome writeCabinet(const std::string& destination, bool recursive,
-                     const CompressionMethod& method, std::vector<SfxFolder>* emptyFolders) {
-  ArchiveOutput output(destination);
-  FolderWalk walk(output.ownFiles(), recursive, unholdableInCabinet);
+                     const CompressionMethod& method, FollowedCall& call,
+                     std::vector<SfxFolder>* emptyFolders) {
+  ArchiveOutput output(destination, call);
+  FolderWalk walk(output.ownFiles(), recursive, call, unholdableInCabinet);
   const std::string programName = selfExtractorStem(destination) + ".run";
   CabinetPlan plan;
   std::vector<WalkEntry> folders;
@@ -445,11 +448,11 @@ Outcome writeCabinet(const std::string& destination, bool recursive,
   if (plan.members.empty()) {
     throw ArchiveError(Result::kUnsupported, "no files to pack: a cabinet cannot be empty");
   }
-  progress::setTotal(plan.totalBytes);
+  call.setTotal(plan.totalBytes);
   if (method.kind == CompressionMethod::Kind::kLzx) plan.groupByExtension();
   plan.cutFolders(method.kind == CompressionMethod::Kind::kLzx ? lzxFolderBytes(plan.totalBytes)
                                                                : kMaxFolderBytes);
-  CabinetWriter(output, walk, plan, method, folderOf(destination)).write();
+  CabinetWriter(output, walk, plan, method, folderOf(destination), call).write();
   output.commit();
   if (emptyFolders != nullptr) *emptyFolders = emptyFoldersOf(folders, plan.members);
   return output.summary(plan.members.size(), std::nullopt, walk.skipped());

@@ -6,6 +6,7 @@
 #include "cab/block_compressor.h"
 #include "cab/sfx_stub/sfx_trailer.h"
 #include "common/entry_point.h"
+#include "common/progress.h"
 
 namespace archivers::cab {
 
@@ -17,9 +18,10 @@ namespace archivers::cab {
 // walk that hold no packed file go to emptyFolders, when given, for a self-extracting program to
 // carry. The cabinet appears under its name only when complete. Throws ArchiveError: kCannotOpen
 // (a file or folder cannot be read, or changed while it was read), kUnsupported (nothing to pack,
-// more than 65,535 files, a file or the whole cabinet too large for the format), kWriteFailed.
+// more than 65,535 files, a file or the whole cabinet too large for the format), kWriteFailed,
+// kCancelled once the call is stopped.
 Outcome writeCabinet(const std::string& destination, bool recursive,
-                     const CompressionMethod& method,
+                     const CompressionMethod& method, FollowedCall& call,
                      std::vector<SfxFolder>* emptyFolders = nullptr);
 
 }  // namespace archivers::cab

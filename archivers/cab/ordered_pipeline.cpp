@@ -22,10 +22,10 @@ struct Cancelled {};
 // be noticed while it waits for the workers.
 template <typename Ready>
 void waitServicingProgress(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
-                           Ready ready) {
+                           FollowedCall& call, Ready ready) {
   while (!changed.wait_for(lock, std::chrono::milliseconds(40), ready)) {
     lock.unlock();
-    progress::checkpoint();
+    call.checkpoint();
     lock.lock();
   }
 }
@@ -98,9 +98,9 @@ void TaskOutput::cancel() {
   changed_.notify_all();
 }
 
-bool TaskOutput::next(std::vector<std::uint8_t>& chunk) {
+bool TaskOutput::next(std::vector<std::uint8_t>& chunk, FollowedCall& call) {
   std::unique_lock lock(mutex_);
-  waitServicingProgress(lock, changed_,
+  waitServicingProgress(lock, changed_, call,
                         [&] { return !memory_.empty() || spillRead_ < spilled_ || done_; });
   if (!memory_.empty()) {
     chunk.swap(memory_);
@@ -127,7 +127,7 @@ bool TaskOutput::next(std::vector<std::uint8_t>& chunk) {
   return false;
 }
 
-void runOrdered(std::size_t count, const PipelineLimits& limits,
+void runOrdered(std::size_t count, const PipelineLimits& limits, FollowedCall& call,
                 const std::function<void(std::size_t task, unsigned worker, TaskOutput&)>& produce,
                 const std::function<void(std::size_t task, std::span<const std::uint8_t>)>& consume,
                 const std::function<void(std::size_t task, std::uint32_t records)>& finished) {
@@ -181,13 +181,13 @@ void runOrdered(std::size_t count, const PipelineLimits& limits,
       TaskOutput* output = nullptr;
       {
         std::unique_lock lock(mutex);
-        waitServicingProgress(lock, changed, [&] { return outputs[task] != nullptr; });
+        waitServicingProgress(lock, changed, call, [&] { return outputs[task] != nullptr; });
         output = outputs[task].get();
       }
       output->attach();
-      while (output->next(chunk)) {
+      while (output->next(chunk, call)) {
         consume(task, chunk);
-        progress::checkpoint();
+        call.checkpoint();
       }
       finished(task, output->records());
       const std::lock_guard lock(mutex);

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+namespace archivers {
+class FollowedCall;
+}
+
 namespace archivers::cab {
 
 // The bytes one task produces, passed on in order. They stay in memory up to a cap; a task that
@@ -30,8 +34,9 @@ class TaskOutput {
 
   // Consumer: from now on the bytes are drained as they come.
   void attach();
-  // The next bytes in order into chunk; false at the end. Rethrows the task's failure.
-  bool next(std::vector<std::uint8_t>& chunk);
+  // The next bytes in order into chunk; false at the end. Rethrows the task's failure. The wait
+  // for them services the call's progress.
+  bool next(std::vector<std::uint8_t>& chunk, FollowedCall& call);
   std::uint32_t records() const { return records_; }
   void cancel();
 
@@ -63,8 +68,9 @@ struct PipelineLimits {
 // Runs tasks 0..count-1 on a pool of limits.threads threads and hands each task's bytes to consume
 // in task order, then its record count to finished, on the calling thread. What comes out does
 // not depend on the number of threads. The first failure (of a task or of consume) cancels the
-// rest and is rethrown once every thread has stopped.
-void runOrdered(std::size_t count, const PipelineLimits& limits,
+// rest and is rethrown once every thread has stopped. The calling thread's waits and each chunk
+// consumed are checkpoints of call.
+void runOrdered(std::size_t count, const PipelineLimits& limits, FollowedCall& call,
                 const std::function<void(std::size_t task, unsigned worker, TaskOutput&)>& produce,
                 const std::function<void(std::size_t task, std::span<const std::uint8_t>)>& consume,
                 const std::function<void(std::size_t task, std::uint32_t records)>& finished);

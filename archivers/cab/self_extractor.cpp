@@ -37,8 +37,8 @@ constexpr std::string_view kCabinetSignature = "MSCF";
 }  // namespace
 
 std::string writeSelfExtractor(const std::string& cabinetPath, const std::string& destinationFolder,
-                               const std::vector<SfxFolder>& emptyFolders) {
-  InputFile cabinet(cabinetPath);
+                               FollowedCall& call, const std::vector<SfxFolder>& emptyFolders) {
+  InputFile cabinet(cabinetPath, call);
   char signature[4] = {};
   if (cabinet.read(signature, sizeof signature) != sizeof signature ||
       std::string_view(signature, sizeof signature) != kCabinetSignature) {
@@ -52,8 +52,8 @@ std::string writeSelfExtractor(const std::string& cabinetPath, const std::string
   if (!folder.empty() && folder.back() != '/') folder += '/';
   const std::string programPath = folder + stem + ".run";
 
-  ArchiveOutput output(programPath);
-  progress::setTotal(cabinet.size());
+  ArchiveOutput output(programPath, call);
+  call.setTotal(cabinet.size());
   const std::size_t stubBytes = static_cast<std::size_t>(parvo_sfx_stub_end - parvo_sfx_stub_begin);
   output.write(parvo_sfx_stub_begin, stubBytes);
   std::vector<char> buffer(1 << 20);

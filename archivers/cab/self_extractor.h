@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cab/sfx_stub/sfx_trailer.h"
+#include "common/progress.h"
 
 namespace archivers::cab {
 
@@ -27,6 +28,6 @@ inline std::string selfExtractorStem(const std::string& cabinetPath) {
 // executable or not at all; one already there is replaced only then. Returns the summary line;
 // throws ArchiveError: kCannotOpen (the cabinet cannot be read or is not a cabinet), kWriteFailed.
 std::string writeSelfExtractor(const std::string& cabinetPath, const std::string& destinationFolder,
-                               const std::vector<SfxFolder>& emptyFolders = {});
+                               FollowedCall& call, const std::vector<SfxFolder>& emptyFolders = {});
 
 }  // namespace archivers::cab

@@ -20,7 +20,8 @@ void ArchiveInput::readExactAt(std::uint64_t position, void* data, std::size_t c
   }
 }
 
-FileArchiveInput::FileArchiveInput(const std::string& path) : path_(path) {
+FileArchiveInput::FileArchiveInput(const std::string& path, FollowedCall& call)
+    : path_(path), call_(call) {
   RegularFile file = openRegularFile(path);
   fd_ = std::move(file.descriptor);
   size_ = file.size;
@@ -40,7 +41,7 @@ std::size_t FileArchiveInput::readAt(std::uint64_t position, void* data, std::si
     if (got == 0) break;
     done += static_cast<std::size_t>(got);
   }
-  progress::advance(done);
+  call_.advance(done);
   return done;
 }
 
@@ -62,7 +63,7 @@ std::unique_ptr<ArchiveInput> FileArchiveInput::openSibling(std::string_view nam
   }
   if (!found) return nullptr;
   try {
-    return std::make_unique<FileArchiveInput>(*found);
+    return std::make_unique<FileArchiveInput>(*found, call_);
   } catch (const ArchiveError&) {
     return nullptr;
   }

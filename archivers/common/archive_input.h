@@ -13,6 +13,7 @@
 namespace archivers {
 
 class ExtractionSink;
+class FollowedCall;
 
 // The bytes of an archive as every reader takes them: by position, so that a reader can follow
 // the offsets its format stores, and through this one object, so that whatever watches the
@@ -38,12 +39,13 @@ class ArchiveInput {
 // there. Throws ArchiveError(kCannotOpen) for input that is not of its format.
 using ReadArchive = void (*)(ArchiveInput& input, ExtractionSink& sink);
 
-// An archive file on disk. Siblings are looked up in its folder only, ignoring ASCII case; a name
-// with a slash, "..", or one that is not a regular file (a FIFO, a device) gives none.
+// An archive file on disk, read for one call: every byte read counts on it, its siblings' too.
+// Siblings are looked up in its folder only, ignoring ASCII case; a name with a slash, "..", or
+// one that is not a regular file (a FIFO, a device) gives none.
 class FileArchiveInput : public ArchiveInput {
  public:
   // Throws ArchiveError(kCannotOpen) naming the file when it is missing or not a regular file.
-  explicit FileArchiveInput(const std::string& path);
+  FileArchiveInput(const std::string& path, FollowedCall& call);
 
   std::uint64_t size() const override { return size_; }
   std::size_t readAt(std::uint64_t position, void* data, std::size_t count) override;
@@ -51,11 +53,13 @@ class FileArchiveInput : public ArchiveInput {
 
  private:
   std::string path_;
+  FollowedCall& call_;
   FileDescriptor fd_;
   std::uint64_t size_ = 0;
 };
 
-// An archive held in memory, with its siblings by name (the fuzz targets' input).
+// An archive held in memory, with its siblings by name (the fuzz targets' input). Its reads are
+// nobody's progress.
 class MemoryArchiveInput : public ArchiveInput {
  public:
   MemoryArchiveInput(std::string_view bytes, std::map<std::string, std::string> siblings = {})

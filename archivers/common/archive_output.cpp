@@ -21,8 +21,9 @@ constexpr std::size_t kBufferSize = 1 << 20;
 
 }  // namespace
 
-ArchiveOutput::ArchiveOutput(const std::string& destination) : destination_(destination) {
-  progress::setArchive(destination);
+ArchiveOutput::ArchiveOutput(const std::string& destination, FollowedCall& call)
+    : destination_(destination), call_(call) {
+  call_.setArchive(destination);
   const std::size_t slash = destination.rfind('/');
   name_ = slash == std::string::npos ? destination : destination.substr(slash + 1);
   const std::string folder = slash == std::string::npos ? "."
@@ -125,13 +126,13 @@ void ArchiveOutput::makeExecutable() {
 }
 
 void ArchiveOutput::commit() {
-  progress::checkpoint();
+  call_.checkpoint();
   flush();
   if (::fsync(fd_) != 0) fail("write", errno);
   // The archive takes its name in one step: an older one under the name is compared with it while
   // it has none, and goes to the Trash unless it holds the same bytes.
   const auto make = fileLanding(folderFd_, fd_, temporaryName_.empty() ? nullptr : &temporaryName_);
-  switch (landAt(folderFd_, name_, absoluteDestination_, fd_, make)) {
+  switch (landAt(folderFd_, name_, absoluteDestination_, fd_, make, call_)) {
     case Landing::kPlaced:
       break;
     case Landing::kFolderThere:

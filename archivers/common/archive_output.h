@@ -8,6 +8,7 @@
 
 #include "common/entry_point.h"
 #include "common/folder_walk.h"
+#include "common/progress.h"
 
 namespace archivers {
 
@@ -18,9 +19,10 @@ namespace archivers {
 // already under the name stays as it was.
 class ArchiveOutput {
  public:
-  // destination is relative to the current folder or absolute. Throws
-  // ArchiveError(kWriteFailed) naming it when its folder cannot be written.
-  explicit ArchiveOutput(const std::string& destination);
+  // destination is relative to the current folder or absolute; it becomes the call's archive, and
+  // the commit is the call's checkpoint. Throws ArchiveError(kWriteFailed) naming it when its
+  // folder cannot be written.
+  ArchiveOutput(const std::string& destination, FollowedCall& call);
   ArchiveOutput(const ArchiveOutput&) = delete;
   ArchiveOutput& operator=(const ArchiveOutput&) = delete;
   ~ArchiveOutput();
@@ -55,6 +57,7 @@ class ArchiveOutput {
   [[noreturn]] void fail(const char* what, int error) const;
 
   std::string destination_;
+  FollowedCall& call_;
   std::string absoluteDestination_;  // where the Trash says the replaced archive came from
   std::string name_;                 // the last component of destination_
   int folderFd_ = -1;

@@ -17,13 +17,13 @@ void writeOutput(char* output, int32_t size, std::string_view text) {
 }
 
 int32_t runEntryPoint(const char* commandLine, char* output, int32_t size,
-                      const std::function<Outcome(std::string_view)>& operation) {
+                      const std::function<Outcome(std::string_view, FollowedCall&)>& operation) {
   try {
-    const FollowedCall followed(windowPresenter());
+    FollowedCall call(windowPresenter());
     if (commandLine == nullptr) {
       throw ArchiveError(Result::kBadCommandLine, "no command line given");
     }
-    const Outcome outcome = operation(commandLine);
+    const Outcome outcome = operation(commandLine, call);
     writeOutput(output, size, outcome.text);
     return static_cast<int32_t>(outcome.result);
   } catch (const ArchiveError& error) {

@@ -3,7 +3,7 @@
 namespace archivers {
 
 std::string runExtraction(const Command& command, const ExtractionForm& form,
-                          const FormatReader& reader) {
+                          const FormatReader& reader, FollowedCall& call) {
   const std::size_t verbs = form.verb.empty() ? 0 : 1;
   if (verbs != 0 && !command.operands.empty() && command.operands.front() != form.verb) {
     throw ArchiveError(Result::kBadCommandLine, "unknown command " + command.operands.front());
@@ -26,19 +26,19 @@ std::string runExtraction(const Command& command, const ExtractionForm& form,
   if (archive.empty() || destination.empty()) {
     throw ArchiveError(Result::kBadCommandLine, "empty archive or destination name");
   }
-  FileArchiveInput input(archive);
-  progress::setArchive(archive, input.size());
-  return extractArchive(reader, input, destination);
+  FileArchiveInput input(archive, call);
+  call.setArchive(archive, input.size());
+  return extractArchive(reader, input, destination, call);
 }
 
 std::string runExtraction(std::string_view commandLine, const ExtractionForm& form,
-                          const FormatReader& reader) {
-  return runExtraction(parseCommand(commandLine), form, reader);
+                          const FormatReader& reader, FollowedCall& call) {
+  return runExtraction(parseCommand(commandLine), form, reader, call);
 }
 
 std::string extractArchive(const FormatReader& reader, ArchiveInput& input,
-                           const std::string& destination) {
-  ExtractionSink sink(destination);
+                           const std::string& destination, FollowedCall& call) {
+  ExtractionSink sink(destination, call);
   // Damage that stops a reader short is one more failure: what was read before it stays, and the
   // summary reports it with the rest.
   guardMember(sink, {}, [&] { reader.read(input, sink); });

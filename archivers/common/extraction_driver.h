@@ -30,13 +30,13 @@ struct ExtractionForm {
 // file, follows the call, reads it with the reader into a sink on the destination and finishes.
 // Returns the summary; throws what the sink's finish() or the reader throws.
 std::string runExtraction(const Command& command, const ExtractionForm& form,
-                          const FormatReader& reader);
+                          const FormatReader& reader, FollowedCall& call);
 std::string runExtraction(std::string_view commandLine, const ExtractionForm& form,
-                          const FormatReader& reader);
+                          const FormatReader& reader, FollowedCall& call);
 
 // The same from an input already open (the fuzz targets' memory).
 std::string extractArchive(const FormatReader& reader, ArchiveInput& input,
-                           const std::string& destination);
+                           const std::string& destination, FollowedCall& call);
 
 // The one member policy. Runs one member's extraction: damage to it, its method or anything else
 // wrong with that member alone is recorded in the sink against its name (or, with no name, as it

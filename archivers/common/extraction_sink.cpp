@@ -164,13 +164,15 @@ OpenFolder::~OpenFolder() {
 }
 
 FileOutput::FileOutput(int directoryFd, std::string name, std::string temporaryName, int fd,
-                       const EntryInfo& entry)
+                       const EntryInfo& entry, FollowedCall& call)
     : FileOutput(std::make_shared<OpenFolder>(directoryFd, true), std::move(name),
-                 std::move(temporaryName), fd, entry) {}
+                 std::move(temporaryName), fd, entry, call) {}
 
 FileOutput::FileOutput(std::shared_ptr<OpenFolder> directory, std::string name,
-                       std::string temporaryName, int fd, const EntryInfo& entry)
-    : directory_(std::move(directory)),
+                       std::string temporaryName, int fd, const EntryInfo& entry,
+                       FollowedCall& call)
+    : call_(call),
+      directory_(std::move(directory)),
       name_(std::move(name)),
       temporaryName_(std::move(temporaryName)),
       fd_(fd),
@@ -212,7 +214,7 @@ namespace {
 
 void FileOutput::skip(std::uint64_t count) {
   checkGrowth(count);
-  progress::checkpoint();
+  call_.checkpoint();
   if (count == 0) return;
   flush();
   if (::lseek(fd_, static_cast<off_t>(count), SEEK_CUR) < 0) {
@@ -228,7 +230,7 @@ void FileOutput::write(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const char*>(data);
   if (buffer_.size() + size > kWriteBufferBytes) flush();
   if (size >= kWriteBufferBytes) {
-    progress::checkpoint();
+    call_.checkpoint();
     if (!writeAll(fd_, bytes, size)) throwCannotWrite(errno, printable(name_));
   } else {
     buffer_.insert(buffer_.end(), bytes, bytes + size);
@@ -237,7 +239,7 @@ void FileOutput::write(const void* data, std::size_t size) {
 }
 
 void FileOutput::flush() {
-  progress::checkpoint();
+  call_.checkpoint();
   if (!writeAll(fd_, buffer_.data(), buffer_.size())) {
     throwCannotWrite(errno, printable(name_));
   }
@@ -265,7 +267,7 @@ void FileOutput::commit() {
   const int directoryFd = directory_->fd;
   const auto make = fileLanding(directoryFd, fd_, unnamed_ ? nullptr : &temporaryName_);
   if (sink_ == nullptr) {
-    const Landing landing = landAt(directoryFd, name_, name_, fd_, make);
+    const Landing landing = landAt(directoryFd, name_, name_, fd_, make, call_);
     if (landing != Landing::kPlaced) {
       throwWriteFailed("cannot create", landing == Landing::kFolderThere ? EISDIR : errno,
                        printable(name_));
@@ -302,8 +304,10 @@ void FileOutput::closeAll() noexcept {
 // ---------------------------------------------------------------------------------------------
 // ExtractionSink
 
-ExtractionSink::ExtractionSink(const std::string& destination, DestinationLink destinationLink)
+ExtractionSink::ExtractionSink(const std::string& destination, FollowedCall& call,
+                               DestinationLink destinationLink)
     : destination_(destination),
+      call_(call),
       destinationLink_(destinationLink),
       unnamedFilesPossible_(::access("/proc/self/fd", X_OK) == 0),
       permissionMask_(readProcessUmask()) {
@@ -464,7 +468,7 @@ std::shared_ptr<OpenFolder> ExtractionSink::openParent(const std::vector<std::st
 }
 
 std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
-  progress::setMember(entry.path);
+  call_.setMember(entry.path);
   const auto components = componentsOf(entry.path);
   if (!components) return nullptr;
   std::shared_ptr<OpenFolder> folder = openParent(*components, entry.path);
@@ -490,7 +494,8 @@ std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
     });
     if (!temporary) throwWriteFailed("cannot create", errno, printable(entry.path));
   }
-  auto output = std::make_unique<FileOutput>(folder, name, temporary.value_or(""), fd, entry);
+  auto output =
+      std::make_unique<FileOutput>(folder, name, temporary.value_or(""), fd, entry, call_);
   output->unnamed_ = unnamed;
   output->permissionsSet_ = true;
   output->sink_ = this;
@@ -570,7 +575,7 @@ bool ExtractionSink::land(int folderFd, const std::string& name, const std::stri
   removeOwnLink(folderFd, name, memberPath);
   Landing landing = Landing::kFailed;
   try {
-    landing = landAt(folderFd, name, absolutePath, contentFd, make);
+    landing = landAt(folderFd, name, absolutePath, contentFd, make, call_);
   } catch (const ArchiveError& error) {
     trashFailed(error, absolutePath, entryPath);
     return false;
@@ -728,7 +733,7 @@ void ExtractionSink::createHardlink(const EntryInfo& entry) {
 }
 
 std::string ExtractionSink::finish() {
-  progress::checkpoint();
+  call_.checkpoint();
   std::stable_sort(folderTimes_.begin(), folderTimes_.end(),
                    [](const PendingTime& a, const PendingTime& b) {
                      return a.components.size() > b.components.size();

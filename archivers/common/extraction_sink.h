@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/archive_error.h"
+#include "common/progress.h"
 #include "common/stream.h"
 
 namespace archivers {
@@ -43,13 +44,13 @@ struct OpenFolder {
 // file system allows, else a hidden temporary name there. It appears under its own name only on
 // commit(), complete; destroyed without commit, it leaves nothing behind. It owns both
 // descriptors. One made by ExtractionSink::createFile shares its folder with the sink and must not
-// outlive it.
+// outlive it. Its writes are checkpoints of call.
 class FileOutput : public ByteSink {
  public:
   FileOutput(int directoryFd, std::string name, std::string temporaryName, int fd,
-             const EntryInfo& entry);
+             const EntryInfo& entry, FollowedCall& call);
   FileOutput(std::shared_ptr<OpenFolder> directory, std::string name, std::string temporaryName,
-             int fd, const EntryInfo& entry);
+             int fd, const EntryInfo& entry, FollowedCall& call);
   FileOutput(const FileOutput&) = delete;
   FileOutput& operator=(const FileOutput&) = delete;
   ~FileOutput() override;
@@ -76,6 +77,7 @@ class FileOutput : public ByteSink {
   void closeAll() noexcept;
   void flush();
 
+  FollowedCall& call_;
   ExtractionSink* sink_ = nullptr;  // told of the commit, when the sink made this output
   std::string memberPath_;          // normalised member path, for hard links to this file
   std::string entryPath_;           // the path as the archive gives it, for messages
@@ -130,10 +132,11 @@ enum class DestinationLink { kRefuse, kFollow };
 // link or hard link at a folder's name is refused).
 class ExtractionSink {
  public:
-  // Remembers the destination; an existing folder is used as it stands. Throws
-  // ArchiveError(kWriteFailed) for an empty one.
-  explicit ExtractionSink(const std::string& destination,
-                          DestinationLink destinationLink = DestinationLink::kRefuse);
+  // Remembers the destination; an existing folder is used as it stands. The call hears of each
+  // member made and is checked for a stop as they are written. Throws ArchiveError(kWriteFailed)
+  // for an empty destination.
+  ExtractionSink(const std::string& destination, FollowedCall& call,
+                 DestinationLink destinationLink = DestinationLink::kRefuse);
   ExtractionSink(const ExtractionSink&) = delete;
   ExtractionSink& operator=(const ExtractionSink&) = delete;
   ~ExtractionSink();
@@ -155,6 +158,8 @@ class ExtractionSink {
   std::string finish();
 
   std::size_t filesWritten() const { return filesWritten_; }
+  // The call the extraction runs in, for readers that must ask it (whether the user stopped).
+  FollowedCall& call() const { return call_; }
   std::size_t refusedCount() const { return refused_.size(); }
 
  private:
@@ -203,6 +208,7 @@ class ExtractionSink {
   void fileCommitted(const std::string& memberPath);
 
   std::string destination_;  // without trailing slashes
+  FollowedCall& call_;
   DestinationLink destinationLink_;
   std::string absoluteDestination_;    // for the Trash's record of where a file was
   bool unnamedFilesPossible_ = false;  // /proc is there to link O_TMPFILE files into place

@@ -69,7 +69,7 @@ std::size_t WalkFile::read(void* data, std::size_t count) {
 std::size_t WalkFile::readAt(void* data, std::size_t count, std::uint64_t offset) {
   for (;;) {
     const ssize_t got = ::pread(fd_, data, count, static_cast<off_t>(offset));
-    progress::checkpoint();
+    call_.checkpoint();
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) throwUnreadable(path_, errno);
     if (got > 0 && offset + static_cast<std::uint64_t>(got) >= size_) checkUnchanged();
@@ -89,8 +89,12 @@ void WalkFile::checkUnchanged() const {
   }
 }
 
-FolderWalk::FolderWalk(std::vector<FileIdentity> excluded, bool recursive, NameRule unholdable)
-    : excluded_(std::move(excluded)), recursive_(recursive), unholdable_(std::move(unholdable)) {
+FolderWalk::FolderWalk(std::vector<FileIdentity> excluded, bool recursive, FollowedCall& call,
+                       NameRule unholdable)
+    : excluded_(std::move(excluded)),
+      recursive_(recursive),
+      call_(call),
+      unholdable_(std::move(unholdable)) {
   rootFd_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (rootFd_ < 0) throwUnreadable(".", errno);
   char path[PATH_MAX];
@@ -237,7 +241,7 @@ int FolderWalk::openSourceFolder(const std::string& sourcePath) {
 }
 
 WalkFile FolderWalk::open(const WalkEntry& entry) {
-  progress::setMember(entry.path);
+  call_.setMember(entry.path);
   const std::size_t slash = entry.sourcePath.rfind('/');
   const std::string folder =
       slash == std::string::npos ? std::string() : entry.sourcePath.substr(0, slash);
@@ -252,7 +256,7 @@ WalkFile FolderWalk::open(const WalkEntry& entry) {
   const int fd =
       ::openat(cachedFolderFd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) throwUnreadable(entry.path, errno);
-  WalkFile file(fd, entry);
+  WalkFile file(fd, entry, call_);
   struct stat status {};
   if (::fstat(fd, &status) != 0) throwUnreadable(entry.path, errno);
   // A change since the walk counts too: the file's size and time were taken from the walk, and a

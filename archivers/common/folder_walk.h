@@ -13,6 +13,8 @@
 
 namespace archivers {
 
+class FollowedCall;
+
 // A file's device and inode: what tells the archive being written apart from the files packed.
 struct FileIdentity {
   dev_t device = 0;
@@ -60,13 +62,15 @@ using NameRule = std::function<const char*(std::string_view path, WalkEntryType 
 // A file of the walk opened for reading. Reads come from the descriptor that was checked, so a
 // file swapped in under the name afterwards is never read. A read that reaches the file's size
 // checks that its size and change stamp are still those the walk saw: a file rewritten in place
-// while it was read would otherwise go in as old bytes up to some offset and new ones after.
+// while it was read would otherwise go in as old bytes up to some offset and new ones after. Its
+// reads, on whichever thread, are checkpoints of the walk's call.
 class WalkFile {
  public:
-  WalkFile(int fd, const WalkEntry& entry)
-      : fd_(fd), path_(entry.path), size_(entry.size), stamp_(entry.stamp) {}
+  WalkFile(int fd, const WalkEntry& entry, FollowedCall& call)
+      : fd_(fd), call_(call), path_(entry.path), size_(entry.size), stamp_(entry.stamp) {}
   WalkFile(WalkFile&& other) noexcept
       : fd_(other.fd_),
+        call_(other.call_),
         path_(std::move(other.path_)),
         size_(other.size_),
         stamp_(other.stamp_),
@@ -92,6 +96,7 @@ class WalkFile {
   void checkUnchanged() const;
 
   int fd_;
+  FollowedCall& call_;
   std::string path_;
   std::uint64_t size_;
   ChangeStamp stamp_;
@@ -111,11 +116,13 @@ class WalkFile {
 // out silently. A folder that cannot be read ends the walk with
 // ArchiveError(kCannotOpen, "cannot read, REASON: PATH").
 //
-// The walk stats entries without opening them; open() opens a file only when its data is wanted.
+// The walk stats entries without opening them; open() opens a file only when its data is wanted,
+// and names it as the call's member.
 class FolderWalk {
  public:
   // Throws ArchiveError(kCannotOpen) when the current folder cannot be opened.
-  FolderWalk(std::vector<FileIdentity> excluded, bool recursive, NameRule unholdable = {});
+  FolderWalk(std::vector<FileIdentity> excluded, bool recursive, FollowedCall& call,
+             NameRule unholdable = {});
   FolderWalk(const FolderWalk&) = delete;
   FolderWalk& operator=(const FolderWalk&) = delete;
   ~FolderWalk();
@@ -149,6 +156,7 @@ class FolderWalk {
   std::string rootPath_;  // the real absolute path of the walked folder
   std::vector<FileIdentity> excluded_;
   bool recursive_;
+  FollowedCall& call_;
   NameRule unholdable_;
   std::set<FileIdentity> enteredFolders_;
   std::vector<SkippedEntry> skipped_;

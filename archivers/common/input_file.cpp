@@ -58,8 +58,8 @@ RegularFile openRegularFile(const std::string& path) {
   return {std::move(fd), static_cast<std::uint64_t>(status.st_size)};
 }
 
-InputFile::InputFile(const std::string& path)
-    : owned_(std::make_unique<FileArchiveInput>(path)),
+InputFile::InputFile(const std::string& path, FollowedCall& call)
+    : owned_(std::make_unique<FileArchiveInput>(path, call)),
       input_(owned_.get()),
       size_(input_->size()),
       buffer_(kBufferSize) {}

@@ -33,13 +33,15 @@ struct RegularFile {
 RegularFile openRegularFile(const std::string& path);
 
 class ArchiveInput;
+class FollowedCall;
 
 // An archive read front to back through a buffer, with seeks, for the formats whose readers are
 // our own. Every byte comes through an ArchiveInput.
 class InputFile {
  public:
-  // Throws ArchiveError(kCannotOpen) naming the file when it cannot be opened.
-  explicit InputFile(const std::string& path);
+  // The file at path, its reads counted on call. Throws ArchiveError(kCannotOpen) naming the file
+  // when it cannot be opened.
+  InputFile(const std::string& path, FollowedCall& call);
   // Reads input, which must outlive this.
   explicit InputFile(ArchiveInput& input);
   ~InputFile();

@@ -27,7 +27,7 @@ struct Identity {
 
 // Whether the regular file fd holds what contentFd holds: sizes first, bytes only when they match.
 // Long comparisons (archives of hundreds of megabytes) stay stoppable.
-bool sameContent(int fd, int contentFd) {
+bool sameContent(int fd, int contentFd, FollowedCall& call) {
   struct stat theirs {};
   struct stat ours {};
   if (contentFd < 0 || ::fstat(fd, &theirs) != 0 || ::fstat(contentFd, &ours) != 0) return false;
@@ -37,7 +37,7 @@ bool sameContent(int fd, int contentFd) {
   constexpr std::size_t kChunk = 256 * 1024;
   std::vector<char> theirBytes(kChunk), ourBytes(kChunk);
   for (off_t offset = 0; offset < theirs.st_size;) {
-    progress::checkpoint();
+    call.checkpoint();
     const ssize_t got = ::pread(fd, theirBytes.data(), kChunk, offset);
     if (got <= 0 ||
         ::pread(contentFd, ourBytes.data(), static_cast<std::size_t>(got), offset) != got ||
@@ -50,7 +50,8 @@ bool sameContent(int fd, int contentFd) {
 }
 
 // The same for the regular file at name; identity is where its inode is recorded.
-bool sameContentAt(int folderFd, const char* name, int contentFd, Identity& identity) {
+bool sameContentAt(int folderFd, const char* name, int contentFd, Identity& identity,
+                   FollowedCall& call) {
   if (contentFd < 0) return false;
   const int fd =
       ::openat(folderFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -59,7 +60,7 @@ bool sameContentAt(int folderFd, const char* name, int contentFd, Identity& iden
   bool same = false;
   if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
     identity = {status.st_dev, status.st_ino, true};
-    same = sameContent(fd, contentFd);
+    same = sameContent(fd, contentFd, call);
   }
   ::close(fd);
   return same;
@@ -88,7 +89,7 @@ bool exchange(int folderFd, const char* first, const char* second) {
 // fails, puts it back.
 Landing settleDisplaced(int folderFd, const std::string& name, const std::string& temporary,
                         const std::string& absolutePath, int contentFd, const Identity& compared,
-                        bool comparedSame) {
+                        bool comparedSame, FollowedCall& call) {
   struct stat displaced {};
   if (::fstatat(folderFd, temporary.c_str(), &displaced, AT_SYMLINK_NOFOLLOW) != 0) {
     return Landing::kPlaced;  // gone meanwhile
@@ -105,7 +106,7 @@ Landing settleDisplaced(int folderFd, const std::string& name, const std::string
                     : S_ISLNK(displaced.st_mode)
                         ? sameLinks(folderFd, temporary.c_str(), name.c_str())
                         : S_ISREG(displaced.st_mode) &&
-                              sameContentAt(folderFd, temporary.c_str(), contentFd, ignored);
+                              sameContentAt(folderFd, temporary.c_str(), contentFd, ignored, call);
   if (same) {
     ::unlinkat(folderFd, temporary.c_str(), 0);
     return Landing::kPlaced;
@@ -157,7 +158,7 @@ std::function<int(const char*)> fileLanding(int folderFd, int fd, std::string* t
 }
 
 Landing landAt(int folderFd, const std::string& name, const std::string& absolutePath,
-               int contentFd, const std::function<int(const char*)>& make) {
+               int contentFd, const std::function<int(const char*)>& make, FollowedCall& call) {
   for (int attempt = 0; attempt < kLandingAttempts; ++attempt) {
     if (make(name.c_str()) >= 0) return Landing::kPlaced;
     if (errno != EEXIST) return Landing::kFailed;
@@ -165,13 +166,13 @@ Landing landAt(int folderFd, const std::string& name, const std::string& absolut
     if (::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (S_ISDIR(existing.st_mode)) return Landing::kFolderThere;
     Identity compared;
-    const bool comparedSame =
-        S_ISREG(existing.st_mode) && sameContentAt(folderFd, name.c_str(), contentFd, compared);
+    const bool comparedSame = S_ISREG(existing.st_mode) &&
+                              sameContentAt(folderFd, name.c_str(), contentFd, compared, call);
     const std::optional<std::string> temporary = createUnderTemporaryName(make);
     if (!temporary) return Landing::kFailed;
     if (exchange(folderFd, temporary->c_str(), name.c_str())) {
       return settleDisplaced(folderFd, name, *temporary, absolutePath, contentFd, compared,
-                             comparedSame);
+                             comparedSame, call);
     }
     const int error = errno;
     if (error == ENOENT) {  // the name came free in between

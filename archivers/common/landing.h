@@ -6,6 +6,8 @@
 
 namespace archivers {
 
+class FollowedCall;
+
 // A hidden name for an entry on its way to its own name: ".parvo-" and six random letters. Short
 // and of a fixed length, so that it fits beside any name the file system takes.
 std::string temporaryName();
@@ -35,7 +37,8 @@ enum class Landing {
 // same bytes, or a link with the same text, which is removed; so a file that another run landed
 // meanwhile is never trashed. A folder is never displaced. Throws ArchiveError(kWriteFailed) from
 // the Trash when it cannot take the displaced entry; that entry is then put back at the name.
+// Long comparisons are checkpoints of call.
 Landing landAt(int folderFd, const std::string& name, const std::string& absolutePath,
-               int contentFd, const std::function<int(const char*)>& make);
+               int contentFd, const std::function<int(const char*)>& make, FollowedCall& call);
 
 }  // namespace archivers

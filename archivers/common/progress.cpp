@@ -16,8 +16,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::array kTerminationSignals{SIGTERM, SIGINT, SIGHUP};
 
-// The termination signal that came while a call was followed, 0 for none. Written by the
-// handler, so a lock-free atomic and nothing else.
+// The termination signal that came while calls were in flight, 0 for none: the one thing every
+// call of the process shares. Written by the handler, so a lock-free atomic and nothing else.
 std::atomic<int> receivedSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
@@ -26,8 +26,8 @@ void noteTerminationSignal(int signal) {
   receivedSignal.compare_exchange_strong(none, signal);
 }
 
-// The handlers of the termination signals for one followed call. On its end the handlers it found
-// are back, and then the signal that came is raised again.
+// The handlers of the termination signals while calls are in flight. On its end the handlers it
+// found are back.
 class TerminationSignals {
  public:
   TerminationSignals() {
@@ -50,7 +50,6 @@ class TerminationSignals {
     for (std::size_t i = 0; i < kTerminationSignals.size(); ++i) {
       if (installed_[i]) ::sigaction(kTerminationSignals[i], &found_[i], nullptr);
     }
-    if (const int signal = receivedSignal.exchange(0)) ::raise(signal);
   }
 
  private:
@@ -58,118 +57,93 @@ class TerminationSignals {
   std::array<bool, kTerminationSignals.size()> installed_{};
 };
 
-struct CallState {
-  // First, so that it ends last: the signal is raised once the presenter has closed its window.
-  std::optional<TerminationSignals> signals;
-  std::unique_ptr<ProgressPresenter> presenter;
-  std::thread::id callingThread = std::this_thread::get_id();
-  Clock::time_point started = Clock::now();
-  Clock::time_point nextUpdate = started;
-  std::atomic<std::uint64_t> done{0};
-  std::atomic<std::uint64_t> total{0};
-  std::atomic<bool> stop{false};
-  std::mutex namesMutex;  // the member can be named by a worker thread
-  std::string archive;
-  std::string member;
-};
+// The calls in flight, on any thread, and the handlers they hold together.
+std::mutex inFlightMutex;
+std::size_t callsInFlight = 0;
+std::optional<TerminationSignals> signalsHeld;
 
-std::atomic<CallState*> currentCall{nullptr};
-
-CallState* callingThreadState() {
-  CallState* state = currentCall.load(std::memory_order_acquire);
-  if (state == nullptr || state->callingThread != std::this_thread::get_id()) return nullptr;
-  return state;
-}
-
-bool stopped(const CallState& state) {
-  return state.stop.load(std::memory_order_acquire) ||
-         receivedSignal.load(std::memory_order_acquire) != 0;
-}
-
-void update(CallState& state) {
-  if (state.presenter == nullptr) return;
-  const Clock::time_point now = Clock::now();
-  if (now < state.nextUpdate) return;
-  state.nextUpdate = now + state.presenter->interval();
-  if (now - state.started < state.presenter->delay()) return;
-  std::string archive;
-  std::string member;
-  {
-    const std::lock_guard lock(state.namesMutex);
-    archive = state.archive;
-    member = state.member;
-  }
-  const std::uint64_t total = state.total.load(std::memory_order_relaxed);
-  const std::uint64_t done = state.done.load(std::memory_order_relaxed);
-  if (state.presenter->update(
-          {archive, member, total == 0 ? done : std::min(done, total), total})) {
-    state.stop.store(true, std::memory_order_release);
-  }
+bool signalled() noexcept {
+  return receivedSignal.load(std::memory_order_acquire) != 0;
 }
 
 }  // namespace
 
-FollowedCall::FollowedCall(std::unique_ptr<ProgressPresenter> presenter) {
-  auto state = std::make_unique<CallState>();
-  state->presenter = std::move(presenter);
-  CallState* expected = nullptr;
-  // A call made while another is followed, inside it or on another thread, goes unfollowed.
-  if (currentCall.compare_exchange_strong(expected, state.get())) {
-    state.release()->signals.emplace();
-    following_ = true;
-  }
+FollowedCall::InFlight::InFlight() {
+  const std::lock_guard lock(inFlightMutex);
+  if (callsInFlight++ == 0) signalsHeld.emplace();
 }
 
-FollowedCall::~FollowedCall() {
-  if (!following_) return;
-  delete currentCall.exchange(nullptr, std::memory_order_acq_rel);
-}
-
-namespace progress {
-
-void setArchive(std::string_view path, std::uint64_t totalBytes) {
-  CallState* state = callingThreadState();
-  if (state == nullptr) return;
+FollowedCall::InFlight::~InFlight() {
+  int signal = 0;
   {
-    const std::lock_guard lock(state->namesMutex);
-    state->archive = path;
+    const std::lock_guard lock(inFlightMutex);
+    if (--callsInFlight == 0) {
+      signalsHeld.reset();
+      signal = receivedSignal.exchange(0);
+    }
   }
-  state->total.store(totalBytes, std::memory_order_relaxed);
-  state->done.store(0, std::memory_order_relaxed);
+  // Outside the lock: a handler of the caller's own may start another call.
+  if (signal != 0) ::raise(signal);
 }
 
-void setTotal(std::uint64_t totalBytes) {
-  if (CallState* state = currentCall.load(std::memory_order_acquire)) {
-    state->total.store(totalBytes, std::memory_order_relaxed);
+FollowedCall::FollowedCall(std::unique_ptr<ProgressPresenter> presenter)
+    : presenter_(std::move(presenter)),
+      callingThread_(std::this_thread::get_id()),
+      started_(Clock::now()),
+      nextUpdate_(started_) {}
+
+FollowedCall::~FollowedCall() = default;
+
+void FollowedCall::update() {
+  if (presenter_ == nullptr) return;
+  const Clock::time_point now = Clock::now();
+  if (now < nextUpdate_) return;
+  nextUpdate_ = now + presenter_->interval();
+  if (now - started_ < presenter_->delay()) return;
+  std::string archive;
+  std::string member;
+  {
+    const std::lock_guard lock(namesMutex_);
+    archive = archive_;
+    member = member_;
+  }
+  const std::uint64_t total = total_.load(std::memory_order_relaxed);
+  const std::uint64_t done = done_.load(std::memory_order_relaxed);
+  if (presenter_->update({archive, member, total == 0 ? done : std::min(done, total), total})) {
+    stop_.store(true, std::memory_order_release);
   }
 }
 
-void setMember(std::string_view name) {
-  if (CallState* state = currentCall.load(std::memory_order_acquire)) {
-    const std::lock_guard lock(state->namesMutex);
-    state->member = name;
+void FollowedCall::setArchive(std::string_view path, std::uint64_t totalBytes) {
+  {
+    const std::lock_guard lock(namesMutex_);
+    archive_ = path;
   }
+  total_.store(totalBytes, std::memory_order_relaxed);
+  done_.store(0, std::memory_order_relaxed);
 }
 
-void advance(std::uint64_t bytes) {
-  CallState* state = currentCall.load(std::memory_order_acquire);
-  if (state == nullptr) return;
-  state->done.fetch_add(bytes, std::memory_order_relaxed);
+void FollowedCall::setTotal(std::uint64_t totalBytes) {
+  total_.store(totalBytes, std::memory_order_relaxed);
+}
+
+void FollowedCall::setMember(std::string_view name) {
+  const std::lock_guard lock(namesMutex_);
+  member_ = name;
+}
+
+void FollowedCall::advance(std::uint64_t bytes) {
+  done_.fetch_add(bytes, std::memory_order_relaxed);
   checkpoint();
 }
 
-void checkpoint() {
-  CallState* state = currentCall.load(std::memory_order_acquire);
-  if (state == nullptr) return;
-  const bool callingThread = state->callingThread == std::this_thread::get_id();
-  if (callingThread && !stopped(*state)) update(*state);
-  if (stopped(*state)) throw cancelledByUser();
+void FollowedCall::checkpoint() {
+  if (std::this_thread::get_id() == callingThread_ && !stopRequested()) update();
+  if (stopRequested()) throw cancelledByUser();
 }
 
-bool stopRequested() noexcept {
-  const CallState* state = currentCall.load(std::memory_order_acquire);
-  return state != nullptr && stopped(*state);
+bool FollowedCall::stopRequested() const noexcept {
+  return stop_.load(std::memory_order_acquire) || signalled();
 }
 
-}  // namespace progress
 }  // namespace archivers

@@ -1,13 +1,15 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "common/archive_error.h"
-#include "common/progress.h"
 
 namespace archivers {
 
@@ -45,16 +47,20 @@ inline bool endsExtraction(const ArchiveError& error) {
          error.result() == Result::kCannotOpen;
 }
 
-// The progress of the one library call running on this thread, from its start to its end. The
-// functions in namespace progress below do nothing when no call is being followed (a test that
-// calls a reader directly, say).
+// One library call, from its start to its end: what it shows of itself and how it is stopped. The
+// call makes it and hands it to whatever reads or writes for it (the archive input, the
+// extraction sink, the writers), which report to it; a reader or writer run on its own (a test, a
+// fuzz target) makes its own, with a null presenter. Its members may be used from any thread;
+// only the thread that made it ever touches its presenter.
 //
-// While it lives, SIGTERM, SIGINT and SIGHUP (Ctrl-C, logout, shutdown) stop the call as the
-// user's stop does, with or without a presenter: the handlers only note the signal, and the next
-// checkpoint throws, so the call unwinds through its clean-up. A signal the process ignores
-// (nohup) stays ignored. The end restores the handlers found, exactly, and then raises the signal
-// that came again, so with the default handling the process ends by it once the clean-up is done;
-// a handler of the caller's own gets it and the call returns kCancelled.
+// While any call lives, SIGTERM, SIGINT and SIGHUP (Ctrl-C, logout, shutdown) stop every call in
+// flight as the user's stop does, with or without a presenter: the handlers only note the signal,
+// and each call's next checkpoint throws, so it unwinds through its clean-up. That note is all
+// the calls of a process share. A signal the process ignores (nohup) stays ignored. The first call
+// in flight installs the handlers; the last one to end restores the handlers found, exactly, and
+// then raises the signal that came again, so with the default handling the process ends by it
+// once the clean-up is done; a handler of the caller's own gets it and the call returns
+// kCancelled.
 class FollowedCall {
  public:
   // A null presenter shows nothing; the call is still followed.
@@ -63,27 +69,45 @@ class FollowedCall {
   FollowedCall& operator=(const FollowedCall&) = delete;
   ~FollowedCall();
 
+  // The archive the call reads or makes, and its size in bytes when known (0 when not yet); the
+  // count of bytes done starts again.
+  void setArchive(std::string_view path, std::uint64_t totalBytes = 0);
+  void setTotal(std::uint64_t totalBytes);
+  void setMember(std::string_view name);
+
+  // Counts bytes read or made, then checks as checkpoint() does.
+  void advance(std::uint64_t bytes);
+  // Between pieces of work of at most some tens of milliseconds: throws cancelledByUser() once the
+  // user asked to stop or a termination signal came. On the thread that made the call it first
+  // shows and services the presenter when due; other threads never touch it.
+  void checkpoint();
+  // The user asked to stop, or a termination signal came.
+  bool stopRequested() const noexcept;
+
  private:
-  // False for a call made while another is followed, inside it or on another thread: the outer
-  // call alone holds the signals and raises one that came.
-  bool following_ = false;
+  // Holds the termination signals while the call is in flight. First, so that it ends last: a
+  // signal that came is raised once the presenter has closed its window.
+  class InFlight {
+   public:
+    InFlight();
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+    ~InFlight();
+  };
+
+  void update();
+
+  InFlight inFlight_;
+  std::unique_ptr<ProgressPresenter> presenter_;
+  const std::thread::id callingThread_;
+  const std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point nextUpdate_;  // the calling thread's alone
+  std::atomic<std::uint64_t> done_{0};
+  std::atomic<std::uint64_t> total_{0};
+  std::atomic<bool> stop_{false};
+  std::mutex namesMutex_;  // the member can be named by a worker thread
+  std::string archive_;
+  std::string member_;
 };
 
-namespace progress {
-
-// The archive the call reads or makes, and its size in bytes when known (0 when not yet).
-void setArchive(std::string_view path, std::uint64_t totalBytes = 0);
-void setTotal(std::uint64_t totalBytes);
-void setMember(std::string_view name);
-
-// Any thread: counts bytes read or made, then checks as checkpoint() does.
-void advance(std::uint64_t bytes);
-// Between pieces of work of at most some tens of milliseconds: throws cancelledByUser() once the
-// user asked to stop. On the calling thread it first shows and services the presenter when due;
-// worker threads never touch it.
-void checkpoint();
-// Any thread: the user asked to stop, or a termination signal came.
-bool stopRequested() noexcept;
-
-}  // namespace progress
 }  // namespace archivers

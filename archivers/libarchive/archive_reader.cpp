@@ -100,8 +100,11 @@ la_ssize_t ArchiveReader::readGzip(archive* reader, void* data, const void** blo
   }
 }
 
-ArchiveReader::ArchiveReader(ArchiveInput& input, ArchiveKind kind)
-    : cursor_{input, 0, {}, nullptr, std::nullopt}, archive_(archive_read_new()), kind_(kind) {
+ArchiveReader::ArchiveReader(ArchiveInput& input, ArchiveKind kind, const FollowedCall& call)
+    : call_(call),
+      cursor_{input, 0, {}, nullptr, std::nullopt},
+      archive_(archive_read_new()),
+      kind_(kind) {
   if (archive_ == nullptr) throw std::bad_alloc();
   configure(archive_, kind);
   try {
@@ -147,7 +150,7 @@ std::string ArchiveReader::errorMessage() const {
 
 Result ArchiveReader::errorResult() const {
   // The user's stop reaches libarchive as a failed read, which it reports as its own error.
-  if (progress::stopRequested()) return Result::kCancelled;
+  if (call_.stopRequested()) return Result::kCancelled;
   if (cursor_.failure) return cursor_.failure->result();
   const std::string message = errorMessage();
   const bool unsupported = message.find("ncrypt") != std::string::npos ||

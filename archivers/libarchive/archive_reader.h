@@ -9,6 +9,7 @@
 
 #include "common/archive_error.h"
 #include "common/archive_input.h"
+#include "common/progress.h"
 #include "libarchive/libarchive_extraction.h"
 
 namespace archivers {
@@ -20,9 +21,9 @@ class GzipSource;
 // compression filter, detected by content. Names are left as libarchive finds them.
 class ArchiveReader {
  public:
-  // Reads every byte through input, which must outlive the reader. Throws
+  // Reads every byte through input, which must outlive the reader, as call does. Throws
   // ArchiveError(kCannotOpen) when libarchive cannot open it.
-  ArchiveReader(ArchiveInput& input, ArchiveKind kind);
+  ArchiveReader(ArchiveInput& input, ArchiveKind kind, const FollowedCall& call);
   ArchiveReader(const ArchiveReader&) = delete;
   ArchiveReader& operator=(const ArchiveReader&) = delete;
   ~ArchiveReader();
@@ -55,6 +56,7 @@ class ArchiveReader {
   static la_int64_t seek(archive* reader, void* cursor, la_int64_t offset, int whence);
   static la_int64_t skip(archive* reader, void* cursor, la_int64_t request);
 
+  const FollowedCall& call_;
   Cursor cursor_;  // outlives archive_, which reads through it
   archive* archive_;
   ArchiveKind kind_;

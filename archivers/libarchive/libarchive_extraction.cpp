@@ -21,7 +21,7 @@ constexpr std::size_t kMaxFailedHeaders = 1000;
 class Extraction {
  public:
   Extraction(ArchiveInput& input, ExtractionSink& sink, ArchiveKind kind)
-      : reader_(input, kind), sink_(sink) {}
+      : reader_(input, kind, sink.call()), sink_(sink) {}
 
   void run() {
     bool retrying = false;  // the header before was rejected too

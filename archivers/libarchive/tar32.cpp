@@ -4,7 +4,8 @@
 
 // Tar -xvf "ARCHIVE" "DEST/": extracts the whole TAR archive, compressed or not, into DEST.
 ARCHIVER_EXPORT int32_t Tar(int32_t, const char* commandLine, char* output, int32_t size) {
-  return archivers::runEntryPoint(commandLine, output, size, [](std::string_view line) {
-    return archivers::runExtraction(line, {"", {"-xvf"}}, archivers::kTarReader);
-  });
+  return archivers::runEntryPoint(
+      commandLine, output, size, [](std::string_view line, archivers::FollowedCall& call) {
+        return archivers::runExtraction(line, {"", {"-xvf"}}, archivers::kTarReader, call);
+      });
 }

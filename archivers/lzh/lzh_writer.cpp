@@ -151,13 +151,13 @@ struct NotSmaller {};
 // The file's bytes up to the size the walk saw; fewer is a change under our feet.
 class FileSource : public ByteSource {
  public:
-  FileSource(WalkFile& file, const WalkEntry& entry)
-      : file_(file), entry_(entry), left_(entry.size) {}
+  FileSource(WalkFile& file, const WalkEntry& entry, FollowedCall& call)
+      : file_(file), entry_(entry), call_(call), left_(entry.size) {}
   std::size_t read(std::uint8_t* data, std::size_t count) override {
     count = static_cast<std::size_t>(std::min<std::uint64_t>(count, left_));
     if (count == 0) return 0;
     const std::size_t got = file_.read(data, count);
-    progress::advance(got);
+    call_.advance(got);
     if (got == 0) changedWhilePacking(entry_.path);
     left_ -= got;
     return got;
@@ -166,6 +166,7 @@ class FileSource : public ByteSource {
  private:
   WalkFile& file_;
   const WalkEntry& entry_;
+  FollowedCall& call_;
   std::uint64_t left_;
 };
 
@@ -210,8 +211,8 @@ class MemberSink : public ByteSink {
 
 class ArchiveWriter {
  public:
-  ArchiveWriter(ArchiveOutput& output, FolderWalk& walk, NameEncoding encoding)
-      : output_(output), walk_(walk), encoding_(encoding) {}
+  ArchiveWriter(ArchiveOutput& output, FolderWalk& walk, NameEncoding encoding, FollowedCall& call)
+      : output_(output), walk_(walk), encoding_(encoding), call_(call) {}
 
   void add(const WalkEntry& entry) {
     WrittenHeader header = startHeader(entry, encoding_);
@@ -228,7 +229,7 @@ class ArchiveWriter {
       return;
     }
     WalkFile file = walk_.open(entry);
-    FileSource source(file, entry);
+    FileSource source(file, entry, call_);
     MemberSink sink(output_, header, entry.size);
     try {
       const Lh5Result result = encodeLh5(source, sink);
@@ -283,6 +284,7 @@ class ArchiveWriter {
   ArchiveOutput& output_;
   FolderWalk& walk_;
   NameEncoding encoding_;
+  FollowedCall& call_;
   std::size_t files_ = 0;
   std::size_t folders_ = 0;
 };
@@ -355,9 +357,9 @@ void finishHeader(WrittenHeader& header, std::string_view method, std::uint64_t 
   storeLe16(bytes.data() + kHeaderCrcOffset, crc16(0, bytes.data(), bytes.size()));
 }
 
-Outcome writeArchive(const std::string& destination, bool recursive) {
-  ArchiveOutput output(destination);
-  FolderWalk walk(output.ownFiles(), recursive, unholdableInLzh);
+Outcome writeArchive(const std::string& destination, bool recursive, FollowedCall& call) {
+  ArchiveOutput output(destination, call);
+  FolderWalk walk(output.ownFiles(), recursive, call, unholdableInLzh);
   // Every name is known before the first header goes out: one that CP932 cannot hold puts all of
   // them in UTF-8.
   std::vector<WalkEntry> entries;
@@ -366,8 +368,8 @@ Outcome writeArchive(const std::string& destination, bool recursive) {
     entries.push_back(entry);
     totalBytes += entry.size;
   });
-  progress::setTotal(totalBytes);
-  ArchiveWriter writer(output, walk, nameEncodingFor(entries));
+  call.setTotal(totalBytes);
+  ArchiveWriter writer(output, walk, nameEncodingFor(entries), call);
   for (const WalkEntry& entry : entries) writer.add(entry);
   const std::uint8_t endMark = 0;
   output.write(&endMark, 1);

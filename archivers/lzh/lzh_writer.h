@@ -7,6 +7,7 @@
 
 #include "common/entry_point.h"
 #include "common/folder_walk.h"
+#include "common/progress.h"
 
 namespace archivers::lzh {
 
@@ -16,8 +17,9 @@ namespace archivers::lzh {
 // the folder are stored as what they point to; what the walk leaves out (see FolderWalk) and
 // names holding '\' or byte 0xFF are left out and named, with the result kLeftOut. The archive
 // appears under its name only when complete. Throws ArchiveError: kCannotOpen (a file or folder
-// cannot be read, naming it), kUnsupported (a path too long for a header), kWriteFailed.
-Outcome writeArchive(const std::string& destination, bool recursive);
+// cannot be read, naming it), kUnsupported (a path too long for a header), kWriteFailed,
+// kCancelled once the call is stopped.
+Outcome writeArchive(const std::string& destination, bool recursive, FollowedCall& call);
 
 // How an archive's names are stored: in CP932, or all of them in UTF-8 once one name needs it.
 enum class NameEncoding { kCp932, kUtf8 };

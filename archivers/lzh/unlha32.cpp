@@ -9,7 +9,7 @@ namespace {
 
 // "e -rxy ARCHIVE DEST/" extracts with folders; "a -rx OUT *.*" packs the current folder with its
 // folders, "a OUT *.*" only its own files.
-archivers::Outcome runUnlha(std::string_view line) {
+archivers::Outcome runUnlha(std::string_view line, archivers::FollowedCall& call) {
   const archivers::Command command = archivers::parseCommand(line);
   if (command.operands.empty()) {
     throw archivers::ArchiveError(archivers::Result::kBadCommandLine, "no command given");
@@ -22,9 +22,9 @@ archivers::Outcome runUnlha(std::string_view line) {
       throw archivers::ArchiveError(archivers::Result::kBadCommandLine,
                                     "only *.* (every file) can be added");
     }
-    return archivers::lzh::writeArchive(command.operands[1], command.hasOption("-rx"));
+    return archivers::lzh::writeArchive(command.operands[1], command.hasOption("-rx"), call);
   }
-  return archivers::runExtraction(command, {"e", {"-rxy"}}, archivers::lzh::kReader);
+  return archivers::runExtraction(command, {"e", {"-rxy"}}, archivers::lzh::kReader, call);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <latch>
 #include <optional>
 #include <thread>
 
@@ -57,10 +58,10 @@ class InFolder {
 };
 
 Result resultStopped(const std::function<bool(const ProgressSnapshot&)>& condition,
-                     const std::function<void()>& call) {
-  const archivers::FollowedCall followed(std::make_unique<StopWhen>(condition));
+                     const std::function<void(archivers::FollowedCall&)>& run) {
+  archivers::FollowedCall call(std::make_unique<StopWhen>(condition));
   try {
-    call();
+    run(call);
   } catch (const ArchiveError& error) {
     return error.result();
   }
@@ -82,15 +83,19 @@ class CancelTest : public ::testing::Test {
 // Stopped halfway: nothing under the archive's name but the older archive, untouched, and no
 // temporary file beside it.
 TEST_F(CancelTest, EveryWriterStopsHalfwayLeavingTheOlderArchiveAlone) {
-  const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> cases = {
-      {"a.cab",
-       [](const std::string& destination) {
-         archivers::cab::writeCabinet(destination, false,
-                                      {archivers::cab::CompressionMethod::Kind::kLzx, 21});
-       }},
-      {"a.lzh",
-       [](const std::string& destination) { archivers::lzh::writeArchive(destination, false); }},
-  };
+  const std::vector<
+      std::pair<std::string, std::function<void(const std::string&, archivers::FollowedCall&)>>>
+      cases = {
+          {"a.cab",
+           [](const std::string& destination, archivers::FollowedCall& call) {
+             archivers::cab::writeCabinet(
+                 destination, false, {archivers::cab::CompressionMethod::Kind::kLzx, 21}, call);
+           }},
+          {"a.lzh",
+           [](const std::string& destination, archivers::FollowedCall& call) {
+             archivers::lzh::writeArchive(destination, false, call);
+           }},
+      };
   for (const auto& [name, write] : cases) {
     SCOPED_TRACE(name);
     const fs::path out = folder / ("out-" + name);
@@ -102,12 +107,133 @@ TEST_F(CancelTest, EveryWriterStopsHalfwayLeavingTheOlderArchiveAlone) {
           doneWhenStopped = snapshot.done;
           return snapshot.done * 2 > snapshot.total;
         },
-        [&] { write(out / name); });
+        [&](archivers::FollowedCall& call) { write(out / name, call); });
     EXPECT_EQ(result, Result::kCancelled);
     EXPECT_LT(doneWhenStopped, kBigMember);  // while packing, not only once all was read
     EXPECT_EQ(readFile(out / name), "older archive\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
   }
+}
+
+// Every snapshot a call showed, kept past the call's end; asks to stop at the first when told.
+class Recording final : public archivers::ProgressPresenter {
+ public:
+  Recording(std::vector<std::uint64_t>& done, bool stop) : done_(done), stop_(stop) {}
+  std::chrono::milliseconds delay() const override { return std::chrono::milliseconds(0); }
+  std::chrono::milliseconds interval() const override { return std::chrono::milliseconds(0); }
+  bool update(const ProgressSnapshot& snapshot) override {
+    done_.push_back(snapshot.done);
+    return stop_;
+  }
+
+ private:
+  std::vector<std::uint64_t>& done_;
+  bool stop_;
+};
+
+Result resultOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ArchiveError& error) {
+    return error.result();
+  }
+  return Result::kOk;
+}
+
+// Two library calls on two threads of one process, as a program that extracts two archives at
+// once makes them: each shows only its own bytes, the user's stop of one leaves the other running,
+// and the other goes on after the first has ended.
+TEST(TwoCalls, OnTwoThreadsKeepTheirOwnBytesAndTheirOwnStop) {
+  std::vector<std::uint64_t> seenByFirst, seenBySecond;
+  std::latch bothStarted(2), secondCounted(1), firstEnded(1);
+  Result first = Result::kOk;
+  Result second = Result::kInternal;
+  std::thread stopped([&] {
+    {
+      archivers::FollowedCall call(std::make_unique<Recording>(seenByFirst, true));
+      bothStarted.arrive_and_wait();
+      secondCounted.wait();
+      first = resultOf([&] { call.advance(1); });
+    }
+    firstEnded.count_down();
+  });
+  std::thread running([&] {
+    archivers::FollowedCall call(std::make_unique<Recording>(seenBySecond, false));
+    bothStarted.arrive_and_wait();
+    call.advance(1000);
+    secondCounted.count_down();
+    firstEnded.wait();
+    second = resultOf([&] {
+      call.advance(10);
+      call.checkpoint();
+    });
+  });
+  stopped.join();
+  running.join();
+  EXPECT_EQ(first, Result::kCancelled);
+  EXPECT_EQ(seenByFirst, std::vector<std::uint64_t>{1});
+  EXPECT_EQ(second, Result::kOk);
+  EXPECT_EQ(seenBySecond, (std::vector<std::uint64_t>{1000, 1010, 1010}));
+}
+
+volatile sig_atomic_t termsCaught = 0;
+void catchTerm(int) {
+  termsCaught = termsCaught + 1;
+}
+
+// A termination signal stops every call in flight. The handler the caller had is held back until
+// the last of them has ended, then put back and given the signal once; a call made afterwards
+// does not take the old signal for a stop.
+TEST(TwoCalls, ATerminationSignalStopsEveryCallAndReachesTheCallerAfterTheLast) {
+  struct sigaction own {};
+  struct sigaction previous {};
+  own.sa_handler = catchTerm;
+  sigemptyset(&own.sa_mask);
+  ASSERT_EQ(::sigaction(SIGTERM, &own, &previous), 0);
+  termsCaught = 0;
+  const auto handlerNow = [] {
+    struct sigaction now {};
+    ::sigaction(SIGTERM, nullptr, &now);
+    return now.sa_handler;
+  };
+  std::latch bothStarted(3), signalled(1), firstEnded(1);
+  Result first = Result::kOk;
+  Result second = Result::kOk;
+  int caughtWhileSecondRan = -1;
+  bool ownHandlerWhileSecondRan = true;
+  std::thread one([&] {
+    {
+      archivers::FollowedCall call(nullptr);
+      bothStarted.arrive_and_wait();
+      signalled.wait();
+      first = resultOf([&] { call.checkpoint(); });
+    }
+    firstEnded.count_down();
+  });
+  std::thread other([&] {
+    archivers::FollowedCall call(nullptr);
+    bothStarted.arrive_and_wait();
+    firstEnded.wait();
+    caughtWhileSecondRan = termsCaught;
+    ownHandlerWhileSecondRan = handlerNow() == catchTerm;
+    second = resultOf([&] { call.checkpoint(); });
+  });
+  bothStarted.arrive_and_wait();
+  ::raise(SIGTERM);  // delivered before it returns, to the calls' handler
+  signalled.count_down();
+  one.join();
+  other.join();
+  EXPECT_EQ(first, Result::kCancelled);
+  EXPECT_EQ(second, Result::kCancelled);
+  EXPECT_EQ(caughtWhileSecondRan, 0);
+  EXPECT_FALSE(ownHandlerWhileSecondRan);
+  EXPECT_EQ(termsCaught, 1);
+  EXPECT_EQ(handlerNow(), catchTerm);
+  {
+    archivers::FollowedCall later(nullptr);
+    EXPECT_EQ(resultOf([&] { later.checkpoint(); }), Result::kOk);
+  }
+  ::sigaction(SIGTERM, &previous, nullptr);
 }
 
 // A counter of /proc/PID/io: "rchar" (bytes read) or "wchar" (bytes written).
@@ -146,8 +272,9 @@ TEST_F(CancelTest, ATerminationSignalCleansUpAsACancelThenEndsTheProcessByIt) {
   fs::resize_file(src / "big.bin", 64u << 20);
   {
     const InFolder in(src);  // the writers put the large member first, the tools the small one
-    archivers::cab::writeCabinet(folder / "a.cab", false, {});
-    archivers::lzh::writeArchive(folder / "a.lzh", false);
+    archivers::FollowedCall making(nullptr);
+    archivers::cab::writeCabinet(folder / "a.cab", false, {}, making);
+    archivers::lzh::writeArchive(folder / "a.lzh", false, making);
   }
   runTool({"zip", "-q", "-1", "../a.zip", "small.txt", "big.bin"}, src);
   runTool({"zip", "-q", "../b.zip", "small.txt"}, src);

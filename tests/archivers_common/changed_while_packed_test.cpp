@@ -79,16 +79,22 @@ void rewriteInPlace(const fs::path& file, bool keepTime) {
 TEST(ChangedWhilePacked, EveryWriterRefusesAFileRewrittenAtTheSameSize) {
   const struct {
     const char* archive;
-    std::function<void(const std::string&)> write;
+    std::function<void(const std::string&, archivers::FollowedCall&)> write;
     // When the calling thread sees the file being read. The cabinet reads on a worker: its first
     // checkpoint after the walk comes before it has taken the first 1 MiB task from a single
     // worker, which then runs at most one task ahead, so it opens z.bin (from the second task on)
     // again after the rewrite.
     std::function<bool(const ProgressSnapshot&)> due;
   } writers[] = {
-      {"a.cab", [](const std::string& to) { archivers::cab::writeCabinet(to, false, {}); },
+      {"a.cab",
+       [](const std::string& to, archivers::FollowedCall& call) {
+         archivers::cab::writeCabinet(to, false, {}, call);
+       },
        [](const ProgressSnapshot& snapshot) { return snapshot.total > 0; }},
-      {"a.lzh", [](const std::string& to) { archivers::lzh::writeArchive(to, false); },
+      {"a.lzh",
+       [](const std::string& to, archivers::FollowedCall& call) {
+         archivers::lzh::writeArchive(to, false, call);
+       },
        [](const ProgressSnapshot& snapshot) { return snapshot.member == "z.bin"; }},
   };
   for (const auto& writer : writers) {
@@ -98,14 +104,14 @@ TEST(ChangedWhilePacked, EveryWriterRefusesAFileRewrittenAtTheSameSize) {
       writeFiles(work / "src", {{"a.bin", noise(1536 << 10, 1)}, {"z.bin", noise(3 << 20, 2)}});
       const InFolderWithOneThread in(work / "src");
       bool rewritten = false;
-      const archivers::FollowedCall followed(
+      archivers::FollowedCall call(
           std::make_unique<OnCheckpoint>([&](const ProgressSnapshot& snapshot) {
             if (rewritten || !writer.due(snapshot)) return;
             rewriteInPlace(work / "src/z.bin", keepTime);
             rewritten = true;
           }));
       const archivers::ArchiveError error =
-          thrown<archivers::ArchiveError>([&] { writer.write(work / writer.archive); });
+          thrown<archivers::ArchiveError>([&] { writer.write(work / writer.archive, call); });
       EXPECT_TRUE(rewritten);
       EXPECT_EQ(error.result(), archivers::Result::kCannotOpen);
       EXPECT_STREQ(error.what(), "cannot read, it changed while being packed: z.bin");

@@ -54,9 +54,10 @@ TEST(OutputBuffer, NeverWrittenPastItsSizeAndCutBetweenCharacters) {
   }
   writeOutput(nullptr, 10, "x");
   std::memset(buffer, '#', sizeof buffer);
-  const int32_t code = runEntryPoint("-q", buffer, 4, [](std::string_view) -> std::string {
-    throw ArchiveError(Result::kBadCommandLine, "unknown option -q");
-  });
+  const int32_t code =
+      runEntryPoint("-q", buffer, 4, [](std::string_view, FollowedCall&) -> std::string {
+        throw ArchiveError(Result::kBadCommandLine, "unknown option -q");
+      });
   EXPECT_EQ(code, static_cast<int32_t>(Result::kBadCommandLine));
   EXPECT_STREQ(buffer, "unk");
   EXPECT_EQ(buffer[4], '#');

@@ -64,12 +64,13 @@ class ExtractionSinkTest : public testing::Test {
   TemporaryFolder folder_;
   const fs::path root_ = folder_.path();
   const fs::path destination_ = root_ / "dest";
+  FollowedCall call_{nullptr};
 };
 
 using Strings = std::vector<std::string>;
 
 TEST_F(ExtractionSinkTest, ClimbingAndAbsoluteNamesAreRefusedAndTheRestExtracted) {
-  ExtractionSink sink(destination_.string() + "/");
+  ExtractionSink sink(destination_.string() + "/", call_);
   for (const char* name : {"../x", "/tmp/parvo-absolute-test", "C:/x", "c:x", "a/../../x", "a/../b",
                            "a/..", "..", "//host/x"}) {
     EXPECT_EQ(sink.createFile(file(name)), nullptr) << name;
@@ -89,7 +90,7 @@ TEST_F(ExtractionSinkTest, ClimbingAndAbsoluteNamesAreRefusedAndTheRestExtracted
 
 TEST_F(ExtractionSinkTest, LinksOutAreRefusedAndNothingIsWrittenThroughLinks) {
   fs::create_directories(root_ / "outside");
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   sink.createLink(symlink("abs", (root_ / "outside").string()));
   sink.createLink(symlink("up", ".."));
   sink.createLink(symlink("deep/up", "../../outside"));
@@ -147,7 +148,7 @@ TEST_F(ExtractionSinkTest, LinksThatALaterMemberCouldTurnOutwardAreRefusedWhenMa
   fs::create_directories(root_ / "outside");
   fs::create_directories(destination_ / "sub");
   fs::create_directory_symlink(root_ / "outside", destination_ / "planted");
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   sink.createLink(symlink("here", "."));
   sink.createLink(symlink("a/escape", "../here/../../x"));  // climbs out of a link
   sink.createLink(symlink("later", "dot/../x"));            // out of a folder not there yet
@@ -172,7 +173,7 @@ TEST_F(ExtractionSinkTest, ExistingLinkAtTheNameIsReplacedNotFollowed) {
   fs::create_directories(destination_);
   fs::create_symlink(root_ / "outside.txt", destination_ / "victim");
   fs::create_symlink(root_ / "outside.txt", destination_ / "victim2");
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   writeFile(sink, file("victim"), "new");
   sink.createLink(symlink("victim2", "victim"));
   EXPECT_EQ(sink.finish(), "1 file, 1 link extracted");
@@ -187,7 +188,7 @@ TEST_F(ExtractionSinkTest, ExistingLinkAtTheNameIsReplacedNotFollowed) {
 TEST_F(ExtractionSinkTest, ExistingFolderOrFileInThePathRefusesTheEntry) {
   fs::create_directories(destination_ / "folder/inner");
   std::ofstream(destination_ / "plain") << "x";
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   // A folder at the name is found when the file would take its place.
   writeFile(sink, file("./folder"), "data");
   EXPECT_EQ(sink.createFile(file("plain/child")), nullptr);
@@ -204,7 +205,7 @@ TEST_F(ExtractionSinkTest, ExistingFolderOrFileInThePathRefusesTheEntry) {
 // those in a folder below it.
 TEST_F(ExtractionSinkTest, FolderSwappedForALinkBetweenFilesIsNotFollowed) {
   fs::create_directories(root_ / "outside/deeper");
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   writeFile(sink, file("sub/one"), "1");
   fs::rename(destination_ / "sub", destination_ / "moved");
   fs::create_directory_symlink(root_ / "outside", destination_ / "sub");
@@ -219,7 +220,7 @@ TEST_F(ExtractionSinkTest, FolderSwappedForALinkBetweenFilesIsNotFollowed) {
 }
 
 TEST_F(ExtractionSinkTest, FileGrowingPastItsDeclaredSizeIsStoppedAndLeavesNothing) {
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   auto output = sink.createFile({.path = "bomb.bin", .declaredSize = 10});
   ASSERT_NE(output, nullptr);
   output->write("12345678", 8);
@@ -235,7 +236,7 @@ TEST_F(ExtractionSinkTest, FileGrowingPastItsDeclaredSizeIsStoppedAndLeavesNothi
 
 // The count of further failures goes with the reason, before the name that ends the message.
 TEST_F(ExtractionSinkTest, DamageOutranksUnsupportedMembersWhichOutrankRefusals) {
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   sink.refuse("../x", "climbs");
   sink.fail(Result::kUnsupported, "method 9", "b");
   sink.fail(Result::kCorrupt, "CRC error", "c");
@@ -248,14 +249,14 @@ TEST_F(ExtractionSinkTest, DamageOutranksUnsupportedMembersWhichOutrankRefusals)
 // The name ends the message; a long one is cut between characters, never inside one.
 TEST_F(ExtractionSinkTest, LongNameInAMessageIsCutBetweenCharacters) {
   const std::string name = "../" + std::string(196, 'a') + "\xC3\xA9";  // é straddles byte 200
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   EXPECT_EQ(sink.createFile(file(name)), nullptr);
   EXPECT_EQ(std::string(finishError(sink).what()),
             "skipped 1 unsafe entry, first: absolute or climbing name: " + name.substr(0, 199));
 }
 
 TEST_F(ExtractionSinkTest, FileAppearsOnlyOnCommitWithContentModeAndTime) {
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   std::string big(300000, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i % 251);
   auto output = sink.createFile(
@@ -300,7 +301,7 @@ TEST_F(ExtractionSinkTest, ModesComeFromTheArchiveNeverWider) {
   };
   for (const auto& test : cases) {
     umask(test.umask);
-    ExtractionSink sink(destination_.string());
+    ExtractionSink sink(destination_.string(), call_);
     const std::string path = test.path;
     if (path.ends_with('/')) {
       sink.createDirectory({.path = path, .mode = test.mode});
@@ -314,7 +315,7 @@ TEST_F(ExtractionSinkTest, ModesComeFromTheArchiveNeverWider) {
 }
 
 TEST_F(ExtractionSinkTest, FolderTimesAreAppliedAfterTheirContent) {
-  ExtractionSink sink((destination_ / "made/with/parents/").string());
+  ExtractionSink sink((destination_ / "made/with/parents/").string(), call_);
   const fs::path base = destination_ / "made/with/parents";
   sink.createDirectory(file("./"));
   sink.createDirectory({.path = "dir/", .mtime = 1000000000});
@@ -328,7 +329,7 @@ TEST_F(ExtractionSinkTest, FolderTimesAreAppliedAfterTheirContent) {
 
 TEST_F(ExtractionSinkTest, HardLinksOnlyToMembersAlreadyWritten) {
   std::ofstream(root_ / "secret") << "s";
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   writeFile(sink, file("a/original"), "data");
   sink.createLink(hardlink("b/copy", "a/original"));
   sink.createLink(hardlink("a/original", "./a/original"));  // onto itself
@@ -352,7 +353,7 @@ TEST_F(ExtractionSinkTest, FullDiskIsAWriteFailureNamingTheCause) {
   const int folderFd = open(root_.c_str(), O_RDONLY | O_DIRECTORY);
   const int fd = open("/dev/full", O_WRONLY);
   ASSERT_GE(fd, 0);
-  FileOutput output(folderFd, "full.bin", "", fd, file("full.bin"));
+  FileOutput output(folderFd, "full.bin", "", fd, file("full.bin"), call_);
   const std::string block(100000, 'x');
   const ArchiveError error = thrown<ArchiveError>([&] {
     output.write(block.data(), block.size());
@@ -372,9 +373,9 @@ TEST_F(ExtractionSinkTest, UnwritableDestinationIsAWriteFailure) {
   }
   std::ofstream(root_ / "a-file") << "x";
   const std::function<void()> actions[] = {
-      [&] { ExtractionSink(readOnly.string()).createFile(file("x")); },
-      [&] { ExtractionSink((readOnly / "new/folder/").string()).finish(); },
-      [&] { ExtractionSink((root_ / "a-file/").string()).finish(); },
+      [&] { ExtractionSink(readOnly.string(), call_).createFile(file("x")); },
+      [&] { ExtractionSink((readOnly / "new/folder/").string(), call_).finish(); },
+      [&] { ExtractionSink((root_ / "a-file/").string(), call_).finish(); },
   };
   for (const auto& action : actions)
     EXPECT_EQ(thrown<ArchiveError>(action).result(), Result::kWriteFailed);
@@ -397,7 +398,7 @@ TEST_F(ExtractionSinkTest, DestinationStaysOnlyWithACompleteMemberOrAFinishWitho
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     {
-      ExtractionSink sink(destination_.string());
+      ExtractionSink sink(destination_.string(), call_);
       cases[i].first(sink);
     }
     EXPECT_EQ(fs::exists(destination_), cases[i].second) << "case " << i;
@@ -408,13 +409,13 @@ TEST_F(ExtractionSinkTest, DestinationStaysOnlyWithACompleteMemberOrAFinishWitho
 TEST_F(ExtractionSinkTest, LinkAtTheDestinationsOwnNameIsRefusedLinksAboveItAreNot) {
   fs::create_directories(root_ / "outside");
   fs::create_directory_symlink(root_ / "outside", destination_);
-  ExtractionSink sink(destination_.string() + "/");
+  ExtractionSink sink(destination_.string() + "/", call_);
   const ArchiveError error = thrown<ArchiveError>([&] { sink.createFile(file("x")); });
   EXPECT_EQ(error.result(), Result::kWriteFailed);
   EXPECT_EQ(std::string(error.what()), "destination is a symbolic link: " + destination_.string());
   EXPECT_TRUE(fs::is_empty(root_ / "outside"));
 
-  ExtractionSink below((destination_ / "new").string());
+  ExtractionSink below((destination_ / "new").string(), call_);
   writeFile(below, file("x"), "x");
   EXPECT_EQ(readFile(root_ / "outside/new/x"), "x");
 }
@@ -424,7 +425,7 @@ TEST_F(ExtractionSinkTest, LinkAtTheDestinationsOwnNameIsRefusedLinksAboveItAreN
 TEST_F(ExtractionSinkTest, NoTemporaryNameWhileWritingOrAfterReplacing) {
   fs::create_directories(destination_);
   std::ofstream(destination_ / "old") << "same";
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   for (const std::string name : {"dropped", "old", "new"}) {
     auto output = sink.createFile(file(name));
     output->write("same", 4);
@@ -448,7 +449,7 @@ TEST_F(ExtractionSinkTrashTest, ReplacedFilesThatDifferGoToTheTrashIdenticalOnes
     std::ofstream(destination_ / name) << "old " << name;
   }
   std::ofstream(destination_ / "same-size") << "abc";
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   writeFile(sink, file("a/my doc.txt"), "new");
   writeFile(sink, file("same"), "old same");
   writeFile(sink, file("same-size"), "abd");
@@ -471,7 +472,7 @@ TEST_F(ExtractionSinkTrashTest, ReplacedFilesThatDifferGoToTheTrashIdenticalOnes
 
   // The same members again change nothing in the Trash.
   const Strings before = listing(trash_);
-  ExtractionSink again(destination_.string());
+  ExtractionSink again(destination_.string(), call_);
   writeFile(again, file("a/my doc.txt"), "new");
   again.createLink(symlink("by-link", "same"));
   writeFile(again, file("same"), "old same");
@@ -491,7 +492,7 @@ TEST_F(ExtractionSinkTrashTest, TheTenThousandthCopyOfANameGoesToTheTrashLikeThe
   fs::create_directories(destination_);
   for (int copy = 0; copy < 3; ++copy) {
     std::ofstream(destination_ / "report.txt") << "old " << copy;
-    ExtractionSink sink(destination_.string());
+    ExtractionSink sink(destination_.string(), call_);
     writeFile(sink, file("report.txt"), "new");
     EXPECT_EQ(sink.finish(), "1 file extracted");
   }
@@ -504,7 +505,7 @@ TEST_F(ExtractionSinkTrashTest, FilesThatDifferOnlyInLengthGoToTheTrash) {
   fs::create_directories(destination_);
   std::ofstream(destination_ / "prefix") << "line one\n";
   std::ofstream(destination_ / "longer") << "line one\nline two\nline three\n";
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   writeFile(sink, file("prefix"), "line one\nline two\n");
   writeFile(sink, file("longer"), "line one\nline two\n");
   EXPECT_EQ(sink.finish(), "2 files extracted");
@@ -517,7 +518,7 @@ TEST_F(ExtractionSinkTrashTest, UnusableTrashKeepsTheOldFileAndNamesIt) {
   setenv("XDG_DATA_HOME", (root_ / "plain/data").c_str(), 1);
   fs::create_directories(destination_);
   std::ofstream(destination_ / "keep.txt") << "old";
-  ExtractionSink sink(destination_.string());
+  ExtractionSink sink(destination_.string(), call_);
   writeFile(sink, file("keep.txt"), "new");
   writeFile(sink, file("other.txt"), "other");
   const ArchiveError error = finishError(sink);

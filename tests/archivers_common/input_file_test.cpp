@@ -8,6 +8,7 @@
 
 #include "common/archive_error.h"
 #include "common/archive_input.h"
+#include "common/progress.h"
 #include "support/thrown.h"
 
 namespace archivers {
@@ -17,7 +18,8 @@ namespace {
 TEST(InputFile, ReadsPastTheEndAndHugeRequestsAreDamageNotCrashes) {
   const std::string path = testing::TempDir() + "input_file_" + std::to_string(getpid());
   std::ofstream(path, std::ios::binary) << std::string(200003, 'x');
-  InputFile file(path);
+  FollowedCall call(nullptr);
+  InputFile file(path, call);
   const auto resultOf = [](const auto& action) { return thrown<ArchiveError>(action).result(); };
   ASSERT_EQ(file.size(), 200003U);
   file.seek(200001);
@@ -29,8 +31,8 @@ TEST(InputFile, ReadsPastTheEndAndHugeRequestsAreDamageNotCrashes) {
   EXPECT_EQ(resultOf([&] { file.seek(200004); }), Result::kCorrupt);
   std::filesystem::remove(path);
 
-  EXPECT_EQ(resultOf([&] { InputFile missing(path); }), Result::kCannotOpen);
-  EXPECT_EQ(resultOf([&] { InputFile folder(testing::TempDir()); }), Result::kCannotOpen);
+  EXPECT_EQ(resultOf([&] { InputFile missing(path, call); }), Result::kCannotOpen);
+  EXPECT_EQ(resultOf([&] { InputFile folder(testing::TempDir(), call); }), Result::kCannotOpen);
 }
 
 // Siblings come from the archive's own folder only, ignoring case with the exact name first, and
@@ -43,7 +45,8 @@ TEST(FileArchiveInput, SiblingsComeFromItsOwnFolderIgnoringCase) {
   std::ofstream(folder / "set/part.cab") << "lower";
   std::ofstream(folder / "set/PART.CAB") << "upper!";
   std::ofstream(folder / "secret") << "secret";
-  FileArchiveInput input(folder / "set/a.cab");
+  FollowedCall call(nullptr);
+  FileArchiveInput input(folder / "set/a.cab", call);
   const auto sizeOf = [&](std::string_view name) {
     const std::unique_ptr<ArchiveInput> sibling = input.openSibling(name);
     return sibling == nullptr ? -1 : static_cast<int>(sibling->size());

@@ -49,7 +49,8 @@ class InFolder {
 // Reads every byte through the file, except that any read touching failAt fails as a disk does.
 class FailingInput final : public archivers::ArchiveInput {
  public:
-  FailingInput(const std::string& path, std::uint64_t failAt) : file_(path), failAt_(failAt) {}
+  FailingInput(const std::string& path, std::uint64_t failAt, archivers::FollowedCall& call)
+      : file_(path, call), failAt_(failAt) {}
   std::uint64_t size() const override { return file_.size(); }
   std::size_t readAt(std::uint64_t position, void* data, std::size_t count) override {
     if (position <= failAt_ && failAt_ < position + count) {
@@ -103,10 +104,11 @@ class MemberPolicyTest : public ::testing::Test {
     runTool({"tar", "-cf", "../m.tar", "a.dat", "b.dat", "c.dat"}, src);
     runTool({"arj", "a", "-m0", "-y", "../m.arj", "a.dat", "b.dat", "c.dat"}, src);
     const InFolder in(src);
+    archivers::FollowedCall making(nullptr);
     // A window of 32 KiB cuts each member into a folder of its own, as a ZIP's members are.
     archivers::cab::writeCabinet(folder / "m.cab", false,
-                                 {archivers::cab::CompressionMethod::Kind::kLzx, 15});
-    archivers::lzh::writeArchive(folder / "m.lzh", false);
+                                 {archivers::cab::CompressionMethod::Kind::kLzx, 15}, making);
+    archivers::lzh::writeArchive(folder / "m.lzh", false, making);
   }
 
   fs::path archive(std::string_view format) const { return folder / ("m." + std::string(format)); }
@@ -122,8 +124,9 @@ class MemberPolicyTest : public ::testing::Test {
     return at;
   }
 
-  std::string extract(const archivers::FormatReader& reader, archivers::ArchiveInput& input) {
-    return archivers::extractArchive(reader, input, folder / "out");
+  std::string extract(const archivers::FormatReader& reader, archivers::ArchiveInput& input,
+                      archivers::FollowedCall& call) {
+    return archivers::extractArchive(reader, input, folder / "out", call);
   }
 
   // The members in the destination, each whole; a partial one fails the test.
@@ -157,8 +160,9 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
          std::string bytes = readFile(archive(reader.format));
          bytes[damagePoint(reader.format)] ^= 0x55;
          writeFile(folder / "damaged", bytes);
-         archivers::FileArchiveInput input(folder / "damaged");
-         return outcomeOf([&] { return extract(reader, input); });
+         archivers::FollowedCall call(nullptr);
+         archivers::FileArchiveInput input(folder / "damaged", call);
+         return outcomeOf([&] { return extract(reader, input, call); });
        },
        Result::kCorrupt,
        {"a.dat", "c.dat"},
@@ -167,16 +171,19 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
        [&](const archivers::FormatReader& reader) {
          fs::copy_file(archive(reader.format), folder / "cut");
          fs::resize_file(folder / "cut", fs::file_size(folder / "cut") * 7 / 8);
-         archivers::FileArchiveInput input(folder / "cut");
-         return outcomeOf([&] { return extract(reader, input); });
+         archivers::FollowedCall call(nullptr);
+         archivers::FileArchiveInput input(folder / "cut", call);
+         return outcomeOf([&] { return extract(reader, input, call); });
        },
        Result::kCorrupt,
        {"a.dat", "b.dat"},
        "c.dat"},
       {"read error",
        [&](const archivers::FormatReader& reader) {
-         FailingInput input(archive(reader.format), fs::file_size(archive(reader.format)) / 2);
-         return outcomeOf([&] { return extract(reader, input); });
+         archivers::FollowedCall call(nullptr);
+         FailingInput input(archive(reader.format), fs::file_size(archive(reader.format)) / 2,
+                            call);
+         return outcomeOf([&] { return extract(reader, input, call); });
        },
        Result::kCannotOpen,
        {"a.dat"},
@@ -189,8 +196,10 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
            std::signal(SIGXFSZ, SIG_IGN);
            const rlimit limit{kSmall + kSmall / 2, kSmall + kSmall / 2};
            ::setrlimit(RLIMIT_FSIZE, &limit);
-           archivers::FileArchiveInput input(archive(reader.format));
-           ::_exit(static_cast<int>(outcomeOf([&] { return extract(reader, input); }).result));
+           archivers::FollowedCall call(nullptr);
+           archivers::FileArchiveInput input(archive(reader.format), call);
+           ::_exit(
+               static_cast<int>(outcomeOf([&] { return extract(reader, input, call); }).result));
          }
          int status = 0;
          ::waitpid(child, &status, 0);
@@ -202,10 +211,10 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
        ""},
       {"cancel",
        [&](const archivers::FormatReader& reader) {
-         const archivers::FollowedCall call(std::make_unique<StopHalfway>());
-         archivers::FileArchiveInput input(archive(reader.format));
-         archivers::progress::setArchive(archive(reader.format).string(), input.size());
-         return outcomeOf([&] { return extract(reader, input); });
+         archivers::FollowedCall call(std::make_unique<StopHalfway>());
+         archivers::FileArchiveInput input(archive(reader.format), call);
+         call.setArchive(archive(reader.format).string(), input.size());
+         return outcomeOf([&] { return extract(reader, input, call); });
        },
        Result::kCancelled,
        {"a.dat"},

@@ -247,7 +247,8 @@ TEST(CabSet, CabinetsAndPartsComeFromTheInputAndItsSiblings) {
   for (const auto& c : cases) {
     fs::remove_all(work / "out");
     archivers::MemoryArchiveInput input(c.archive, c.siblings);
-    archivers::ExtractionSink sink(work / "out");
+    archivers::FollowedCall call(nullptr);
+    archivers::ExtractionSink sink(work / "out", call);
     archivers::cab::readCabinet(input, sink);
     sink.finish();
     expectContents(filesIn(work / "out"), c.expected);

@@ -1,6 +1,7 @@
 
 
 #include "common/input_file.h"
+#include "common/progress.h"
 #include "lzh/lzh_header.h"
 #include "lzh/lzh_writer.h"
 #include "support/archiver_library.h"
@@ -17,7 +18,8 @@ ArchiverResult packFolder(const fs::path& folder, const std::string& archive) {
 }
 
 std::map<std::string, std::string> methodsIn(const std::string& archive) {
-  archivers::InputFile input(archive);
+  archivers::FollowedCall call(nullptr);
+  archivers::InputFile input(archive, call);
   std::map<std::string, std::string> methods;
   while (const auto header = archivers::lzh::readMemberHeader(input)) {
     methods[header->path] = header->method;
@@ -112,7 +114,8 @@ TEST(LzhPack, SizesOver4GiBGoInTheirExtendedHeader) {
       archivers::lzh::startHeader(entry, archivers::lzh::NameEncoding::kCp932);
   archivers::lzh::finishHeader(header, "-lh5-", entry.size - 3, entry.size, 0x1234);
   writeFile(work / "header", std::string(header.bytes.begin(), header.bytes.end()));
-  archivers::InputFile input(work / "header");
+  archivers::FollowedCall call(nullptr);
+  archivers::InputFile input(work / "header", call);
   const auto read = archivers::lzh::readMemberHeader(input);
   ASSERT_TRUE(read);
   EXPECT_EQ(std::tuple(read->path, read->originalSize, read->compressedSize, read->crc, read->mtime,

@@ -78,18 +78,19 @@ TEST(ZipReader, ExtractsWhatTheLibarchivePathExtracts) {
     fs::remove(work / "a.zip");
     runShell(writer, work / "source");
     const std::string archive = work / "a.zip";
-    archivers::FileArchiveInput input(archive);
+    archivers::FollowedCall call(nullptr);
+    archivers::FileArchiveInput input(archive, call);
     const std::optional<archivers::zip::ZipDirectory> directory =
         archivers::zip::readZipDirectory(input);
     ASSERT_TRUE(directory) << "left to libarchive";
     const auto ours = outcome([&] {
-      archivers::ExtractionSink sink(work / "ours");
+      archivers::ExtractionSink sink(work / "ours", call);
       archivers::zip::extractZipMembers(input, *directory, sink);
       return sink.finish();
     });
     const auto theirs = outcome([&] {
-      archivers::FileArchiveInput theirInput(archive);
-      archivers::ExtractionSink sink(work / "libarchive");
+      archivers::FileArchiveInput theirInput(archive, call);
+      archivers::ExtractionSink sink(work / "libarchive", call);
       archivers::readWithLibarchive(theirInput, sink, archivers::ArchiveKind::kZip);
       return sink.finish();
     });

@@ -141,8 +141,8 @@ struct Payload {
   std::vector<SfxFolder> folders;
 };
 
-Payload readPayload(const std::string& self) {
-  archivers::InputFile file(self);
+Payload readPayload(const std::string& self, archivers::FollowedCall& call) {
+  archivers::InputFile file(self, call);
   std::array<unsigned char, SfxTrailer::kBytes> bytes{};
   const std::size_t count =
       static_cast<std::size_t>(std::min<std::uint64_t>(file.size(), bytes.size()));
@@ -167,8 +167,9 @@ Payload readPayload(const std::string& self) {
 
 // The members of every cabinet in the file, as extraction will find them. The one the trailer
 // names must be among them.
-std::vector<PackedFile> packedFiles(const std::string& self, const SfxTrailer& trailer) {
-  archivers::FileArchiveInput input(self);
+std::vector<PackedFile> packedFiles(const std::string& self, const SfxTrailer& trailer,
+                                    archivers::FollowedCall& call) {
+  archivers::FileArchiveInput input(self, call);
   archivers::cab::MspackBridge bridge(input);
   const auto destroy = [](mscab_decompressor* decompressor) {
     mspack_destroy_cab_decompressor(decompressor);
@@ -235,10 +236,11 @@ std::string counted(std::size_t files, std::size_t folders) {
 // Extracts the cabinet the trailer locates and makes the empty folders, through one sink. A
 // destination the user named is followed when it is a link; the default one never is.
 void extract(const std::string& self, const std::vector<SfxFolder>& folders,
-             const std::string& destination, archivers::DestinationLink destinationLink) {
-  archivers::FileArchiveInput input(self);
-  archivers::progress::setArchive(self, input.size());
-  archivers::ExtractionSink sink(destination, destinationLink);
+             const std::string& destination, archivers::DestinationLink destinationLink,
+             archivers::FollowedCall& call) {
+  archivers::FileArchiveInput input(self, call);
+  call.setArchive(self, input.size());
+  archivers::ExtractionSink sink(destination, call, destinationLink);
   archivers::cab::readCabinet(input, sink);
   for (const SfxFolder& folder : folders) {
     sink.createDirectory({folder.path,
@@ -289,8 +291,14 @@ class TerminalProgress final : public archivers::ProgressPresenter {
 
 int run(const std::string& programName, const Options& options) {
   const std::string self = ownPath();
-  const Payload payload = readPayload(self);
-  const std::vector<PackedFile> files = packedFiles(self, payload.trailer);
+  Payload payload;
+  std::vector<PackedFile> files;
+  {
+    // Reading what the program carries is a call of its own: quick, and shown by nothing.
+    archivers::FollowedCall reading(nullptr);
+    payload = readPayload(self, reading);
+    files = packedFiles(self, payload.trailer, reading);
+  }
   const std::vector<SfxFolder>& folders = payload.folders;
 
   if (options.list) {
@@ -317,11 +325,12 @@ int run(const std::string& programName, const Options& options) {
     }
   }
   try {
-    const archivers::FollowedCall followed(
+    archivers::FollowedCall call(
         ::isatty(STDERR_FILENO) ? std::make_unique<TerminalProgress>(programName) : nullptr);
     extract(self, folders, destination,
             options.destination.empty() ? archivers::DestinationLink::kRefuse
-                                        : archivers::DestinationLink::kFollow);
+                                        : archivers::DestinationLink::kFollow,
+            call);
   } catch (const archivers::ArchiveError& error) {
     throw Failure("extracting into " + destination + " failed: " + error.what());
   }
