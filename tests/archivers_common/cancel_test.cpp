@@ -45,18 +45,6 @@ class StopWhen final : public archivers::ProgressPresenter {
   std::function<bool(const ProgressSnapshot&)> condition_;
 };
 
-// The calls pack the current folder.
-class InFolder {
- public:
-  explicit InFolder(const fs::path& folder) : previous_(fs::current_path()) {
-    fs::current_path(folder);
-  }
-  ~InFolder() { fs::current_path(previous_); }
-
- private:
-  fs::path previous_;
-};
-
 Result resultStopped(const std::function<bool(const ProgressSnapshot&)>& condition,
                      const std::function<void(archivers::FollowedCall&)>& run) {
   archivers::FollowedCall call(std::make_unique<StopWhen>(condition));

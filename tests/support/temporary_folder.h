@@ -40,3 +40,18 @@ inline std::string readFile(const std::filesystem::path& path) {
   std::ifstream stream(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(stream), {});
 }
+
+// Makes folder the current folder for its life, as the writers pack the current folder.
+class InFolder {
+ public:
+  explicit InFolder(const std::filesystem::path& folder)
+      : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+  }
+  ~InFolder() { std::filesystem::current_path(previous_); }
+  InFolder(const InFolder&) = delete;
+  InFolder& operator=(const InFolder&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
