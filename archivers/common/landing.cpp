@@ -85,8 +85,8 @@ bool exchange(int folderFd, const char* first, const char* second) {
 
 // Deals with what the swap moved to temporary: removed when it holds the new bytes (the
 // comparison before the swap said so, or, when another entry came in between, a look at that
-// one) or is a link with the new link's text, else sent to the Trash. A folder, or a Trash that
-// fails, puts it back.
+// one) or is a link with the new link's text, else sent to the Trash. A folder, a Trash that
+// fails, or a stop while it is compared, puts it back.
 Landing settleDisplaced(int folderFd, const std::string& name, const std::string& temporary,
                         const std::string& absolutePath, int contentFd, const Identity& compared,
                         bool comparedSame, FollowedCall& call) {
@@ -101,19 +101,21 @@ Landing settleDisplaced(int folderFd, const std::string& name, const std::string
   }
   const bool isCompared =
       compared.known && displaced.st_dev == compared.device && displaced.st_ino == compared.inode;
-  Identity ignored;
-  const bool same = isCompared ? comparedSame
-                    : S_ISLNK(displaced.st_mode)
-                        ? sameLinks(folderFd, temporary.c_str(), name.c_str())
-                        : S_ISREG(displaced.st_mode) &&
-                              sameContentAt(folderFd, temporary.c_str(), contentFd, ignored, call);
-  if (same) {
-    ::unlinkat(folderFd, temporary.c_str(), 0);
-    return Landing::kPlaced;
-  }
   try {
-    moveToTrash(folderFd, temporary, absolutePath);
+    Identity ignored;
+    const bool same = isCompared ? comparedSame
+                      : S_ISLNK(displaced.st_mode)
+                          ? sameLinks(folderFd, temporary.c_str(), name.c_str())
+                          : S_ISREG(displaced.st_mode) && sameContentAt(folderFd, temporary.c_str(),
+                                                                        contentFd, ignored, call);
+    if (same) {
+      ::unlinkat(folderFd, temporary.c_str(), 0);
+    } else {
+      moveToTrash(folderFd, temporary, absolutePath);
+    }
   } catch (...) {
+    // A stop during the comparison, or a Trash that failed: what stood there goes back to its
+    // name rather than stay hidden under the temporary one.
     exchange(folderFd, temporary.c_str(), name.c_str());
     ::unlinkat(folderFd, temporary.c_str(), 0);
     throw;

@@ -1,6 +1,7 @@
 // The user's cancel, as each writer takes it, inside the LZX coder's worker threads too (the
 // readers take it by the one member policy); and a termination signal, which every library call and
 // the self-extracting program take as a cancel before they end by it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -13,6 +14,8 @@
 #include <thread>
 
 #include "cab/cabinet_writer.h"
+#include "common/input_file.h"
+#include "common/landing.h"
 #include "common/progress.h"
 #include "lzh/lzh_writer.h"
 #include "support/archiver_library.h"
@@ -67,6 +70,35 @@ class CancelTest : public ::testing::Test {
 
   TemporaryFolder folder;
 };
+
+// Another run puts a file at the name between the comparison and the swap, and the user stops
+// while that file is compared: it goes back to its name, never left under a hidden one.
+TEST_F(CancelTest, AStopWhileADisplacedFileIsComparedPutsItBack) {
+  setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
+  const fs::path landing = folder / "landing";
+  fs::create_directories(landing);
+  writeFile(landing / "user.txt", "old");
+  writeFile(landing / "ours", "our new bytes");
+  const archivers::FileDescriptor folderFd(::open(landing.c_str(), O_RDONLY | O_DIRECTORY));
+  const archivers::FileDescriptor contentFd(::openat(folderFd.get(), "ours", O_RDONLY));
+  const auto make = [&](const char* candidate) {
+    if (std::string_view(candidate) != "user.txt") {
+      writeFile(landing / "racer", "their bytes!!");  // as long as ours, so it is read
+      fs::rename(landing / "racer", landing / "user.txt");
+    }
+    return ::linkat(folderFd.get(), "ours", folderFd.get(), candidate, 0);
+  };
+  const Result result =
+      resultStopped([](const ProgressSnapshot&) { return true; },
+                    [&](archivers::FollowedCall& call) {
+                      archivers::landAt(folderFd.get(), "user.txt", landing / "user.txt",
+                                        contentFd.get(), make, call);
+                    });
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(result, Result::kCancelled);
+  EXPECT_EQ(readFile(landing / "user.txt"), "their bytes!!");
+  EXPECT_EQ(strayNames(landing, {"user.txt", "ours"}), std::vector<std::string>{});
+}
 
 // Stopped halfway: nothing under the archive's name but the older archive, untouched, and no
 // temporary file beside it.
