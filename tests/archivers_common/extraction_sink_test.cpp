@@ -1,6 +1,5 @@
 #include "common/extraction_sink.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -346,20 +345,6 @@ TEST_F(ExtractionSinkTest, HardLinksOnlyToMembersAlreadyWritten) {
   EXPECT_EQ(fs::hard_link_count(destination_ / "standing"), 1U);
   EXPECT_EQ(listing(destination_),
             (Strings{"a", "a/original", "b", "b/copy", "preexisting", "standing"}));
-}
-
-TEST_F(ExtractionSinkTest, FullDiskIsAWriteFailureNamingTheCause) {
-  const int folderFd = open(root_.c_str(), O_RDONLY | O_DIRECTORY);
-  const int fd = open("/dev/full", O_WRONLY);
-  ASSERT_GE(fd, 0);
-  FileOutput output(folderFd, "full.bin", "", fd, file("full.bin"));
-  const std::string block(100000, 'x');
-  const ArchiveError error = thrown<ArchiveError>([&] {
-    output.write(block.data(), block.size());
-    output.commit();
-  });
-  EXPECT_EQ(error.result(), Result::kWriteFailed);
-  EXPECT_STREQ(error.what(), "cannot write, No space left on device: full.bin");
 }
 
 TEST_F(ExtractionSinkTest, UnwritableDestinationIsAWriteFailure) {
