@@ -137,6 +137,9 @@ TEST(MemberPath, SplitsSafeNamesAndSaysWhyTheOthersAreRefused) {
     EXPECT_EQ(split.components, test.components) << test.path;
     EXPECT_STREQ(split.refusal, test.refusal) << test.path;
   }
+  // A file or link needs a name of its own: "./" is the destination itself.
+  EXPECT_STREQ(splitEntryPath("./").refusal, "empty name");
+  EXPECT_EQ(splitEntryPath("./a").components, Strings{"a"});
 }
 
 TEST_F(ExtractionSinkTest, ExistingLinkAtTheNameIsReplacedNotFollowed) {
