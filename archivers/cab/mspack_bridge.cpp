@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace archivers::cab {
 namespace {
@@ -40,9 +41,8 @@ mspack_file* openFile(mspack_system*, const char* filename, int mode) {
         std::strcmp(filename, MspackBridge::outputName()) == 0) {
       return reinterpret_cast<mspack_file*>(new Handle{owner, nullptr});
     }
-  } catch (const ArchiveError& error) {
-    owner->recordError(error);
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
+    owner->recordError(std::current_exception());
   }
   return nullptr;
 }
@@ -59,8 +59,8 @@ int readFile(mspack_file* file, void* buffer, int bytes) {
         handle->input->readAt(handle->position, buffer, static_cast<std::size_t>(bytes));
     handle->position += got;
     return static_cast<int>(got);
-  } catch (const ArchiveError& error) {
-    handle->owner->recordError(error);
+  } catch (...) {
+    handle->owner->recordError(std::current_exception());
     return -1;
   }
 }
@@ -72,8 +72,8 @@ int writeFile(mspack_file* file, void* buffer, int bytes) {
   try {
     output->write(buffer, static_cast<std::size_t>(bytes));
     return bytes;
-  } catch (const ArchiveError& error) {
-    handle->owner->recordError(error);
+  } catch (...) {
+    handle->owner->recordError(std::current_exception());
     return -1;
   }
 }
@@ -108,7 +108,11 @@ __attribute__((format(printf, 2, 3))) void reportMessage(mspack_file*, const cha
   va_start(arguments, format);
   std::vsnprintf(text, sizeof text, format, arguments);
   va_end(arguments);
-  currentBridge->recordMessage(text);
+  try {
+    currentBridge->recordMessage(text);
+  } catch (...) {
+    currentBridge->recordError(std::current_exception());
+  }
 }
 
 // Each block carries its size and owner ahead of the memory handed out.
@@ -163,14 +167,18 @@ ArchiveInput* MspackBridge::input(std::string_view name) {
   return found->second.get();
 }
 
-void MspackBridge::recordError(const ArchiveError& error) {
-  if (!error_) error_ = error;
+void MspackBridge::recordError(std::exception_ptr error) {
+  if (error_ == nullptr) error_ = std::move(error);
 }
 
 std::optional<ArchiveError> MspackBridge::takeError() {
-  std::optional<ArchiveError> error = std::move(error_);
-  error_.reset();
-  return error;
+  const std::exception_ptr error = std::exchange(error_, nullptr);
+  if (error == nullptr) return std::nullopt;
+  try {
+    std::rethrow_exception(error);
+  } catch (const ArchiveError& archiveError) {
+    return archiveError;
+  }
 }
 
 std::string MspackBridge::takeMessage() {

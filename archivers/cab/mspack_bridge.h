@@ -3,6 +3,7 @@
 #include <mspack.h>
 
 #include <cstddef>
+#include <exception>
 #include <map>
 #include <memory>
 #include <optional>
@@ -42,14 +43,16 @@ class MspackBridge {
   void setOutput(FileOutput* output) { output_ = output; }
 
   // The first error a callback met (an I/O failure of our own, a full disk), if any; cleared by
-  // takeError.
+  // takeError. Any other exception a callback met (no memory) is thrown from here: no exception
+  // may unwind through libmspack's C frames, so the callbacks keep it until libmspack returns.
   std::optional<ArchiveError> takeError();
   // The last warning or error text libmspack reported, cleared by takeMessage.
   std::string takeMessage();
 
   // Used by the C callbacks.
   FileOutput* output() const { return output_; }
-  void recordError(const ArchiveError& error);
+  // Keeps the exception being handled, the first one only.
+  void recordError(std::exception_ptr error);
   void recordMessage(std::string text) { message_ = std::move(text); }
   bool reserve(std::size_t bytes);
   void release(std::size_t bytes) { allocated_ -= bytes; }
@@ -59,7 +62,7 @@ class MspackBridge {
   ArchiveInput& archive_;
   std::map<std::string, std::unique_ptr<ArchiveInput>, std::less<>> siblings_;  // null: none
   FileOutput* output_ = nullptr;
-  std::optional<ArchiveError> error_;
+  std::exception_ptr error_;
   std::string message_;
   std::size_t allocated_ = 0;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -36,5 +37,10 @@ class ArchiveError : public std::runtime_error {
  private:
   Result result_;
 };
+
+// "WHAT, REASON: NAME", such as "cannot write, No space left on device: NAME".
+[[noreturn]] inline void throwWriteFailed(std::string_view what, int error, std::string_view name) {
+  throw ArchiveError(Result::kWriteFailed, std::string(what) + ", " + std::strerror(error), name);
+}
 
 }  // namespace archivers

@@ -5,9 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <optional>
 
 #include "common/archive_error.h"
 #include "common/landing.h"
@@ -32,43 +30,18 @@ ArchiveOutput::ArchiveOutput(const std::string& destination, FollowedCall& call)
   if (name_.empty() || name_ == "." || name_ == "..") {
     throw ArchiveError(Result::kWriteFailed, "cannot write, no file name", destination);
   }
-  absoluteDestination_ = destination;
-  if (destination.front() != '/') {
-    char* current = ::getcwd(nullptr, 0);
-    if (current != nullptr) absoluteDestination_ = std::string(current) + "/" + destination;
-    std::free(current);
-  }
+  absoluteDestination_ = absolutePath(destination);
   // A desktop folder that does not exist yet is made, as extraction makes its destination.
-  folderFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd_ < 0 && errno == ENOENT && createFolders(folder, 0777)) {
-    folderFd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd < 0 && errno == ENOENT && createFolders(folder, 0777)) {
+    folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   }
-  if (folderFd_ < 0) fail("write", errno);
-  // Linking an unnamed file into place goes through /proc (AT_EMPTY_PATH would need a capability).
-  if (::access("/proc/self/fd", X_OK) == 0) {
-    fd_ = ::openat(folderFd_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-  }
-  if (fd_ < 0) {
-    const std::optional<std::string> temporary = createUnderTemporaryName([&](const char* name) {
-      return fd_ = ::openat(folderFd_, name, O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC,
-                            0666);
-    });
-    if (temporary) temporaryName_ = *temporary;
-  }
-  if (fd_ < 0) {
-    const int error = errno;
-    temporaryName_.clear();
-    ::close(folderFd_);
-    fail("write", error);
-  }
-  buffer_.reserve(kBufferSize);
+  if (folderFd < 0) fail("write", errno);
+  folder_ = std::make_shared<OpenFolder>(folderFd);
+  file_.emplace(folder_, 0666, kBufferSize, "cannot write", destination);
 }
 
-ArchiveOutput::~ArchiveOutput() {
-  if (!committed_ && !temporaryName_.empty()) ::unlinkat(folderFd_, temporaryName_.c_str(), 0);
-  ::close(fd_);
-  ::close(folderFd_);
-}
+ArchiveOutput::~ArchiveOutput() = default;
 
 void ArchiveOutput::fail(const char* what, int error) const {
   throw ArchiveError(Result::kWriteFailed,
@@ -78,61 +51,32 @@ void ArchiveOutput::fail(const char* what, int error) const {
 std::vector<FileIdentity> ArchiveOutput::ownFiles() const {
   std::vector<FileIdentity> files;
   struct stat status {};
-  if (::fstat(fd_, &status) == 0) files.push_back({status.st_dev, status.st_ino});
-  if (::fstatat(folderFd_, name_.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+  if (::fstat(file_->fd(), &status) == 0) files.push_back({status.st_dev, status.st_ino});
+  if (::fstatat(folder_->fd, name_.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
     files.push_back({status.st_dev, status.st_ino});
   }
   return files;
 }
 
 void ArchiveOutput::write(const void* data, std::size_t size) {
-  const char* bytes = static_cast<const char*>(data);
-  if (buffer_.size() + size > kBufferSize) flush();
-  if (size >= kBufferSize) {
-    writeOut(size_, bytes, size);
-  } else {
-    buffer_.insert(buffer_.end(), bytes, bytes + size);
-  }
-  size_ += size;
+  if (const int error = file_->append(data, size)) fail("write", error);
 }
 
 void ArchiveOutput::writeAt(std::uint64_t offset, const void* data, std::size_t size) {
-  flush();
-  writeOut(offset, static_cast<const char*>(data), size);
-}
-
-void ArchiveOutput::flush() {
-  if (buffer_.empty()) return;
-  writeOut(size_ - buffer_.size(), buffer_.data(), buffer_.size());
-  buffer_.clear();
-}
-
-void ArchiveOutput::writeOut(std::uint64_t offset, const char* bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) fail("write", written < 0 ? errno : ENOSPC);
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
-    offset += static_cast<std::uint64_t>(written);
-  }
+  if (const int error = file_->writeAt(offset, data, size)) fail("write", error);
 }
 
 void ArchiveOutput::makeExecutable() {
-  struct stat status {};
-  if (::fstat(fd_, &status) != 0) fail("write", errno);
-  const mode_t permissions = status.st_mode & 0777;
-  if (::fchmod(fd_, permissions | ((permissions & 0444) >> 2)) != 0) fail("write", errno);
+  if (const int error = file_->makeExecutable()) fail("write", error);
 }
 
 void ArchiveOutput::commit() {
   call_.checkpoint();
-  flush();
-  if (::fsync(fd_) != 0) fail("write", errno);
+  if (const int error = file_->complete()) fail("write", error);
+  if (::fsync(file_->fd()) != 0) fail("write", errno);
   // The archive takes its name in one step: an older one under the name is compared with it while
   // it has none, and goes to the Trash unless it holds the same bytes.
-  const auto make = fileLanding(folderFd_, fd_, temporaryName_.empty() ? nullptr : &temporaryName_);
-  switch (landAt(folderFd_, name_, absoluteDestination_, fd_, make, call_)) {
+  switch (file_->land(name_, absoluteDestination_, call_)) {
     case Landing::kPlaced:
       break;
     case Landing::kFolderThere:
@@ -140,8 +84,7 @@ void ArchiveOutput::commit() {
     case Landing::kFailed:
       fail("write", errno);
   }
-  committed_ = true;
-  ::fsync(folderFd_);  // the new name's durability; the archive itself is complete either way
+  ::fsync(folder_->fd);  // the new name's durability; the archive itself is complete either way
 }
 
 Outcome ArchiveOutput::summary(std::size_t files, std::optional<std::size_t> folders,

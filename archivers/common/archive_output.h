@@ -2,19 +2,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/entry_point.h"
 #include "common/folder_walk.h"
+#include "common/pending_file.h"
 #include "common/progress.h"
 
 namespace archivers {
 
-// An archive being written. It is built as an unnamed file in the destination's folder
-// (O_TMPFILE, or a hidden ".parvo-XXXXXX" where that is not available) and appears under its
-// final name only on commit(), complete and synced. Destroyed without commit, it leaves nothing
+// An archive being written. It is a pending file in the destination's folder (unnamed, or a
+// hidden ".parvo-XXXXXX" where that is not available) and appears under its final name only on
+// commit(), complete and synced. Destroyed without commit, it leaves nothing
 // (at worst the hidden temporary, when the process is killed without O_TMPFILE), and an archive
 // already under the name stays as it was.
 class ArchiveOutput {
@@ -35,7 +37,7 @@ class ArchiveOutput {
   void write(const void* data, std::size_t size);
   // Overwrites bytes already written (header fields known only later).
   void writeAt(std::uint64_t offset, const void* data, std::size_t size);
-  std::uint64_t size() const { return size_; }
+  std::uint64_t size() const { return file_->size(); }
 
   // The packer's one-line report: "12 files and 3 folders packed into NAME", or kLeftOut with
   // what was left out first, then the count. Folders are counted only where the format stores
@@ -52,20 +54,14 @@ class ArchiveOutput {
   void commit();
 
  private:
-  void flush();
-  void writeOut(std::uint64_t offset, const char* bytes, std::size_t size);
   [[noreturn]] void fail(const char* what, int error) const;
 
   std::string destination_;
   FollowedCall& call_;
   std::string absoluteDestination_;  // where the Trash says the replaced archive came from
   std::string name_;                 // the last component of destination_
-  int folderFd_ = -1;
-  int fd_ = -1;
-  std::string temporaryName_;  // empty while the file has no name (O_TMPFILE)
-  bool committed_ = false;
-  std::vector<char> buffer_;
-  std::uint64_t size_ = 0;  // bytes written, buffered ones included
+  std::shared_ptr<OpenFolder> folder_;
+  std::optional<PendingFile> file_;
 };
 
 }  // namespace archivers

@@ -10,6 +10,10 @@
 #include <vector>
 
 #include "common/archive_error.h"
+#include "common/destination_walk.h"
+#include "common/landing.h"
+#include "common/member_path.h"
+#include "common/pending_file.h"
 #include "common/progress.h"
 #include "common/stream.h"
 
@@ -27,33 +31,19 @@ struct EntryInfo {
   std::string linkTarget;                     // kSymlink: the link text; kHardlink: member path
 };
 
-class ExtractionSink;
-
-// An open folder that outputs and the sink share; closed when the last user lets go, unless it is
-// borrowed (the destination, which the sink itself closes).
-struct OpenFolder {
-  int fd = -1;
-  bool owned = true;
-  OpenFolder(int folderFd, bool ownsFd) : fd(folderFd), owned(ownsFd) {}
-  OpenFolder(const OpenFolder&) = delete;
-  OpenFolder& operator=(const OpenFolder&) = delete;
-  ~OpenFolder();
-};
-
-// A regular file being written where nobody sees it: an unnamed file in its final folder where the
-// file system allows, else a hidden temporary name there. It appears under its own name only on
-// commit(), complete; destroyed without commit, it leaves nothing behind. It owns both
-// descriptors. One made by ExtractionSink::createFile shares its folder with the sink and must not
-// outlive it. Its writes are checkpoints of call.
+// A member's regular file, written as a pending file in the folder it goes into: it appears under
+// its own name only on commit(), complete; destroyed without commit, it leaves nothing behind.
+// Made by ExtractionSink::createFile; it must not outlive the sink.
 class FileOutput : public ByteSink {
  public:
-  FileOutput(int directoryFd, std::string name, std::string temporaryName, int fd,
-             const EntryInfo& entry, FollowedCall& call);
-  FileOutput(std::shared_ptr<OpenFolder> directory, std::string name, std::string temporaryName,
-             int fd, const EntryInfo& entry, FollowedCall& call);
+  // Puts the complete file at its name; false when the member is not made (refused, or recorded
+  // as a failure), and the file is dropped.
+  using Lander = std::function<bool(PendingFile&)>;
+  // Makes the file for entry in folder, with the entry's mode. Throws ArchiveError(kWriteFailed).
+  FileOutput(std::shared_ptr<OpenFolder> folder, std::string name, const EntryInfo& entry,
+             Lander land, FollowedCall& call);
   FileOutput(const FileOutput&) = delete;
   FileOutput& operator=(const FileOutput&) = delete;
-  ~FileOutput() override;
 
   // Throws ArchiveError: kCorrupt when the data would grow past the declared size (the guard
   // against decompression bombs), kWriteFailed on an I/O error such as a full disk.
@@ -64,41 +54,22 @@ class FileOutput : public ByteSink {
   // Continues the file with count zero bytes left as a hole (sparse members); the same limits
   // apply as to write().
   void skip(std::uint64_t count);
-  // Sets mode and modification time and puts the file in place. A file already there whose
-  // content differs goes to the Trash first; when it cannot, the member is not written and the
-  // sink records the failure. Throws kWriteFailed.
+  // Sets the modification time and puts the file in place. A file already there whose content
+  // differs goes to the Trash first; when it cannot, the member is not written and the sink
+  // records the failure. Throws kWriteFailed.
   void commit();
-  std::uint64_t written() const { return written_; }
+  std::uint64_t written() const { return file_.size(); }
 
  private:
-  friend class ExtractionSink;
-  void discard() noexcept;
   void checkGrowth(std::uint64_t size) const;
-  void closeAll() noexcept;
-  void flush();
 
-  FollowedCall& call_;
-  ExtractionSink* sink_ = nullptr;  // told of the commit, when the sink made this output
-  std::string memberPath_;          // normalised member path, for hard links to this file
-  std::string entryPath_;           // the path as the archive gives it, for messages
-  bool committed_ = false;
-  bool endsInHole_ = false;
-  std::vector<char> buffer_;  // small writes are gathered into larger ones
-  std::shared_ptr<OpenFolder> directory_;
-  std::string name_;
-  std::string temporaryName_;    // empty for an unnamed file
-  bool unnamed_ = false;         // made with O_TMPFILE: linked into place through /proc
-  bool permissionsSet_ = false;  // made with its final mode
-  int fd_;
+  FollowedCall& call_;  // its writes are the call's checkpoints
+  std::string name_;    // the last component of the member path, for messages
+  PendingFile file_;
   std::optional<std::uint64_t> limit_;
   std::optional<std::int64_t> mtime_;
-  std::optional<std::uint32_t> mode_;
-  std::uint64_t written_ = 0;
+  Lander land_;
 };
-
-// Whether a link standing at the destination's own name is refused or followed. Only a
-// destination the user named on a command line is followed, as tar -C does.
-enum class DestinationLink { kRefuse, kFollow };
 
 // Extracts members under one destination folder and nowhere else. Names that are absolute, hold
 // "..", or would pass through a link are refused and reported; the rest is extracted. A member
@@ -125,16 +96,14 @@ enum class DestinationLink { kRefuse, kFollow };
 // link was complete. A link standing at the destination's own name is refused, never followed,
 // unless the sink is told that the user named it (DestinationLink::kFollow).
 //
-// Every folder is reached by a walk from the destination that follows no link. A member's walk
-// starts from the deepest folder it shares with the walk before it, whose descriptors the sink
-// keeps: it lands in the real folders that walk opened, wherever they now are, and never through
-// a link put in their place in the meantime (members themselves cannot replace a folder: a file,
-// link or hard link at a folder's name is refused).
+// Every folder is reached by the walk beneath the destination (DestinationWalk), which follows no
+// link; members themselves cannot replace a folder: a file, link or hard link at a folder's name
+// is refused.
 class ExtractionSink {
  public:
-  // Remembers the destination; an existing folder is used as it stands. The call hears of each
-  // member made and is checked for a stop as they are written. Throws ArchiveError(kWriteFailed)
-  // for an empty destination.
+  // Remembers the destination; an existing folder is used as it stands. Throws
+  // ArchiveError(kWriteFailed) for an empty one.
+  // The call hears of each member and is where long work stops when the user asks.
   ExtractionSink(const std::string& destination, FollowedCall& call,
                  DestinationLink destinationLink = DestinationLink::kRefuse);
   ExtractionSink(const ExtractionSink&) = delete;
@@ -163,28 +132,24 @@ class ExtractionSink {
   std::size_t refusedCount() const { return refused_.size(); }
 
  private:
-  friend class FileOutput;
   struct PendingTime {
     std::vector<std::string> components;
     std::int64_t mtime;
   };
-  // Opens (creating as needed) the folder a member goes into, never following a link. Null when
-  // the name is refused.
+  // Opens (creating as needed) the folder a member goes into. Null when the name is refused.
   std::shared_ptr<OpenFolder> openParent(const std::vector<std::string>& components,
                                          std::string_view path);
-  // Opens the first count components as folders without following links; creates missing ones
-  // when create is set. Null (and the refusal recorded) when one is a link or a file.
+  // The walk to the first count components; null (and the refusal recorded) when it is refused.
   std::shared_ptr<OpenFolder> openFolders(const std::vector<std::string>& components,
                                           std::size_t count, std::string_view path, bool create);
   // Null when the member's path is unsafe or empty (the refusal is recorded).
   std::optional<std::vector<std::string>> componentsOf(std::string_view path);
-  // The destination's descriptor, creating the folder on first use. Throws kWriteFailed.
-  int rootFolder();
-  // Puts what make(candidate) creates at name (see landAt); false when the member must not be made
-  // (a folder stands there, or the Trash cannot take what does: recorded). Throws kWriteFailed,
-  // "FAILURE, REASON: FAILURENAME", when make fails.
+  // Puts what place(absolutePath) lands at name (see landAt); false when the member must not be
+  // made (a folder stands there, or the Trash cannot take what does: recorded). Throws
+  // kWriteFailed, "FAILURE, REASON: FAILURENAME", when the landing fails.
   bool land(int folderFd, const std::string& name, const std::string& memberPath,
-            std::string_view entryPath, int contentFd, const std::function<int(const char*)>& make,
+            std::string_view entryPath,
+            const std::function<Landing(const std::string& absolutePath)>& place,
             std::string_view failure, std::string_view failureName);
   void trashFailed(const ArchiveError& error, const std::string& absolutePath,
                    std::string_view entryPath);
@@ -194,32 +159,12 @@ class ExtractionSink {
   void removeOwnLink(int folderFd, const std::string& name, const std::string& memberPath);
   void createSymlink(const EntryInfo& entry);
   void createHardlink(const EntryInfo& entry);
-  // Why a link at the member path components, with this target, must not be made; null when it
-  // can never lead outside.
-  const char* linkTargetProblem(const std::vector<std::string>& components,
-                                std::string_view target) const;
-  // Whether the components, from the destination, are folders all the way, none of them a link.
-  bool isRealFolder(const std::vector<std::string>& components) const;
-  // False when a walk down the components meets a link this extraction did not make.
-  bool passesOnlyOwnLinks(const std::vector<std::string>& components) const;
-  // 0 when path, from the destination, resolves beneath it; else openat2's errno (ENOSYS where the
-  // kernel lacks it).
-  int resolvesBeneath(const std::string& path) const;
   void fileCommitted(const std::string& memberPath);
 
-  std::string destination_;  // without trailing slashes
   FollowedCall& call_;
-  DestinationLink destinationLink_;
-  std::string absoluteDestination_;    // for the Trash's record of where a file was
-  bool unnamedFilesPossible_ = false;  // /proc is there to link O_TMPFILE files into place
-  int rootFd_ = -1;                    // -1 until the destination is made
-  std::shared_ptr<OpenFolder> root_;   // rootFd_, borrowed
-  // The folders the last walk opened, outermost first, and their names.
-  std::vector<std::shared_ptr<OpenFolder>> walk_;
-  std::vector<std::string> walkNames_;
-  unsigned permissionMask_ = 0;  // the process umask
+  DestinationWalk walk_;
+  std::string absoluteDestination_;  // for the Trash's record of where a file was
   bool finished_ = false;
-  bool destinationMade_ = false;  // by this sink: it did not exist before
   std::size_t filesWritten_ = 0;
   std::size_t linksCreated_ = 0;
   std::vector<std::string> refused_;
@@ -233,19 +178,7 @@ class ExtractionSink {
   Failures damaged_;
   Failures unsupported_;
   std::vector<PendingTime> folderTimes_;
-  std::unordered_set<std::string> written_;      // member paths of committed files and hard links
-  std::unordered_set<std::string> symlinks_;     // member paths of created symlinks
-  std::unordered_set<std::string> madeFolders_;  // member paths of folders this sink made
+  std::unordered_set<std::string> written_;  // member paths of committed files and hard links
 };
-
-// A member path split into the folders and name it is made at (empty and "." parts dropped), or
-// why it must not be made: absolute, with a drive prefix, climbing with "..", holding a NUL byte,
-// a part longer than a name can be, or empty. Every name and link target a reader hands the sink
-// passes here.
-struct MemberPath {
-  std::vector<std::string> components;
-  const char* refusal = nullptr;  // the reason, as the refusal message words it
-};
-MemberPath splitMemberPath(std::string_view path);
 
 }  // namespace archivers

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -124,6 +125,16 @@ Landing settleDisplaced(int folderFd, const std::string& name, const std::string
 }
 
 }  // namespace
+
+std::string absolutePath(const std::string& path) {
+  if (path.empty() || path.front() == '/') return path;
+  std::string absolute = path;
+  if (char* current = ::getcwd(nullptr, 0)) {
+    absolute = std::string(current) + "/" + path;
+    std::free(current);
+  }
+  return absolute;
+}
 
 std::string temporaryName() {
   static constexpr char kLetters[] =

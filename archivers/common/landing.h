@@ -22,6 +22,10 @@ std::optional<std::string> createUnderTemporaryName(const std::function<int(cons
 // that never replaces; *temporaryName then follows the file to the name it took.
 std::function<int(const char*)> fileLanding(int folderFd, int fd, std::string* temporaryName);
 
+// The path as the user knows it, for the Trash's record of where an entry stood: a relative one
+// from the current folder (as it stands, when that cannot be found).
+std::string absolutePath(const std::string& path);
+
 enum class Landing {
   kPlaced,       // the entry holds the name
   kFolderThere,  // a folder holds the name; nothing was made

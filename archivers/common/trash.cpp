@@ -17,11 +17,12 @@
 #include <utility>
 
 #include "common/archive_error.h"
+#include "common/member_path.h"
+#include "common/utf8.h"
 
 namespace archivers {
 namespace {
 
-constexpr std::size_t kMaxNameBytes = 255;
 constexpr std::string_view kInfoSuffix = ".trashinfo";
 
 // A descriptor closed on scope exit.
@@ -171,9 +172,7 @@ std::string localTimeNow() {
 
 // The name with room left for a number and the info suffix, cut between UTF-8 characters.
 std::string shortenedName(const std::string& name) {
-  std::size_t size = std::min(name.size(), kMaxNameBytes - kInfoSuffix.size() - 8);
-  while (size > 0 && size < name.size() && (name[size] & 0xC0) == 0x80) --size;
-  return name.substr(0, size);
+  return name.substr(0, utf8PrefixLength(name, kMaxNameBytes - kInfoSuffix.size() - 8));
 }
 
 // "report.pdf", "report.2.pdf", "report.3.pdf"...: the number goes before the extensions.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "cab/cabinet_extraction.h"
+#include "cab/mspack_bridge.h"
 #include "stored_cabinet.h"
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
@@ -128,6 +129,30 @@ TEST(CabExtract, FullDiskIsAWriteFailureNamingItsCause) {
   });
   if (status == 77) GTEST_SKIP() << "no small file system can be mounted here";
   EXPECT_EQ(status, 0) << "1: the library, 2: the program did not report the full disk";
+}
+
+// libmspack is C, so no exception may unwind through it: a callback that meets one (no memory,
+// here) fails its call and keeps it, and it is thrown once libmspack has returned.
+TEST(CabExtract, ExceptionsInLibmspacksCallbacksWaitUntilItReturns) {
+  struct FailingInput : archivers::MemoryArchiveInput {
+    FailingInput() : MemoryArchiveInput("MSCF") {}
+    std::size_t readAt(std::uint64_t, void*, std::size_t) override { throw std::bad_alloc(); }
+    std::unique_ptr<ArchiveInput> openSibling(std::string_view) override {
+      throw std::length_error("sibling");
+    }
+  } input;
+  archivers::cab::MspackBridge bridge(input);
+  mspack_system* system = bridge.system();
+  mspack_file* archive =
+      system->open(system, archivers::cab::MspackBridge::archiveName(), MSPACK_SYS_OPEN_READ);
+  ASSERT_NE(archive, nullptr);
+  char byte = 0;
+  EXPECT_EQ(system->read(archive, &byte, 1), -1);
+  EXPECT_THROW(bridge.takeError(), std::bad_alloc);
+  EXPECT_EQ(system->open(system, "next.cab", MSPACK_SYS_OPEN_READ), nullptr);
+  EXPECT_THROW(bridge.takeError(), std::length_error);
+  EXPECT_FALSE(bridge.takeError());
+  system->close(archive);
 }
 
 // Hand-made cabinets damaged in one field: what is reported, and the only files that land.

@@ -201,8 +201,8 @@ std::vector<PackedFile> packedFiles(const std::string& self, const SfxTrailer& t
 // Where a packed name lands under destination; nothing for a name the sink refuses, which is
 // never written.
 std::optional<std::string> landingPath(const std::string& name, const std::string& destination) {
-  const archivers::MemberPath split = archivers::splitMemberPath(name);
-  if (split.refusal != nullptr || split.components.empty()) return std::nullopt;
+  const archivers::MemberPath split = archivers::splitEntryPath(name);
+  if (split.refusal != nullptr) return std::nullopt;
   std::string path = destination;
   for (const std::string& component : split.components) path += "/" + component;
   return path;
