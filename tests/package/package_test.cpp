@@ -38,6 +38,8 @@ class Package : public ::testing::Test {
 };
 
 TEST_F(Package, HoldsTheProgramAndItsFilesUnderUsrOnly) {
+  std::string multiarch = run({"/usr/bin/dpkg-architecture", "-qDEB_HOST_MULTIARCH"}).output;
+  multiarch.pop_back();
   const std::map<std::string, std::string> expected = {
       {"./usr/bin/parvo", "-rwxr-xr-x"},
       {"./usr/lib/parvo/libcab32.so", "-rw-r--r--"},
@@ -46,12 +48,19 @@ TEST_F(Package, HoldsTheProgramAndItsFilesUnderUsrOnly) {
       {"./usr/lib/parvo/libunarj32.so", "-rw-r--r--"},
       {"./usr/lib/parvo/libunlha32.so", "-rw-r--r--"},
       {"./usr/lib/parvo/libunzip32.so", "-rw-r--r--"},
+      {"./usr/lib/" + multiarch + "/nautilus/extensions-4/libparvo-nautilus.so", "-rw-r--r--"},
+      {"./usr/lib/" + multiarch + "/thunarx-3/libparvo-thunar.so", "-rw-r--r--"},
       {"./usr/share/applications/parvo.desktop", "-rw-r--r--"},
       {"./usr/share/doc/parvo/changelog.Debian.gz", "-rw-r--r--"},
       {"./usr/share/doc/parvo/copyright", "-rw-r--r--"},
       {"./usr/share/icons/hicolor/32x32/apps/parvo.png", "-rw-r--r--"},
       {"./usr/share/icons/hicolor/scalable/apps/parvo.svg", "-rw-r--r--"},
+      {"./usr/share/kio/servicemenus/parvo-extract.desktop", "-rw-r--r--"},
+      {"./usr/share/kio/servicemenus/parvo-pack.desktop", "-rw-r--r--"},
       {"./usr/share/man/man1/parvo.1.gz", "-rw-r--r--"},
+      {"./usr/share/nemo/actions/parvo-extract.nemo_action", "-rw-r--r--"},
+      {"./usr/share/nemo/actions/parvo-nemo-run", "-rwxr-xr-x"},
+      {"./usr/share/nemo/actions/parvo-pack.nemo_action", "-rw-r--r--"},
   };
   std::istringstream listing(run({"/usr/bin/dpkg-deb", "--contents", deb_}).output);
   std::map<std::string, std::string> files;
@@ -76,6 +85,10 @@ TEST_F(Package, ControlFieldsAreComputedAndThereAreNoScripts) {
   EXPECT_EQ(fields["Version"], "1.02.0013");
   EXPECT_EQ(fields["Architecture"], architecture_);
   EXPECT_EQ(fields["Recommends"], "fonts-ipafont-gothic");
+  // The menu modules use the library of the file manager that loads them: no dependency on any.
+  EXPECT_EQ(fields["Enhances"], "nautilus, thunar, nemo, dolphin");
+  for (const char* library : {"libnautilus-extension", "libthunarx", "libgtk"})
+    EXPECT_EQ(fields["Depends"].find(library), std::string::npos) << fields["Depends"];
   // From the libraries the program loads as well as from the program itself.
   for (const char* library : {"libc6", "libarchive13", "liblhasa0", "libmspack0", "libqt6widgets6"})
     EXPECT_NE(fields["Depends"].find(library), std::string::npos) << fields["Depends"];

@@ -1,0 +1,88 @@
+/* Parvo's entries in the right-click menu of Files (libnautilus-extension-4): "Pack with Parvo"
+ * on folders, "Extract with Parvo" on archives. */
+#include <nautilus-extension.h>
+
+#include "parvo_menu.h"
+
+#define PARVO_TYPE_NAUTILUS_MENU (parvo_nautilus_menu_get_type())
+G_DECLARE_FINAL_TYPE(ParvoNautilusMenu, parvo_nautilus_menu, PARVO, NAUTILUS_MENU, GObject)
+
+struct _ParvoNautilusMenu {
+  GObject parent;
+};
+
+static void parvo_nautilus_menu_provider_init(NautilusMenuProviderInterface* iface);
+
+G_DEFINE_DYNAMIC_TYPE_EXTENDED(ParvoNautilusMenu, parvo_nautilus_menu, G_TYPE_OBJECT, 0,
+                               G_IMPLEMENT_INTERFACE_DYNAMIC(NAUTILUS_TYPE_MENU_PROVIDER,
+                                                             parvo_nautilus_menu_provider_init))
+
+static void run_parvo(NautilusMenuItem* item, gpointer paths) {
+  (void)item;
+  GError* error = NULL;
+  const GPtrArray* array = paths;
+  if (!parvo_menu_run((const char* const*)array->pdata, array->len, &error)) {
+    g_warning("parvo could not be started: %s", error->message);
+    g_error_free(error);
+  }
+}
+
+static void free_paths(gpointer paths, GClosure* closure) {
+  (void)closure;
+  g_ptr_array_unref(paths);
+}
+
+static GList* parvo_nautilus_menu_get_file_items(NautilusMenuProvider* provider, GList* files) {
+  (void)provider;
+  const guint count = g_list_length(files);
+  GPtrArray* paths = g_ptr_array_new_full(count, g_free);
+  ParvoMenuItem* items = g_new0(ParvoMenuItem, count ? count : 1);
+  guint i = 0;
+  for (GList* link = files; link != NULL; link = link->next, i++) {
+    GFile* location = nautilus_file_info_get_location(link->data);
+    char* path = g_file_get_path(location);
+    g_object_unref(location);
+    items[i].path = path;
+    items[i].is_folder = nautilus_file_info_is_directory(link->data);
+    if (path != NULL) g_ptr_array_add(paths, path);
+  }
+  const ParvoMenuEntry entry = parvo_menu_entry_for(items, count);
+  g_free(items);
+  if (entry == PARVO_MENU_NONE) {
+    g_ptr_array_unref(paths);
+    return NULL;
+  }
+  NautilusMenuItem* item =
+      nautilus_menu_item_new(entry == PARVO_MENU_PACK ? "Parvo::pack" : "Parvo::extract",
+                             parvo_menu_label(entry), parvo_menu_tooltip(entry), "parvo");
+  g_signal_connect_data(item, "activate", G_CALLBACK(run_parvo), paths, free_paths, 0);
+  return g_list_append(NULL, item);
+}
+
+static void parvo_nautilus_menu_provider_init(NautilusMenuProviderInterface* iface) {
+  iface->get_file_items = parvo_nautilus_menu_get_file_items;
+}
+
+static void parvo_nautilus_menu_init(ParvoNautilusMenu* self) {
+  (void)self;
+}
+static void parvo_nautilus_menu_class_init(ParvoNautilusMenuClass* klass) {
+  (void)klass;
+}
+static void parvo_nautilus_menu_class_finalize(ParvoNautilusMenuClass* klass) {
+  (void)klass;
+}
+
+static GType provider_types[1];
+
+G_MODULE_EXPORT void nautilus_module_initialize(GTypeModule* module) {
+  parvo_nautilus_menu_register_type(module);
+  provider_types[0] = PARVO_TYPE_NAUTILUS_MENU;
+}
+
+G_MODULE_EXPORT void nautilus_module_shutdown(void) {}
+
+G_MODULE_EXPORT void nautilus_module_list_types(const GType** types, int* num_types) {
+  *types = provider_types;
+  *num_types = G_N_ELEMENTS(provider_types);
+}
