@@ -6,6 +6,7 @@ in a mount namespace of its own in which the installed plugin's folder stands th
 
 usage: thunar_desktop_test.py CMAKE BINARY_DIR PLUGIN_FOLDER"""
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -86,12 +87,37 @@ def inside_the_session(folder, prefix):
         thunar.wait()
 
 
+def start_display(folder):
+    """A virtual display that answers. Not the first free number that -displayfd would take: a
+    server gone from the file system may still hold its number's abstract socket, and clients
+    would reach it instead."""
+    for number in random.sample(range(100, 1000), 20):
+        if os.path.exists(f"/tmp/.X{number}-lock"):
+            continue
+        display = f":{number}"
+        # -noreset: the probe below is the first client to leave, and a server that resets then
+        # turns away whoever connects meanwhile.
+        server = subprocess.Popen(["Xvfb", display, "-noreset", "-screen", "0", "1024x768x24",
+                                   "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while server.poll() is None and time.monotonic() < deadline:
+            if subprocess.run(["xdpyinfo"], env={"DISPLAY": display}, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0:
+                return server, display
+            time.sleep(0.1)
+        server.terminate()
+        server.wait()
+    sys.exit("FAIL: no virtual display started")
+
+
 def main():
     if len(sys.argv) == 4 and sys.argv[1] == "--inside":
         inside_the_session(sys.argv[2], sys.argv[3])
         return
     cmake, binary_dir, plugin_folder = sys.argv[1:4]
-    for tool in ("Xvfb", "dbus-run-session", "thunar", "xdotool", "cabextract", "unshare"):
+    for tool in ("Xvfb", "xdpyinfo", "dbus-run-session", "thunar", "xdotool", "cabextract",
+                 "unshare"):
         if shutil.which(tool) is None:
             print(f"SKIP: {tool} is not installed (scripts/setup test)")
             sys.exit(77)
@@ -106,17 +132,10 @@ def main():
         os.makedirs(os.path.join(home, ".config"))
         with open(os.path.join(home, ".config", "norrin.ini"), "w") as ini:
             ini.write('[parvo]\narcdllselect="cab  "\n')
-        # The display number comes back on a pipe once the server listens.
-        read_end, write_end = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                 "1024x768x24", "-nolisten", "tcp"], pass_fds=[write_end],
-                                stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        display = os.read(read_end, 16).decode().strip()
-        os.close(read_end)
+        xvfb, display = start_display(folder)
         try:
             environment = {
-                "HOME": home, "DISPLAY": ":" + display, "LANG": "C.UTF-8", "LANGUAGE": "en",
+                "HOME": home, "DISPLAY": display, "LANG": "C.UTF-8", "LANGUAGE": "en",
                 "PATH": os.path.join(prefix, "bin") + ":/usr/bin:/bin",
                 "XDG_CONFIG_HOME": os.path.join(home, ".config"),
                 "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
@@ -132,6 +151,8 @@ def main():
                              os.path.join(prefix, plugin_folder), os.path.join("/usr", plugin_folder),
                              "dbus-run-session", "--", sys.executable, os.path.abspath(__file__),
                              "--inside", folder, prefix], env=environment, timeout=120)
+            if result.returncode != 0 and xvfb.poll() is not None:
+                sys.exit(f"FAIL: the virtual display ended meanwhile ({xvfb.returncode})")
             sys.exit(result.returncode)
         finally:
             xvfb.terminate()
