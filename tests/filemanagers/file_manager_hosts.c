@@ -1,6 +1,5 @@
-/* The file managers' side of their extension interfaces, as far as the menu modules use it: a
- * selected item, and the loading of a module: a Files module as Files loads it, a Thunar plugin
- * by libthunarx's own loader. */
+/* The file managers' side of the menu modules' interfaces: a selected item, a Files module loaded
+ * as Files loads it, a Thunar plugin loaded by libthunarx's own loader, and their menu items. */
 #include "file_manager_hosts.h"
 
 #include <gmodule.h>
@@ -11,114 +10,79 @@
 #include <thunarx/thunarx-provider-module.h>
 #undef THUNARX_INSIDE_THUNARX_H
 
-/* A selected item as both file managers hand it to an extension. */
+/* A selected item, as both file managers hand it over; without a path it is on a remote share. */
 typedef struct {
   GObject parent;
   char* path;
   gboolean is_folder;
 } HostFile;
+typedef GObjectClass HostFileClass;
 
-typedef struct {
-  GObjectClass parent_class;
-} HostFileClass;
-
-static GFile* host_file_location(HostFile* file) {
-  /* An item without a local path stands for one on a remote share. */
-  return file->path != NULL ? g_file_new_for_path(file->path)
-                            : g_file_new_for_uri("sftp://example.org/remote/folder");
+static GFile* location(HostFile* file) {
+  return file->path ? g_file_new_for_path(file->path) : g_file_new_for_uri("sftp://host/folder");
 }
-
-static GFile* nautilus_location(NautilusFileInfo* info) {
-  return host_file_location((HostFile*)info);
+static gboolean is_folder(HostFile* file) {
+  return file->is_folder;
 }
-static gboolean nautilus_is_directory(NautilusFileInfo* info) {
-  return ((HostFile*)info)->is_folder;
+static void files_info_init(NautilusFileInfoInterface* iface) {
+  iface->get_location = (GFile * (*)(NautilusFileInfo*)) location;
+  iface->is_directory = (gboolean(*)(NautilusFileInfo*))is_folder;
 }
-static void nautilus_file_info_init(NautilusFileInfoInterface* iface) {
-  iface->get_location = nautilus_location;
-  iface->is_directory = nautilus_is_directory;
+static void thunar_info_init(ThunarxFileInfoIface* iface) {
+  iface->get_location = (GFile * (*)(ThunarxFileInfo*)) location;
+  iface->is_directory = (gboolean(*)(ThunarxFileInfo*))is_folder;
 }
-
-static GFile* thunar_location(ThunarxFileInfo* info) {
-  return host_file_location((HostFile*)info);
-}
-static gboolean thunar_is_directory(ThunarxFileInfo* info) {
-  return ((HostFile*)info)->is_folder;
-}
-static void thunar_file_info_init(ThunarxFileInfoIface* iface) {
-  iface->get_location = thunar_location;
-  iface->is_directory = thunar_is_directory;
-}
-
 G_DEFINE_TYPE_WITH_CODE(HostFile, host_file, G_TYPE_OBJECT,
-                        G_IMPLEMENT_INTERFACE(NAUTILUS_TYPE_FILE_INFO, nautilus_file_info_init)
-                            G_IMPLEMENT_INTERFACE(THUNARX_TYPE_FILE_INFO, thunar_file_info_init))
-
-static void host_file_finalize(GObject* object) {
-  g_free(((HostFile*)object)->path);
-  G_OBJECT_CLASS(host_file_parent_class)->finalize(object);
-}
+                        G_IMPLEMENT_INTERFACE(NAUTILUS_TYPE_FILE_INFO, files_info_init)
+                            G_IMPLEMENT_INTERFACE(THUNARX_TYPE_FILE_INFO, thunar_info_init))
 static void host_file_init(HostFile* file) {
   (void)file;
 }
+static void host_file_finalize(GObject* file) {
+  g_free(((HostFile*)file)->path);
+  G_OBJECT_CLASS(host_file_parent_class)->finalize(file);
+}
 static void host_file_class_init(HostFileClass* klass) {
-  G_OBJECT_CLASS(klass)->finalize = host_file_finalize;
+  klass->finalize = host_file_finalize;
 }
 
-GObject* host_file_new(const char* path, int is_folder) {
+GObject* host_file_new(const char* path, int folder) {
   HostFile* file = g_object_new(host_file_get_type(), NULL);
   file->path = g_strdup(path);
-  file->is_folder = is_folder;
+  file->is_folder = folder;
   return G_OBJECT(file);
 }
 
-/* Files loads each module in its extension folder as a GTypeModule, initialises it with that
- * module and instantiates every type it lists. */
+/* Files opens each module in its extension folder as a GTypeModule, initialises it with that
+ * module and makes an object of every type the module lists. */
 typedef struct {
   GTypeModule parent;
-  GModule* library;
-  void (*initialize)(GTypeModule*);
-  void (*shutdown)(void);
   void (*list_types)(const GType**, int*);
 } FilesModule;
-
-typedef struct {
-  GTypeModuleClass parent_class;
-} FilesModuleClass;
-
+typedef GTypeModuleClass FilesModuleClass;
 G_DEFINE_TYPE(FilesModule, files_module, G_TYPE_TYPE_MODULE)
 
 static gboolean files_module_load(GTypeModule* type_module) {
-  FilesModule* module = (FilesModule*)type_module;
-  module->library = g_module_open(type_module->name, G_MODULE_BIND_LAZY | G_MODULE_BIND_LOCAL);
-  if (module->library == NULL) {
-    g_warning("%s", g_module_error());
+  GModule* library = g_module_open(type_module->name, G_MODULE_BIND_LAZY | G_MODULE_BIND_LOCAL);
+  void (*initialize)(GTypeModule*) = NULL;
+  if (!library || !g_module_symbol(library, "nautilus_module_initialize", (gpointer*)&initialize) ||
+      !g_module_symbol(library, "nautilus_module_list_types",
+                       (gpointer*)&((FilesModule*)type_module)->list_types))
     return FALSE;
-  }
-  if (!g_module_symbol(module->library, "nautilus_module_initialize",
-                       (gpointer*)&module->initialize) ||
-      !g_module_symbol(module->library, "nautilus_module_shutdown", (gpointer*)&module->shutdown) ||
-      !g_module_symbol(module->library, "nautilus_module_list_types",
-                       (gpointer*)&module->list_types)) {
-    g_module_close(module->library);
-    return FALSE;
-  }
-  module->initialize(type_module);
+  initialize(type_module);
   return TRUE;
 }
-
-static void files_module_unload(GTypeModule* type_module) {
-  FilesModule* module = (FilesModule*)type_module;
-  module->shutdown();
-  g_module_close(module->library);
-}
-
 static void files_module_init(FilesModule* module) {
   (void)module;
 }
 static void files_module_class_init(FilesModuleClass* klass) {
-  G_TYPE_MODULE_CLASS(klass)->load = files_module_load;
-  G_TYPE_MODULE_CLASS(klass)->unload = files_module_unload;
+  klass->load = files_module_load;
+}
+
+static GObject* provider_of(const GType* types, int count, GType interface) {
+  for (int i = 0; i < count; i++)
+    if (g_type_is_a(types[i], interface)) return g_object_new(types[i], NULL);
+  return NULL;
 }
 
 GObject* files_menu_provider_load(const char* module_path) {
@@ -128,10 +92,7 @@ GObject* files_menu_provider_load(const char* module_path) {
   const GType* types = NULL;
   int count = 0;
   module->list_types(&types, &count);
-  for (int i = 0; i < count; i++) {
-    if (g_type_is_a(types[i], NAUTILUS_TYPE_MENU_PROVIDER)) return g_object_new(types[i], NULL);
-  }
-  return NULL;
+  return provider_of(types, count, NAUTILUS_TYPE_MENU_PROVIDER);
 }
 
 GList* files_menu_items(GObject* provider, GList* files) {
@@ -152,10 +113,7 @@ GObject* thunar_menu_provider_load(const char* plugin_path) {
   const GType* types = NULL;
   gint count = 0;
   thunarx_provider_module_list_types(module, &types, &count);
-  for (gint i = 0; i < count; i++) {
-    if (g_type_is_a(types[i], THUNARX_TYPE_MENU_PROVIDER)) return g_object_new(types[i], NULL);
-  }
-  return NULL;
+  return provider_of(types, count, THUNARX_TYPE_MENU_PROVIDER);
 }
 
 GList* thunar_menu_items(GObject* provider, GList* files) {
