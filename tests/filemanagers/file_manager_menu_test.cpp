@@ -69,9 +69,10 @@ class FileManagerMenu : public ::testing::Test {
   }
   std::string record() const { return folder_ / "record"; }
 
-  // The arguments of the run, once it has recorded them; the record is then taken away.
+  // The arguments of the run, once it has recorded them (a busy machine may take its time); the
+  // record is then taken away.
   std::vector<std::string> recordedRun() const {
-    for (int i = 0; i < 200 && !fs::exists(record()); i++)
+    for (int i = 0; i < 2400 && !fs::exists(record()); i++)
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
     const std::string text = fs::exists(record()) ? readFile(record()) : "";
     fs::remove(record());

@@ -14,7 +14,7 @@ import tempfile
 import time
 
 
-def wait_for(what, probe, seconds=30.0):
+def wait_for(what, probe, seconds=60.0):
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         found = probe()
