@@ -57,7 +57,11 @@ FileOutput::FileOutput(std::shared_ptr<OpenFolder> folder, std::string name, con
       limit_(entry.declaredSize),
       mtime_(entry.mtime),
       handover_(std::move(handover)) {
-  if (!holdInMemory || (limit_ && *limit_ > kHeldBytes)) becomeFile();
+  if (!holdInMemory || (limit_ && *limit_ > kHeldBytes)) {
+    becomeFile();
+  } else if (limit_) {
+    held_.reserve(*limit_);
+  }
 }
 
 void FileOutput::becomeFile() {
@@ -262,9 +266,18 @@ std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
       const std::lock_guard lock(recordMutex_);
       onTheirWay_.insert(memberPath);
     }
-    pool_.hand(name, bytes, [=, this, make = std::move(make)] {
-      landFile(sequence, folder, name, memberPath, ownLink, entryPath, make);
-    });
+    try {
+      pool_.hand(name, bytes, [=, this, make = std::move(make)] {
+        landFile(sequence, folder, name, memberPath, ownLink, entryPath, make);
+      });
+    } catch (...) {
+      // Not handed over (the user's stop, an earlier landing's failure), or landed here and failed.
+      const std::lock_guard lock(recordMutex_);
+      if (const auto found = onTheirWay_.find(memberPath); found != onTheirWay_.end()) {
+        onTheirWay_.erase(found);
+      }
+      throw;
+    }
   };
   std::string name = std::move(components->back());
   return std::make_unique<FileOutput>(std::move(folder), std::move(name), entry,
