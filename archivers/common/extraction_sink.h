@@ -52,8 +52,9 @@ class FileOutput : public ByteSink {
   FileOutput(const FileOutput&) = delete;
   FileOutput& operator=(const FileOutput&) = delete;
 
-  // The most bytes a member is held in memory; a larger one becomes a file at once.
-  static constexpr std::size_t kHeldBytes = 1024 * 1024;
+  // The most bytes a member is held in memory; a larger one becomes a file at once. Larger
+  // buffers cost more in fresh pages, and their unmapping on another thread, than they save.
+  static constexpr std::size_t kHeldBytes = 64 * 1024;
 
   // Throws ArchiveError: kCorrupt when the data would grow past the declared size (the guard
   // against decompression bombs), kWriteFailed on an I/O error such as a full disk.
