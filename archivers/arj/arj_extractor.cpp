@@ -55,7 +55,6 @@ ArchiveError multiVolume() {
   return ArchiveError(Result::kUnsupported, "multi-volume ARJ archives are not supported");
 }
 
-// Walks the header chain without writing anything.
 // Whether the member's data runs past the end of the archive: the headers after it are lost.
 bool cutShort(const InputFile& file, const Header& header) {
   return header.compressedSize > file.size() - std::min(header.dataOffset, file.size());

@@ -46,23 +46,41 @@ unsigned folderPermissionsFor(const std::optional<std::uint32_t>& mode) {
 // ---------------------------------------------------------------------------------------------
 // FileOutput
 
-// A folder already at the name is found on commit, which refuses the entry.
+// A folder already at the name is found on landing, which refuses the entry.
 FileOutput::FileOutput(std::shared_ptr<OpenFolder> folder, std::string name, const EntryInfo& entry,
-                       Lander land, FollowedCall& call)
+                       bool holdInMemory, Handover handover, FollowedCall& call)
     : call_(call),
       name_(std::move(name)),
-      file_(std::move(folder), filePermissionsFor(entry.mode), kWriteBufferBytes, "cannot create",
-            printable(entry.path)),
+      folder_(std::move(folder)),
+      permissions_(filePermissionsFor(entry.mode)),
+      path_(printable(entry.path)),
       limit_(entry.declaredSize),
       mtime_(entry.mtime),
-      land_(std::move(land)) {}
+      handover_(std::move(handover)) {
+  if (!holdInMemory || (limit_ && *limit_ > kHeldBytes)) {
+    becomeFile();
+  } else if (limit_) {
+    held_.reserve(*limit_);
+  }
+}
+
+void FileOutput::becomeFile() {
+  file_ = std::make_shared<PendingFile>(folder_, permissions_, kWriteBufferBytes, "cannot create",
+                                        path_);
+  const std::string held = std::move(held_);
+  held_.clear();
+  held_.shrink_to_fit();
+  if (const int error = file_->append(held.data(), held.size())) {
+    throwCannotWrite(error, printable(name_));
+  }
+}
 
 void FileOutput::checkGrowth(std::uint64_t size) const {
-  if (!file_.isOpen()) {
+  if (!open_) {
     throw ArchiveError(Result::kInternal, "write to a closed file", printable(name_));
   }
-  const std::uint64_t written = file_.size();
-  if (limit_ && size > *limit_ - std::min(*limit_, written)) {
+  const std::uint64_t done = written();
+  if (limit_ && size > *limit_ - std::min(*limit_, done)) {
     throw ArchiveError(Result::kCorrupt,
                        "larger than declared (" + std::to_string(*limit_) + " bytes)",
                        printable(name_));
@@ -72,25 +90,53 @@ void FileOutput::checkGrowth(std::uint64_t size) const {
 void FileOutput::skip(std::uint64_t count) {
   checkGrowth(count);
   call_.checkpoint();
-  if (const int error = file_.skip(count)) throwCannotWrite(error, printable(name_));
+  // A hole stays a hole: the member becomes a file.
+  if (!file_ && count > 0) becomeFile();
+  if (!file_) return;
+  if (const int error = file_->skip(count)) throwCannotWrite(error, printable(name_));
 }
 
 void FileOutput::write(const void* data, std::size_t size) {
   checkGrowth(size);
-  if (file_.writesOut(size)) {
+  if (!file_) {
+    call_.checkpoint();
+    if (held_.size() + size <= kHeldBytes) {
+      held_.append(static_cast<const char*>(data), size);
+      return;
+    }
+    becomeFile();
+  }
+  if (file_->writesOut(size)) {
     call_.checkpoint();
   }
-  if (const int error = file_.append(data, size)) throwCannotWrite(error, printable(name_));
+  if (const int error = file_->append(data, size)) throwCannotWrite(error, printable(name_));
 }
 
 void FileOutput::commit() {
-  if (!file_.isOpen()) {
+  if (!open_) {
     throw ArchiveError(Result::kInternal, "commit of a closed file", printable(name_));
   }
   call_.checkpoint();
-  if (const int error = file_.complete()) throwCannotWrite(error, printable(name_));
-  if (mtime_) file_.setTime(*mtime_);
-  if (!land_(file_)) file_.discard();
+  open_ = false;
+  std::shared_ptr<PendingFile> file = std::move(file_);
+  if (file) {
+    if (const int error = file->complete()) throwCannotWrite(error, printable(name_));
+    if (mtime_) file->setTime(*mtime_);
+  }
+  const std::size_t bytes = held_.size();
+  // Everything the landing thread needs is moved into its work: this output may be gone by then.
+  handover_(bytes,
+            [file = std::move(file), held = std::move(held_), folder = std::move(folder_),
+             permissions = permissions_, path = path_, name = name_, mtime = mtime_]() mutable {
+              if (file) return file;
+              file = std::make_shared<PendingFile>(folder, permissions, kWriteBufferBytes,
+                                                   "cannot create", path);
+              int error = file->append(held.data(), held.size());
+              if (error == 0) error = file->complete();
+              if (error != 0) throwCannotWrite(error, printable(name));
+              if (mtime) file->setTime(*mtime);
+              return file;
+            });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -100,33 +146,46 @@ ExtractionSink::ExtractionSink(const std::string& destination, FollowedCall& cal
                                DestinationLink destinationLink)
     : call_(call),
       walk_(destination, destinationLink),
-      absoluteDestination_(absolutePath(walk_.destination())) {
+      absoluteDestination_(absolutePath(walk_.destination())),
+      pool_(landingThreads(), call) {
   if (absoluteDestination_ == "/") absoluteDestination_.clear();
 }
 
 ExtractionSink::~ExtractionSink() {
+  // What was handed over lands (it is complete) before the threads end.
+  pool_.stop();
   // Stopped before any member was complete: the folder made for them goes too.
   if (!finished_ && filesWritten_ == 0 && linksCreated_ == 0) walk_.removeIfEmpty();
 }
 
-void ExtractionSink::record(Result result, std::string reason, std::optional<std::string> path) {
+void ExtractionSink::record(std::uint64_t sequence, Result result, std::string reason,
+                            std::optional<std::string> path) {
+  const std::lock_guard lock(recordMutex_);
   Failures& failures = result == Result::kUnsupported ? unsupported_ : damaged_;
-  if (failures.count++ > 0) return;
+  // The first in archive order, whichever thread recorded it first.
+  if (failures.count++ > 0 && failures.sequence < sequence) return;
+  failures.sequence = sequence;
   failures.result = result;
   failures.reason = std::move(reason);
   failures.path = std::move(path);
 }
 
 void ExtractionSink::fail(Result result, std::string_view reason, std::string_view path) {
-  record(result, std::string(reason), printable(path));
+  record(nextSequence(), result, std::string(reason), printable(path));
 }
 
 void ExtractionSink::fail(const ArchiveError& error) {
-  record(error.result(), error.what(), std::nullopt);
+  record(nextSequence(), error.result(), error.what(), std::nullopt);
 }
 
 void ExtractionSink::refuse(std::string_view path, std::string_view reason) {
-  refused_.push_back(std::string(reason) + ": " + printable(path));
+  refuseAt(nextSequence(), path, reason);
+}
+
+void ExtractionSink::refuseAt(std::uint64_t sequence, std::string_view path,
+                              std::string_view reason) {
+  const std::lock_guard lock(recordMutex_);
+  refused_.emplace_back(sequence, std::string(reason) + ": " + printable(path));
 }
 
 std::optional<std::vector<std::string>> ExtractionSink::componentsOf(std::string_view path) {
@@ -138,11 +197,9 @@ std::optional<std::vector<std::string>> ExtractionSink::componentsOf(std::string
   return std::move(split.components);
 }
 
-void ExtractionSink::removeOwnLink(int folderFd, const std::string& name,
-                                   const std::string& memberPath) {
+void ExtractionSink::removeOwnLink(int folderFd, const std::string& name, bool ownLink) {
   struct stat existing {};
-  if (walk_.forgetLink(memberPath) &&
-      ::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (ownLink && ::fstatat(folderFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISLNK(existing.st_mode)) {
     ::unlinkat(folderFd, name.c_str(), 0);
   }
@@ -152,19 +209,21 @@ std::string ExtractionSink::absolutePathOf(const std::string& memberPath) const 
   return absoluteDestination_ + "/" + memberPath;
 }
 
-void ExtractionSink::trashFailed(const ArchiveError& error, const std::string& absolutePath,
-                                 std::string_view entryPath) {
+void ExtractionSink::trashFailed(std::uint64_t sequence, const ArchiveError& error,
+                                 const std::string& absolutePath, std::string_view entryPath) {
   // The Trash names the file by its absolute path; the member's own name is shorter.
   std::string_view reason = error.what();
   if (const std::string named = ": " + absolutePath; reason.ends_with(named)) {
     reason.remove_suffix(named.size());
   }
-  fail(Result::kWriteFailed, "not extracted, " + std::string(reason), entryPath);
+  record(sequence, Result::kWriteFailed, "not extracted, " + std::string(reason),
+         printable(entryPath));
 }
 
 std::shared_ptr<OpenFolder> ExtractionSink::openFolders(const std::vector<std::string>& components,
                                                         std::size_t count, std::string_view path,
                                                         bool create) {
+  if (create) landBeforeWalk(components, count);
   DestinationWalk::Reached reached = walk_.open(components, count, create);
   if (reached.refusal != nullptr) refuse(path, reached.refusal);
   return std::move(reached.folder);
@@ -175,30 +234,88 @@ std::shared_ptr<OpenFolder> ExtractionSink::openParent(const std::vector<std::st
   return openFolders(components, components.size() - 1, path, true);
 }
 
+void ExtractionSink::landBeforeWalk(const std::vector<std::string>& components, std::size_t count) {
+  {
+    const std::lock_guard lock(recordMutex_);
+    if (onTheirWay_.empty()) return;
+    bool met = false;
+    std::string path;
+    for (std::size_t i = 0; i < count && !met; ++i) {
+      if (i > 0) path += '/';
+      path += components[i];
+      met = onTheirWay_.count(path) > 0;
+    }
+    if (!met) return;
+  }
+  pool_.drain();
+}
+
 std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
   call_.setMember(entry.path);
   auto components = componentsOf(entry.path);
   if (!components) return nullptr;
   std::shared_ptr<OpenFolder> folder = openParent(*components, entry.path);
   if (folder == nullptr) return nullptr;
-  const int folderFd = folder->fd;
-  const auto lander = [this, folderFd, name = components->back(),
-                       memberPath = joinedPath(*components),
-                       entryPath = entry.path](PendingFile& file) {
-    const auto place = [&](const std::string& absolutePath) {
-      return file.land(name, absolutePath, call_);
-    };
-    if (!this->land(folderFd, name, memberPath, entryPath, place, "cannot create", name)) {
-      return false;
+  const std::uint64_t sequence = nextSequence();
+  // Runs on the reading thread at commit; the landing itself on a landing thread.
+  auto handover = [this, sequence, folder, name = components->back(),
+                   memberPath = joinedPath(*components),
+                   entryPath = entry.path](std::size_t bytes, FileOutput::Make make) {
+    const bool ownLink = walk_.forgetLink(memberPath);
+    {
+      const std::lock_guard lock(recordMutex_);
+      onTheirWay_.insert(memberPath);
     }
-    fileCommitted(memberPath);
-    return true;
+    try {
+      pool_.hand(name, bytes, [=, this, make = std::move(make)] {
+        landFile(sequence, folder, name, memberPath, ownLink, entryPath, make);
+      });
+    } catch (...) {
+      // Not handed over (the user's stop, an earlier landing's failure), or landed here and failed.
+      const std::lock_guard lock(recordMutex_);
+      if (const auto found = onTheirWay_.find(memberPath); found != onTheirWay_.end()) {
+        onTheirWay_.erase(found);
+      }
+      throw;
+    }
   };
   std::string name = std::move(components->back());
-  return std::make_unique<FileOutput>(std::move(folder), std::move(name), entry, lander, call_);
+  return std::make_unique<FileOutput>(std::move(folder), std::move(name), entry,
+                                      pool_.threads() > 0, std::move(handover), call_);
+}
+
+void ExtractionSink::landFile(std::uint64_t sequence, const std::shared_ptr<OpenFolder>& folder,
+                              const std::string& name, const std::string& memberPath, bool ownLink,
+                              const std::string& entryPath, const FileOutput::Make& make) {
+  const auto landed = [&] {
+    const std::lock_guard lock(recordMutex_);
+    onTheirWay_.erase(onTheirWay_.find(memberPath));
+  };
+  try {
+    const std::shared_ptr<PendingFile> file = make();
+    const auto place = [&](const std::string& absolutePath) {
+      return file->land(name, absolutePath, call_);
+    };
+    if (land(sequence, folder->fd, name, memberPath, ownLink, entryPath, place, "cannot create",
+             name)) {
+      fileCommitted(memberPath);
+    } else {
+      file->discard();
+    }
+  } catch (const ArchiveError& error) {
+    landed();
+    if (endsExtraction(error)) throw;
+    record(sequence, error.result(), error.what(), printable(entryPath));
+    return;
+  } catch (...) {
+    landed();
+    throw;
+  }
+  landed();
 }
 
 void ExtractionSink::fileCommitted(const std::string& memberPath) {
+  const std::lock_guard lock(recordMutex_);
   ++filesWritten_;
   written_.insert(memberPath);
 }
@@ -227,6 +344,8 @@ void ExtractionSink::createDirectory(const EntryInfo& entry) {
 }
 
 void ExtractionSink::createLink(const EntryInfo& entry) {
+  // Links after the files before them: a hard link's file, and what a link replaces, are there.
+  pool_.drain();
   if (entry.type == EntryType::kHardlink) {
     createHardlink(entry);
   } else {
@@ -258,7 +377,8 @@ void ExtractionSink::createSymlink(const EntryInfo& entry) {
         [&](const char* candidate) { return ::symlinkat(target.c_str(), folderFd, candidate); },
         call_);
   };
-  if (!land(folderFd, name, memberPath, entry.path, place, "cannot create link", entry.path)) {
+  if (!land(nextSequence(), folderFd, name, memberPath, walk_.forgetLink(memberPath), entry.path,
+            place, "cannot create link", entry.path)) {
     return;
   }
   written_.erase(memberPath);
@@ -266,21 +386,22 @@ void ExtractionSink::createSymlink(const EntryInfo& entry) {
   ++linksCreated_;
 }
 
-bool ExtractionSink::land(int folderFd, const std::string& name, const std::string& memberPath,
-                          std::string_view entryPath,
+bool ExtractionSink::land(std::uint64_t sequence, int folderFd, const std::string& name,
+                          const std::string& memberPath, bool ownLink, std::string_view entryPath,
                           const std::function<Landing(const std::string& absolutePath)>& place,
                           std::string_view failure, std::string_view failureName) {
   const std::string absolutePath = absolutePathOf(memberPath);
-  removeOwnLink(folderFd, name, memberPath);
+  removeOwnLink(folderFd, name, ownLink);
   Landing landing = Landing::kFailed;
   try {
     landing = place(absolutePath);
   } catch (const ArchiveError& error) {
-    trashFailed(error, absolutePath, entryPath);
+    if (error.result() == Result::kCancelled) throw;
+    trashFailed(sequence, error, absolutePath, entryPath);
     return false;
   }
   if (landing == Landing::kFolderThere) {
-    refuse(entryPath, "a folder of that name exists");
+    refuseAt(sequence, entryPath, "a folder of that name exists");
     return false;
   }
   if (landing == Landing::kFailed) throwWriteFailed(failure, errno, printable(failureName));
@@ -335,7 +456,8 @@ void ExtractionSink::createHardlink(const EntryInfo& entry) {
           },
           call_);
     };
-    landed = land(folderFd, name, memberPath, entry.path, place, "cannot create link", entry.path);
+    landed = land(nextSequence(), folderFd, name, memberPath, walk_.forgetLink(memberPath),
+                  entry.path, place, "cannot create link", entry.path);
   } catch (...) {
     if (targetFd >= 0) ::close(targetFd);
     throw;
@@ -346,6 +468,7 @@ void ExtractionSink::createHardlink(const EntryInfo& entry) {
 
 std::string ExtractionSink::finish() {
   call_.checkpoint();
+  pool_.drain();
   std::stable_sort(folderTimes_.begin(), folderTimes_.end(),
                    [](const PendingTime& a, const PendingTime& b) {
                      return a.components.size() > b.components.size();
@@ -371,11 +494,15 @@ std::string ExtractionSink::finish() {
     throw ArchiveError(failures->result, reason);
   }
   if (!refused_.empty()) {
+    const auto first =
+        std::min_element(refused_.begin(), refused_.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
     throw ArchiveError(Result::kEntriesRefused,
                        "skipped " + std::to_string(refused_.size()) + " unsafe entr" +
-                           (refused_.size() == 1 ? "y" : "ies") + ", first: " + refused_.front());
+                           (refused_.size() == 1 ? "y" : "ies") + ", first: " + first->second);
   }
-  std::string summary = std::to_string(filesWritten_) + (filesWritten_ == 1 ? " file" : " files");
+  const std::size_t files = filesWritten_;
+  std::string summary = std::to_string(files) + (files == 1 ? " file" : " files");
   if (linksCreated_ > 0) {
     summary += ", " + std::to_string(linksCreated_) + (linksCreated_ == 1 ? " link" : " links");
   }

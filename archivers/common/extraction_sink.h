@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +14,7 @@
 #include "common/archive_error.h"
 #include "common/destination_walk.h"
 #include "common/landing.h"
+#include "common/landing_pool.h"
 #include "common/member_path.h"
 #include "common/pending_file.h"
 #include "common/progress.h"
@@ -32,18 +35,26 @@ struct EntryInfo {
 };
 
 // A member's regular file, written as a pending file in the folder it goes into: it appears under
-// its own name only on commit(), complete; destroyed without commit, it leaves nothing behind.
-// Made by ExtractionSink::createFile; it must not outlive the sink.
+// its own name only once committed and landed, complete; destroyed without commit, it leaves
+// nothing behind. A small member is held in memory and made, written and landed by a landing
+// thread; a large one is written by the reading thread and only its landing is handed on. Made by
+// ExtractionSink::createFile; it must not outlive the sink.
 class FileOutput : public ByteSink {
  public:
-  // Puts the complete file at its name; false when the member is not made (refused, or recorded
-  // as a failure), and the file is dropped.
-  using Lander = std::function<bool(PendingFile&)>;
-  // Makes the file for entry in folder, with the entry's mode. Throws ArchiveError(kWriteFailed).
+  // Makes the complete file (on the landing thread), then puts it at its name; a file that is not
+  // made (refused, or recorded as a failure) is dropped.
+  using Make = std::function<std::shared_ptr<PendingFile>()>;
+  using Handover = std::function<void(std::size_t bytes, Make make)>;
+  // For entry in folder, with the entry's mode; held in memory first when holdInMemory is set.
+  // Throws ArchiveError(kWriteFailed) when the file cannot be made now.
   FileOutput(std::shared_ptr<OpenFolder> folder, std::string name, const EntryInfo& entry,
-             Lander land, FollowedCall& call);
+             bool holdInMemory, Handover handover, FollowedCall& call);
   FileOutput(const FileOutput&) = delete;
   FileOutput& operator=(const FileOutput&) = delete;
+
+  // The most bytes a member is held in memory; a larger one becomes a file at once. Larger
+  // buffers cost more in fresh pages, and their unmapping on another thread, than they save.
+  static constexpr std::size_t kHeldBytes = 64 * 1024;
 
   // Throws ArchiveError: kCorrupt when the data would grow past the declared size (the guard
   // against decompression bombs), kWriteFailed on an I/O error such as a full disk.
@@ -54,21 +65,28 @@ class FileOutput : public ByteSink {
   // Continues the file with count zero bytes left as a hole (sparse members); the same limits
   // apply as to write().
   void skip(std::uint64_t count);
-  // Sets the modification time and puts the file in place. A file already there whose content
-  // differs goes to the Trash first; when it cannot, the member is not written and the sink
-  // records the failure. Throws kWriteFailed.
+  // Hands the complete file over to be dated and put in place. A file already there whose
+  // content differs goes to the Trash first; when it cannot, the member is not written and the
+  // sink records the failure. Throws kWriteFailed, here or at a later member's commit.
   void commit();
-  std::uint64_t written() const { return file_.size(); }
+  std::uint64_t written() const { return file_ ? file_->size() : held_.size(); }
 
  private:
   void checkGrowth(std::uint64_t size) const;
+  // Makes the file now and moves what is held into it.
+  void becomeFile();
 
   FollowedCall& call_;  // its writes are the call's checkpoints
   std::string name_;    // the last component of the member path, for messages
-  PendingFile file_;
+  std::shared_ptr<OpenFolder> folder_;
+  unsigned permissions_;
+  std::string path_;                   // printable, for messages
+  std::string held_;                   // the bytes while the member is held in memory
+  std::shared_ptr<PendingFile> file_;  // null while held in memory
+  bool open_ = true;
   std::optional<std::uint64_t> limit_;
   std::optional<std::int64_t> mtime_;
-  Lander land_;
+  Handover handover_;
 };
 
 // Extracts members under one destination folder and nowhere else. Names that are absolute, hold
@@ -123,13 +141,16 @@ class ExtractionSink {
   // The same for a failure that names no member, such as an unreadable header.
   void fail(const ArchiveError& error);
 
-  // Applies folder times. Returns a one-line summary, or throws as the policy above says.
+  // Waits for the files handed to the landing threads; throws what ended their landing.
+  void drain() { pool_.drain(); }
+  // Lands what is handed over, applies folder times. Returns a one-line summary, or throws as the
+  // policy above says.
   std::string finish();
 
   std::size_t filesWritten() const { return filesWritten_; }
   // The call the extraction runs in, for readers that must ask it (whether the user stopped).
   FollowedCall& call() const { return call_; }
-  std::size_t refusedCount() const { return refused_.size(); }
+  std::size_t refusedCount() const { return refused_.size(); }  // after drain()
 
  private:
   struct PendingTime {
@@ -142,21 +163,28 @@ class ExtractionSink {
   // The walk to the first count components; null (and the refusal recorded) when it is refused.
   std::shared_ptr<OpenFolder> openFolders(const std::vector<std::string>& components,
                                           std::size_t count, std::string_view path, bool create);
+  // Before folders are made on the walk to count components: lands what is handed over when one
+  // of them is a file still on its way, so that the walk meets it as it would have.
+  void landBeforeWalk(const std::vector<std::string>& components, std::size_t count);
   // Null when the member's path is unsafe or empty (the refusal is recorded).
   std::optional<std::vector<std::string>> componentsOf(std::string_view path);
   // Puts what place(absolutePath) lands at name (see landAt); false when the member must not be
   // made (a folder stands there, or the Trash cannot take what does: recorded). Throws
   // kWriteFailed, "FAILURE, REASON: FAILURENAME", when the landing fails.
-  bool land(int folderFd, const std::string& name, const std::string& memberPath,
-            std::string_view entryPath,
+  bool land(std::uint64_t sequence, int folderFd, const std::string& name,
+            const std::string& memberPath, bool ownLink, std::string_view entryPath,
             const std::function<Landing(const std::string& absolutePath)>& place,
             std::string_view failure, std::string_view failureName);
-  void trashFailed(const ArchiveError& error, const std::string& absolutePath,
-                   std::string_view entryPath);
+  void trashFailed(std::uint64_t sequence, const ArchiveError& error,
+                   const std::string& absolutePath, std::string_view entryPath);
   std::string absolutePathOf(const std::string& memberPath) const;
   // A link this extraction made is no file of the user's: a later member of its name replaces it
-  // without the Trash.
-  void removeOwnLink(int folderFd, const std::string& name, const std::string& memberPath);
+  // without the Trash. ownLink: the walk made one there (DestinationWalk::forgetLink).
+  void removeOwnLink(int folderFd, const std::string& name, bool ownLink);
+  // Runs a file's landing, recording what ends that member alone against its sequence.
+  void landFile(std::uint64_t sequence, const std::shared_ptr<OpenFolder>& folder,
+                const std::string& name, const std::string& memberPath, bool ownLink,
+                const std::string& entryPath, const FileOutput::Make& make);
   void createSymlink(const EntryInfo& entry);
   void createHardlink(const EntryInfo& entry);
   void fileCommitted(const std::string& memberPath);
@@ -165,20 +193,31 @@ class ExtractionSink {
   DestinationWalk walk_;
   std::string absoluteDestination_;  // for the Trash's record of where a file was
   bool finished_ = false;
-  std::size_t filesWritten_ = 0;
+  std::atomic<std::size_t> filesWritten_{0};  // counted by the landing threads
   std::size_t linksCreated_ = 0;
-  std::vector<std::string> refused_;
+  // Every member and failure the reading thread meets takes the next number, so that the
+  // landing threads record in archive order whenever they finish.
+  std::uint64_t sequence_ = 0;
+  std::uint64_t nextSequence() { return ++sequence_; }
+  void refuseAt(std::uint64_t sequence, std::string_view path, std::string_view reason);
+  std::mutex recordMutex_;  // what the landing threads record
+  std::vector<std::pair<std::uint64_t, std::string>> refused_;
   struct Failures {
     std::size_t count = 0;
+    std::uint64_t sequence = 0;       // of the first
     Result result = Result::kOk;      // of the first
     std::string reason;               // of the first, the whole message when it names no member
     std::optional<std::string> path;  // of the first
   };
-  void record(Result result, std::string reason, std::optional<std::string> path);
+  void record(std::uint64_t sequence, Result result, std::string reason,
+              std::optional<std::string> path);
   Failures damaged_;
   Failures unsupported_;
   std::vector<PendingTime> folderTimes_;
   std::unordered_set<std::string> written_;  // member paths of committed files and hard links
+  std::unordered_multiset<std::string> onTheirWay_;  // member paths of files handed over
+  // Last, so that its threads end before what they use.
+  LandingPool pool_;
 };
 
 }  // namespace archivers

@@ -315,7 +315,11 @@ TEST_F(ExtractionSinkTest, UnwritableDestinationIsAWriteFailure) {
   }
   std::ofstream(root_ / "a-file") << "x";
   const std::function<void()> actions[] = {
-      [&] { ExtractionSink(readOnly.string(), call_).createFile(file("x")); },
+      [&] {
+        ExtractionSink sink(readOnly.string(), call_);
+        sink.createFile(file("x"))->commit();
+        sink.finish();
+      },
       [&] { ExtractionSink((readOnly / "new/folder/").string(), call_).finish(); },
       [&] { ExtractionSink((root_ / "a-file/").string(), call_).finish(); },
   };
@@ -360,6 +364,7 @@ TEST_F(ExtractionSinkTest, NoTemporaryNameWhileWritingOrAfterReplacing) {
     EXPECT_EQ(listing(destination_), (Strings{"old"})) << name;
     if (name != "dropped") output->commit();
   }
+  sink.drain();
   EXPECT_EQ(listing(destination_), (Strings{"new", "old"}));
   EXPECT_EQ(readFile(destination_ / "new"), "same");
 }

@@ -1,0 +1,115 @@
+#include "common/landing_pool.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "common/progress.h"
+
+namespace archivers {
+
+std::size_t landingThreads() {
+  if (const char* forced = std::getenv("PARVO_LANDING_THREADS"); forced != nullptr) {
+    char* end = nullptr;
+    const unsigned long count = std::strtoul(forced, &end, 10);
+    if (end != forced && *end == '\0') return std::min<std::size_t>(count, 8);
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores <= 1 ? 0 : std::min<std::size_t>(cores, 8);
+}
+
+LandingPool::LandingPool(std::size_t threads, FollowedCall& call)
+    : call_(call), threads_(threads), queues_(threads) {}
+
+void LandingPool::stop() noexcept {
+  std::unique_lock lock(mutex_);
+  workDone_.wait(lock, [&] { return workInFlight_ == 0; });
+  ending_ = true;
+  lock.unlock();
+  workCame_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+  workers_.clear();
+}
+
+void LandingPool::start() {
+  workers_.reserve(threads_);
+  for (std::size_t i = 0; i < threads_; ++i) workers_.emplace_back([this, i] { serve(i); });
+}
+
+void LandingPool::serve(std::size_t index) {
+  std::unique_lock lock(mutex_);
+  std::deque<Work>& queue = queues_[index];
+  for (;;) {
+    workCame_.wait(lock, [&] { return ending_ || !queue.empty(); });
+    if (queue.empty()) return;
+    Work work = std::move(queue.front());
+    queue.pop_front();
+    const bool dropped = failure_ != nullptr;
+    lock.unlock();
+    std::exception_ptr failure;
+    if (!dropped) {
+      try {
+        work.run();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    }
+    work.run = nullptr;  // what it held (a pending file) goes before the work counts as done
+    lock.lock();
+    if (failure != nullptr && failure_ == nullptr) failure_ = failure;
+    bytesInFlight_ -= work.bytes;
+    --workInFlight_;
+    workDone_.notify_all();
+  }
+}
+
+void LandingPool::rethrowFailure(std::unique_lock<std::mutex>& lock) {
+  if (failure_ == nullptr || failed_) return;
+  failed_ = true;
+  const std::exception_ptr failure = failure_;
+  lock.unlock();
+  std::rethrow_exception(failure);
+}
+
+void LandingPool::waitUntil(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done) {
+  // The reading thread keeps the call serviced (its window, the user's stop) while it waits.
+  while (!workDone_.wait_for(lock, std::chrono::milliseconds(40),
+                             [&] { return done() || failure_ != nullptr; })) {
+    lock.unlock();
+    call_.checkpoint();
+    lock.lock();
+  }
+}
+
+void LandingPool::hand(std::string_view key, std::size_t bytes, std::function<void()> work) {
+  if (threads_ == 0) {
+    work();
+    return;
+  }
+  std::unique_lock lock(mutex_);
+  rethrowFailure(lock);
+  if (workers_.empty()) start();
+  waitUntil(lock, [&] {
+    return workInFlight_ == 0 ||
+           (workInFlight_ < kWorkInFlight && bytesInFlight_ + bytes <= kBytesInFlight);
+  });
+  rethrowFailure(lock);
+  const std::size_t index = std::hash<std::string_view>{}(key) % threads_;
+  queues_[index].push_back({std::move(work), bytes});
+  bytesInFlight_ += bytes;
+  ++workInFlight_;
+  lock.unlock();
+  workCame_.notify_all();
+}
+
+void LandingPool::drain() {
+  if (threads_ == 0) return;
+  std::unique_lock lock(mutex_);
+  waitUntil(lock, [&] { return workInFlight_ == 0; });
+  // A failure ends the extraction: what was handed after it is dropped, not waited for.
+  workDone_.wait(lock, [&] { return workInFlight_ == 0; });
+  rethrowFailure(lock);
+}
+
+}  // namespace archivers
