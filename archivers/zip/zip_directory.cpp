@@ -182,7 +182,7 @@ std::optional<ZipMember> readMember(DirectoryReader& reader, const std::string& 
     return std::nullopt;
   }
   if ((member.flags & kEncryptionFlags) != 0 ||
-      (member.method != kStored && member.method != kDeflated) ||
+      (member.method != kStored && member.method != kDeflated && member.method != kDeflate64) ||
       (disk != 0 && disk != kPlaceholder16)) {
     return std::nullopt;
   }

@@ -10,6 +10,7 @@
 
 #include "common/byte_order.h"
 #include "common/extraction_driver.h"
+#include "common/inflate_decoder.h"
 #include "common/isal_inflater.h"
 #include "common/progress.h"
 #include "common/text_encoding.h"
@@ -239,7 +240,18 @@ class MemberExtraction {
       for (auto [data, size] = nextInput(); size > 0; std::tie(data, size) = nextInput()) {
         deliver(data, size);
       }
-    } else if (member.compressedSize > 0 || member.size > 0) {
+    } else if (member.compressedSize == 0 && member.size == 0) {
+      // An empty member may have no stream at all.
+    } else if (member.method == kDeflate64) {
+      // ISA-L has no Deflate64; our own decoder reads it as fast.
+      decoder_.decode(
+          InflateDecoder::Variant::kDeflate64,
+          [&] {
+            const auto [data, size] = nextInput();
+            return std::span<const std::uint8_t>(data, size);
+          },
+          deliver);
+    } else {
       inflate(deliver);
     }
     const std::uint64_t expected = member.method == kStored ? member.compressedSize : member.size;
@@ -273,6 +285,7 @@ class MemberExtraction {
   const ZipDirectory& directory_;
   ExtractionSink& sink_;
   IsalInflater inflater_;
+  InflateDecoder decoder_;
   // Left uninitialised: a small archive touches only the pages it uses.
   std::unique_ptr<std::uint8_t[]> inputBuffer_;
   std::unique_ptr<std::uint8_t[]> outputBuffer_;
