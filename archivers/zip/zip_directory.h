@@ -23,6 +23,8 @@ struct ZipMember {
   std::uint64_t size = 0;
   std::uint64_t localHeaderOffset = 0;
   std::optional<std::int64_t> mtime;
+  // Where mtime comes from, best last: a local header may hold a better field than the directory.
+  enum class TimeSource { kDos, kUnixField, kNtfsField } timeSource = TimeSource::kDos;
   std::uint32_t mode = 0;  // Unix type and permission bits as the attributes give them, or 0
 };
 
