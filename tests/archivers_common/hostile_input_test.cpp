@@ -176,6 +176,8 @@ TEST(HostileInput, DamageIsReportedAndLeavesOnlyWholeFiles) {
        true},
       {kZip, "zip -q -fz - a.txt big.txt z.txt > ../packed.zip", "packed.zip",
        FlipCost::kThatMember, true},
+      {kZip, "7zz a -tzip -mm=Deflate64 ../packed.zip a.txt big.txt z.txt > /dev/null",
+       "packed.zip", FlipCost::kThatMember, true},
       {kTar, "tar -czf ../packed.tar a.txt big.txt z.txt", "packed.tar", FlipCost::kWholeStream},
       {kTar, "tar -cf ../packed.tar a.txt big.txt z.txt", "packed.tar", FlipCost::kNotSeen, true},
   };
