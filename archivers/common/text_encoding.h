@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "common/utf8.h"
 
@@ -18,6 +19,23 @@ std::optional<std::string> utf8ToCp932(std::string_view text);
 
 // Names whose encoding the archive does not state: UTF-8 when they are valid UTF-8, else CP932.
 std::string decodeUnflaggedName(std::string_view bytes);
+
+// A ZIP name (or link text) stored without the UTF-8 flag, read in one code page from end to end:
+// valid UTF-8 stays (Unix writers leave the flag out), else CP932 when every byte of it decodes
+// as CP932, else CP437, the format's own default, which takes any bytes. A name is never made of
+// two code pages, nor left with raw bytes that are not UTF-8.
+std::string decodeZipName(std::string_view bytes);
+
+// The names of one ZIP archive, decoded by decodeZipName and kept apart: a name whose decoding a
+// different stored name already took comes out with its bytes past ASCII written as %XX instead
+// (and "~N" after that if even this is taken), so decoding never makes two members one.
+class ZipNameDecoder {
+ public:
+  std::string decode(std::string_view stored);
+
+ private:
+  std::unordered_map<std::string, std::string> storedOf_;  // each name given out, and its bytes
+};
 
 // Turns DOS separators into '/'. Only call this on decoded text: in CP932 a trail byte may be 0x5C.
 std::string withForwardSlashes(std::string path);

@@ -13,11 +13,10 @@ std::string text(const char* bytes) {
 }
 
 // ZIP names are handed over as stored (libarchive leaves names without the UTF-8 flag alone under
-// a UTF-8 locale): valid UTF-8 stays, anything else is CP932. A hard-wired CP932 reading would
-// lose the UTF-8 names Unix zip tools write without the flag. Only then is '\' a separator.
-// TAR names are Unix paths, where a backslash is an ordinary character.
-std::string memberName(const char* stored, ArchiveKind kind) {
-  if (kind == ArchiveKind::kZip) return withForwardSlashes(decodeUnflaggedName(text(stored)));
+// a UTF-8 locale) and read as our own reader reads them (decodeZipName). Only then is '\' a
+// separator. TAR names are Unix paths, where a backslash is an ordinary character.
+std::string memberName(const char* stored, ArchiveKind kind, ZipNameDecoder& names) {
+  if (kind == ArchiveKind::kZip) return withForwardSlashes(names.decode(text(stored)));
   return text(stored);
 }
 
@@ -38,18 +37,19 @@ std::optional<EntryType> entryType(archive_entry* entry) {
 
 }  // namespace
 
-std::optional<EntryInfo> toEntryInfo(archive_entry* entry, ArchiveKind kind) {
+std::optional<EntryInfo> toEntryInfo(archive_entry* entry, ArchiveKind kind,
+                                     ZipNameDecoder& names) {
   const std::optional<EntryType> type = entryType(entry);
   if (!type) return std::nullopt;
   EntryInfo info;
   info.type = *type;
-  info.path = memberName(archive_entry_pathname(entry), kind);
+  info.path = memberName(archive_entry_pathname(entry), kind, names);
   if (*type == EntryType::kHardlink) {
-    info.linkTarget = memberName(archive_entry_hardlink(entry), kind);
+    info.linkTarget = memberName(archive_entry_hardlink(entry), kind, names);
   } else if (*type == EntryType::kSymlink) {
     // Link text keeps its separators: they are part of what the link means.
     const std::string target = text(archive_entry_symlink(entry));
-    info.linkTarget = kind == ArchiveKind::kZip ? decodeUnflaggedName(target) : target;
+    info.linkTarget = kind == ArchiveKind::kZip ? decodeZipName(target) : target;
   }
   if (archive_entry_size_is_set(entry) && archive_entry_size(entry) >= 0) {
     info.declaredSize = static_cast<std::uint64_t>(archive_entry_size(entry));

@@ -69,7 +69,7 @@ class Extraction {
   }
 
   void extract(archive_entry* entry) {
-    const std::optional<EntryInfo> info = toEntryInfo(entry, reader_.kind());
+    const std::optional<EntryInfo> info = toEntryInfo(entry, reader_.kind(), names_);
     const char* name = archive_entry_pathname(entry);
     const std::string shownName = info ? info->path : (name != nullptr ? name : "");
     if (shownName.empty()) {
@@ -133,6 +133,7 @@ class Extraction {
   Utf8ThreadLocale locale_;  // before the reader: libarchive picks its name conversions on setup
   ArchiveReader reader_;
   ExtractionSink& sink_;
+  ZipNameDecoder names_;
   bool headerRead_ = false;
   bool lastMemberFailed_ = false;
   std::size_t failedHeaders_ = 0;

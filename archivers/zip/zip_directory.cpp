@@ -159,7 +159,7 @@ const std::uint8_t* bytesOf(const std::string& text) {
 
 // The entry whose fixed part is header, read on from reader.
 std::optional<ZipMember> readMember(DirectoryReader& reader, const std::string& header,
-                                    std::uint64_t prefix) {
+                                    std::uint64_t prefix, ZipNameDecoder& names) {
   const std::uint8_t* fixed = bytesOf(header);
   ZipMember member;
   const auto host = static_cast<std::uint8_t>(loadLe16(fixed + 4) >> 8);
@@ -182,7 +182,7 @@ std::optional<ZipMember> readMember(DirectoryReader& reader, const std::string& 
     return std::nullopt;
   }
   if ((member.flags & kEncryptionFlags) != 0 ||
-      (member.method != kStored && member.method != kDeflated) ||
+      (member.method != kStored && member.method != kDeflated && member.method != kDeflate64) ||
       (disk != 0 && disk != kPlaceholder16)) {
     return std::nullopt;
   }
@@ -194,11 +194,20 @@ std::optional<ZipMember> readMember(DirectoryReader& reader, const std::string& 
   member.size = fields->size.value_or(member.storedSize);
   member.compressedSize = fields->compressedSize.value_or(member.storedCompressedSize);
   member.localHeaderOffset = fields->localHeaderOffset.value_or(localOffset) + prefix;
-  member.mtime = fields->mtime ? fields->mtime : dosTimeToUnix(dosStamp);
+  // The exact times first: NTFS (Windows writers), then Unix seconds, then the DOS time, which is
+  // local time to two seconds.
+  if (fields->ntfsMtime) {
+    member.mtime = fields->ntfsMtime;
+    member.timeSource = ZipMember::TimeSource::kNtfsField;
+  } else if (fields->unixMtime) {
+    member.mtime = fields->unixMtime;
+    member.timeSource = ZipMember::TimeSource::kUnixField;
+  } else {
+    member.mtime = dosTimeToUnix(dosStamp);
+  }
   // Names the writer did not flag are read the same way with or without the flag: valid UTF-8
-  // stays, anything else is CP932.
-  member.name =
-      withForwardSlashes(decodeUnflaggedName(fields->unicodeName.value_or(member.storedName)));
+  // stays, anything else is one legacy code page.
+  member.name = withForwardSlashes(names.decode(fields->unicodeName.value_or(member.storedName)));
   member.unicodeField = fields->unicodeField;
   member.mode = modeOf(host, attributes, member.name);
   return member;
@@ -222,8 +231,9 @@ std::optional<ZipDirectory> readZipDirectory(ArchiveInput& input) {
   // would leave members out unseen. Bytes after the last entry that begin none are not read.
   DirectoryReader reader(input, start, end->position);
   std::string header;
+  ZipNameDecoder names;
   while (reader.read(header, kCentralSize) && loadLe32(bytesOf(header)) == kCentralSignature) {
-    std::optional<ZipMember> member = readMember(reader, header, prefix);
+    std::optional<ZipMember> member = readMember(reader, header, prefix, names);
     if (!member) return std::nullopt;
     directory.members.push_back(std::move(*member));
   }

@@ -23,10 +23,12 @@ struct ZipMember {
   std::uint64_t size = 0;
   std::uint64_t localHeaderOffset = 0;
   std::optional<std::int64_t> mtime;
+  // Where mtime comes from, best last: a local header may hold a better field than the directory.
+  enum class TimeSource { kDos, kUnixField, kNtfsField } timeSource = TimeSource::kDos;
   std::uint32_t mode = 0;  // Unix type and permission bits as the attributes give them, or 0
 };
 
-enum ZipMethod : std::uint16_t { kStored = 0, kDeflated = 8 };
+enum ZipMethod : std::uint16_t { kStored = 0, kDeflated = 8, kDeflate64 = 9 };
 inline constexpr std::uint16_t kFlagDataDescriptor = 1 << 3;
 
 struct ZipDirectory {
@@ -36,9 +38,10 @@ struct ZipDirectory {
   std::optional<std::uint64_t> statedEntries;
 };
 
-// The archive's central directory, when every member is one this reader extracts itself: stored
-// or deflated, not encrypted, on one disk. Nothing when the directory cannot be found or read, or
-// a member needs another method or a password: such an archive is read by the general reader.
+// The archive's central directory, when every member is one this reader extracts itself: stored,
+// deflated or Deflate64, not encrypted, on one disk. Nothing when the directory cannot be found or
+// read, or a member needs another method or a password: such an archive is read by the general
+// reader.
 std::optional<ZipDirectory> readZipDirectory(ArchiveInput& input);
 
 }  // namespace archivers::zip

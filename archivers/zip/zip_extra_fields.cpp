@@ -13,6 +13,7 @@ namespace {
 
 enum FieldId : std::uint16_t {
   kZip64 = 0x0001,
+  kNtfs = 0x000a,
   kExtendedTimestamp = 0x5455,
   kOldUnix = 0x5855,
   kUnicodePath = 0x7075,
@@ -36,6 +37,26 @@ bool readZip64(std::string_view data, Zip64Placeholders placeholders, ExtraField
          next(placeholders.localHeaderOffset, fields.localHeaderOffset);
 }
 
+// The NTFS field: four reserved bytes, then attributes as tag, size and data; tag 1 holds the
+// modification, access and creation times in 100 ns since 1601. A time of 0 is unset.
+std::optional<std::int64_t> ntfsModificationTime(std::string_view data) {
+  constexpr std::uint64_t kTicksPerSecond = 10'000'000;
+  constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+  for (std::size_t at = 4; at + 4 <= data.size();) {
+    const std::uint16_t tag = loadLe16(bytesOf(data) + at);
+    const std::uint16_t size = loadLe16(bytesOf(data) + at + 2);
+    at += 4;
+    if (size > data.size() - at) break;
+    if (tag == 1 && size >= 24) {
+      const std::uint64_t ticks = loadLe64(bytesOf(data) + at);
+      if (ticks == 0) return std::nullopt;
+      return static_cast<std::int64_t>(ticks / kTicksPerSecond) - kSecondsFrom1601To1970;
+    }
+    at += size;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<ExtraFields> parseExtraFields(std::string_view extra, std::string_view storedName,
@@ -54,12 +75,16 @@ std::optional<ExtraFields> parseExtraFields(std::string_view extra, std::string_
         if (!readZip64(data, placeholders, fields)) return std::nullopt;
         zip64Seen = true;
         break;
+      case kNtfs:
+        if (std::optional<std::int64_t> mtime = ntfsModificationTime(data))
+          fields.ntfsMtime = mtime;
+        break;
       case kExtendedTimestamp:
         // Unsigned, as the general reader takes it: times run to 2106 rather than back to 1901.
-        if (length >= 5 && (bytes[0] & 1) != 0) fields.mtime = loadLe32(bytes + 1);
+        if (length >= 5 && (bytes[0] & 1) != 0) fields.unixMtime = loadLe32(bytes + 1);
         break;
       case kOldUnix:
-        if (length >= 8) fields.mtime = loadLe32(bytes + 4);
+        if (length >= 8) fields.unixMtime = loadLe32(bytes + 4);
         break;
       case kUnicodePath:
         fields.unicodeField = std::string(data);

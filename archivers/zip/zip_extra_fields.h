@@ -13,7 +13,10 @@ struct ExtraFields {
   std::optional<std::uint64_t> size;
   std::optional<std::uint64_t> compressedSize;
   std::optional<std::uint64_t> localHeaderOffset;
-  std::optional<std::int64_t> mtime;  // Unix seconds (extended timestamp or the old Unix field)
+  // Modification times in Unix seconds: the NTFS field's (exact to 100 ns), and the extended
+  // timestamp's or the old Unix field's (exact to the second).
+  std::optional<std::int64_t> ntfsMtime;
+  std::optional<std::int64_t> unixMtime;
   std::optional<std::string> unicodeName;   // the UTF-8 path, when it still matches the name
   std::optional<std::string> unicodeField;  // the Unicode path field as stored, matching or not
 };

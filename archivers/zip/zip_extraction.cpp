@@ -10,6 +10,7 @@
 
 #include "common/byte_order.h"
 #include "common/extraction_driver.h"
+#include "common/inflate_decoder.h"
 #include "common/isal_inflater.h"
 #include "common/progress.h"
 #include "common/text_encoding.h"
@@ -72,7 +73,8 @@ class MemberExtraction {
       return;
     }
     EntryInfo info;
-    info.path = openData(member);
+    info.mtime = member.mtime;
+    openData(member, info);
     // Stored data is its own output: a size beyond it would be made up of zeros.
     if (member.method == kStored && member.size != member.compressedSize &&
         (member.size < member.compressedSize ||
@@ -80,7 +82,6 @@ class MemberExtraction {
       throw ArchiveError(Result::kCorrupt, "stored member's sizes disagree");
     }
     info.declaredSize = member.size;
-    info.mtime = member.mtime;
     if (const std::uint32_t permissions = member.mode & 07777; permissions != 0) {
       info.mode = permissions;
     }
@@ -92,7 +93,7 @@ class MemberExtraction {
       TextSink text;
       copyData(member, text);
       info.type = EntryType::kSymlink;
-      info.linkTarget = decodeUnflaggedName(text.text);
+      info.linkTarget = decodeZipName(text.text);
       sink_.createLink(info);
     } else {
       std::unique_ptr<FileOutput> output = sink_.createFile(info);
@@ -107,8 +108,9 @@ class MemberExtraction {
   }
 
   // Checks the member's local header against the directory and its place in the archive, and
-  // reads the header with the start of the data. Returns the member's name.
-  std::string openData(const ZipMember& member) {
+  // reads the header with the start of the data. Gives info the member's name, and the local
+  // header's time where that is more exact than the directory's.
+  void openData(const ZipMember& member, EntryInfo& info) {
     const std::uint64_t end = directory_.start;
     if (member.localHeaderOffset >= end || end - member.localHeaderOffset < kLocalSize) {
       throw ArchiveError(Result::kCorrupt, "local header lies outside the archive");
@@ -147,6 +149,7 @@ class MemberExtraction {
     dataPosition_ = start + dataOffset;
     dataLeft_ = member.compressedSize;
     if (dataOffset <= available) {
+      takeLocalTime(member, header, nameLength, dataOffset, info);
       // Data already in the window counts as read.
       bufferAt_ = at + static_cast<std::size_t>(dataOffset);
       const auto buffered =
@@ -156,7 +159,23 @@ class MemberExtraction {
     } else {
       bufferAt_ = fill_ = 0;  // the extra fields outgrew the window
     }
-    return std::move(*name);
+    info.path = std::move(*name);
+  }
+
+  // Some writers keep an exact time in the local header alone; the same order of fields holds.
+  static void takeLocalTime(const ZipMember& member, const std::uint8_t* header,
+                            std::uint16_t nameLength, std::uint64_t dataOffset, EntryInfo& info) {
+    using Source = ZipMember::TimeSource;
+    if (member.timeSource == Source::kNtfsField) return;
+    const std::string_view extra(reinterpret_cast<const char*>(header) + kLocalSize + nameLength,
+                                 static_cast<std::size_t>(dataOffset) - kLocalSize - nameLength);
+    const std::optional<ExtraFields> fields = parseExtraFields(extra, {}, {});
+    if (!fields) return;
+    if (fields->ntfsMtime) {
+      info.mtime = fields->ntfsMtime;
+    } else if (fields->unixMtime && member.timeSource == Source::kDos) {
+      info.mtime = fields->unixMtime;
+    }
   }
 
   // The member's name when the local header gives the directory's. Some writers store a name
@@ -176,8 +195,7 @@ class MemberExtraction {
         static_cast<std::size_t>(dataOffset) - kLocalSize - nameLength);
     const std::optional<ExtraFields> fields = parseExtraFields(localExtra, localName, {});
     if (!fields || fields->unicodeField != member.unicodeField) return std::nullopt;
-    return withForwardSlashes(
-        decodeUnflaggedName(fields->unicodeName.value_or(std::string(localName))));
+    return withForwardSlashes(decodeZipName(fields->unicodeName.value_or(std::string(localName))));
   }
 
   bool localFieldsAgree(const ZipMember& member, const std::uint8_t* header) const {
@@ -239,7 +257,18 @@ class MemberExtraction {
       for (auto [data, size] = nextInput(); size > 0; std::tie(data, size) = nextInput()) {
         deliver(data, size);
       }
-    } else if (member.compressedSize > 0 || member.size > 0) {
+    } else if (member.compressedSize == 0 && member.size == 0) {
+      // An empty member may have no stream at all.
+    } else if (member.method == kDeflate64) {
+      // ISA-L has no Deflate64; our own decoder reads it as fast.
+      decoder_.decode(
+          InflateDecoder::Variant::kDeflate64,
+          [&] {
+            const auto [data, size] = nextInput();
+            return std::span<const std::uint8_t>(data, size);
+          },
+          deliver);
+    } else {
       inflate(deliver);
     }
     const std::uint64_t expected = member.method == kStored ? member.compressedSize : member.size;
@@ -273,6 +302,7 @@ class MemberExtraction {
   const ZipDirectory& directory_;
   ExtractionSink& sink_;
   IsalInflater inflater_;
+  InflateDecoder decoder_;
   // Left uninitialised: a small archive touches only the pages it uses.
   std::unique_ptr<std::uint8_t[]> inputBuffer_;
   std::unique_ptr<std::uint8_t[]> outputBuffer_;

@@ -157,6 +157,8 @@ struct DamageCase {
   const char* archive;
   FlipCost flip;
   bool tailMayGo = false;  // its last bytes are padding, or a field no reader needs (ZIP)
+  // Cut before its directory, the archive is left to libarchive, which has no Deflate64.
+  bool cutIsUnsupported = false;
 };
 
 // The peer tools' archives of three files, the middle one large, cut at many lengths and with
@@ -176,6 +178,8 @@ TEST(HostileInput, DamageIsReportedAndLeavesOnlyWholeFiles) {
        true},
       {kZip, "zip -q -fz - a.txt big.txt z.txt > ../packed.zip", "packed.zip",
        FlipCost::kThatMember, true},
+      {kZip, "7zz a -tzip -mm=Deflate64 ../packed.zip a.txt big.txt z.txt > /dev/null",
+       "packed.zip", FlipCost::kThatMember, true, true},
       {kTar, "tar -czf ../packed.tar a.txt big.txt z.txt", "packed.tar", FlipCost::kWholeStream},
       {kTar, "tar -cf ../packed.tar a.txt big.txt z.txt", "packed.tar", FlipCost::kNotSeen, true},
   };
@@ -202,7 +206,7 @@ TEST(HostileInput, DamageIsReportedAndLeavesOnlyWholeFiles) {
       const ArchiverResult result = extract(good.substr(0, cut));
       // Once the archive is known for what it is, a cut is damage.
       if (cut >= good.size() / 2) {
-        EXPECT_EQ(result.code, kCorrupt) << result.output;
+        EXPECT_EQ(result.code, test.cutIsUnsupported ? kUnsupported : kCorrupt) << result.output;
       } else {
         EXPECT_NE(result.code, kOk) << result.output;
       }

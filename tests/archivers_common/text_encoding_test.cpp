@@ -50,5 +50,19 @@ TEST(UnflaggedNames, ValidUtf8StaysElseCp932) {
   }
 }
 
+TEST(ZipNames, OneCodePagePerNameAndNoTwoNamesMadeOne) {
+  // Valid UTF-8 stays; CP932 only when all of it decodes; else all of it is CP437.
+  EXPECT_EQ(decodeZipName("\x93\xFA\x96\x7B.txt"), "日本.txt");
+  EXPECT_EQ(decodeZipName("Caf\x82 na\x8Bve.txt"), "Café naïve.txt");
+  EXPECT_EQ(decodeZipName("\x82\xA0\xFF"), "éá\u00A0");
+  // The same text from other bytes: the later name keeps its bytes visible instead.
+  ZipNameDecoder names;
+  EXPECT_EQ(names.decode("\xE0.txt"), "α.txt");           // CP437
+  EXPECT_EQ(names.decode("\xE0.txt"), "α.txt");           // the same member's name again
+  EXPECT_EQ(names.decode("α.txt"), "%CE%B1.txt");         // UTF-8 spelling the same
+  EXPECT_EQ(names.decode("\x83\xBF.txt"), "%83%BF.txt");  // CP932 alpha
+  EXPECT_EQ(names.decode("%83%BF.txt"), "%83%BF.txt~2");  // a name that reads like an escape
+}
+
 }  // namespace
 }  // namespace archivers

@@ -1,9 +1,12 @@
 // What the peer tools write comes out of our ZIP reader exactly as out of the libarchive path,
-// which it replaces for stored and deflated archives: names, bytes, modes, times, links, refusals.
+// which it replaces for stored, deflated and Deflate64 archives: names, bytes, modes, links,
+// refusals. Bytes and times come out as 7zz extracts them, and every name is valid UTF-8.
+#include <isa-l/crc.h>
 #include <sys/stat.h>
 
 #include "common/archive_input.h"
 #include "common/extraction_sink.h"
+#include "common/utf8.h"
 #include "libarchive/libarchive_extraction.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
@@ -14,8 +17,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every entry under root with its type, permission bits, time and bytes or link text.
-std::map<std::string, std::string> describe(const fs::path& root) {
+// Up to this size a file's bytes are compared as they stand, past it by length and CRC.
+constexpr std::size_t kShownBytes = 64 * 1024;
+
+std::string contentOf(const fs::path& file) {
+  const std::string bytes = readFile(file);
+  if (bytes.size() <= kShownBytes) return bytes;
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  return std::to_string(bytes.size()) + " bytes, CRC " +
+         std::to_string(crc32_gzip_refl(0, data, bytes.size()));
+}
+
+// Every entry under root with its type, permission bits, time (when asked) and bytes or link text.
+std::map<std::string, std::string> describe(const fs::path& root, bool withTimes = true) {
   std::map<std::string, std::string> entries;
   std::error_code missing;
   for (fs::recursive_directory_iterator item(root, missing), end; item != end; ++item) {
@@ -25,12 +39,42 @@ std::map<std::string, std::string> describe(const fs::path& root) {
     if (S_ISLNK(status.st_mode)) {
       text += "-> " + fs::read_symlink(item->path()).string();
     } else {
-      text += std::to_string(status.st_mtime) + " ";
-      if (S_ISREG(status.st_mode)) text += readFile(item->path());
+      if (withTimes) text += std::to_string(status.st_mtime) + " ";
+      if (S_ISREG(status.st_mode)) text += contentOf(item->path());
     }
     entries[item->path().lexically_relative(root).generic_string()] = text;
   }
   return entries;
+}
+
+// The files under root as time and bytes, in order, whatever their names: the peer keeps names
+// it cannot read as raw bytes.
+std::vector<std::string> filesOf(const fs::path& root) {
+  std::vector<std::string> files;
+  for (const auto& [name, text] : describe(root)) {
+    if (S_ISREG(static_cast<mode_t>(std::stoul(text))))
+      files.push_back(text.substr(text.find(' ')));
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Seeded data: text that compresses, with runs of noise that writers store as they stand.
+std::string generatedData(std::size_t size) {
+  const std::string text = varyingText(1 << 20);
+  std::string data;
+  data.reserve(size + 100 * 1024);
+  for (std::uint32_t seed = 1; data.size() < size;) {
+    seed = seed * 1664525u + 1013904223u;
+    const std::size_t run = 1024 + seed % (96 * 1024);
+    if (seed >> 30 == 0) {
+      data += noise(run, seed);
+    } else {
+      data.append(text, seed % (text.size() - run), run);
+    }
+  }
+  data.resize(size);
+  return data;
 }
 
 std::pair<archivers::Result, std::string> outcome(const std::function<std::string()>& extract) {
@@ -41,29 +85,54 @@ std::pair<archivers::Result, std::string> outcome(const std::function<std::strin
   }
 }
 
-TEST(ZipReader, ExtractsWhatTheLibarchivePathExtracts) {
-  // Shell lines run in work/source that write ../a.zip.
-  const char* const writers[] = {
-      "zip -q -r -y ../a.zip .",
-      "zip -q -r -y -0 ../a.zip .",
-      "zip -q -r -y -fz ../a.zip .",                                     // ZIP64 fields throughout
-      "zip -q -r -y - . > ../a.zip",                                     // data descriptors
-      "zip -q -r -y ../in.zip . && cat /bin/true ../in.zip > ../a.zip",  // prefix, offsets as is
-      "zip -q -r -y ../in.zip . && cat /bin/true ../in.zip > ../a.zip && zip -q -A ../a.zip",
-      "7zz a -snl -tzip -mtc=on ../a.zip . > /dev/null",  // NTFS times
-      "7zz a -snl -tzip -mm=Copy ../a.zip . > /dev/null",
-      "bsdtar --format zip -cf ../a.zip .",
-      "bsdtar --format zip --options zip:compression=store -cf ../a.zip .",
-      "python3 -c 'import shutil; shutil.make_archive(\"../p\", \"zip\", \".\")' && mv ../p.zip "
-      "../a.zip",
+struct Writer {
+  Writer(std::string command, bool readByLibarchive = true, bool peerSame = true,
+         std::size_t dataSize = 0, std::string name = {})
+      : line(std::move(command)),
+        libarchiveReads(readByLibarchive),
+        peerAgrees(peerSame),
+        generated(dataSize),
+        expectedName(std::move(name)) {}
+  std::string line;          // run in the source folder; writes ../a.zip
+  bool libarchiveReads;      // libarchive has no Deflate64
+  bool peerAgrees;           // 7zz extracts what we do (it does not refuse the unsafe names)
+  std::size_t generated;     // a source of one file of generated data, this long
+  std::string expectedName;  // a name that must come out so
+};
+
+TEST(ZipReader, ExtractsWhatTheLibarchivePathAndThePeerExtract) {
+  const std::string deflate64 = "7zz a -snl -tzip -mx=1 -mm=Deflate64 ../a.zip . > /dev/null";
+  const Writer writers[] = {
+      {"zip -q -r -y ../a.zip ."},
+      {"zip -q -r -y -0 ../a.zip ."},
+      {"zip -q -r -y -fz ../a.zip ."},  // ZIP64 fields throughout
+      {"zip -q -r -y - . > ../a.zip"},  // data descriptors
+      {"zip -q -r -y ../in.zip . && cat /bin/true ../in.zip > ../a.zip"},  // prefix, offsets as is
+      {"zip -q -r -y ../in.zip . && cat /bin/true ../in.zip > ../a.zip && zip -q -A ../a.zip"},
+      {"7zz a -snl -tzip -mtc=on ../a.zip . > /dev/null"},  // NTFS times, odd seconds kept
+      {"7zz a -snl -tzip -mm=Copy ../a.zip . > /dev/null"},
+      {"bsdtar --format zip -cf ../a.zip ."},
+      {"bsdtar --format zip --options zip:compression=store -cf ../a.zip ."},
+      {"python3 -c 'import shutil; shutil.make_archive(\"../p\", \"zip\", \".\")' && mv ../p.zip "
+       "../a.zip"},
+      // Deflate64 of small files, text and noise (stored blocks), and of 1 KB, 1 MB and 100 MB.
+      {deflate64, false},
+      {deflate64, false, true, 1000},
+      {deflate64, false, true, 1 << 20},
+      {deflate64, false, true, 100 << 20},
       // CP932 names without a flag, one with the Unicode path field, one flagged UTF-8.
-      "python3 " PARVO_SOURCE_DIR
-      "/tests/libarchive/write_named_zip.py ../a.zip 0:955c8ea65c835c837483672e747874=cp932 "
-      "0:3f3f2e747874=up@e5908d2e747874 1:757466382fe5908de5898d2e747874=utf8",
+      {"python3 " PARVO_SOURCE_DIR
+       "/tests/libarchive/write_named_zip.py ../a.zip 0:955c8ea65c835c837483672e747874=cp932 "
+       "0:3f3f2e747874=up@e5908d2e747874 1:757466382fe5908de5898d2e747874=utf8"},
+      // A Western name without the flag: all of it CP437, none of it CP932.
+      {"python3 " PARVO_SOURCE_DIR
+       "/tests/libarchive/write_named_zip.py ../a.zip 0:43616682206e618b76652e747874=western",
+       true, true, 0, "Caf\u00e9 na\u00efve.txt"},
       // Unsafe names and links: the same refusals.
-      "python3 " PARVO_SOURCE_DIR
-      "/tests/support/write_archive.py zip ../a.zip '../climb.txt=bad' '/abs.txt=bad' "
-      "'link->../outside' 'link/evil.txt=through the link' 'safe.txt=safe'",
+      {"python3 " PARVO_SOURCE_DIR
+       "/tests/support/write_archive.py zip ../a.zip '../climb.txt=bad' '/abs.txt=bad' "
+       "'link->../outside' 'link/evil.txt=through the link' 'safe.txt=safe'",
+       true, false},
   };
   TemporaryFolder work;
   writeFiles(work / "source", sampleFiles());
@@ -71,12 +140,18 @@ TEST(ZipReader, ExtractsWhatTheLibarchivePathExtracts) {
   fs::create_symlink("a/b/c/deep.txt", work / "source/link-to-deep");
   chmod((work / "source/a").c_str(), 0700);
   setMtime(work / "source/readme.txt", kSampleMtime + 1);  // odd: only an exact field keeps it
-  for (const std::string writer : writers) {
-    SCOPED_TRACE(writer);
-    fs::remove_all(work / "ours");
-    fs::remove_all(work / "libarchive");
-    fs::remove(work / "a.zip");
-    runShell(writer, work / "source");
+  for (const Writer& writer : writers) {
+    SCOPED_TRACE(writer.line + (writer.generated ? " of " + std::to_string(writer.generated) : ""));
+    for (const char* made : {"ours", "libarchive", "peer", "generated", "a.zip"}) {
+      fs::remove_all(work / made);
+    }
+    std::string source = work / "source";
+    if (writer.generated > 0) {
+      source = work / "generated";
+      writeFiles(source, {{"data.bin", generatedData(writer.generated)}});
+      setMtime(work / "generated/data.bin", kSampleMtime + 3);
+    }
+    runShell(writer.line, source);
     const std::string archive = work / "a.zip";
     archivers::FollowedCall call(nullptr);
     archivers::FileArchiveInput input(archive, call);
@@ -88,15 +163,29 @@ TEST(ZipReader, ExtractsWhatTheLibarchivePathExtracts) {
       archivers::zip::extractZipMembers(input, *directory, sink);
       return sink.finish();
     });
-    const auto theirs = outcome([&] {
-      archivers::FileArchiveInput theirInput(archive, call);
-      archivers::ExtractionSink sink(work / "libarchive", call);
-      archivers::readWithLibarchive(theirInput, sink, archivers::ArchiveKind::kZip);
-      return sink.finish();
-    });
-    EXPECT_EQ(ours, theirs);
-    EXPECT_EQ(describe(work / "ours"), describe(work / "libarchive"));
-    EXPECT_GE(describe(work / "ours").size(), 3u);
+    EXPECT_GE(describe(work / "ours").size(), 1u);
+    for (const auto& [name, text] : describe(work / "ours")) {
+      EXPECT_TRUE(archivers::isValidUtf8(name)) << name;
+    }
+    if (!writer.expectedName.empty()) {
+      EXPECT_TRUE(fs::exists(fs::path(work / "ours") / writer.expectedName)) << writer.expectedName;
+    }
+    if (writer.libarchiveReads) {
+      const auto theirs = outcome([&] {
+        archivers::FileArchiveInput theirInput(archive, call);
+        archivers::ExtractionSink sink(work / "libarchive", call);
+        archivers::readWithLibarchive(theirInput, sink, archivers::ArchiveKind::kZip);
+        return sink.finish();
+      });
+      EXPECT_EQ(ours, theirs);
+      // libarchive reads no NTFS field: times are held against the peer below.
+      EXPECT_EQ(describe(work / "ours", false), describe(work / "libarchive", false));
+    }
+    if (writer.peerAgrees) {
+      EXPECT_EQ(ours.first, archivers::Result::kOk) << ours.second;
+      runTool({"7zz", "x", "-y", "-snl", "-o" + (work / "peer"), archive}, work.path());
+      EXPECT_EQ(filesOf(work / "ours"), filesOf(work / "peer"));
+    }
   }
 }
 
