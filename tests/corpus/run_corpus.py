@@ -101,6 +101,8 @@ def run_one(archive, args, root):
         home = os.path.join(root, "home")
         os.makedirs(home)
         env = {"PATH": os.environ.get("PATH", ""), "HOME": home, "LC_ALL": "C"}
+        if "PARVO_LANDING_THREADS" in os.environ:  # the same results at any count
+            env["PARVO_LANDING_THREADS"] = os.environ["PARVO_LANDING_THREADS"]
         command = [args.parvo, archive]
         destination = os.path.join(home, "Desktop", base)
     else:
