@@ -30,7 +30,6 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run_bench  # noqa: E402  (the trees, the build and the timing are shared)
@@ -147,7 +146,8 @@ def print_goals(packers, peer):
                        ratio <= WALL_GOAL))
     if "parvo cab" in byname and peer:
         ratio = byname["parvo cab"].size / peer.size
-        checks.append(("cab preference's cabinet size, x gcab", ratio, SIZE_GOAL, ratio <= SIZE_GOAL))
+        checks.append(("cab preference's cabinet size, x gcab", ratio, SIZE_GOAL,
+                       ratio <= SIZE_GOAL))
     parvos = [packer for packer in packers if packer.label.startswith("parvo")]
     if parvos:
         peak = max(packer.peak_kib for packer in parvos) / 1024
@@ -170,7 +170,8 @@ def describe(tree, runs, args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tree", choices=sorted(run_bench.TREES), default="corpus")
-    parser.add_argument("--size-mib", type=int, default=312)
+    parser.add_argument("--size-mib", type=int,
+                        help="the bench and large trees' size (100 and 312 MiB by default)")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--packs", default="run,cab")
@@ -182,6 +183,8 @@ def main():
     parser.add_argument("--keep")
     parser.add_argument("--references", action="store_true")
     args = parser.parse_args()
+    if args.size_mib is None:
+        args.size_mib = 312 if args.tree == "large" else 100
     if args.runs < 5:
         print("note: fewer than 5 rounds; the medians below are not the measure of record")
     run_bench.become_subreaper()
