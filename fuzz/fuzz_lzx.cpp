@@ -35,10 +35,11 @@ const std::string& workFile(const char* suffix) {
 std::vector<std::uint8_t> cabinetOf(const std::vector<std::uint8_t>& data, int windowBits,
                                     bool translate, std::size_t fileBytes) {
   // One compressor per window, reused from input to input as a worker reuses it from folder to
-  // folder: nothing of the folder before may leak into the next.
+  // folder: nothing of the folder before may leak into the next. Matches are found on a second
+  // thread, as on a machine with more than one core.
   static std::unique_ptr<archivers::cab::BlockCompressor> compressors[7];
   auto& compressor = compressors[windowBits - 15];
-  if (!compressor) compressor = archivers::cab::makeLzxCompressor(windowBits);
+  if (!compressor) compressor = archivers::cab::makeLzxCompressor(windowBits, 2);
   archivers::cab::FolderTraits traits{data.size(), translate, {}};
   for (std::size_t at = 0; fileBytes != 0 && at < data.size(); at += fileBytes) {
     traits.memberStarts.push_back(static_cast<std::uint32_t>(at));

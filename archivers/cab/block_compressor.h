@@ -52,7 +52,9 @@ class BlockCompressor {
 // MSZIP: every block "CK" and a deflate stream of its own, so blocks never refer to each other.
 std::unique_ptr<BlockCompressor> makeMszipCompressor();
 
-std::unique_ptr<BlockCompressor> makeBlockCompressor(const CompressionMethod& method);
+// threads: how many a compressor may use for one folder (LZX finds matches on a second).
+std::unique_ptr<BlockCompressor> makeBlockCompressor(const CompressionMethod& method,
+                                                     unsigned threads = 1);
 
 // The typeCompress field of the method's folders.
 std::uint16_t folderTypeOf(const CompressionMethod& method);

@@ -245,11 +245,15 @@ class CabinetWriter {
     limits.tasksAhead = limits.threads;
     limits.memoryPerTask = 1 << 20;
     limits.spillFolder = spillFolder_;
+    // Each LZX coder also finds its next frame's matches on a thread of its own, so that one
+    // folder coded alone, or the last one left, still keeps two cores busy.
+    const unsigned threadsPerCoder = configuredThreads() > 1 ? 2 : 1;
     std::vector<std::unique_ptr<BlockCompressor>> compressors(limits.threads);
     runOrdered(
         tasks.size(), limits, call_,
         [&](std::size_t index, unsigned worker, TaskOutput& out) {
-          if (!compressors[worker]) compressors[worker] = makeBlockCompressor(method_);
+          if (!compressors[worker])
+            compressors[worker] = makeBlockCompressor(method_, threadsPerCoder);
           codeTask(tasks[index], *compressors[worker], out);
         },
         [&](std::size_t index, std::span<const std::uint8_t> bytes) {

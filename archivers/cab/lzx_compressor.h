@@ -17,8 +17,10 @@ inline constexpr int kLzxMaxWindowBits = 21;
 // offset) cut where the data changes: at most every 4 KiB and where a file begins, joined again
 // where one set of trees costs less than two. A file's stretch that would not shrink, noise
 // between text, is an uncompressed block mid-frame; so is a frame that would not shrink.
-// Call translation (E8) is on for folders whose traits say they look like x86 code.
-std::unique_ptr<BlockCompressor> makeLzxCompressor(int windowBits);
+// Call translation (E8) is on for folders whose traits say they look like x86 code. With threads
+// above 1 the next frame's matches are found on a second thread while a frame is parsed; what is
+// written is the same either way.
+std::unique_ptr<BlockCompressor> makeLzxCompressor(int windowBits, unsigned threads = 1);
 std::size_t lzxCompressorMemory(int windowBits);
 
 // Tells x86 code from other data by its calls: E8 followed by a 32-bit displacement within

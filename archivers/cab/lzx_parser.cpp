@@ -64,7 +64,8 @@ void Parser::emitPath(std::uint32_t start, std::uint32_t segment, std::uint32_t 
   }
 }
 
-RepeatedOffsets Parser::parseFrame(std::uint32_t start, std::uint32_t size, const Prices& prices,
+RepeatedOffsets Parser::parseFrame(std::uint32_t start, std::uint32_t size,
+                                   const FrameMatches& matches, const Prices& prices,
                                    RepeatedOffsets repeated, std::vector<Item>& items) {
   std::uint32_t reached = 0;
   std::uint32_t segment = 0;
@@ -116,7 +117,7 @@ RepeatedOffsets Parser::parseFrame(std::uint32_t start, std::uint32_t size, cons
     }
     if (settled) continue;
     std::uint32_t shorter = kMinMatch;
-    for (const FoundMatch found : matches_.matchesAt(i)) {
+    for (const FoundMatch found : matches.at(i)) {
       const std::uint32_t distance = found >> 8;
       const std::uint32_t length = (found & 0xFF) + kMinMatch;
       if (distance == offsets[0] || distance == offsets[1] || distance == offsets[2]) {

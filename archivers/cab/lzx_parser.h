@@ -43,8 +43,9 @@ class Parser {
   static std::size_t memory();
 
   // Appends the frame's items; returns the repeated offsets after them.
-  RepeatedOffsets parseFrame(std::uint32_t start, std::uint32_t size, const Prices& prices,
-                             RepeatedOffsets repeated, std::vector<Item>& items);
+  RepeatedOffsets parseFrame(std::uint32_t start, std::uint32_t size, const FrameMatches& matches,
+                             const Prices& prices, RepeatedOffsets repeated,
+                             std::vector<Item>& items);
 
  private:
   // The cheapest way found to reach a position of the frame.

@@ -69,8 +69,11 @@ std::unique_ptr<BlockCompressor> makeMszipCompressor() {
   return std::make_unique<MszipCompressor>();
 }
 
-std::unique_ptr<BlockCompressor> makeBlockCompressor(const CompressionMethod& method) {
-  if (method.kind == CompressionMethod::Kind::kLzx) return makeLzxCompressor(method.windowBits);
+std::unique_ptr<BlockCompressor> makeBlockCompressor(const CompressionMethod& method,
+                                                     unsigned threads) {
+  if (method.kind == CompressionMethod::Kind::kLzx) {
+    return makeLzxCompressor(method.windowBits, threads);
+  }
   return makeMszipCompressor();
 }
 

@@ -129,33 +129,39 @@ TEST(CabLzx, CallTranslationFollowsTheFolderContents) {
 
 // Each file is an LZX folder of its own here (folders are cut at an eighth of the total, but no
 // smaller than 4 MiB), coded in parallel; the second, incompressible and quick, spills its output
-// while the first is still coding its text. The cabinet is the same byte for
-// byte with one thread or four, for LZX and for MSZIP's parallel batches alike.
+// while the first is still coding its text. The third is nine frames: its last frame is coded in
+// the same call as the full chunk of eight before it. The cabinet is the same byte for byte with
+// one, two or four threads (with more than one, each LZX coder finds matches on a second), for
+// LZX and for MSZIP's parallel batches alike.
 TEST(CabLzx, CabinetIsTheSameWhateverTheThreadCount) {
   TemporaryFolder work;
   const std::string pattern = varyingText(100000);
   std::string first = varyingText(3u << 20);
   while (first.size() < (6u << 20)) first += pattern;
   const std::string second = noise(5u << 20, 9);
-  writeFiles(work / "source", {{"1.txt", first}, {"2.txt", second}, {"3.txt", pattern}});
+  const std::string third = (pattern + pattern + pattern).substr(0, 9 * 32768);
+  writeFiles(work / "source", {{"1.txt", first}, {"2.txt", second}, {"3.txt", third}});
   const char* previous = std::getenv("PARVO_THREADS");
   const std::string saved = previous ? previous : "";
   for (const std::string method : {"-ml:21", "-mz"}) {
     SCOPED_TRACE(method);
-    std::string cabinets[2];
-    for (int i = 0; i < 2; ++i) {
-      setenv("PARVO_THREADS", i == 0 ? "1" : "4", 1);
+    const char* threads[] = {"1", "2", "4"};
+    std::string cabinets[3];
+    for (int i = 0; i < 3; ++i) {
+      setenv("PARVO_THREADS", threads[i], 1);
       const fs::path cabinet = work / ("packed" + std::to_string(i) + ".cab");
       ASSERT_EQ(packFolder(work / "source", cabinet, method).code, kOk);
       cabinets[i] = readFile(cabinet);
     }
     EXPECT_TRUE(cabinets[0] == cabinets[1]);
+    EXPECT_TRUE(cabinets[0] == cabinets[2]);
     EXPECT_EQ(leAt(cabinets[0], 26, 2), method == "-mz" ? 1u : 3u);  // folders
     fs::remove_all(work / "out");
     fs::create_directories(work / "out");
     runTool({"cabextract", "-q", work / "packed1.cab", "-d", work / "out"}, work.path());
     EXPECT_EQ(readFile(work / "out/1.txt"), first);
     EXPECT_EQ(readFile(work / "out/2.txt"), second);
+    EXPECT_EQ(readFile(work / "out/3.txt"), third);
   }
   if (previous) {
     setenv("PARVO_THREADS", saved.c_str(), 1);
