@@ -163,6 +163,8 @@ bool FollowedCall::askPassword() {
     throw cancelledByUser();
   }
   passwords_.push_back(std::move(password));
+  // The time the user took is not the work's: a progress window waits its delay from now.
+  if (std::this_thread::get_id() == callingThread_) started_ = Clock::now();
   return true;
 }
 

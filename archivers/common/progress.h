@@ -119,7 +119,7 @@ class FollowedCall {
   std::unique_ptr<PasswordPrompt> prompt_;
   std::vector<std::unique_ptr<Secret>> passwords_;
   const std::thread::id callingThread_;
-  const std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point started_;     // or the last answer to a prompt
   std::chrono::steady_clock::time_point nextUpdate_;  // the calling thread's alone
   std::atomic<std::uint64_t> done_{0};
   std::atomic<std::uint64_t> total_{0};

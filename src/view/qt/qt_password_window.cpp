@@ -39,7 +39,7 @@ class Window final : public QWidget {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setObjectName(QStringLiteral("ParvoPassword"));
-    setWindowTitle(QStringLiteral("PARVO - ") + archive);
+    setWindowTitle(QStringLiteral("PARVO - パスワード - ") + archive);
     setFixedSize(kWidth, kHeight);
     fill(this, QColor(0, 0, 255));
     const QColor strips[] = {QColor(0, 0, 64), QColor(0, 0, 128), QColor(0, 0, 192)};
