@@ -20,9 +20,12 @@ class EchoOff {
  public:
   explicit EchoOff(int fd) : fd_(fd) {
     if (::tcgetattr(fd_, &saved_) != 0) return;
+    // Byte by byte, without signals: Ctrl-C at the prompt is the prompt's Cancel, which stops
+    // the call as the progress window's キャンセル does, rather than a signal that ends the run.
     termios quiet = saved_;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK);
-    quiet.c_lflag |= ECHONL | ICANON;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG);
+    quiet.c_cc[VMIN] = 1;
+    quiet.c_cc[VTIME] = 0;
     active_ = ::tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
   }
   EchoOff(const EchoOff&) = delete;
@@ -61,10 +64,20 @@ PasswordPrompt::Answer readLine(int fd, Secret& password,
     char byte = 0;
     const ssize_t got = ::read(fd, &byte, 1);
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    // The end of input (Ctrl-D on an empty line) declines, as the window's キャンセル does.
-    if (got <= 0) return PasswordPrompt::Answer::kCancelled;
+    // Ctrl-C, and Ctrl-D on an empty entry, decline as the window's キャンセル does.
+    if (got <= 0 || byte == '\x03' || (byte == '\x04' && size == 0)) {
+      password.clear();
+      return PasswordPrompt::Answer::kCancelled;
+    }
     if (byte == '\n' || byte == '\r') break;
-    if (size + 1 < Secret::kCapacity) password.buffer()[size++] = byte;
+    if (byte == '\x7f' || byte == '\b') {
+      if (size > 0) password.buffer()[--size] = '\0';
+    } else if (byte == '\x15') {  // Ctrl-U: the entry again from the start
+      password.clear();
+      size = 0;
+    } else if (size + 1 < Secret::kCapacity) {
+      password.buffer()[size++] = byte;
+    }
     byte = 0;
   }
   password.setSize(size);
@@ -73,11 +86,23 @@ PasswordPrompt::Answer readLine(int fd, Secret& password,
 
 class UserPasswordPrompt final : public PasswordPrompt {
  public:
+  UserPasswordPrompt() = default;
+  UserPasswordPrompt(const UserPasswordPrompt&) = delete;
+  UserPasswordPrompt& operator=(const UserPasswordPrompt&) = delete;
+  ~UserPasswordPrompt() override {
+    using End = void (*)();
+    if (!askedInWindow_) return;
+    if (auto end = reinterpret_cast<End>(dlsymOf(windowModule(), kPasswordWindowsEndEntryPoint))) {
+      end();
+    }
+  }
+
   Answer ask(std::string_view archiveName, bool again, Secret& password,
              const std::function<bool()>& stopRequested) override {
     if (void* module = hasDisplay() ? windowModule() : nullptr) {
       using Ask = int (*)(const char*, int, char*, std::size_t, int (*)(void*), void*);
       if (auto askInWindow = reinterpret_cast<Ask>(dlsymOf(module, kPasswordWindowEntryPoint))) {
+        askedInWindow_ = true;
         const std::string name(archiveName);
         auto stopped = [](void* context) -> int {
           return (*static_cast<const std::function<bool()>*>(context))() ? 1 : 0;
@@ -94,6 +119,9 @@ class UserPasswordPrompt final : public PasswordPrompt {
     }
     return askOnTerminal(archiveName, again, password, stopRequested);
   }
+
+ private:
+  bool askedInWindow_ = false;
 };
 
 }  // namespace
@@ -112,7 +140,7 @@ PasswordPrompt::Answer askOnTerminal(std::string_view archiveName, bool again, S
       answer = readLine(fd, password, stopRequested);
     }
   }
-  if (answer == PasswordPrompt::Answer::kCancelled) writeAll(fd, "\n");
+  if (answer != PasswordPrompt::Answer::kCannotAsk) writeAll(fd, "\n");
   ::close(fd);
   return answer;
 }

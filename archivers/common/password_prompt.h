@@ -57,6 +57,8 @@ class PasswordPrompt {
 // returns 1 with the password in buffer (NUL-terminated, at most size - 1 bytes), 0 when the user
 // cancelled (or stopRequested answered non-zero), -1 when there is no display to ask on.
 inline constexpr char kPasswordWindowEntryPoint[] = "parvoAskPassword";
+// extern "C" void parvoEndPasswordPrompts(): the call's prompts are done.
+inline constexpr char kPasswordWindowsEndEntryPoint[] = "parvoEndPasswordPrompts";
 
 // Asks in a window of the window module when there is a display, else on the controlling
 // terminal without echo, else not at all (kCannotAsk). Nothing is loaded until it asks.

@@ -88,8 +88,8 @@ FollowedCall::InFlight::~InFlight() {
 
 FollowedCall::FollowedCall(std::unique_ptr<ProgressPresenter> presenter,
                            std::unique_ptr<PasswordPrompt> prompt)
-    : presenter_(std::move(presenter)),
-      prompt_(std::move(prompt)),
+    : prompt_(std::move(prompt)),
+      presenter_(std::move(presenter)),
       callingThread_(std::this_thread::get_id()),
       started_(Clock::now()),
       nextUpdate_(started_) {}

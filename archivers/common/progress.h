@@ -115,9 +115,11 @@ class FollowedCall {
   void update();
 
   InFlight inFlight_;
-  std::unique_ptr<ProgressPresenter> presenter_;
-  std::unique_ptr<PasswordPrompt> prompt_;
   std::vector<std::unique_ptr<Secret>> passwords_;
+  // Before the presenter, so that it ends after it: a window of the prompt's toolkit that the
+  // progress window shares is closed before the prompt ends the toolkit.
+  std::unique_ptr<PasswordPrompt> prompt_;
+  std::unique_ptr<ProgressPresenter> presenter_;
   const std::thread::id callingThread_;
   std::chrono::steady_clock::time_point started_;     // or the last answer to a prompt
   std::chrono::steady_clock::time_point nextUpdate_;  // the calling thread's alone

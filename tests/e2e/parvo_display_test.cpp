@@ -639,9 +639,10 @@ class PasswordOnADisplay : public ParvoOnADisplay {
         if (*answer == '\0') {
           tool("xdotool", {"mousemove", "--window", window, "374", "120", "click", "1"});
         } else {
-          tool("xdotool", {"key", "--window", window, "ctrl+a", "BackSpace"});
-          tool("xdotool", {"type", "--window", window, answer});
-          tool("xdotool", {"key", "--window", window, "Return"});
+          // Real keys to the focused window: keys sent to a window alone come through as the
+          // toolkit reads the keymap, which they can leave behind.
+          tool("xdotool", {"windowfocus", window, "key", "ctrl+a", "BackSpace", "type", answer});
+          tool("xdotool", {"key", "Return"});
         }
       } while (!parvo.waitForExit(std::chrono::seconds(2)) && shown(window));
       previous = window;

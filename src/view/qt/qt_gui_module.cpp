@@ -45,3 +45,7 @@ extern "C" __attribute__((visibility("default"))) int parvoAskPassword(const cha
                                                                        void* context) {
   return parvo::askQtPassword(archiveName, again != 0, buffer, size, stopRequested, context);
 }
+
+extern "C" __attribute__((visibility("default"))) void parvoEndPasswordPrompts() {
+  parvo::endQtPasswordPrompts();
+}

@@ -119,13 +119,17 @@ class Window final : public QWidget {
   QLineEdit* entry_ = nullptr;
 };
 
+// The application was started for a prompt, and lives until the call's prompts end.
+bool startedForPrompts = false;
+
 }  // namespace
 
 int askQtPassword(const char* archiveName, bool again, char* buffer, std::size_t size,
                   int (*stopRequested)(void*), void* context) {
   if (size == 0) return 0;
-  const bool ownsApplication = !qtApplicationRunning();
+  const bool starting = !qtApplicationRunning();
   if (displayLost() || !startQtApplication()) return -1;
+  if (starting) startedForPrompts = true;
   auto window = std::make_unique<Window>(QString::fromUtf8(archiveName), again);
   const bool serviced =
       serviceEventsUntil([&] { return window->answer >= 0 || stopRequested(context) != 0; });
@@ -138,8 +142,13 @@ int askQtPassword(const char* archiveName, bool again, char* buffer, std::size_t
   window->hide();
   QApplication::processEvents();
   window.reset();
-  if (ownsApplication) stopQtApplication();
   return answer;
+}
+
+void endQtPasswordPrompts() {
+  if (!startedForPrompts || displayLost()) return;
+  startedForPrompts = false;
+  stopQtApplication();
 }
 
 }  // namespace parvo

@@ -10,4 +10,8 @@ namespace parvo {
 int askQtPassword(const char* archiveName, bool again, char* buffer, std::size_t size,
                   int (*stopRequested)(void*), void* context);
 
+// Ends the application a prompt started, once the call that asked is done: the prompts of one call
+// share it, each window then a new one of the same connection.
+void endQtPasswordPrompts();
+
 }  // namespace parvo
