@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "common/archive_error.h"
+#include "common/password_prompt.h"
 #include "common/progress_window.h"
 #include "common/utf8.h"
 
@@ -19,7 +20,7 @@ void writeOutput(char* output, int32_t size, std::string_view text) {
 int32_t runEntryPoint(const char* commandLine, char* output, int32_t size,
                       const std::function<Outcome(std::string_view, FollowedCall&)>& operation) {
   try {
-    FollowedCall call(windowPresenter());
+    FollowedCall call(windowPresenter(), userPasswordPrompt());
     if (commandLine == nullptr) {
       throw ArchiveError(Result::kBadCommandLine, "no command line given");
     }

@@ -174,6 +174,11 @@ void ExtractionSink::fail(Result result, std::string_view reason, std::string_vi
   record(nextSequence(), result, std::string(reason), printable(path));
 }
 
+void ExtractionSink::failForPassword(std::string_view reason, std::string_view path) {
+  ++passwordFailures_;
+  fail(Result::kUnsupported, reason, path);
+}
+
 void ExtractionSink::fail(const ArchiveError& error) {
   record(nextSequence(), error.result(), error.what(), std::nullopt);
 }
@@ -252,6 +257,7 @@ void ExtractionSink::landBeforeWalk(const std::vector<std::string>& components, 
 
 std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
   call_.setMember(entry.path);
+  makeHeldFolders();
   auto components = componentsOf(entry.path);
   if (!components) return nullptr;
   std::shared_ptr<OpenFolder> folder = openParent(*components, entry.path);
@@ -326,7 +332,16 @@ void ExtractionSink::createDirectory(const EntryInfo& entry) {
     refuse(entry.path, split.refusal);
     return;
   }
-  const std::vector<std::string>& components = split.components;
+  heldFolders_.emplace_back(entry, split.components);
+}
+
+void ExtractionSink::makeHeldFolders() {
+  for (const auto& [entry, components] : heldFolders_) makeFolder(entry, components);
+  heldFolders_.clear();
+}
+
+void ExtractionSink::makeFolder(const EntryInfo& entry,
+                                const std::vector<std::string>& components) {
   if (components.empty()) {  // the destination itself, as in "./"
     walk_.root();
     return;
@@ -344,6 +359,7 @@ void ExtractionSink::createDirectory(const EntryInfo& entry) {
 }
 
 void ExtractionSink::createLink(const EntryInfo& entry) {
+  makeHeldFolders();
   // Links after the files before them: a hard link's file, and what a link replaces, are there.
   pool_.drain();
   if (entry.type == EntryType::kHardlink) {
@@ -469,6 +485,7 @@ void ExtractionSink::createHardlink(const EntryInfo& entry) {
 std::string ExtractionSink::finish() {
   call_.checkpoint();
   pool_.drain();
+  if (passwordFailures_ == 0 || filesWritten_ > 0 || linksCreated_ > 0) makeHeldFolders();
   std::stable_sort(folderTimes_.begin(), folderTimes_.end(),
                    [](const PendingTime& a, const PendingTime& b) {
                      return a.components.size() > b.components.size();

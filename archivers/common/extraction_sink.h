@@ -108,11 +108,14 @@ class FileOutput : public ByteSink {
 // are more; else the first unsupported member, worded alike; else kEntriesRefused, "skipped N
 // unsafe entries, first: REASON: NAME". Only with none of these does it return the summary.
 //
-// The destination folder, parents included, is created with the first member made (file, folder
-// or link), or by a finish() without failures, so a reader that gives up before its first member
-// leaves no folder, and so does one stopped (the user's cancel, a full disk) before any file or
-// link was complete. A link standing at the destination's own name is refused, never followed,
-// unless the sink is told that the user named it (DestinationLink::kFollow).
+// The destination folder, parents included, is created with the first member made (file or link),
+// or by a finish() without failures, so a reader that gives up before its first member leaves no
+// folder, and so does one stopped (the user's cancel, a full disk) before any file or link was
+// complete. Folders named only by folder entries are made before the next file or link, or by
+// finish(), which makes none when no file or link was made and members failed for want of their
+// password: an archive that gives nothing leaves nothing. A link standing at the destination's own
+// name is refused, never followed, unless the sink is told that the user named it
+// (DestinationLink::kFollow).
 //
 // Every folder is reached by the walk beneath the destination (DestinationWalk), which follows no
 // link; members themselves cannot replace a folder: a file, link or hard link at a folder's name
@@ -140,6 +143,9 @@ class ExtractionSink {
   void fail(Result result, std::string_view reason, std::string_view path);
   // The same for a failure that names no member, such as an unreadable header.
   void fail(const ArchiveError& error);
+  // Records a member that could not be read for want of its password (none could be asked, or
+  // those given were wrong), as fail() does with kUnsupported.
+  void failForPassword(std::string_view reason, std::string_view path);
 
   // Waits for the files handed to the landing threads; throws what ended their landing.
   void drain() { pool_.drain(); }
@@ -185,6 +191,9 @@ class ExtractionSink {
   void landFile(std::uint64_t sequence, const std::shared_ptr<OpenFolder>& folder,
                 const std::string& name, const std::string& memberPath, bool ownLink,
                 const std::string& entryPath, const FileOutput::Make& make);
+  // Makes the folders that folder entries named, held until now.
+  void makeHeldFolders();
+  void makeFolder(const EntryInfo& entry, const std::vector<std::string>& components);
   void createSymlink(const EntryInfo& entry);
   void createHardlink(const EntryInfo& entry);
   void fileCommitted(const std::string& memberPath);
@@ -214,6 +223,8 @@ class ExtractionSink {
   Failures damaged_;
   Failures unsupported_;
   std::vector<PendingTime> folderTimes_;
+  std::vector<std::pair<EntryInfo, std::vector<std::string>>> heldFolders_;
+  std::size_t passwordFailures_ = 0;
   std::unordered_set<std::string> written_;  // member paths of committed files and hard links
   std::unordered_multiset<std::string> onTheirWay_;  // member paths of files handed over
   // Last, so that its threads end before what they use.

@@ -86,8 +86,10 @@ FollowedCall::InFlight::~InFlight() {
   if (signal != 0) ::raise(signal);
 }
 
-FollowedCall::FollowedCall(std::unique_ptr<ProgressPresenter> presenter)
-    : presenter_(std::move(presenter)),
+FollowedCall::FollowedCall(std::unique_ptr<ProgressPresenter> presenter,
+                           std::unique_ptr<PasswordPrompt> prompt)
+    : prompt_(std::move(prompt)),
+      presenter_(std::move(presenter)),
       callingThread_(std::this_thread::get_id()),
       started_(Clock::now()),
       nextUpdate_(started_) {}
@@ -140,6 +142,30 @@ void FollowedCall::advance(std::uint64_t bytes) {
 void FollowedCall::checkpoint() {
   if (std::this_thread::get_id() == callingThread_ && !stopRequested()) update();
   if (stopRequested()) throw cancelledByUser();
+}
+
+bool FollowedCall::askPassword() {
+  if (prompt_ == nullptr || passwords_.size() >= kPasswordTries) return false;
+  std::string name;
+  {
+    const std::lock_guard lock(namesMutex_);
+    name = archive_.substr(archive_.find_last_of('/') + 1);
+  }
+  auto password = std::make_unique<Secret>();
+  const PasswordPrompt::Answer answer =
+      prompt_->ask(name, !passwords_.empty(), *password, [this] { return stopRequested(); });
+  if (answer == PasswordPrompt::Answer::kCannotAsk) {
+    prompt_.reset();
+    return false;
+  }
+  if (answer == PasswordPrompt::Answer::kCancelled) {
+    stop_.store(true, std::memory_order_release);
+    throw cancelledByUser();
+  }
+  passwords_.push_back(std::move(password));
+  // The time the user took is not the work's: a progress window waits its delay from now.
+  if (std::this_thread::get_id() == callingThread_) started_ = Clock::now();
+  return true;
 }
 
 bool FollowedCall::stopRequested() const noexcept {

@@ -8,8 +8,10 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "common/archive_error.h"
+#include "common/password_prompt.h"
 
 namespace archivers {
 
@@ -63,8 +65,10 @@ inline bool endsExtraction(const ArchiveError& error) {
 // kCancelled.
 class FollowedCall {
  public:
-  // A null presenter shows nothing; the call is still followed.
-  explicit FollowedCall(std::unique_ptr<ProgressPresenter> presenter);
+  // A null presenter shows nothing; the call is still followed. Without a prompt no password is
+  // ever asked.
+  explicit FollowedCall(std::unique_ptr<ProgressPresenter> presenter,
+                        std::unique_ptr<PasswordPrompt> prompt = nullptr);
   FollowedCall(const FollowedCall&) = delete;
   FollowedCall& operator=(const FollowedCall&) = delete;
   ~FollowedCall();
@@ -84,6 +88,19 @@ class FollowedCall {
   // The user asked to stop, or a termination signal came.
   bool stopRequested() const noexcept;
 
+  // The passwords the user gave during the call, in order. They are the call's alone, held in
+  // buffers cleared when the call ends, and never leave it but to the decoder that tries them.
+  // Only the calling thread asks and reads them.
+  static constexpr std::size_t kPasswordTries = 3;
+  std::size_t passwordCount() const { return passwords_.size(); }
+  const Secret& password(std::size_t index) const { return *passwords_[index]; }
+  // Asks the user for one more password (at most kPasswordTries in a call): true when one was
+  // given. False when the tries are used up or there is no way to ask. Throws cancelledByUser()
+  // when the user cancels, which stops the call as the progress window's キャンセル does.
+  bool askPassword();
+  // Whether a password can be asked at all: there is a prompt and it has not found it cannot ask.
+  bool canAskPassword() const { return prompt_ != nullptr; }
+
  private:
   // Holds the termination signals while the call is in flight. First, so that it ends last: a
   // signal that came is raised once the presenter has closed its window.
@@ -98,9 +115,13 @@ class FollowedCall {
   void update();
 
   InFlight inFlight_;
+  std::vector<std::unique_ptr<Secret>> passwords_;
+  // Before the presenter, so that it ends after it: a window of the prompt's toolkit that the
+  // progress window shares is closed before the prompt ends the toolkit.
+  std::unique_ptr<PasswordPrompt> prompt_;
   std::unique_ptr<ProgressPresenter> presenter_;
   const std::thread::id callingThread_;
-  const std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point started_;     // or the last answer to a prompt
   std::chrono::steady_clock::time_point nextUpdate_;  // the calling thread's alone
   std::atomic<std::uint64_t> done_{0};
   std::atomic<std::uint64_t> total_{0};

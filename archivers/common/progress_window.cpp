@@ -8,15 +8,6 @@
 namespace archivers {
 namespace {
 
-bool hasDisplay() {
-  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(variable);
-    if (value != nullptr && *value != '\0') return true;
-  }
-  return false;
-}
-
-// The module beside this library, else wherever the loader finds it.
 void* loadWindowModule() {
   Dl_info self{};
   if (dladdr(reinterpret_cast<void*>(&windowPresenter), &self) != 0 && self.dli_fname != nullptr) {
@@ -31,8 +22,7 @@ void* loadWindowModule() {
 
 std::unique_ptr<ProgressWindow> openWindow() {
   if (!hasDisplay()) return nullptr;
-  // Never unloaded: the toolkit does not support it.
-  void* module = loadWindowModule();
+  void* module = windowModule();
   if (module == nullptr) return nullptr;
   using Open = ProgressWindow* (*)();
   auto open = reinterpret_cast<Open>(dlsym(module, kProgressWindowEntryPoint));
@@ -57,6 +47,23 @@ class WindowPresenter final : public ProgressPresenter {
 };
 
 }  // namespace
+
+bool hasDisplay() {
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+void* windowModule() {
+  static void* const module = loadWindowModule();
+  return module;
+}
+
+void* dlsymOf(void* module, const char* name) {
+  return module == nullptr ? nullptr : dlsym(module, name);
+}
 
 std::unique_ptr<ProgressPresenter> windowPresenter() {
   return std::make_unique<WindowPresenter>();

@@ -20,6 +20,14 @@ inline constexpr char kWindowModuleFileName[] = "libparvo-qt.so";
 // extern "C" ProgressWindow* parvoOpenProgressWindow(): a new window, or null without a display.
 inline constexpr char kProgressWindowEntryPoint[] = "parvoOpenProgressWindow";
 
+// True when DISPLAY or WAYLAND_DISPLAY names a display.
+bool hasDisplay();
+// The window module, loaded on first use from beside this library, else wherever the loader finds
+// it, and never unloaded (the toolkit does not support it); null when it cannot be loaded.
+void* windowModule();
+// The module's entry point of that name, or null.
+void* dlsymOf(void* module, const char* name);
+
 // Shows a call that lasts past half a second in a window of its own, when there is a display to
 // show it on. The window's module (and with it the toolkit) is loaded only then.
 std::unique_ptr<ProgressPresenter> windowPresenter();

@@ -100,13 +100,39 @@ la_ssize_t ArchiveReader::readGzip(archive* reader, void* data, const void** blo
   }
 }
 
-ArchiveReader::ArchiveReader(ArchiveInput& input, ArchiveKind kind, const FollowedCall& call)
+const char* PasswordFeed::next(archive*, void* data) {
+  auto& feed = *static_cast<PasswordFeed*>(data);
+  try {
+    while (feed.handed_ < feed.call_.passwordCount()) {
+      const std::size_t index = feed.handed_++;
+      if (feed.excluded.count(index) > 0) continue;
+      feed.last_ = index;
+      return feed.call_.password(index).c_str();
+    }
+    if (feed.call_.askPassword()) {
+      feed.last_ = feed.handed_++;
+      return feed.call_.password(*feed.last_).c_str();
+    }
+  } catch (const ArchiveError& error) {
+    feed.failure_ = error;
+  } catch (...) {
+    feed.failure_ = ArchiveError(Result::kInternal, "cannot ask for the password");
+  }
+  feed.ranOut_ = true;
+  return nullptr;
+}
+
+ArchiveReader::ArchiveReader(ArchiveInput& input, ArchiveKind kind, FollowedCall& call)
     : call_(call),
+      passwords_(call),
       cursor_{input, 0, {}, nullptr, std::nullopt},
       archive_(archive_read_new()),
       kind_(kind) {
   if (archive_ == nullptr) throw std::bad_alloc();
   configure(archive_, kind);
+  if (kind == ArchiveKind::kZip) {
+    archive_read_set_passphrase_callback(archive_, &passwords_, PasswordFeed::next);
+  }
   try {
     int status = ARCHIVE_OK;
     if (kind == ArchiveKind::kTar && GzipSource::looksLikeGzip(input)) {

@@ -106,6 +106,10 @@ int archive_read_open(struct archive* a, void* data, archive_open_callback* open
                       archive_read_callback* read, archive_close_callback* close) {
   PARVO_LIBARCHIVE_CALL(archive_read_open, a, data, open, read, close);
 }
+int archive_read_set_passphrase_callback(struct archive* a, void* data,
+                                         archive_passphrase_callback* callback) {
+  PARVO_LIBARCHIVE_CALL(archive_read_set_passphrase_callback, a, data, callback);
+}
 int archive_read_open1(struct archive* a) {
   PARVO_LIBARCHIVE_CALL(archive_read_open1, a);
 }

@@ -86,7 +86,7 @@ class ParvoOnADisplay : public ::testing::Test {
     // Xvfb chooses a free display number and writes it to the descriptor.
     server_.emplace(
         std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", std::to_string(pipeFds[1]),
-                                 "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
+                                 "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
         std::vector<std::string>{"PATH=/usr/bin:/bin"}, folder / "xvfb.log", pipeFds[1]);
     close(pipeFds[1]);
     std::string number;
@@ -137,6 +137,21 @@ class ParvoOnADisplay : public ::testing::Test {
     return status;
   }
 
+  // The text of a message window. Three clicks on the text's line select it, which puts it in
+  // the primary selection; tried again until it holds expected, as clicks may come too early.
+  std::string messageText(const std::string& window, const std::string& expected = " ") const {
+    const auto geometry = tool("xdotool", {"getwindowgeometry", "--shell", window});
+    const auto width = std::stoi(geometry.output.substr(geometry.output.find("WIDTH=") + 6));
+    ProcessResult copied;
+    for (int attempt = 0; attempt < 5 && copied.output.find(expected) == std::string::npos;
+         ++attempt) {
+      tool("xdotool", {"mousemove", "--window", window, std::to_string(width / 2), "18", "click",
+                       "--repeat", "3", "--delay", "100", "1"});
+      copied = tool("xclip", {"-o", "-selection", "primary"});
+    }
+    return copied.output;
+  }
+
   std::string home() const { return folder / "home"; }
 
   TemporaryFolder folder;
@@ -177,17 +192,8 @@ TEST_F(ParvoOnADisplay, DamagedArchiveIsExplainedInAMessageWindow) {
   tool("xwd", {"-root", "-silent", "-out", screenshot});
   EXPECT_TRUE(fs::exists(screenshot));
 
-  // Three clicks on the text's line select it, which puts it in the primary selection.
-  const auto geometry = tool("xdotool", {"getwindowgeometry", "--shell", window});
-  const auto width = std::stoi(geometry.output.substr(geometry.output.find("WIDTH=") + 6));
-  ProcessResult copied;
-  for (int attempt = 0; attempt < 5 && copied.output.find(explanation) == std::string::npos;
-       ++attempt) {
-    tool("xdotool", {"mousemove", "--window", window, std::to_string(width / 2), "18", "click",
-                     "--repeat", "3", "--delay", "100", "1"});
-    copied = tool("xclip", {"-o", "-selection", "primary"});
-  }
-  EXPECT_NE(copied.output.find(explanation), std::string::npos) << copied.output;
+  const std::string copied = messageText(window, explanation);
+  EXPECT_NE(copied.find(explanation), std::string::npos) << copied;
 
   const auto status = untilExit(parvo, [&] { tool("xdotool", {"key", "Return"}); });
   EXPECT_EQ(status, 2) << readFile(folder / "parvo.log");
@@ -502,3 +508,195 @@ TEST(InstalledParvo, ExtractsFromItsOwnFolderAndItsLauncherIsValid) {
 }
 
 }  // namespace
+
+// ZIP passwords, asked on the terminal (a tmux pane, typed with send-keys) and in the window
+// (typed with xdotool), or not at all without either. Each row checks the tree, the status, the
+// message and what is left; the password is found in no output and no file the run leaves.
+constexpr char kPassword[] = "s3cret-Pw";
+constexpr char kCancel[] = "";  // an answer that cancels: Ctrl-C, or the window's キャンセル
+
+struct PasswordCase {
+  const char* name;
+  const char* make;  // run in a folder holding dir/a.txt and b.txt, writes ../x.zip
+  std::vector<const char*> answers;
+  bool canAsk;  // a terminal or a display
+  int status;
+  bool extracted;       // the whole tree, else nothing at all on the desktop
+  const char* message;  // in the program's output; empty for none
+};
+
+const std::vector<PasswordCase> kPasswordCases = {
+    {"zip -P", "zip -qr -P s3cret-Pw ../x.zip dir b.txt", {kPassword}, true, 0, true, ""},
+    {"7zz AES-256",
+     "7zz a -tzip -mem=AES256 -ps3cret-Pw ../x.zip dir b.txt",
+     {kPassword},
+     true,
+     0,
+     true,
+     ""},
+    {"7zz ZipCrypto",
+     "7zz a -tzip -mem=ZipCrypto -ps3cret-Pw ../x.zip dir b.txt",
+     {kPassword},
+     true,
+     0,
+     true,
+     ""},
+    {"mixed",
+     "zip -q ../x.zip b.txt && zip -qr -P s3cret-Pw ../x.zip dir",
+     {kPassword},
+     true,
+     0,
+     true,
+     ""},
+    {"wrong, then right",
+     "zip -qr -P s3cret-Pw ../x.zip dir b.txt",
+     {"wrong", kPassword},
+     true,
+     0,
+     true,
+     ""},
+    {"three wrong",
+     "7zz a -tzip -mem=AES256 -ps3cret-Pw ../x.zip dir b.txt",
+     {"wrong1", "wrong2", "wrong3"},
+     true,
+     2,
+     false,
+     "wrong password (and 1 more): "},
+    {"cancel", "zip -qr -P s3cret-Pw ../x.zip dir b.txt", {kCancel}, true, 2, false, ""},
+    {"nowhere to ask",
+     "zip -qr -P s3cret-Pw ../x.zip dir b.txt",
+     {},
+     false,
+     2,
+     false,
+     "needs a password (and 1 more): "},
+};
+
+class PasswordOnADisplay : public ParvoOnADisplay {
+ protected:
+  // Runs Parvo on the archive in a tmux pane, answering each prompt as it comes. The status and
+  // what the pane and the program's output showed.
+  std::pair<int, std::string> onTerminal(const fs::path& archive,
+                                         const std::vector<const char*>& answers) {
+    const std::string socket = folder / "tmux.socket";
+    const std::string command = "trap : INT; env -i PATH=/usr/bin:/bin HOME=" + home() +
+                                " LC_ALL=C.UTF-8 " + kBinaryDir + "/bin/parvo " + archive.string() +
+                                " >" + (folder / "parvo.log") + " 2>&1; echo $? >" +
+                                (folder / "status.part") + "; mv " + (folder / "status.part") +
+                                " " + (folder / "status") + "; sleep 60";
+    fs::remove(folder / "status");
+    tmux(socket, {"new-session", "-d", "-x", "100", "-y", "20", "sh", "-c", command});
+    std::string pane;
+    for (std::size_t asked = 0; !fs::exists(folder / "status");) {
+      pane = tmux(socket, {"capture-pane", "-p"}).output;
+      std::size_t prompts = 0;
+      for (std::size_t at = 0; (at = pane.find("Password for", at)) != std::string::npos; ++at) {
+        ++prompts;
+      }
+      if (prompts > asked && asked < answers.size()) {
+        if (*answers[asked] == '\0') {
+          tmux(socket, {"send-keys", "C-c"});
+        } else {
+          tmux(socket, {"send-keys", "-l", answers[asked]});
+          tmux(socket, {"send-keys", "Enter"});
+        }
+        ++asked;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    pane = tmux(socket, {"capture-pane", "-p"}).output;
+    tmux(socket, {"kill-server"});
+    return {std::stoi(readFile(folder / "status")), pane + readFile(folder / "parvo.log")};
+  }
+
+  // Runs Parvo on the archive on the display, answering each password window as it comes, and
+  // reading the message window's text when one comes; without canAsk, with neither display nor
+  // terminal. Keys sent as a window maps may be lost: the answer is sent again, the entry cleared
+  // first, until that window goes.
+  std::pair<int, std::string> inWindow(const fs::path& archive,
+                                       const std::vector<const char*>& answers, bool canAsk) {
+    std::vector<std::string> environment = this->environment();
+    if (!canAsk)
+      std::erase_if(environment, [](const auto& v) { return v.starts_with("DISPLAY="); });
+    RunningProgram parvo({"/usr/bin/setsid", "-w", kBinaryDir + "/bin/parvo", archive}, environment,
+                         folder / "parvo.log");
+    const std::string title = "PARVO - パスワード - " + archive.filename().string();
+    const auto shown = [&](const std::string& window) {
+      const auto found = tool("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"});
+      return found.output.find(window) != std::string::npos;
+    };
+    std::string previous;
+    for (const char* answer : answers) {
+      std::string window;
+      while ((window = windowNamed(parvo, title)) == previous && !window.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      if (window.empty()) break;
+      if (previous.empty()) {
+        tool("xwd", {"-id", window, "-silent", "-out", kBinaryDir + "/tests/e2e/password.xwd"});
+      }
+      do {
+        if (*answer == '\0') {
+          tool("xdotool", {"mousemove", "--window", window, "374", "120", "click", "1"});
+        } else {
+          // Real keys to the focused window: keys sent to a window alone come through as the
+          // toolkit reads the keymap, which they can leave behind.
+          tool("xdotool", {"windowfocus", window, "key", "ctrl+a", "BackSpace", "type", answer});
+          tool("xdotool", {"key", "Return"});
+        }
+      } while (!parvo.waitForExit(std::chrono::seconds(2)) && shown(window));
+      previous = window;
+    }
+    std::string output;
+    if (canAsk && !parvo.waitForExit(std::chrono::seconds(2))) {
+      const std::string window = windowNamed(parvo, "PARVO");
+      if (!window.empty()) output = "PARVO: " + messageText(window);
+      untilExit(parvo, [&] { tool("xdotool", {"key", "Return"}); });
+    }
+    return {parvo.waitForExitWithoutLimit(), output + readFile(folder / "parvo.log")};
+  }
+
+  ProcessResult tmux(const std::string& socket, std::vector<std::string> arguments) const {
+    arguments.insert(arguments.begin(), {"/usr/bin/tmux", "-S", socket});
+    return runProcess(arguments, {"PATH=/usr/bin:/bin", "TERM=xterm"});
+  }
+};
+
+TEST_F(PasswordOnADisplay, AskedOnTheTerminalOrInTheWindowNeverWrittenDown) {
+  for (const char* tool : {"tmux", "zip", "7zz"}) {
+    if (!installed(tool)) GTEST_SKIP() << tool << " is not installed";
+  }
+  writeFile(folder / "source/dir/a.txt", "hello\n");
+  writeFile(folder / "source/b.txt", "world\n");
+  const Contents whole{
+      {"x", "<dir>"}, {"x/b.txt", "world\n"}, {"x/dir", "<dir>"}, {"x/dir/a.txt", "hello\n"}};
+  const fs::path desktop = fs::path(home()) / "Desktop";
+  for (const PasswordCase& row : kPasswordCases) {
+    fs::remove(folder / "x.zip");
+    ASSERT_EQ(runProcess({"/bin/sh", "-c", row.make}, {"PATH=/usr/bin:/bin"}, folder / "source")
+                  .exitStatus,
+              0)
+        << row.make;
+    for (const bool onTheTerminal : {true, false}) {
+      SCOPED_TRACE(std::string(row.name) + (onTheTerminal ? " on the terminal" : " in the window"));
+      fs::remove_all(home());
+      fs::create_directories(desktop);
+      const auto [status, output] = onTheTerminal && row.canAsk
+                                        ? onTerminal(folder / "x.zip", row.answers)
+                                        : inWindow(folder / "x.zip", row.answers, row.canAsk);
+      EXPECT_EQ(status, row.status) << output;
+      EXPECT_EQ(entriesIn(desktop), row.extracted ? whole : Contents{}) << output;
+      if (*row.message != '\0') {
+        EXPECT_NE(output.find(std::string("PARVO: ") + row.message), std::string::npos) << output;
+      } else {
+        EXPECT_EQ(output.find("PARVO:"), std::string::npos) << output;
+      }
+      EXPECT_EQ(output.find(kPassword), std::string::npos) << output;
+      for (const auto& item : fs::recursive_directory_iterator(folder.path())) {
+        if (item.is_regular_file() && item.path().filename() != "x.zip") {
+          EXPECT_EQ(readFile(item.path()).find(kPassword), std::string::npos) << item.path();
+        }
+      }
+    }
+  }
+}

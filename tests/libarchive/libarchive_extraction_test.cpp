@@ -78,16 +78,6 @@ TEST(UnZip, DecodesCp932AndUtf8NamesWhateverTheCallersLocale) {
                                                {"utf8/名前.txt", "utf8"}}));
 }
 
-TEST(UnZip, EncryptedMembersAreUnsupportedTheRestLands) {
-  TemporaryFolder work;
-  writeFiles(work / "source", sampleFiles());
-  runShell("zip -q ../mixed.zip text.txt && zip -q -P secret ../mixed.zip run.sh", work / "source");
-  ArchiverResult result = extractWith(kZip, work / "mixed.zip", work / "out");
-  EXPECT_EQ(result.code, kUnsupported);
-  EXPECT_NE(result.output.find("encrypt"), std::string::npos) << result.output;
-  EXPECT_EQ(filesIn(work / "out"), (Contents{{"text.txt", sampleFiles().at("text.txt")}}));
-}
-
 TEST(Tar, KeepsHolesAsHoles) {
   // 8 TiB of hole in a 10 KiB archive: written out as zeros it would fill the disk.
   TemporaryFolder work;

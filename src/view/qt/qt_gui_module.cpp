@@ -3,6 +3,7 @@
 #include "view/qt/qt_application.h"
 #include "view/qt/qt_dialog_view.h"
 #include "view/qt/qt_message_box.h"
+#include "view/qt/qt_password_window.h"
 #include "view/qt/qt_progress_window.h"
 
 namespace parvo {
@@ -35,4 +36,16 @@ extern "C" __attribute__((visibility("default"))) parvo::GuiModule* parvoGuiModu
 extern "C" __attribute__((visibility("default"))) archivers::ProgressWindow*
 parvoOpenProgressWindow() {
   return parvo::openQtProgressWindow();
+}
+
+extern "C" __attribute__((visibility("default"))) int parvoAskPassword(const char* archiveName,
+                                                                       int again, char* buffer,
+                                                                       std::size_t size,
+                                                                       int (*stopRequested)(void*),
+                                                                       void* context) {
+  return parvo::askQtPassword(archiveName, again != 0, buffer, size, stopRequested, context);
+}
+
+extern "C" __attribute__((visibility("default"))) void parvoEndPasswordPrompts() {
+  parvo::endQtPasswordPrompts();
 }
