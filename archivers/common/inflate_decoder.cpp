@@ -6,6 +6,7 @@
 
 #include "common/archive_error.h"
 #include "common/byte_order.h"
+#include "common/match_copy.h"
 
 namespace archivers {
 
@@ -487,31 +488,6 @@ class Decoding {
       }
     }
     sync();
-  }
-
-  // Copies in 16 or 8-byte steps where the source runs far enough ahead; the last step may write
-  // up to 15 bytes past the match, which the window has room for and the next output overwrites.
-  static void copyMatch(std::uint8_t* out, std::size_t distance, std::size_t length) {
-    const std::uint8_t* from = out - distance;
-    std::uint8_t* const end = out + length;
-    if (distance >= 16) {
-      do {
-        std::memcpy(out, from, 16);
-        out += 16;
-        from += 16;
-      } while (out < end);
-    } else if (distance >= 8) {
-      do {
-        std::memcpy(out, from, 8);
-        out += 8;
-        from += 8;
-      } while (out < end);
-    } else if (distance == 1) {
-      std::memset(out, *from, length);
-    } else {
-      do *out++ = *from++;
-      while (out < end);
-    }
   }
 
   std::uint8_t* flushAt() const { return window_ + kWindow + InflateDecoder::kPieceSize; }

@@ -7,6 +7,7 @@
 
 #include "common/archive_error.h"
 #include "common/lz_huffman_table.h"
+#include "common/match_copy.h"
 
 namespace archivers::lz {
 
@@ -33,32 +34,6 @@ constexpr std::size_t kBufferSize = kFlushAt + kMaxMatch + 32;
 
 [[noreturn]] void corrupt(const char* what) {
   throw ArchiveError(Result::kCorrupt, what);
-}
-
-// Copies length bytes from distance back. Overlapping copies repeat the pattern, as the format
-// means them to; whole words are moved when the source stays a word behind. May write up to 15
-// bytes past the end.
-inline void copyMatch(std::uint8_t* out, std::size_t distance, std::size_t length) {
-  const std::uint8_t* from = out - distance;
-  if (distance >= 16) {
-    std::uint8_t* const end = out + length;
-    do {
-      std::memcpy(out, from, 16);
-      out += 16;
-      from += 16;
-    } while (out < end);
-  } else if (distance >= 8) {
-    std::uint8_t* const end = out + length;
-    do {
-      std::memcpy(out, from, 8);
-      out += 8;
-      from += 8;
-    } while (out < end);
-  } else if (distance == 1) {
-    std::memset(out, *from, length);
-  } else {
-    for (std::size_t n = 0; n < length; ++n) out[n] = from[n];
-  }
 }
 
 class BlockDecoder {
