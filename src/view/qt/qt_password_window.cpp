@@ -4,74 +4,38 @@
 #include <string.h>
 
 #include <QApplication>
-#include <QCloseEvent>
-#include <QFontMetrics>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
-#include <QWidget>
 #include <memory>
 
 #include "view/qt/qt_application.h"
+#include "view/qt/qt_library_window.h"
 
 namespace parvo {
 namespace {
 
-constexpr int kWidth = 440;
-constexpr int kHeight = 150;
-constexpr int kStripWidth = 17;  // the dialog's shaded strips, 255 twips each
-constexpr int kTextLeft = 4 * kStripWidth + 12;
-constexpr int kTextWidth = kWidth - kTextLeft - 16;
-
-void fill(QWidget* widget, QColor colour) {
-  QPalette palette = widget->palette();
-  palette.setColor(widget->backgroundRole(), colour);
-  palette.setColor(QPalette::WindowText, Qt::white);
-  widget->setPalette(palette);
-  widget->setAutoFillBackground(true);
-}
-
-class Window final : public QWidget {
+class Window final : public LibraryWindow {
  public:
-  Window(const QString& archive, bool again) {
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setObjectName(QStringLiteral("ParvoPassword"));
+  Window(const QString& archive, bool again) : LibraryWindow(QStringLiteral("ParvoPassword")) {
     setWindowTitle(QStringLiteral("PARVO - パスワード - ") + archive);
-    setFixedSize(kWidth, kHeight);
-    fill(this, QColor(0, 0, 255));
-    const QColor strips[] = {QColor(0, 0, 64), QColor(0, 0, 128), QColor(0, 0, 192)};
-    for (int i = 0; i < 3; ++i) {
-      auto* strip = new QWidget(this);
-      strip->setGeometry(i * kStripWidth, 0, kStripWidth, kHeight);
-      fill(strip, strips[i]);
-    }
-    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
-    font.setPointSize(10);
-    auto* name = label(font, 14);
+    auto* name = label(14);
     name->setText(name->fontMetrics().elidedText(archive, Qt::ElideMiddle, kTextWidth));
-    label(font, 40)->setText(again
-                                 ? QStringLiteral("パスワードが違います。もう一度入力してください")
-                                 : QStringLiteral("パスワードを入力してください"));
+    label(40)->setText(again ? QStringLiteral("パスワードが違います。もう一度入力してください")
+                             : QStringLiteral("パスワードを入力してください"));
     entry_ = new QLineEdit(this);
     entry_->setObjectName(QStringLiteral("Password"));
     entry_->setEchoMode(QLineEdit::Password);
     entry_->setGeometry(kTextLeft, 68, kTextWidth, 24);
-    auto* ok = button(QStringLiteral("OK"), QStringLiteral("OK"), kWidth - 16 - 100 - 8 - 100);
-    auto* cancel =
-        button(QStringLiteral("キャンセル"), QStringLiteral("Cancel"), kWidth - 16 - 100);
+    auto* ok =
+        button(QStringLiteral("OK"), QStringLiteral("OK"), kWidth - 16 - 2 * kButtonWidth - 8);
+    auto* cancelButton =
+        button(QStringLiteral("キャンセル"), QStringLiteral("Cancel"), kWidth - 16 - kButtonWidth);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, [this] { answer = 1; });
     connect(entry_, &QLineEdit::returnPressed, [this] { answer = 1; });
-    connect(cancel, &QPushButton::clicked, [this] { answer = 0; });
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-      move(screen->availableGeometry().center() - rect().center());
-    }
-    show();
-    raise();
-    activateWindow();
+    connect(cancelButton, &QPushButton::clicked, [this] { answer = 0; });
+    showCentred();
     entry_->setFocus();
   }
 
@@ -92,30 +56,9 @@ class Window final : public QWidget {
   int answer = -1;  // none yet
 
  protected:
-  void keyPressEvent(QKeyEvent* event) override {
-    if (event->key() == Qt::Key_Escape) answer = 0;
-    QWidget::keyPressEvent(event);
-  }
-  void closeEvent(QCloseEvent* event) override {
-    answer = 0;
-    event->ignore();
-  }
+  void cancel() override { answer = 0; }
 
  private:
-  QLabel* label(const QFont& font, int top) {
-    auto* result = new QLabel(this);
-    result->setTextFormat(Qt::PlainText);
-    result->setFont(font);
-    result->setGeometry(kTextLeft, top, kTextWidth, 20);
-    return result;
-  }
-  QPushButton* button(const QString& caption, const QString& name, int left) {
-    auto* result = new QPushButton(caption, this);
-    result->setObjectName(name);
-    result->setGeometry(left, 106, 100, 28);
-    return result;
-  }
-
   QLineEdit* entry_ = nullptr;
 };
 

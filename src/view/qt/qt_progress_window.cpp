@@ -2,68 +2,36 @@
 #include "view/qt/qt_progress_window.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QFileInfo>
-#include <QFontMetrics>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
-#include <QWidget>
 #include <memory>
 
 #include "common/progress_window.h"
 #include "view/qt/qt_application.h"
+#include "view/qt/qt_library_window.h"
 
 namespace parvo {
 namespace {
-
-constexpr int kWidth = 440;
-constexpr int kHeight = 150;
-constexpr int kStripWidth = 17;  // the dialog's shaded strips, 255 twips each
-constexpr int kTextLeft = 4 * kStripWidth + 12;
-constexpr int kTextWidth = kWidth - kTextLeft - 16;
 
 QString fromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-void fill(QWidget* widget, QColor colour) {
-  QPalette palette = widget->palette();
-  palette.setColor(widget->backgroundRole(), colour);
-  palette.setColor(QPalette::WindowText, Qt::white);
-  widget->setPalette(palette);
-  widget->setAutoFillBackground(true);
-}
-
-class Window final : public QWidget {
+class Window final : public LibraryWindow {
  public:
-  Window() {
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setObjectName(QStringLiteral("ParvoProgress"));
-    setFixedSize(kWidth, kHeight);
-    fill(this, QColor(0, 0, 255));
-    const QColor strips[] = {QColor(0, 0, 64), QColor(0, 0, 128), QColor(0, 0, 192)};
-    for (int i = 0; i < 3; ++i) {
-      auto* strip = new QWidget(this);
-      strip->setGeometry(i * kStripWidth, 0, kStripWidth, kHeight);
-      fill(strip, strips[i]);
-    }
-    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
-    font.setPointSize(10);
-    archive_ = label(font, 14);
-    member_ = label(font, 40);
+  Window() : LibraryWindow(QStringLiteral("ParvoProgress")) {
+    archive_ = label(14);
+    member_ = label(40);
     bar_ = new QProgressBar(this);
     bar_->setGeometry(kTextLeft, 70, kTextWidth, 20);
     bar_->setRange(0, 1000);
     bar_->setTextVisible(false);
-    auto* cancel = new QPushButton(QStringLiteral("キャンセル"), this);
-    cancel->setObjectName(QStringLiteral("Cancel"));
-    cancel->setGeometry(kWidth - 16 - 100, 106, 100, 28);
-    connect(cancel, &QPushButton::clicked, [this] { cancelled = true; });
-    cancel->setFocus();
+    auto* cancelButton =
+        button(QStringLiteral("キャンセル"), QStringLiteral("Cancel"), kWidth - 16 - kButtonWidth);
+    connect(cancelButton, &QPushButton::clicked, [this] { cancelled = true; });
+    cancelButton->setFocus();
   }
 
   void present(const archivers::ProgressSnapshot& snapshot) {
@@ -74,12 +42,7 @@ class Window final : public QWidget {
       caption_ = QStringLiteral("PARVO - ") + archive;
       setWindowTitle(caption_);
       archive_->setText(archive_->fontMetrics().elidedText(archive, Qt::ElideMiddle, kTextWidth));
-      if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-      }
-      QWidget::show();
-      raise();
-      activateWindow();
+      showCentred();
     }
     const QString member = fromUtf8(snapshot.member);
     if (member != shownMember_) {
@@ -97,25 +60,10 @@ class Window final : public QWidget {
   bool cancelled = false;
 
  protected:
-  void keyPressEvent(QKeyEvent* event) override {
-    if (event->key() == Qt::Key_Escape) cancelled = true;
-    QWidget::keyPressEvent(event);
-  }
   // The window stays until the call has stopped; the library closes it then.
-  void closeEvent(QCloseEvent* event) override {
-    cancelled = true;
-    event->ignore();
-  }
+  void cancel() override { cancelled = true; }
 
  private:
-  QLabel* label(const QFont& font, int top) {
-    auto* result = new QLabel(this);
-    result->setTextFormat(Qt::PlainText);
-    result->setFont(font);
-    result->setGeometry(kTextLeft, top, kTextWidth, 20);
-    return result;
-  }
-
   QString caption_;
   QString shownMember_;
   QLabel* archive_ = nullptr;
