@@ -17,45 +17,23 @@ G_DEFINE_DYNAMIC_TYPE_EXTENDED(ParvoNautilusMenu, parvo_nautilus_menu, G_TYPE_OB
                                G_IMPLEMENT_INTERFACE_DYNAMIC(NAUTILUS_TYPE_MENU_PROVIDER,
                                                              parvo_nautilus_menu_provider_init))
 
-static void run_parvo(NautilusMenuItem* item, gpointer paths) {
-  (void)item;
-  GError* error = NULL;
-  const GPtrArray* array = paths;
-  if (!parvo_menu_run((const char* const*)array->pdata, array->len, &error)) {
-    g_warning("parvo could not be started: %s", error->message);
-    g_error_free(error);
-  }
+static GFile* location_of(gpointer item) {
+  return nautilus_file_info_get_location(item);
 }
 
-static void free_paths(gpointer paths, GClosure* closure) {
-  (void)closure;
-  g_ptr_array_unref(paths);
+static gboolean is_folder(gpointer item) {
+  return nautilus_file_info_is_directory(item);
 }
 
 static GList* parvo_nautilus_menu_get_file_items(NautilusMenuProvider* provider, GList* files) {
   (void)provider;
-  const guint count = g_list_length(files);
-  GPtrArray* paths = g_ptr_array_new_full(count, g_free);
-  ParvoMenuItem* items = g_new0(ParvoMenuItem, count ? count : 1);
-  guint i = 0;
-  for (GList* link = files; link != NULL; link = link->next, i++) {
-    GFile* location = nautilus_file_info_get_location(link->data);
-    char* path = g_file_get_path(location);
-    g_object_unref(location);
-    items[i].path = path;
-    items[i].is_folder = nautilus_file_info_is_directory(link->data);
-    if (path != NULL) g_ptr_array_add(paths, path);
-  }
-  const ParvoMenuEntry entry = parvo_menu_entry_for(items, count);
-  g_free(items);
-  if (entry == PARVO_MENU_NONE) {
-    g_ptr_array_unref(paths);
-    return NULL;
-  }
+  GPtrArray* paths = NULL;
+  const ParvoMenuEntry entry = parvo_menu_selection(files, location_of, is_folder, &paths);
+  if (entry == PARVO_MENU_NONE) return NULL;
   NautilusMenuItem* item =
       nautilus_menu_item_new(entry == PARVO_MENU_PACK ? "Parvo::pack" : "Parvo::extract",
                              parvo_menu_label(entry), parvo_menu_tooltip(entry), "parvo");
-  g_signal_connect_data(item, "activate", G_CALLBACK(run_parvo), paths, free_paths, 0);
+  parvo_menu_connect_run(item, paths);
   return g_list_append(NULL, item);
 }
 

@@ -16,19 +16,30 @@ static gboolean is_archive_parvo_reads(const char* path) {
   return FALSE;
 }
 
-ParvoMenuEntry parvo_menu_entry_for(const ParvoMenuItem* items, gsize count) {
-  gboolean all_folders = count > 0, all_archives = count > 0;
-  for (gsize i = 0; i < count; i++) {
-    if (items[i].path == NULL) return PARVO_MENU_NONE;
-    if (items[i].is_folder) {
+ParvoMenuEntry parvo_menu_selection(GList* files, ParvoLocationOf location_of,
+                                    ParvoIsFolder is_folder, GPtrArray** paths) {
+  *paths = g_ptr_array_new_with_free_func(g_free);
+  gboolean all_folders = files != NULL, all_archives = files != NULL;
+  for (GList* link = files; link != NULL; link = link->next) {
+    GFile* location = location_of(link->data);
+    char* path = g_file_get_path(location);
+    g_object_unref(location);
+    if (path == NULL) {
+      all_folders = all_archives = FALSE;
+      break;
+    }
+    g_ptr_array_add(*paths, path);
+    if (is_folder(link->data)) {
       all_archives = FALSE;
     } else {
       all_folders = FALSE;
-      if (!is_archive_parvo_reads(items[i].path)) all_archives = FALSE;
+      if (!is_archive_parvo_reads(path)) all_archives = FALSE;
     }
   }
   if (all_folders) return PARVO_MENU_PACK;
   if (all_archives) return PARVO_MENU_EXTRACT;
+  g_ptr_array_unref(*paths);
+  *paths = NULL;
   return PARVO_MENU_NONE;
 }
 
@@ -69,15 +80,28 @@ const char* parvo_menu_tooltip(ParvoMenuEntry entry) {
   return NULL;
 }
 
-gboolean parvo_menu_run(const char* const* paths, gsize count, GError** error) {
-  const char** argv = g_new0(const char*, count + 2);
+static void run_parvo(gpointer menu_item, gpointer paths) {
+  (void)menu_item;
+  const GPtrArray* array = paths;
+  const char** argv = g_new0(const char*, array->len + 2);
   argv[0] = "parvo";
-  for (gsize i = 0; i < count; i++) argv[i + 1] = paths[i];
+  for (guint i = 0; i < array->len; i++) argv[i + 1] = g_ptr_array_index(array, i);
   /* Without G_SPAWN_DO_NOT_REAP_CHILD the run is detached, so it outlives no zombie and never
    * holds up the file manager. */
-  const gboolean started =
-      g_spawn_async(NULL, (char**)argv, NULL, G_SPAWN_SEARCH_PATH | G_SPAWN_STDIN_FROM_DEV_NULL,
-                    NULL, NULL, NULL, error);
+  GError* error = NULL;
+  if (!g_spawn_async(NULL, (char**)argv, NULL, G_SPAWN_SEARCH_PATH | G_SPAWN_STDIN_FROM_DEV_NULL,
+                     NULL, NULL, NULL, &error)) {
+    g_warning("parvo could not be started: %s", error->message);
+    g_error_free(error);
+  }
   g_free(argv);
-  return started;
+}
+
+static void free_paths(gpointer paths, GClosure* closure) {
+  (void)closure;
+  g_ptr_array_unref(paths);
+}
+
+void parvo_menu_connect_run(gpointer menu_item, GPtrArray* paths) {
+  g_signal_connect_data(menu_item, "activate", G_CALLBACK(run_parvo), paths, free_paths, 0);
 }

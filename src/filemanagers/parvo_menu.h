@@ -3,7 +3,7 @@
  * live in the file manager's process, so they do no archive work: they start parvo and return. */
 #pragma once
 
-#include <glib.h>
+#include <gio/gio.h>
 
 G_BEGIN_DECLS
 
@@ -13,21 +13,22 @@ typedef enum {
   PARVO_MENU_EXTRACT, /* every selected item is an archive that parvo reads */
 } ParvoMenuEntry;
 
-/* One selected item: its local path (NULL when it has none, as on a remote share) and whether
- * it is a folder. */
-typedef struct {
-  const char* path;
-  gboolean is_folder;
-} ParvoMenuItem;
+/* A file manager's accessors for one selected item: its location, and whether it is a folder. */
+typedef GFile* (*ParvoLocationOf)(gpointer item);
+typedef gboolean (*ParvoIsFolder)(gpointer item);
 
-ParvoMenuEntry parvo_menu_entry_for(const ParvoMenuItem* items, gsize count);
+/* The entry a selection gets. With an entry, *paths holds the selected items' local paths, for
+ * parvo_menu_connect_run; with PARVO_MENU_NONE (an item with no local path, as on a remote
+ * share, or a selection of neither kind alone) it is NULL. */
+ParvoMenuEntry parvo_menu_selection(GList* files, ParvoLocationOf location_of,
+                                    ParvoIsFolder is_folder, GPtrArray** paths);
 
 /* The entry's label and tooltip, Japanese when the desktop's language is, else English. */
 const char* parvo_menu_label(ParvoMenuEntry entry);
 const char* parvo_menu_tooltip(ParvoMenuEntry entry);
 
-/* Starts one parvo with the paths as its arguments, as a drop of the items would, and returns
- * without waiting. The paths go into its argument vector as they are: no shell sees them. */
-gboolean parvo_menu_run(const char* const* paths, gsize count, GError** error);
+/* Makes the menu item's "activate" start one parvo with the paths as its arguments, as a drop of
+ * the items would, and return without waiting; the item takes the paths. No shell sees them. */
+void parvo_menu_connect_run(gpointer menu_item, GPtrArray* paths);
 
 G_END_DECLS

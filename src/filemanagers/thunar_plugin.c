@@ -20,47 +20,25 @@ THUNARX_DEFINE_TYPE_WITH_CODE(ParvoThunarMenu, parvo_thunar_menu, G_TYPE_OBJECT,
                               THUNARX_IMPLEMENT_INTERFACE(THUNARX_TYPE_MENU_PROVIDER,
                                                           parvo_thunar_menu_provider_init))
 
-static void run_parvo(ThunarxMenuItem* item, gpointer paths) {
-  (void)item;
-  GError* error = NULL;
-  const GPtrArray* array = paths;
-  if (!parvo_menu_run((const char* const*)array->pdata, array->len, &error)) {
-    g_warning("parvo could not be started: %s", error->message);
-    g_error_free(error);
-  }
+static GFile* location_of(gpointer item) {
+  return thunarx_file_info_get_location(item);
 }
 
-static void free_paths(gpointer paths, GClosure* closure) {
-  (void)closure;
-  g_ptr_array_unref(paths);
+static gboolean is_folder(gpointer item) {
+  return thunarx_file_info_is_directory(item);
 }
 
 static GList* parvo_thunar_menu_get_file_menu_items(ThunarxMenuProvider* provider,
                                                     GtkWidget* window, GList* files) {
   (void)provider;
   (void)window;
-  const guint count = g_list_length(files);
-  GPtrArray* paths = g_ptr_array_new_full(count, g_free);
-  ParvoMenuItem* items = g_new0(ParvoMenuItem, count ? count : 1);
-  guint i = 0;
-  for (GList* link = files; link != NULL; link = link->next, i++) {
-    GFile* location = thunarx_file_info_get_location(link->data);
-    char* path = g_file_get_path(location);
-    g_object_unref(location);
-    items[i].path = path;
-    items[i].is_folder = thunarx_file_info_is_directory(link->data);
-    if (path != NULL) g_ptr_array_add(paths, path);
-  }
-  const ParvoMenuEntry entry = parvo_menu_entry_for(items, count);
-  g_free(items);
-  if (entry == PARVO_MENU_NONE) {
-    g_ptr_array_unref(paths);
-    return NULL;
-  }
+  GPtrArray* paths = NULL;
+  const ParvoMenuEntry entry = parvo_menu_selection(files, location_of, is_folder, &paths);
+  if (entry == PARVO_MENU_NONE) return NULL;
   ThunarxMenuItem* item =
       thunarx_menu_item_new(entry == PARVO_MENU_PACK ? "Parvo::pack" : "Parvo::extract",
                             parvo_menu_label(entry), parvo_menu_tooltip(entry), "parvo");
-  g_signal_connect_data(item, "activate", G_CALLBACK(run_parvo), paths, free_paths, 0);
+  parvo_menu_connect_run(item, paths);
   return g_list_append(NULL, item);
 }
 
