@@ -113,8 +113,9 @@ def run_one(archive, args, root):
         command = [sys.executable, "-c", CALL_LIBRARY,
                    os.path.join(args.libdir, library), entry, line]
     try:
+        # A session of its own has no terminal to ask an encrypted archive's password on.
         process = subprocess.run(command, env=env, cwd=root, capture_output=True,
-                                 timeout=TIMEOUT_SECONDS)
+                                 start_new_session=True, timeout=TIMEOUT_SECONDS)
     except subprocess.TimeoutExpired:
         return None, "", destination, "hang"
     message = process.stderr.decode("utf-8", "replace").strip()
