@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""Extracts every archive of the shared corpus and holds the result against its manifest.
-
-  run_corpus.py --corpus DIR --parvo BIN          drop each archive on the built parvo
-  run_corpus.py --corpus DIR --libdir DIR         call the archiver libraries directly
+"""Drops every archive of the shared corpus on the built parvo and holds the result against the
+corpus manifest.
 
 Each archive runs in a fresh temporary folder, in a process of its own with a time limit.
 Expectations: ok (exactly the listed files with these SHA-256 sums), error (a non-zero result with
@@ -17,26 +15,6 @@ import sys
 import tempfile
 from collections import defaultdict
 from concurrent.futures import ThreadPoolExecutor
-
-LIBRARIES = {
-    ".cab": ("libcab32.so", "Cab", "-x -o -r "),
-    ".lzh": ("libunlha32.so", "Unlha", "e -rxy "),
-    ".zip": ("libunzip32.so", "UnZip", "-xv "),
-    ".tar": ("libtar32.so", "Tar", "-xvf "),
-    ".arj": ("libunarj32.so", "UnArj", "x -u "),
-}
-
-CALL_LIBRARY = r"""
-import ctypes, sys
-library = ctypes.CDLL(sys.argv[1])
-entry = getattr(library, sys.argv[2])
-entry.restype = ctypes.c_int32
-entry.argtypes = [ctypes.c_int32, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int32]
-output = ctypes.create_string_buffer(256)
-code = entry(0, sys.argv[3].encode('utf-8', 'surrogateescape'), output, 256)
-sys.stderr.write(output.value.decode('utf-8', 'replace') + '\n')
-sys.exit(0 if code == 0 else 3)
-"""
 
 TIMEOUT_SECONDS = 300  # a hang, not slowness: the 4.4 GiB member takes over a minute under ASan
 SKIPPED = 77  # the exit status CTest is told means "skipped"
@@ -95,37 +73,23 @@ def survey(root, destination):
 
 
 def run_one(archive, args, root):
-    extension = archive[-4:].lower()
     base = os.path.basename(archive).lstrip(".").split(".")[0]
-    if args.parvo:
-        home = os.path.join(root, "home")
-        os.makedirs(home)
-        env = {"PATH": os.environ.get("PATH", ""), "HOME": home, "LC_ALL": "C"}
-        if "PARVO_LANDING_THREADS" in os.environ:  # the same results at any count
-            env["PARVO_LANDING_THREADS"] = os.environ["PARVO_LANDING_THREADS"]
-        command = [args.parvo, archive]
-        destination = os.path.join(home, "Desktop", base)
-    else:
-        library, entry, prefix = LIBRARIES[extension]
-        destination = os.path.join(root, "out", base)
-        line = prefix + '"' + archive + '" "' + destination + '/"'
-        env = dict(os.environ, LC_ALL="C")
-        command = [sys.executable, "-c", CALL_LIBRARY,
-                   os.path.join(args.libdir, library), entry, line]
+    home = os.path.join(root, "home")
+    os.makedirs(home)
+    env = {"PATH": os.environ.get("PATH", ""), "HOME": home, "LC_ALL": "C"}
+    if "PARVO_LANDING_THREADS" in os.environ:  # the same results at any count
+        env["PARVO_LANDING_THREADS"] = os.environ["PARVO_LANDING_THREADS"]
+    destination = os.path.join(home, "Desktop", base)
     try:
         # A session of its own has no terminal to ask an encrypted archive's password on.
-        process = subprocess.run(command, env=env, cwd=root, capture_output=True,
+        process = subprocess.run([args.parvo, archive], env=env, cwd=root, capture_output=True,
                                  start_new_session=True, timeout=TIMEOUT_SECONDS)
     except subprocess.TimeoutExpired:
         return None, "", destination, "hang"
     message = process.stderr.decode("utf-8", "replace").strip()
-    if args.parvo:
-        # Parvo shows nothing on success, and ends with status 2 when a job failed.
-        crashed = process.returncode not in (0, 2)
-        failed = process.returncode == 2 or bool(message)
-    else:
-        crashed = process.returncode not in (0, 1, 3)
-        failed = process.returncode != 0
+    # Parvo shows nothing on success, and ends with status 2 when a job failed.
+    crashed = process.returncode not in (0, 2)
+    failed = process.returncode == 2 or bool(message)
     return failed, message, destination, "crash" if crashed else None
 
 
@@ -156,16 +120,13 @@ def judge(name, expect, expected_files, args, corpus):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--corpus", required=True)
-    via = parser.add_mutually_exclusive_group(required=True)
-    via.add_argument("--parvo")
-    via.add_argument("--libdir")
+    parser.add_argument("--parvo", required=True)
     parser.add_argument("--known-failures")
     parser.add_argument("--only", help="archives whose path starts with this")
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
     args.corpus = os.path.abspath(args.corpus)
-    args.parvo = args.parvo and os.path.abspath(args.parvo)
-    args.libdir = args.libdir and os.path.abspath(args.libdir)
+    args.parvo = os.path.abspath(args.parvo)
 
     if not os.path.isfile(os.path.join(args.corpus, "MANIFEST.tsv")):
         print("corpus not present: skipped")
