@@ -86,17 +86,10 @@ std::pair<archivers::Result, std::string> outcome(const std::function<std::strin
 }
 
 struct Writer {
-  Writer(std::string command, bool readByLibarchive = true, bool peerSame = true,
-         std::size_t dataSize = 0, std::vector<std::string> names = {})
-      : line(std::move(command)),
-        libarchiveReads(readByLibarchive),
-        peerAgrees(peerSame),
-        generated(dataSize),
-        expectedNames(std::move(names)) {}
-  std::string line;       // run in the source folder; writes ../a.zip
-  bool libarchiveReads;   // libarchive has no Deflate64
-  bool peerAgrees;        // 7zz extracts what we do (it does not refuse the unsafe names)
-  std::size_t generated;  // a source of one file of generated data, this long
+  std::string line;             // run in the source folder; writes ../a.zip
+  bool libarchiveReads = true;  // libarchive has no Deflate64
+  bool peerAgrees = true;       // 7zz extracts what we do (it does not refuse the unsafe names)
+  std::size_t generated = 0;    // a source of one file of generated data, this long
   std::vector<std::string> expectedNames;  // names that must come out so
 };
 
