@@ -90,7 +90,7 @@ struct Writer {
   bool libarchiveReads = true;  // libarchive has no Deflate64
   bool peerAgrees = true;       // 7zz extracts what we do (it does not refuse the unsafe names)
   std::size_t generated = 0;    // a source of one file of generated data, this long
-  std::vector<std::string> expectedNames;  // names that must come out so
+  std::vector<std::string> expectedNames = {};  // names that must come out so
 };
 
 TEST(ZipReader, ExtractsWhatTheLibarchivePathAndThePeerExtract) {
