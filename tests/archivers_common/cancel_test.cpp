@@ -48,15 +48,19 @@ class StopWhen final : public archivers::ProgressPresenter {
   std::function<bool(const ProgressSnapshot&)> condition_;
 };
 
-Result resultStopped(const std::function<bool(const ProgressSnapshot&)>& condition,
-                     const std::function<void(archivers::FollowedCall&)>& run) {
-  archivers::FollowedCall call(std::make_unique<StopWhen>(condition));
+Result resultOf(const std::function<void()>& action) {
   try {
-    run(call);
+    action();
   } catch (const ArchiveError& error) {
     return error.result();
   }
   return Result::kOk;
+}
+
+Result resultStopped(const std::function<bool(const ProgressSnapshot&)>& condition,
+                     const std::function<void(archivers::FollowedCall&)>& run) {
+  archivers::FollowedCall call(std::make_unique<StopWhen>(condition));
+  return resultOf([&] { run(call); });
 }
 
 class CancelTest : public ::testing::Test {
@@ -135,31 +139,6 @@ TEST_F(CancelTest, EveryWriterStopsHalfwayLeavingTheOlderArchiveAlone) {
   }
 }
 
-// Every snapshot a call showed, kept past the call's end; asks to stop at the first when told.
-class Recording final : public archivers::ProgressPresenter {
- public:
-  Recording(std::vector<std::uint64_t>& done, bool stop) : done_(done), stop_(stop) {}
-  std::chrono::milliseconds delay() const override { return std::chrono::milliseconds(0); }
-  std::chrono::milliseconds interval() const override { return std::chrono::milliseconds(0); }
-  bool update(const ProgressSnapshot& snapshot) override {
-    done_.push_back(snapshot.done);
-    return stop_;
-  }
-
- private:
-  std::vector<std::uint64_t>& done_;
-  bool stop_;
-};
-
-Result resultOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ArchiveError& error) {
-    return error.result();
-  }
-  return Result::kOk;
-}
-
 // Two library calls on two threads of one process, as a program that extracts two archives at
 // once makes them: each shows only its own bytes, the user's stop of one leaves the other running,
 // and the other goes on after the first has ended.
@@ -170,7 +149,11 @@ TEST(TwoCalls, OnTwoThreadsKeepTheirOwnBytesAndTheirOwnStop) {
   Result second = Result::kInternal;
   std::thread stopped([&] {
     {
-      archivers::FollowedCall call(std::make_unique<Recording>(seenByFirst, true));
+      archivers::FollowedCall call(
+          std::make_unique<StopWhen>([&](const ProgressSnapshot& snapshot) {
+            seenByFirst.push_back(snapshot.done);
+            return true;
+          }));
       bothStarted.arrive_and_wait();
       secondCounted.wait();
       first = resultOf([&] { call.advance(1); });
@@ -178,7 +161,10 @@ TEST(TwoCalls, OnTwoThreadsKeepTheirOwnBytesAndTheirOwnStop) {
     firstEnded.count_down();
   });
   std::thread running([&] {
-    archivers::FollowedCall call(std::make_unique<Recording>(seenBySecond, false));
+    archivers::FollowedCall call(std::make_unique<StopWhen>([&](const ProgressSnapshot& snapshot) {
+      seenBySecond.push_back(snapshot.done);
+      return false;
+    }));
     bothStarted.arrive_and_wait();
     call.advance(1000);
     secondCounted.count_down();

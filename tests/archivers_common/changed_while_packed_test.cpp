@@ -37,21 +37,6 @@ class OnCheckpoint final : public archivers::ProgressPresenter {
   std::function<void(const ProgressSnapshot&)> action_;
 };
 
-class InFolderWithOneThread {
- public:
-  explicit InFolderWithOneThread(const fs::path& folder) : previous_(fs::current_path()) {
-    fs::current_path(folder);
-    setenv("PARVO_THREADS", "1", 1);
-  }
-  ~InFolderWithOneThread() {
-    unsetenv("PARVO_THREADS");
-    fs::current_path(previous_);
-  }
-
- private:
-  fs::path previous_;
-};
-
 bool after(const timespec& a, const timespec& b) {
   return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
 }
@@ -77,6 +62,7 @@ void rewriteInPlace(const fs::path& file, bool keepTime) {
 }
 
 TEST(ChangedWhilePacked, EveryWriterRefusesAFileRewrittenAtTheSameSize) {
+  setenv("PARVO_THREADS", "1", 1);
   const struct {
     const char* archive;
     std::function<void(const std::string&, archivers::FollowedCall&)> write;
@@ -102,7 +88,7 @@ TEST(ChangedWhilePacked, EveryWriterRefusesAFileRewrittenAtTheSameSize) {
       SCOPED_TRACE(std::string(writer.archive) + (keepTime ? ", time put back" : ""));
       TemporaryFolder work;
       writeFiles(work / "src", {{"a.bin", noise(1536 << 10, 1)}, {"z.bin", noise(3 << 20, 2)}});
-      const InFolderWithOneThread in(work / "src");
+      const InFolder in(work / "src");
       bool rewritten = false;
       archivers::FollowedCall call(
           std::make_unique<OnCheckpoint>([&](const ProgressSnapshot& snapshot) {
@@ -118,6 +104,7 @@ TEST(ChangedWhilePacked, EveryWriterRefusesAFileRewrittenAtTheSameSize) {
       EXPECT_FALSE(fs::exists(work / writer.archive));
     }
   }
+  unsetenv("PARVO_THREADS");
 }
 
 }  // namespace

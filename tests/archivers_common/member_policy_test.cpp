@@ -1,21 +1,19 @@
 // One member policy for every format: the same faults, run through each reader by the one driver,
 // end the same way. Damage to one member costs that member alone; a full disk, an input that can no
 // longer be read and the user's stop end the extraction; what was complete stays, whole.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <functional>
-#include <random>
 
 #include "cab/cabinet_writer.h"
 #include "format_readers.h"
 #include "lzh/lzh_writer.h"
 #include "support/peer_tool.h"
+#include "support/sample_files.h"
 #include "support/temporary_folder.h"
 
 namespace fs = std::filesystem;
@@ -29,13 +27,6 @@ namespace {
 constexpr std::size_t kSmall = 1536 * 1024;
 const std::vector<std::pair<std::string, std::size_t>> kMembers = {
     {"a.dat", kSmall}, {"b.dat", 2 * kSmall}, {"c.dat", kSmall}};
-
-std::string randomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 generator(seed);
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) byte = static_cast<char>(generator());
-  return bytes;
-}
 
 // Reads every byte through the file, except that any read touching failAt fails as a disk does.
 class FailingInput final : public archivers::ArchiveInput {
@@ -87,7 +78,7 @@ class MemberPolicyTest : public ::testing::Test {
     fs::create_directories(folder / "src");
     unsigned seed = 1;
     for (const auto& [name, size] : kMembers) {
-      contents[name] = randomBytes(size, seed++);
+      contents[name] = noise(size, seed++);
       writeFile(folder / ("src/" + name), contents[name]);
     }
     const fs::path src = folder / "src";
@@ -226,137 +217,6 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
       EXPECT_EQ(membersLeft(), fault.left);
       fs::remove_all(folder / "out");
       fs::remove(folder / "altered");
-    }
-  }
-}
-
-}  // namespace
-
-namespace {
-
-// What an extraction left, as text: every entry beneath a folder with its type, mode, time and
-// bytes (or link text), in name order. A folder's or link's time is the clock's where the archive
-// gives none, so only one from the archive counts.
-std::string snapshot(const fs::path& root) {
-  std::vector<std::string> lines;
-  if (!fs::exists(root)) return "";
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    struct stat status {};
-    ::lstat(entry.path().c_str(), &status);
-    const bool archiveTime = S_ISREG(status.st_mode) || status.st_mtime < 1500000000;
-    std::string line = entry.path().lexically_relative(root).string() + " " +
-                       std::to_string(status.st_mode) + " " +
-                       (archiveTime ? std::to_string(status.st_mtime) : "now");
-    if (S_ISLNK(status.st_mode)) line += " -> " + fs::read_symlink(entry.path()).string();
-    if (S_ISREG(status.st_mode))
-      line += " " + std::to_string(std::hash<std::string>{}(readFile(entry.path())));
-    lines.push_back(line);
-  }
-  std::sort(lines.begin(), lines.end());
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
-  return text;
-}
-
-// The Trash's copies in the order it numbered them (from where the process left off).
-std::string trashSnapshot(const fs::path& files) {
-  std::vector<std::pair<unsigned long, std::string>> copies;
-  if (!fs::exists(files)) return "";
-  for (const auto& entry : fs::directory_iterator(files)) {
-    const std::string name = entry.path().filename();
-    const std::size_t dot = name.find('.');
-    const unsigned long number = std::strtoul(name.c_str() + dot + 1, nullptr, 10);
-    copies.emplace_back(number, name.substr(0, dot) + " " + readFile(entry.path()));
-  }
-  std::sort(copies.begin(), copies.end());
-  std::string text;
-  for (const auto& copy : copies) text += copy.second + "\n";
-  return text;
-}
-
-// The landing threads are the extraction's own business: the same archive over the same
-// destination gives the same tree, Trash and message at any count of them.
-class LandingThreadsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const fs::path src = folder / "src";
-    for (const std::string dir : {"d1", "d2", "d3"}) {
-      fs::create_directories(src / dir);
-      for (int i = 0; i < 40; ++i) {
-        const fs::path file = src / dir / ("f" + std::to_string(100 + i));
-        writeFile(file, randomBytes(static_cast<std::size_t>(i * 97), static_cast<unsigned>(i)));
-        fs::permissions(file, i % 3 == 0 ? fs::perms(0755) : fs::perms(0640));
-        setTime(file, 1000000000 + i * 3600);
-      }
-      writeFile(src / dir / "same.txt", dir);
-      setTime(src / dir, 1200000000);
-    }
-    writeFile(src / "big.dat", randomBytes(3 * 1024 * 1024, 7));  // written by the reader
-    runTool({"zip", "-q", "-r", "-y", "../m.zip", "."}, src);
-    runTool({"arj", "a", "-r", "-y", "../m.arj"}, src);
-    {
-      const InFolder in(src);
-      archivers::FollowedCall making(nullptr);
-      archivers::cab::writeCabinet(folder / "m.cab", true,
-                                   {archivers::cab::CompressionMethod::Kind::kMszip, 0}, making);
-      archivers::lzh::writeArchive(folder / "m.lzh", true, making);
-    }
-    // TAR also holds a link, a hard link and a name that comes twice, the later one different.
-    fs::create_symlink("f101", src / "d1/link");
-    runTool({"tar", "-cf", "../m.tar", "d1", "d2", "d3", "big.dat"}, src);
-    runTool({"ln", "d2/f102", "hard"}, src);
-    writeFile(src / "d1/f101", "later");
-    runTool({"tar", "-rf", "../m.tar", "d1/f101", "hard"}, src);
-    setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("XDG_DATA_HOME");
-    unsetenv("PARVO_LANDING_THREADS");
-  }
-
-  static void setTime(const fs::path& path, std::time_t when) {
-    const timespec times[2] = {{when, 0}, {when, 0}};
-    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-  }
-
-  // The destination as the user had it: files the members replace, folders they cannot.
-  void prepare() const {
-    fs::remove_all(folder / "out");
-    fs::remove_all(folder / "data");
-    fs::create_directories(folder / "data/Trash");
-    for (const std::string dir : {"d1", "d2", "d3"}) {
-      fs::create_directories(folder / ("out/" + dir));
-      writeFile(folder / ("out/" + dir + "/same.txt"), "the user's " + dir);
-    }
-    fs::create_directories(folder / "out/d3/f105");
-    fs::create_directories(folder / "out/d2/f130");
-  }
-
-  TemporaryFolder folder;
-};
-
-TEST_F(LandingThreadsTest, EveryFormatLandsTheSameAtAnyThreadCount) {
-  for (const archivers::FormatReader& reader : archivers::kFormatReaders) {
-    std::string expected;
-    for (const char* threads : {"0", "1", "2", "8"}) {
-      SCOPED_TRACE(std::string(reader.format) + " at " + threads + " landing threads");
-      setenv("PARVO_LANDING_THREADS", threads, 1);
-      prepare();
-      archivers::FollowedCall call(nullptr);
-      archivers::FileArchiveInput input(folder / ("m." + std::string(reader.format)), call);
-      const Outcome outcome =
-          outcomeOf([&] { return archivers::extractArchive(reader, input, folder / "out", call); });
-      const std::string result = outcome.message + "\n" + snapshot(folder / "out") + "Trash\n" +
-                                 trashSnapshot(folder / "data/Trash/files");
-      if (expected.empty()) {
-        expected = result;
-        // Every copy the members replaced is in the Trash, and the folders refused them.
-        const std::string trash = trashSnapshot(folder / "data/Trash/files");
-        EXPECT_GE(std::count(trash.begin(), trash.end(), '\n'), 3) << result;
-        EXPECT_EQ(outcome.result, Result::kEntriesRefused) << result;
-      } else {
-        EXPECT_EQ(result, expected);
-      }
     }
   }
 }
