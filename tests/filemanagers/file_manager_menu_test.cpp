@@ -149,12 +149,11 @@ std::vector<std::string> nemoCommand(const std::string& actionFile,
 }
 
 TEST_F(FileManagerMenu, NemoActionsRunTheInstalledParvoOnEveryPathWhole) {
-  const std::string prefix = folder_ / "installed";
-  ASSERT_EQ(runProcess({PARVO_CMAKE_COMMAND, "--install", PARVO_BINARY_DIR, "--prefix", prefix}, {})
-                .exitStatus,
-            0);
-  // The action runs the parvo installed beside it, whatever PATH holds.
-  fs::copy_file(folder_ / "bin/parvo", prefix + "/bin/parvo", fs::copy_options::overwrite_existing);
+  // The installed actions, with the recording parvo installed beside them: the action runs that
+  // one, whatever PATH holds.
+  const std::string prefix = folder_.path();
+  fs::create_directories(prefix + "/share/nemo");
+  fs::copy(PARVO_INSTALLED "/share/nemo/actions", prefix + "/share/nemo/actions");
   std::vector<std::string> folders, archives;
   for (const Item& item : kHostileFolders) {
     folders.push_back(path(item.name));
