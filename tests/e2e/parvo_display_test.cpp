@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const std::string kParvo = kParvo;
+const std::string kParvo = std::string(PARVO_BINARY_DIR) + "/bin/parvo";
 
 bool installed(const char* tool) {
   return fs::exists(std::string("/usr/bin/") + tool);
