@@ -29,7 +29,7 @@ class ParvoPack : public ::testing::Test {
           return name;
         }()) {
     writeFiles(source(), sampleFiles());
-    fs::create_directories(source() / "empty");
+    fs::create_directories(source() / "empty folder");
   }
 
   fs::path home() const { return folder.path() / "home"; }
@@ -73,7 +73,7 @@ TEST_F(ParvoPack, EachPreferencePacksWhatComesBackWhole) {
     const auto extracted = c.code ? run({kParvo, archive}) : run({archive});
     ASSERT_EQ(extracted.exitStatus, 0) << extracted.output;
     expectContents(filesIn(desktop() / name_), filesIn(source()));
-    EXPECT_EQ(fs::is_directory(desktop() / name_ / "empty"), c.keepsEmptyFolders);
+    EXPECT_EQ(fs::is_directory(desktop() / name_ / "empty folder"), c.keepsEmptyFolders);
     fs::remove_all(desktop() / name_);
     fs::remove(archive);
   }
