@@ -457,7 +457,7 @@ class PasswordOnADisplay : public ParvoOnADisplay {
       if (!window.empty()) output = "PARVO: " + messageText(window);
       untilExit(parvo, [&] { tool("xdotool", {"key", "Return"}); });
     }
-    return {parvo.waitForExit(), output + readFile(folder / "parvo.log")};
+    return {*parvo.waitForExit(), output + readFile(folder / "parvo.log")};
   }
 
   ProcessResult tmux(const std::string& socket, std::vector<std::string> arguments) const {
