@@ -27,45 +27,6 @@ bool installed(const char* tool) {
   return fs::exists(std::string("/usr/bin/") + tool);
 }
 
-// A program left running while the test acts; killed if it is still running at the end.
-class RunningProgram {
- public:
-  RunningProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-                 const std::string& outputFile, int extraFd = -1) {
-    const int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    pid_ = startProcess(argv, environment, ".", output, extraFd);
-    close(output);
-  }
-  ~RunningProgram() {
-    if (status_) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  RunningProgram(const RunningProgram&) = delete;
-  RunningProgram& operator=(const RunningProgram&) = delete;
-
-  // The exit status (-1 when it did not exit by itself: a signal, a crash), or nothing if the
-  // program has not ended within the time. Without one it waits as long as it takes: a program
-  // that hangs is ended by the test's own time limit.
-  std::optional<int> waitForExit(std::chrono::milliseconds limit = std::chrono::hours(24)) {
-    for (const auto end = Clock::now() + limit; !status_;) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      } else if (Clock::now() >= end) {
-        return std::nullopt;
-      } else {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-    }
-    return status_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
-
 class ParvoOnADisplay : public ::testing::Test {
  protected:
   void SetUp() override {
