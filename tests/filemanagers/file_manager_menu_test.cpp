@@ -1,18 +1,101 @@
 // Parvo's right-click entries as the file managers load them: the Files module through the
 // extension interface, the Thunar plugin through libthunarx's own module loader, the Nemo action by
 // Nemo's rules for its Exec line. Each entry must start one parvo with every selected path whole.
+#include <gmodule.h>
 #include <gtest/gtest.h>
+#include <nautilus-extension.h>
+#include <thunarx/thunarx.h>
 
 #include <chrono>
 #include <thread>
 
-#include "file_manager_hosts.h"
 #include "support/process.h"
 #include "support/temporary_folder.h"
+// The loader Thunar loads each plugin with: exported by libthunarx, left out of thunarx.h.
+#define THUNARX_INSIDE_THUNARX_H
+extern "C" {
+#include <thunarx/thunarx-provider-module.h>
+}
+#undef THUNARX_INSIDE_THUNARX_H
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// A selected item, as both file managers hand it over; without a path it is on a remote share.
+struct HostFile {
+  GObject parent;
+  char* path;
+  gboolean isFolder;
+};
+using HostFileClass = GObjectClass;
+
+GFile* location(HostFile* file) {
+  return file->path ? g_file_new_for_path(file->path) : g_file_new_for_uri("sftp://host/folder");
+}
+gboolean isFolder(HostFile* file) {
+  return file->isFolder;
+}
+void filesInfoInit(NautilusFileInfoInterface* iface) {
+  iface->get_location = reinterpret_cast<GFile* (*)(NautilusFileInfo*)>(location);
+  iface->is_directory = reinterpret_cast<gboolean (*)(NautilusFileInfo*)>(isFolder);
+}
+void thunarInfoInit(ThunarxFileInfoIface* iface) {
+  iface->get_location = reinterpret_cast<GFile* (*)(ThunarxFileInfo*)>(location);
+  iface->is_directory = reinterpret_cast<gboolean (*)(ThunarxFileInfo*)>(isFolder);
+}
+G_DEFINE_TYPE_WITH_CODE(HostFile, host_file, G_TYPE_OBJECT,
+                        G_IMPLEMENT_INTERFACE(NAUTILUS_TYPE_FILE_INFO, filesInfoInit)
+                            G_IMPLEMENT_INTERFACE(THUNARX_TYPE_FILE_INFO, thunarInfoInit))
+void host_file_init(HostFile*) {}
+void hostFileFinalize(GObject* file) {
+  g_free(reinterpret_cast<HostFile*>(file)->path);
+  G_OBJECT_CLASS(host_file_parent_class)->finalize(file);
+}
+void host_file_class_init(HostFileClass* klass) {
+  klass->finalize = hostFileFinalize;
+}
+
+GObject* hostFile(const char* path, bool folder) {
+  auto* file = static_cast<HostFile*>(g_object_new(host_file_get_type(), nullptr));
+  file->path = g_strdup(path);
+  file->isFolder = folder;
+  return G_OBJECT(file);
+}
+
+// Files opens each module in its extension folder as a GTypeModule, initialises it with that
+// module and makes an object of every type the module lists.
+struct FilesModule {
+  GTypeModule parent;
+  void (*listTypes)(const GType**, int*);
+};
+using FilesModuleClass = GTypeModuleClass;
+G_DEFINE_TYPE(FilesModule, files_module, G_TYPE_TYPE_MODULE)
+
+gboolean loadFilesModule(GTypeModule* module) {
+  GModule* library =
+      g_module_open(module->name, GModuleFlags(G_MODULE_BIND_LAZY | G_MODULE_BIND_LOCAL));
+  void (*initialize)(GTypeModule*) = nullptr;
+  if (!library ||
+      !g_module_symbol(library, "nautilus_module_initialize",
+                       reinterpret_cast<gpointer*>(&initialize)) ||
+      !g_module_symbol(
+          library, "nautilus_module_list_types",
+          reinterpret_cast<gpointer*>(&reinterpret_cast<FilesModule*>(module)->listTypes)))
+    return FALSE;
+  initialize(module);
+  return TRUE;
+}
+void files_module_init(FilesModule*) {}
+void files_module_class_init(FilesModuleClass* klass) {
+  klass->load = loadFilesModule;
+}
+
+GObject* providerOf(const GType* types, int count, GType interface) {
+  for (int i = 0; i < count; i++)
+    if (g_type_is_a(types[i], interface)) return G_OBJECT(g_object_new(types[i], nullptr));
+  return nullptr;
+}
 
 struct Item {
   std::string name;  // empty: an item on a remote share
@@ -47,10 +130,39 @@ const struct {
   GList* (*items)(GObject*, GList*);
   void (*activate)(GObject*);
 } kHosts[] = {
-    {"Files", [] { return files_menu_provider_load(PARVO_NAUTILUS_MODULE); }, files_menu_items,
-     files_menu_item_activate},
-    {"Thunar", [] { return thunar_menu_provider_load(PARVO_THUNAR_PLUGIN); }, thunar_menu_items,
-     thunar_menu_item_activate},
+    {"Files",
+     [] {
+       auto* module = static_cast<FilesModule*>(g_object_new(files_module_get_type(), nullptr));
+       g_type_module_set_name(G_TYPE_MODULE(module), PARVO_NAUTILUS_MODULE);
+       if (!g_type_module_use(G_TYPE_MODULE(module))) return static_cast<GObject*>(nullptr);
+       const GType* types = nullptr;
+       int count = 0;
+       module->listTypes(&types, &count);
+       return providerOf(types, count, NAUTILUS_TYPE_MENU_PROVIDER);
+     },
+     [](GObject* provider, GList* files) {
+       return nautilus_menu_provider_get_file_items(NAUTILUS_MENU_PROVIDER(provider), files);
+     },
+     [](GObject* item) { nautilus_menu_item_activate(NAUTILUS_MENU_ITEM(item)); }},
+    {"Thunar",
+     [] {
+       // It takes a name within Thunar's plugin folders, /usr/lib/ARCH/thunarx-3 and
+       // /usr/lib/thunarx-3; from either, four levels up is the root.
+       ThunarxProviderModule* module =
+           thunarx_provider_module_new("../../../.." PARVO_THUNAR_PLUGIN);
+       if (!g_type_module_use(G_TYPE_MODULE(module))) return static_cast<GObject*>(nullptr);
+       const GType* types = nullptr;
+       gint count = 0;
+       thunarx_provider_module_list_types(module, &types, &count);
+       return providerOf(types, count, THUNARX_TYPE_MENU_PROVIDER);
+     },
+     // Through the interface's method table: its wrapper insists on a window, which takes a
+     // display, and the plugin does not use it.
+     [](GObject* provider, GList* files) {
+       return THUNARX_MENU_PROVIDER_GET_IFACE(provider)->get_file_menu_items(
+           THUNARX_MENU_PROVIDER(provider), nullptr, files);
+     },
+     [](GObject* item) { thunarx_menu_item_activate(THUNARX_MENU_ITEM(item)); }},
 };
 
 // A parvo on PATH that records the arguments of its run, NUL-terminated, into PARVO_RECORD.
@@ -100,8 +212,7 @@ TEST_F(FileManagerMenu, OffersTheEntryForTheSelectionInTheDesktopsLanguageAndRun
         for (const Item& item : selection.items) {
           paths.push_back(path(item.name));
           files = g_list_append(
-              files,
-              host_file_new(item.name.empty() ? nullptr : paths.back().c_str(), item.isFolder));
+              files, hostFile(item.name.empty() ? nullptr : paths.back().c_str(), item.isFolder));
         }
         GList* items = host.items(provider, files);
         g_list_free_full(files, g_object_unref);
@@ -149,12 +260,11 @@ std::vector<std::string> nemoCommand(const std::string& actionFile,
 }
 
 TEST_F(FileManagerMenu, NemoActionsRunTheInstalledParvoOnEveryPathWhole) {
-  const std::string prefix = folder_ / "installed";
-  ASSERT_EQ(runProcess({PARVO_CMAKE_COMMAND, "--install", PARVO_BINARY_DIR, "--prefix", prefix}, {})
-                .exitStatus,
-            0);
-  // The action runs the parvo installed beside it, whatever PATH holds.
-  fs::copy_file(folder_ / "bin/parvo", prefix + "/bin/parvo", fs::copy_options::overwrite_existing);
+  // The installed actions, with the recording parvo installed beside them: the action runs that
+  // one, whatever PATH holds.
+  const std::string prefix = folder_.path();
+  fs::create_directories(prefix + "/share/nemo");
+  fs::copy(PARVO_INSTALLED "/share/nemo/actions", prefix + "/share/nemo/actions");
   std::vector<std::string> folders, archives;
   for (const Item& item : kHostileFolders) {
     folders.push_back(path(item.name));

@@ -4,7 +4,7 @@ with Parvo", and choosing it packs the folder onto the desktop. The menu is read
 through the accessibility tree. Thunar loads plugins from its system folder alone, so it runs in a
 mount namespace of its own where the installed plugin's folder stands there.
 
-usage: thunar_desktop_test.py CMAKE BINARY_DIR PLUGIN_FOLDER (relative to the prefix)"""
+usage: thunar_desktop_test.py PREFIX (where Parvo is installed) PLUGIN_FOLDER (relative to it)"""
 import os
 import random
 import shutil
@@ -99,7 +99,7 @@ def start_display():
 def main():
     if sys.argv[1] == "--inside":
         return inside_the_session(sys.argv[2])
-    cmake, binary_dir, plugin_folder = sys.argv[1:4]
+    prefix, plugin_folder = sys.argv[1:3]
     for tool in ("Xvfb", "xdpyinfo", "dbus-run-session", "thunar", "xdotool", "cabextract"):
         if shutil.which(tool) is None:
             print(f"SKIP: {tool} is not installed (scripts/setup test)")
@@ -109,9 +109,7 @@ def main():
         print("SKIP: no mount namespace to show Thunar the plugin in")
         sys.exit(77)
     with tempfile.TemporaryDirectory() as folder:
-        prefix, home = os.path.join(folder, "local"), os.path.join(folder, "home")
-        subprocess.run([cmake, "--install", binary_dir, "--prefix", prefix], check=True,
-                       stdout=subprocess.DEVNULL)
+        home = os.path.join(folder, "home")
         os.makedirs(os.path.join(folder, "parent", "Photos", "trip"))
         with open(os.path.join(folder, "parent", "Photos", "trip", "day1.txt"), "w") as day:
             day.write("sunny\n")

@@ -113,7 +113,6 @@ TEST_F(Package, UnpackedProgramFindsItsLibrariesAndRuns) {
   const std::string root = *scratch_ / "root";
   ASSERT_EQ(run({"/usr/bin/dpkg", "--extract", deb_, root}).exitStatus, 0);
   const std::string home = *scratch_ / "home";
-  writeFile(home + "/.config/norrin.ini", "[parvo]\narcdllselect=\"cab  \"\n");
   writeFile(*scratch_ / "Photos/trip/day1.txt", "sunny\n");
   // No LD_LIBRARY_PATH: the program's RUNPATH leads to /usr/lib/parvo, and neither it nor the
   // build tree's has an empty entry, which the loader would search as the current folder.
@@ -130,11 +129,13 @@ TEST_F(Package, UnpackedProgramFindsItsLibrariesAndRuns) {
     return runProcess({root + "/usr/bin/parvo", path}, {"HOME=" + home, "LC_ALL=C"});
   };
   EXPECT_EQ(parvo("--version").output, "parvo 1.02.0013\n");
+  // The default pack: the self-extracting program, made by the unpacked library alone.
   const auto packed = parvo(*scratch_ / "Photos");
   ASSERT_EQ(packed.exitStatus, 0) << packed.output;
-  const auto extracted = parvo(home + "/Desktop/Photos.cab");
+  const auto extracted =
+      runProcess({home + "/Desktop/Photos.run", "--dest", *scratch_ / "out"}, {});
   ASSERT_EQ(extracted.exitStatus, 0) << extracted.output;
-  EXPECT_EQ(readFile(home + "/Desktop/Photos/trip/day1.txt"), "sunny\n");
+  EXPECT_EQ(readFile(*scratch_ / "out/trip/day1.txt"), "sunny\n");
 }
 
 }  // namespace

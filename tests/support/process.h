@@ -1,12 +1,16 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Starts a program in directory with exactly the given environment, standard input from
@@ -55,3 +59,43 @@ inline ProcessResult runProcess(const std::vector<std::string>& argv,
   if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
   return result;
 }
+
+// A program left running while the test acts, its output to outputFile; killed if it is still
+// running at the end.
+class RunningProgram {
+ public:
+  RunningProgram(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+                 const std::string& outputFile, int keepFd = -1) {
+    const int output = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    pid_ = startProcess(argv, environment, ".", output, keepFd);
+    close(output);
+  }
+  ~RunningProgram() {
+    if (status_) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  // The exit status (-1 when it did not exit by itself: a signal, a crash), or nothing if the
+  // program has not ended within the time. Without one it waits as long as it takes: a program
+  // that hangs is ended by the test's own time limit.
+  std::optional<int> waitForExit(std::chrono::milliseconds limit = std::chrono::hours(24)) {
+    for (const auto end = std::chrono::steady_clock::now() + limit; !status_;) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      } else if (std::chrono::steady_clock::now() >= end) {
+        return std::nullopt;
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
