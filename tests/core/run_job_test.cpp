@@ -32,9 +32,8 @@ struct RecordingArchiver {
   static inline std::vector<Call> calls;  // CabGetRunning polls included, in order
   static inline std::int32_t result = 0;
   static inline std::string output;
-  // Polls of CabGetRunning that answer "busy" after each call.
-  static inline int busyPollsAfterCall = 0;
-  static inline int busyPollsLeft = 0;
+  // Polls of CabGetRunning still to answer "busy".
+  static inline int busyPolls = 0;
   // Runs inside each call, e.g. to make the file the call would write.
   static inline std::function<void(const Call&)> onCall;
 
@@ -42,7 +41,7 @@ struct RecordingArchiver {
     calls.clear();
     result = 0;
     output.clear();
-    busyPollsAfterCall = busyPollsLeft = 0;
+    busyPolls = 0;
     onCall = nullptr;
   }
 
@@ -52,14 +51,13 @@ struct RecordingArchiver {
     calls.push_back({Name, commandLine, size});
     if (onCall) onCall(calls.back());
     std::memcpy(buffer, output.data(), std::min<std::size_t>(output.size(), size));
-    busyPollsLeft = busyPollsAfterCall;
     return result;
   }
 
   static std::int32_t cabGetRunning() {
     calls.push_back({"CabGetRunning", "", 0});
-    if (busyPollsLeft == 0) return 0;
-    --busyPollsLeft;
+    if (busyPolls == 0) return 0;
+    --busyPolls;
     return 1;
   }
 
@@ -263,9 +261,9 @@ TEST_F(CompressFolderTest, EachPreferencePacksTheFolderFromInsideIt) {
 }
 
 TEST_F(CompressFolderTest, SelfExtractingWaitsForTheLibraryAndCleansUp) {
-  RecordingArchiver::busyPollsAfterCall = 2;
   RecordingArchiver::onCall = [this, make = RecordingArchiver::onCall](const auto& call) {
     make(call);
+    RecordingArchiver::busyPolls = 2;
     // The cabinet is still there when the conversion asks for it.
     if (call.commandLine.starts_with("-f ")) {
       EXPECT_EQ(
