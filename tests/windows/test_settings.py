@@ -54,21 +54,14 @@ class SettingsTest(unittest.TestCase):
             previous = capture
             time.sleep(0.2)
 
-    def test_ok_stores_the_shown_choice_with_its_blanks(self):
-        for stored, expected in [("lha", "lha  "), (None, "cabex")]:
-            with self.subTest(stored=stored):
+    def test_keys_store_the_chosen_format_with_its_blanks_or_nothing(self):
+        # The focus starts on OK, so Space presses it; Tab enters the option group at the
+        # selected option, and Down selects the next one.
+        for stored, keys, expected in [("lha", ["space"], "lha  "), (None, ["space"], "cabex"),
+                                       (None, ["Tab", "Down", "shift+Tab", "space"], "lha  "),
+                                       (None, ["Tab", "Up", "alt+F4"], None)]:
+            with self.subTest(stored=stored, keys=keys):
                 self.session.store_setting(stored)
-                # The focus starts on OK, so Space presses it.
-                run, _ = self.run_dialog("space")
-                self.assertEqual((run.exit_code, run.messages), (0, 0))
-                self.assertEqual(self.session.stored_setting(), expected)
-
-    def test_keyboard_selects_in_the_option_group_and_the_close_box_stores_nothing(self):
-        # Tab enters the group at the selected option; Down selects the next one.
-        for keys, expected in [(("Tab", "Down", "shift+Tab", "space"), "lha  "),
-                               (("Tab", "Up", "alt+F4"), None)]:
-            with self.subTest(keys=keys):
-                self.session.store_setting(None)
                 run, _ = self.run_dialog(*keys)
                 self.assertEqual((run.exit_code, run.messages), (0, 0))
                 self.assertEqual(self.session.stored_setting(), expected)
