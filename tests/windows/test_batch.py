@@ -14,11 +14,6 @@ from wine_session import Folder
 INPUT = "C:\\parvo\\in"
 
 
-def calls(run):
-    """The logged calls without the lines about loading and writing."""
-    return [line for line in run.log if "!" in line]
-
-
 class BatchTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -45,7 +40,7 @@ class BatchTest(unittest.TestCase):
                      ("arj", "UNARJ32.DLL!UnArj", "x -u ")]
         paths = [self.make_file("backup.2024." + key) for key, _, _ in libraries]
         run = self.folder.run(" " + " ".join(paths))
-        self.assertEqual(calls(run), ['%s window=0 size=256 output=empty [%s"%s" "%s\\backup\\"]'
+        self.assertEqual(run.calls, ['%s window=0 size=256 output=empty [%s"%s" "%s\\backup\\"]'
                                       % (entry, prefix, path, self.desktop)
                                       for (_, entry, prefix), path in zip(libraries, paths)])
         self.assertEqual((run.messages, run.exit_code), (0, 0))
@@ -54,7 +49,7 @@ class BatchTest(unittest.TestCase):
         folder = self.make_folder("My.Folder")
         self.session.store_setting("lha  ")
         run = self.folder.run(" " + folder)
-        self.assertEqual(calls(run), ['UNLHA32.DLL!Unlha window=0 size=256 output=empty '
+        self.assertEqual(run.calls, ['UNLHA32.DLL!Unlha window=0 size=256 output=empty '
                                       '[a -rx "%s\\My.lzh" *.*]' % self.desktop])
         self.assertIn("UNLHA32.DLL packs " + folder, run.log)
 
@@ -65,12 +60,12 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(run.exit_code, 0)
         packed = re.fullmatch(r'cab32\.dll!Cab window=0 size=256 output=empty '
                               r'\[-a -r -ml:21 "(.+\\parvo-[0-9a-f]{8}\\Tools\.cab)" \*\.\*\]',
-                              calls(run)[0])
+                              run.calls[0])
         self.assertIsNotNone(packed, run.log)
         cabinet = packed.group(1)
         self.assertTrue(cabinet.lower().startswith(self.temporary.lower() + "\\"), cabinet)
         self.assertIn("cab32.dll wrote " + cabinet, run.log)
-        self.assertEqual(calls(run)[1:], ["cab32.dll!CabGetRunning busy"] * 3 + [
+        self.assertEqual(run.calls[1:], ["cab32.dll!CabGetRunning busy"] * 3 + [
             "cab32.dll!CabGetRunning idle",
             'cab32.dll!Cab window=0 size=256 output=empty [-f "%s" "%s\\"]' % (cabinet, self.desktop),
             "cab32.dll!CabGetRunning idle"])
