@@ -34,15 +34,17 @@ class BatchTest(unittest.TestCase):
         return INPUT + "\\" + name
 
     def test_each_library_is_called_through_its_export(self):
-        # Window 0, the whole 256-byte buffer zeroed, the command line as it stands.
-        libraries = [("cab", "cab32.dll!Cab", "-x -o -r "), ("lzh", "UNLHA32.DLL!Unlha", "e -rxy "),
-                     ("zip", "UNZIP32.DLL!UnZip", "-xv "), ("tar", "TAR32.DLL!Tar", "-xvf "),
-                     ("arj", "UNARJ32.DLL!UnArj", "x -u ")]
-        paths = [self.make_file("backup.2024." + key) for key, _, _ in libraries]
+        # Window 0, the whole 256-byte buffer zeroed, the paths as they stand; which command
+        # each library gets is the core's (its tests on the simulated machine).
+        paths = [self.make_file("backup.2024." + key)
+                 for key in ["cab", "lzh", "zip", "tar", "arj"]]
         run = self.folder.run(" " + " ".join(paths))
-        self.assertEqual(run.calls, ['%s window=0 size=256 output=empty [%s"%s" "%s\\backup\\"]'
-                                      % (entry, prefix, path, self.desktop)
-                                      for (_, entry, prefix), path in zip(libraries, paths)])
+        self.assertEqual([line.split(" [")[0] for line in run.calls],
+                         [entry + " window=0 size=256 output=empty" for entry in [
+                             "cab32.dll!Cab", "UNLHA32.DLL!Unlha", "UNZIP32.DLL!UnZip",
+                             "TAR32.DLL!Tar", "UNARJ32.DLL!UnArj"]])
+        for line, path in zip(run.calls, paths):
+            self.assertTrue(line.endswith(' "%s" "%s\\backup\\"]' % (path, self.desktop)), line)
         self.assertEqual((run.messages, run.exit_code), (0, 0))
 
     def test_folder_is_packed_from_inside_it(self):
