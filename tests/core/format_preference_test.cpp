@@ -7,20 +7,17 @@
 namespace parvo {
 namespace {
 
-FormatCode readStored(const std::wstring& stored) {
-  SimulatedWindows windows;
-  windows.setSetting(formatPreferenceKey(), stored);
-  return ReadFormatPreference(windows);
-}
-
+// Nothing stored means the default; stored text is fitted to five characters, unvalidated.
 TEST(FormatPreference, StoredTextIsFittedToFiveCharactersUnvalidated) {
-  EXPECT_EQ(readStored(L"cab"), L"cab  ");
-  EXPECT_EQ(readStored(L"lha"), L"lha  ");
-  EXPECT_EQ(readStored(L"cabexe"), L"cabex");
-  EXPECT_EQ(readStored(L"cabex "), L"cabex");
-  EXPECT_EQ(readStored(L""), L"     ");
-  EXPECT_EQ(readStored(L"CABEX"), L"CABEX");
-  EXPECT_EQ(readStored(L" cab"), L" cab ");
+  const std::pair<std::optional<std::wstring>, FormatCode> cases[] = {
+      {{}, L"cabex"},  {L"cab", L"cab  "},   {L"cabexe", L"cabex"}, {L"cabex ", L"cabex"},
+      {L"", L"     "}, {L"CABEX", L"CABEX"}, {L" cab", L" cab "},
+  };
+  for (const auto& [stored, code] : cases) {
+    SimulatedWindows windows;
+    if (stored) windows.setSetting(formatPreferenceKey(), *stored);
+    EXPECT_EQ(ReadFormatPreference(windows), code) << stored.value_or(L"(nothing)");
+  }
 }
 
 }  // namespace

@@ -17,8 +17,6 @@ class PrepareJobTest : public ::testing::Test {
     windows.addFile(L"C:\\Data Files\\A.ZIP");
     windows.setShortName(L"C:\\Data Files", L"DATAFI~1");
     windows.addFolder(L"C:\\Data");
-    windows.addFile(L"C:\\Data\\archive.tar");
-    windows.addFile(L"C:\\Data\\a\"b.zip");
     windows.addFile(L"C:\\Work\\secret.zip", SimulatedWindows::kHidden | SimulatedWindows::kSystem);
   }
 
@@ -41,55 +39,41 @@ TEST_F(PrepareJobTest, ShortPathExpandsToStoredLongNamesKeepingTheDrive) {
   EXPECT_EQ(windows.pumpCount(), static_cast<int>(std::wstring(L"Data File.zip").size()) + 1);
 }
 
-TEST_F(PrepareJobTest, LookupIgnoresCaseAndFindsHiddenAndSystemEntries) {
-  EXPECT_EQ(PrepareJob(windows, L"C:\\program files\\TOOLS").context.sourcePath,
-            L"C:\\Program Files\\Tools");
-  EXPECT_TRUE(PrepareJob(windows, L"C:\\program files\\TOOLS").isFolder);
-  EXPECT_EQ(PrepareJob(windows, L"C:\\WORK\\SECRET.ZIP").context.sourcePath,
-            L"C:\\Work\\secret.zip");
-}
-
-TEST_F(PrepareJobTest, QuotedPathIsStrippedButNotExpanded) {
-  EXPECT_EQ(PrepareJob(windows, L"\"C:\\DATAFI~1\\A.ZIP\"").context.sourcePath,
-            L"C:\\DATAFI~1\\A.ZIP");
-
-  // The first and last characters go whatever they are.
-  EXPECT_EQ(PrepareJob(windows, L"xC:\\Data\\a\"b.zipy").context.sourcePath, L"C:\\Data\\a\"b.zip");
-}
-
-TEST_F(PrepareJobTest, TrailingBackslashStaysInTheQuotedLeaf) {
-  const PreparedJob quoted = PrepareJob(windows, L"\"C:\\Data\\\"");
-  EXPECT_EQ(quoted.context.sourcePath, L"C:\\Data\\");
-  EXPECT_EQ(quoted.context.baseName, L"Data\\");
-  EXPECT_TRUE(quoted.isFolder);
-
-  // Unquoted, the expansion drops repeated and trailing separators.
-  const PreparedJob unquoted = PrepareJob(windows, L"c:\\data\\\\archive.tar\\");
-  EXPECT_EQ(unquoted.context.sourcePath, L"c:\\Data\\archive.tar");
-}
-
-TEST_F(PrepareJobTest, BaseNameStopsAtTheFirstDotAfterLeadingDots) {
+// An unquoted path is looked up ignoring case, hidden and system entries too, and expanded to
+// the stored names (dropping repeated and trailing separators); a quoted one loses its first and
+// last characters, whatever they are, and nothing else. The base name stops at the first dot
+// after any leading dots.
+TEST_F(PrepareJobTest, PathIsExpandedOrUnquotedAndNamed) {
   const struct {
-    const wchar_t* path;
+    const wchar_t* argument;
+    const wchar_t* sourcePath;
     const wchar_t* baseName;
+    bool isFolder = false;
   } cases[] = {
-      {L"C:\\Data\\archive.tar", L"archive"},
-      {L"C:\\Data\\a.b.c", L"a"},
-      {L"C:\\Data\\noext", L"noext"},
-      {L"C:\\Data\\.profile", L"profile"},
-      {L"C:\\Data\\.backup.zip", L"backup"},
-      {L"C:\\Data\\..zip", L"zip"},
-      {L"C:\\Data\\...", L""},
-      {L"C:\\Work\\my.folder", L"my"},
-      {L"C:\\Work\\.config", L"config"},
+      {L"C:\\program files\\TOOLS", L"C:\\Program Files\\Tools", L"Tools", true},
+      {L"C:\\WORK\\SECRET.ZIP", L"C:\\Work\\secret.zip", L"secret"},
+      {L"c:\\data\\\\archive.tar\\", L"c:\\Data\\archive.tar", L"archive"},
+      {L"\"C:\\DATAFI~1\\A.ZIP\"", L"C:\\DATAFI~1\\A.ZIP", L"A"},
+      {L"xC:\\Data\\a\"b.zipy", L"C:\\Data\\a\"b.zip", L"a\"b"},
+      {L"\"C:\\Data\\\"", L"C:\\Data\\", L"Data\\", true},
+      {L"C:\\Data\\a.b.c", L"C:\\Data\\a.b.c", L"a"},
+      {L"C:\\Data\\noext", L"C:\\Data\\noext", L"noext"},
+      {L"C:\\Data\\.profile", L"C:\\Data\\.profile", L"profile"},
+      {L"C:\\Data\\.backup.zip", L"C:\\Data\\.backup.zip", L"backup"},
+      {L"C:\\Data\\..zip", L"C:\\Data\\..zip", L"zip"},
+      {L"C:\\Data\\...", L"C:\\Data\\...", L""},
+      {L"C:\\Work\\.config", L"C:\\Work\\.config", L"config", true},
   };
   for (const auto& c : cases) {
-    // Those in C:\Work are folders.
-    std::wstring(c.path).starts_with(L"C:\\Work") ? windows.addFolder(c.path)
-                                                  : windows.addFile(c.path);
-    EXPECT_EQ(PrepareJob(windows, c.path).context.baseName, c.baseName) << c.path;
+    SCOPED_TRACE(c.argument);
+    if (!windows.findEntryName(c.sourcePath)) {
+      c.isFolder ? windows.addFolder(c.sourcePath) : windows.addFile(c.sourcePath);
+    }
+    const PreparedJob job = PrepareJob(windows, c.argument);
+    EXPECT_EQ(job.context.sourcePath, c.sourcePath);
+    EXPECT_EQ(job.context.baseName, c.baseName);
+    EXPECT_EQ(job.isFolder, c.isFolder);
   }
-  EXPECT_TRUE(PrepareJob(windows, L"C:\\Work\\.config").isFolder);
 }
 
 TEST_F(PrepareJobTest, EachFailingStepRaisesItsError) {

@@ -11,6 +11,8 @@ namespace {
 
 using Ending = FakeDialog::Ending;
 
+// The window shows the stored format (the layout's default when the code is none of the three),
+// and OK stores what is selected then and closes the window; the close box stores nothing.
 TEST(SettingsDialog, ShowsTheStoredFormatAndStoresWhatIsSelectedOnOk) {
   const struct {
     std::optional<std::wstring> stored;
@@ -19,11 +21,9 @@ TEST(SettingsDialog, ShowsTheStoredFormatAndStoresWhatIsSelectedOnOk) {
     Ending ending;
     std::optional<std::wstring> storedAfter;
   } cases[] = {
-      {{}, 1, {}, Ending::kPressOk, L"cabex"},       {L"cab  ", 0, {}, Ending::kPressOk, L"cab  "},
-      {L"cab", 0, {}, Ending::kPressOk, L"cab  "},   {L"lha  ", 2, {}, Ending::kPressOk, L"lha  "},
-      {L"lha", 2, {}, Ending::kPressOk, L"lha  "},   {L"CABEX", 1, {}, Ending::kPressOk, L"cabex"},
-      {L" cab", 1, {}, Ending::kPressOk, L"cabex"},  {L"lha", 2, 0, Ending::kPressOk, L"cab  "},
-      {L"cab  ", 0, 2, Ending::kCloseBox, L"cab  "}, {{}, 1, 0, Ending::kCloseBox, {}},
+      {{}, 1, {}, Ending::kPressOk, L"cabex"},     {L"cab  ", 0, {}, Ending::kPressOk, L"cab  "},
+      {L"lha", 2, {}, Ending::kPressOk, L"lha  "}, {L"CABEX", 1, {}, Ending::kPressOk, L"cabex"},
+      {L"lha", 2, 0, Ending::kPressOk, L"cab  "},  {{}, 1, 0, Ending::kCloseBox, {}},
   };
   for (const auto& c : cases) {
     SimulatedWindows windows;
@@ -31,33 +31,28 @@ TEST(SettingsDialog, ShowsTheStoredFormatAndStoresWhatIsSelectedOnOk) {
     windows.dialog().userSelects = c.userSelects;
     windows.dialog().ending = c.ending;
     ShowForm1(windows);
-    const std::wstring label = c.stored.value_or(L"(nothing)");
-    EXPECT_EQ(windows.dialog().selectedWhenShown, c.shown) << label;
-    EXPECT_EQ(windows.readSetting(formatPreferenceKey()), c.storedAfter) << label;
-    EXPECT_EQ(windows.dialog().calls.back(), c.ending == Ending::kPressOk ? "close" : "run");
+    SCOPED_TRACE(c.stored.value_or(L"(nothing)"));
+    EXPECT_EQ(windows.dialog().selectedWhenShown, c.shown);
+    EXPECT_EQ(windows.readSetting(formatPreferenceKey()), c.storedAfter);
+    EXPECT_EQ(windows.dialog().closed, c.ending == Ending::kPressOk);
   }
 }
 
-TEST(SettingsDialog, CentresLeftThenTopInHalfTwipsWithoutClamping) {
+TEST(SettingsDialog, ShownCentredInHalfTwipsWithoutClamping) {
   const struct {
     TwipSize screen;
-    TwipSize window;
-    const char* left;
-    const char* top;
+    float left;
+    float top;
   } cases[] = {
-      {{14400, 10800}, {3795, 3915}, "left 5302.5", "top 3442.5"},
-      {{14400, 10800}, {3796, 3916}, "left 5302", "top 3442"},
-      {{3000, 2000}, {3795, 3915}, "left -397.5", "top -957.5"},
+      {{14400, 10800}, 5302.5f, 3442.5f},
+      {{3000, 2000}, -397.5f, -957.5f},
   };
   for (const auto& c : cases) {
     SimulatedWindows windows;
-    windows.setSetting(formatPreferenceKey(), L"lha  ");
     windows.dialog().screen = c.screen;
-    windows.dialog().window = c.window;
     ShowForm1(windows);
-    const std::vector<std::string> expected{"select 2", "screen", "window", c.left, "screen",
-                                            "window",   c.top,    "show",   "run",  "close"};
-    EXPECT_EQ(windows.dialog().calls, expected);
+    EXPECT_EQ(windows.dialog().leftWhenShown, c.left);
+    EXPECT_EQ(windows.dialog().topWhenShown, c.top);
   }
 }
 
@@ -65,7 +60,7 @@ TEST(SettingsDialog, AFailedSaveClosesTheWindowAndIsRaised) {
   SimulatedWindows windows;
   windows.failSettingWrites();
   EXPECT_THROW(ShowForm1(windows), RunTimeError);
-  EXPECT_EQ(windows.dialog().calls.back(), "close");
+  EXPECT_TRUE(windows.dialog().closed);
 }
 
 }  // namespace

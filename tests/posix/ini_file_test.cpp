@@ -9,51 +9,41 @@
 namespace parvo {
 namespace {
 
-TEST(IniFile, HandWrittenValuesAndOtherSettingsSurvive) {
-  TemporaryFolder folder;
-  const std::string path = folder / "norrin.ini";
-  writeFile(path,
-            "; mine\r\n[other]\narcdllselect=keep\n\n[parvo]\n  arcdllselect =  cab  \nx=1\n");
-  IniFile ini(path);
-  EXPECT_EQ(ini.read("parvo", "arcdllselect"), "cab");
-  EXPECT_EQ(ini.read("parvo", "x"), "1");
-
-  ASSERT_TRUE(ini.write("parvo", "arcdllselect", "cabex"));
-  ASSERT_TRUE(ini.write("parvo", "new", "v"));
-  ASSERT_TRUE(ini.write("third", "k", "w"));
-  EXPECT_EQ(ini.read("other", "arcdllselect"), "keep");
-  EXPECT_EQ(ini.read("parvo", "arcdllselect"), "cabex");
-  EXPECT_EQ(ini.read("parvo", "x"), "1");
-  EXPECT_EQ(ini.read("parvo", "new"), "v");
-  EXPECT_EQ(ini.read("third", "k"), "w");
-  EXPECT_EQ(readFile(path).substr(0, 7), "; mine\n");
-}
-
-// The key lands in [parvo] whatever its section holds, not in the section that follows, which
-// stays byte for byte even where it holds the same key.
-TEST(IniFile, SavedKeyStaysInItsSectionBeforeAnother) {
-  const std::string next = "[other]\narcdllselect=\"lha  \"\n; note\n";
-  const std::pair<std::string, std::string> cases[] = {
-      {"[parvo]\n", "[parvo]\narcdllselect=\"cab  \"\n"},
-      {"[parvo]\nx=1\n\n", "[parvo]\nx=1\narcdllselect=\"cab  \"\n\n"},
-      {"[parvo]\narcdllselect=lha\n", "[parvo]\narcdllselect=\"cab  \"\n"},
+// Section and key names ignore case, values without quotes are trimmed, and a file that is not
+// text holds nothing.
+TEST(IniFile, HandWrittenValuesAreRead) {
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {"; mine\r\n[other]\narcdllselect=keep\n\n[parvo]\n  arcdllselect =  cab  \nx=1\n", "cab"},
+      {"[PARVO]\nArcDllSelect=\"lha  \"\n", "lha  "},
+      {"[parvo]\nx=1\n[other]\narcdllselect=keep\n", std::nullopt},
+      {std::string("[parvo]\narcdllselect=lha\0\x01\x02", 27), std::nullopt},
   };
   TemporaryFolder folder;
-  for (const auto& [before, after] : cases) {
-    writeFile(folder / "norrin.ini", before + next);
-    ASSERT_TRUE(IniFile(folder / "norrin.ini").write("parvo", "arcdllselect", "cab  "));
-    EXPECT_EQ(readFile(folder / "norrin.ini"), after + next);
+  for (const auto& [text, value] : cases) {
+    writeFile(folder / "norrin.ini", text);
+    EXPECT_EQ(IniFile(folder / "norrin.ini").read("parvo", "arcdllselect"), value) << text;
   }
 }
 
-TEST(IniFile, BinaryFileReadsAsAbsentAndIsReplacedOnSave) {
+// The key lands in [parvo] whatever its section holds, not in the section that follows, which
+// stays byte for byte even where it holds the same key; a missing section is added, other lines
+// stay (a comment's CR LF becoming LF), and a file that is not text is replaced.
+TEST(IniFile, SavedKeyStaysInItsSectionBeforeAnother) {
+  const std::string next = "[other]\narcdllselect=\"lha  \"\n; note\n";
+  const std::string saved = "arcdllselect=\"cab  \"\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"[parvo]\n" + next, "[parvo]\n" + saved + next},
+      {"[parvo]\nx=1\n\n" + next, "[parvo]\nx=1\n" + saved + "\n" + next},
+      {"[parvo]\narcdllselect=lha\n" + next, "[parvo]\n" + saved + next},
+      {"; mine\r\n" + next, "; mine\n" + next + "\n[parvo]\n" + saved},
+      {std::string("[parvo]\narcdllselect=lha\0\x01\x02", 27), "[parvo]\n" + saved},
+  };
   TemporaryFolder folder;
-  const std::string path = folder / "norrin.ini";
-  writeFile(path, std::string("[parvo]\narcdllselect=lha\0\x01\x02", 27));
-  IniFile ini(path);
-  EXPECT_EQ(ini.read("parvo", "arcdllselect"), std::nullopt);
-  ASSERT_TRUE(ini.write("parvo", "arcdllselect", "cab  "));
-  EXPECT_EQ(ini.read("parvo", "arcdllselect"), "cab  ");
+  for (const auto& [before, after] : cases) {
+    writeFile(folder / "norrin.ini", before);
+    ASSERT_TRUE(IniFile(folder / "norrin.ini").write("parvo", "arcdllselect", "cab  "));
+    EXPECT_EQ(readFile(folder / "norrin.ini"), after);
+  }
 }
 
 TEST(IniFile, UnwritableFileIsNotReplaced) {

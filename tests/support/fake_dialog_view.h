@@ -1,17 +1,14 @@
 #pragma once
 
 #include <optional>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "settings/dialog_view.h"
 #include "settings/form1_layout.h"
 
 namespace parvo {
 
-// The settings window in memory: it reports the sizes it is given, records what the dialog
-// does to it in order, and when run plays the user's part.
+// The settings window in memory: it reports the sizes it is given, keeps what the window would
+// show, and when run plays the user's part.
 struct FakeDialog {
   enum class Ending { kPressOk, kCloseBox };
 
@@ -20,9 +17,11 @@ struct FakeDialog {
   std::optional<int> userSelects;  // the option the user picks before the ending
   Ending ending = Ending::kPressOk;
 
-  // "screen", "window", "left 5302.5", "top -7.5", "select 2", "show", "run", "close".
-  std::vector<std::string> calls;
+  // As the window stood when shown: its selected option and its position.
   std::optional<int> selectedWhenShown;
+  std::optional<float> leftWhenShown;
+  std::optional<float> topWhenShown;
+  bool closed = false;
 };
 
 class FakeDialogView : public DialogView {
@@ -33,31 +32,28 @@ class FakeDialogView : public DialogView {
     }
   }
 
-  TwipSize screenSize() override { return record("screen"), dialog_.screen; }
-  TwipSize windowSize() override { return record("window"), dialog_.window; }
-  void setLeft(float twips) override { record("left", twips); }
-  void setTop(float twips) override { record("top", twips); }
-  void selectOption(int index) override { record("select", index), selected_ = index; }
+  TwipSize screenSize() override { return dialog_.screen; }
+  TwipSize windowSize() override { return dialog_.window; }
+  void setLeft(float twips) override { left_ = twips; }
+  void setTop(float twips) override { top_ = twips; }
+  void selectOption(int index) override { selected_ = index; }
   bool optionSelected(int index) override { return selected_ == index; }
-  void show() override { record("show"), dialog_.selectedWhenShown = selected_; }
+  void show() override {
+    dialog_.selectedWhenShown = selected_;
+    dialog_.leftWhenShown = left_;
+    dialog_.topWhenShown = top_;
+  }
   void run(DialogEvents& events) override {
-    record("run");
     if (dialog_.userSelects) selected_ = *dialog_.userSelects;
     if (dialog_.ending == FakeDialog::Ending::kPressOk) events.commandClicked();
   }
-  void close() override { record("close"); }
+  void close() override { dialog_.closed = true; }
 
  private:
-  void record(const std::string& call) { dialog_.calls.push_back(call); }
-  template <typename Value>
-  void record(const std::string& call, Value value) {
-    std::ostringstream text;
-    text << call << ' ' << value;
-    dialog_.calls.push_back(text.str());
-  }
-
   FakeDialog& dialog_;
   std::optional<int> selected_;
+  std::optional<float> left_;
+  std::optional<float> top_;
 };
 
 }  // namespace parvo

@@ -1,8 +1,8 @@
 // A stand-in for the five archiver libraries in the Windows tests, never shipped: each DLL built
 // from this file exports its own entry points (see CMakeLists.txt) and appends every call, and
-// the current folder of a packing call, to the file that PARVO_FAKE_LOG names. PARVO_FAKE_FAIL
-// names an entry point that fails with an explanation; after "Cab -a", CabGetRunning reports
-// busy PARVO_FAKE_BUSY times, and unlogged for as long as the file PARVO_FAKE_HOLD names exists.
+// the current folder of a packing call, to the file that PARVO_FAKE_LOG names. After "Cab -a",
+// CabGetRunning reports busy PARVO_FAKE_BUSY times, and unlogged for as long as the file
+// PARVO_FAKE_HOLD names exists.
 #include <windows.h>
 
 #include <cstdio>
@@ -58,10 +58,6 @@ std::int32_t call(const char* entryPoint, std::int32_t window, const char* comma
     char folder[MAX_PATH * 4];
     const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
     if (length > 0 && length < sizeof folder) log(std::string(FAKE_LIBRARY " packs ") + folder);
-  }
-  if (environment("PARVO_FAKE_FAIL") == entryPoint) {
-    std::snprintf(output, static_cast<std::size_t>(size), "%s failed on purpose", entryPoint);
-    return 1;
   }
   if (std::strcmp(entryPoint, "Cab") == 0 && std::strncmp(commandLine, "-a ", 3) == 0) {
     writeNamedCabinet(commandLine);

@@ -3,6 +3,7 @@ the system's, its version record and its icon, read back out of the built file."
 
 import os
 import pathlib
+import re
 import struct
 import subprocess
 import unittest
@@ -16,28 +17,6 @@ SYSTEM_DLLS = {"advapi32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ole32
 def resource(kind, *options):
     return subprocess.run(["wrestool", "-x", "--type=%d" % kind, *options, str(EXE)],
                           check=True, capture_output=True).stdout
-
-
-def align4(offset):
-    return (offset + 3) & ~3
-
-
-def version_block(data, offset=0):
-    """(key, value bytes, children) of a version block and the offset after it."""
-    length, value_length, text = struct.unpack_from("<HHH", data, offset)
-    key_end = offset + 6
-    while data[key_end:key_end + 2] != b"\0\0":
-        key_end += 2
-    key = data[offset + 6:key_end].decode("utf-16-le")
-    position = align4(key_end + 2)
-    value_size = value_length * 2 if text else value_length
-    value = data[position:position + value_size]
-    position = align4(position + value_size)
-    children = []
-    while position < offset + length:
-        child, position = version_block(data, position)
-        children.append(child)
-    return (key, value, children), align4(offset + length)
 
 
 def icon_images(data):
@@ -68,24 +47,18 @@ class ProgramFileTest(unittest.TestCase):
         self.assertLessEqual(imports, SYSTEM_DLLS)
 
     def test_version_record(self):
-        (key, value, children), _ = version_block(resource(16, "--raw"))
-        self.assertEqual(key, "VS_VERSION_INFO")
-        signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", value)
-        self.assertEqual(signature, 0xFEEF04BD)
-        self.assertEqual((file_ms, file_ls), ((1 << 16) | 2, 13))
-        self.assertEqual((product_ms, product_ls), ((1 << 16) | 2, 13))
-
-        blocks = {child[0]: child for child in children}
-        tables = blocks["StringFileInfo"][2]
-        self.assertEqual([table[0] for table in tables], ["041104B0"])
-        strings = {name: text.decode("utf-16-le").rstrip("\0") for name, text, _ in tables[0][2]}
-        self.assertEqual(strings["FileVersion"], "1.02.0013")
-        self.assertEqual(strings["ProductVersion"], "1.02.0013")
-        self.assertEqual(strings["InternalName"], "PARVO")
-        self.assertEqual(strings["OriginalFilename"], "PARVO.exe")
-        translation = blocks["VarFileInfo"][2][0]
-        self.assertEqual(translation[0], "Translation")
-        self.assertEqual(struct.unpack("<HH", translation[1]), (0x0411, 0x04B0))
+        data = resource(16, "--raw")
+        fixed = data.index(struct.pack("<I", 0xFEEF04BD))
+        # File and product version, each as two 32-bit halves.
+        self.assertEqual(struct.unpack_from("<4I", data, fixed + 8), ((1 << 16) | 2, 13) * 2)
+        # Keys and values are UTF-16 text, each value after its key and up to two bytes of padding.
+        text = data.decode("utf-16-le", errors="surrogatepass")
+        for key, value in [("StringFileInfo", ""), ("FileVersion", "1.02.0013"),
+                           ("ProductVersion", "1.02.0013"), ("InternalName", "PARVO"),
+                           ("OriginalFilename", "PARVO.exe"), ("Translation", "\u0411\u04b0")]:
+            self.assertRegex(text, "%s\0\0?%s" % (key, re.escape(value)))
+        # One string table, in Japanese with Unicode text, as the translation says.
+        self.assertEqual(re.findall("[0-9A-F]{8}(?=\0)", text), ["041104B0"])
 
     def test_icon_is_the_drawn_one(self):
         shipped = icon_images(ICON.read_bytes())

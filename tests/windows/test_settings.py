@@ -54,28 +54,17 @@ class SettingsTest(unittest.TestCase):
             previous = capture
             time.sleep(0.2)
 
-    def test_ok_stores_the_shown_choice_with_its_blanks(self):
-        for stored, expected in [("lha", "lha  "), ("cab  ", "cab  "), ("lha  ", "lha  "),
-                                 ("CABEX", "cabex"), (None, "cabex")]:
-            with self.subTest(stored=stored):
+    def test_keys_store_the_chosen_format_with_its_blanks_or_nothing(self):
+        # The focus starts on OK, so Space presses it; Tab enters the option group at the
+        # selected option, and Down selects the next one.
+        for stored, keys, expected in [("lha", ["space"], "lha  "), (None, ["space"], "cabex"),
+                                       (None, ["Tab", "Down", "shift+Tab", "space"], "lha  "),
+                                       (None, ["Tab", "Up", "alt+F4"], None)]:
+            with self.subTest(stored=stored, keys=keys):
                 self.session.store_setting(stored)
-                # The focus starts on OK, so Space presses it.
-                run, _ = self.run_dialog("space")
+                run, _ = self.run_dialog(*keys)
                 self.assertEqual((run.exit_code, run.messages), (0, 0))
                 self.assertEqual(self.session.stored_setting(), expected)
-
-    def test_keyboard_moves_from_ok_into_the_option_group(self):
-        self.session.store_setting(None)
-        # Tab enters the group at the selected option; Down selects the next one.
-        run, _ = self.run_dialog("Tab", "Down", "shift+Tab", "space")
-        self.assertEqual(run.exit_code, 0)
-        self.assertEqual(self.session.stored_setting(), "lha  ")
-
-    def test_close_box_stores_nothing(self):
-        self.session.store_setting(None)
-        run, _ = self.run_dialog("Tab", "Up", "alt+F4")
-        self.assertEqual((run.exit_code, run.messages), (0, 0))
-        self.assertIsNone(self.session.stored_setting())
 
     def test_window_is_centred_and_painted_from_the_layout(self):
         self.session.store_setting("cab  ")

@@ -134,6 +134,7 @@ class Run:
         self.exit_code = exit_code
         self.messages = messages  # how many message boxes were answered
         self.log = log
+        self.calls = [line for line in log if "!" in line]  # without loading and writing lines
 
 
 class Folder:
