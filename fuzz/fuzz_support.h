@@ -155,4 +155,25 @@ std::int32_t callIn(const fs::path& folder, Entry entry, const std::string& comm
   return result;
 }
 
+// A writer's round trip: the tree under work/tree, packed into work/archive by the pack command
+// (given the archive's path), must extract through the same library (the extract command, given
+// the archive's and the destination's) into everything in expected; a tree of no files must make
+// no archive when noFilesResult says so.
+template <typename Entry>
+void roundTrip(Entry entry, const Contents& expected, const std::string& archiveName,
+               const std::string& pack, const std::string& extract, std::int32_t noFilesResult) {
+  const std::string archive = '"' + (workFolder() / archiveName).string() + '"';
+  const fs::path out = workFolder() / "out";
+  fs::remove(workFolder() / archiveName);
+  fs::remove_all(out);
+  const std::int32_t result = callIn(workFolder() / "tree", entry, pack + " " + archive + " *.*");
+  if (expected.empty() && noFilesResult != 0) {
+    check(result == noFilesResult && !fs::exists(workFolder() / archiveName));
+    return;
+  }
+  check(result == 0);
+  check(callIn(workFolder(), entry, extract + " " + archive + " \"" + out.string() + "/\"") == 0);
+  check(entriesIn(out) == expected);
+}
+
 }  // namespace fuzz
