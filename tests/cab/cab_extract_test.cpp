@@ -211,7 +211,9 @@ TEST(CabSet, MissingPartLeavesOnlyCompleteMembersAndSaysSo) {
     for (const char* part : {"split-1.cab", "split-2.cab", "split-4.cab", "split-5.cab"}) {
       fs::copy_file(corpus / part, work.path() / "set" / part);
     }
-    if (fifo) ASSERT_EQ(mkfifo((work / "set/split-3.cab").c_str(), 0600), 0);
+    if (fifo) {
+      ASSERT_EQ(mkfifo((work / "set/split-3.cab").c_str(), 0600), 0);
+    }
     const int status = exitStatusInChild(10, [&] {
       const ArchiverResult result = extractWith(kCab, work / "set/split-1.cab", work / "out");
       return result.code == kUnsupported &&
