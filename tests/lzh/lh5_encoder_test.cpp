@@ -65,7 +65,7 @@ std::vector<Case> cases() {
 
 // Each case round trips through our decoder, which the corpus holds to other writers' -lh5- data;
 // the peer readers take our writer's -lh5- members in lzh_pack_test.cpp.
-TEST(Lh5Encoder, OurDecoderAndLhasaGiveBackWhatWeEncode) {
+TEST(Lh5Encoder, OurDecoderGivesBackWhatWeEncode) {
   for (const Case& test : cases()) {
     SCOPED_TRACE(test.name);
     UnevenSource source(test.data);
