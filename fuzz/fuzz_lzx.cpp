@@ -2,34 +2,20 @@
 // data (short inputs may be repeated out to several frames); our compressor codes them as one
 // folder of a cabinet, and libmspack's cabinet decompressor must give back every byte.
 #include <mspack.h>
-#include <unistd.h>
 
-#include <cstdint>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "cab/block_checksum.h"
 #include "cab/lzx_compressor.h"
 #include "common/byte_order.h"
+#include "fuzz_support.h"
 
 namespace {
 
 using archivers::appendLe16;
 using archivers::appendLe32;
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
-const std::string& workFile(const char* suffix) {
-  static const std::string base = "/tmp/fuzz_lzx-" + std::to_string(getpid());
-  static std::string names[2] = {base + ".cab", base + ".out"};
-  return names[suffix[0] == 'c' ? 0 : 1];
-}
+using fuzz::check;
 
 // One folder, one member named "f", the data blocks as the writer lays them out.
 std::vector<std::uint8_t> cabinetOf(const std::vector<std::uint8_t>& data, int windowBits,
@@ -108,18 +94,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   // As if packed from files of one size, where blocks may be cut mid-frame.
   const std::size_t fileBytes = (input[1] & 4) != 0 ? 500 + std::size_t{input[0]} * 37 : 0;
   const std::vector<std::uint8_t> cabinet = cabinetOf(data, windowBits, translate, fileBytes);
-  std::ofstream(workFile("cab"), std::ios::binary)
-      .write(reinterpret_cast<const char*>(cabinet.data()),
-             static_cast<std::streamsize>(cabinet.size()));
+  const std::string packed = fuzz::workFolder() / "packed.cab";
+  const std::string out = fuzz::workFolder() / "out";
+  writeFile(packed, std::string(cabinet.begin(), cabinet.end()));
 
   mscab_decompressor* decompressor = mspack_create_cab_decompressor(nullptr);
-  mscabd_cabinet* opened = decompressor->open(decompressor, workFile("cab").c_str());
+  mscabd_cabinet* opened = decompressor->open(decompressor, packed.c_str());
   check(opened != nullptr && opened->files != nullptr);
-  check(decompressor->extract(decompressor, opened->files, workFile("out").c_str()) ==
-        MSPACK_ERR_OK);
-  std::ifstream extracted(workFile("out"), std::ios::binary);
-  const std::vector<std::uint8_t> decoded{std::istreambuf_iterator<char>(extracted), {}};
-  check(decoded == data);
+  check(decompressor->extract(decompressor, opened->files, out.c_str()) == MSPACK_ERR_OK);
+  check(readFile(out) == std::string(data.begin(), data.end()));
   decompressor->close(decompressor, opened);
   mspack_destroy_cab_decompressor(decompressor);
   return 0;

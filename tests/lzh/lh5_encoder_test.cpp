@@ -7,9 +7,7 @@
 #include "common/lz_huffman_decoder.h"
 #include "common/lz_huffman_table.h"
 #include "common/prefix_code.h"
-#include "lzh/lzh_writer.h"
 #include "support/bit_stream.h"
-#include "support/peer_tool.h"
 #include "support/sample_files.h"
 
 namespace {
@@ -65,14 +63,10 @@ std::vector<Case> cases() {
   };
 }
 
-// Each case round trips through our decoder, and lhasa extracts the same bytes from an archive of
-// the encoded members behind headers made by the writer.
-TEST(Lh5Encoder, OurDecoderAndLhasaGiveBackWhatWeEncode) {
-  TemporaryFolder work;
-  std::string archive;
-  const std::vector<Case> all = cases();
-  for (std::size_t i = 0; i < all.size(); ++i) {
-    const Case& test = all[i];
+// Each case round trips through our decoder, which the corpus holds to other writers' -lh5- data;
+// the peer readers take our writer's -lh5- members in lzh_pack_test.cpp.
+TEST(Lh5Encoder, OurDecoderGivesBackWhatWeEncode) {
+  for (const Case& test : cases()) {
     SCOPED_TRACE(test.name);
     UnevenSource source(test.data);
     StringSink encoded;
@@ -88,23 +82,6 @@ TEST(Lh5Encoder, OurDecoderAndLhasaGiveBackWhatWeEncode) {
     StringSink decoded;
     lz::decodeLzHuffman(input, test.data.size(), decoded, lz::kLh5);
     EXPECT_TRUE(decoded.data == test.data);
-
-    archivers::WalkEntry entry;
-    entry.path = "member" + std::to_string(i);
-    entry.size = test.data.size();
-    entry.mode = 0644;
-    archivers::lzh::WrittenHeader header =
-        archivers::lzh::startHeader(entry, archivers::lzh::NameEncoding::kCp932);
-    archivers::lzh::finishHeader(header, "-lh5-", result.compressedSize, result.originalSize,
-                                 result.crc);
-    archive += std::string(header.bytes.begin(), header.bytes.end()) + encoded.data;
-  }
-  archive += '\0';
-  writeFile(work / "encoded.lzh", archive);
-  std::filesystem::create_directory(work / "out");
-  runTool({"lhasa", "xqw=out", "encoded.lzh"}, work.path());
-  for (std::size_t i = 0; i < all.size(); ++i) {
-    EXPECT_TRUE(readFile(work / ("out/member" + std::to_string(i))) == all[i].data) << all[i].name;
   }
 }
 
