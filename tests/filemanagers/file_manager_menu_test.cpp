@@ -1,22 +1,28 @@
 // Parvo's right-click entries as the file managers load them: the Files module through the
-// extension interface, the Nemo action by Nemo's rules for its Exec line (Thunar itself runs its
-// plugin in thunar_desktop_test.py). Each entry must start one parvo with every selected path
-// whole.
+// extension interface, the Thunar plugin through libthunarx's own module loader, the Nemo action by
+// Nemo's rules for its Exec line. Each entry must start one parvo with every selected path whole.
 #include <gmodule.h>
 #include <gtest/gtest.h>
 #include <nautilus-extension.h>
+#include <thunarx/thunarx.h>
 
 #include <chrono>
 #include <thread>
 
 #include "support/process.h"
 #include "support/temporary_folder.h"
+// The loader Thunar loads each plugin with: exported by libthunarx, left out of thunarx.h.
+#define THUNARX_INSIDE_THUNARX_H
+extern "C" {
+#include <thunarx/thunarx-provider-module.h>
+}
+#undef THUNARX_INSIDE_THUNARX_H
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A selected item, as Files hands it over; without a path it is on a remote share.
+// A selected item, as both file managers hand it over; without a path it is on a remote share.
 struct HostFile {
   GObject parent;
   char* path;
@@ -34,8 +40,13 @@ void filesInfoInit(NautilusFileInfoInterface* iface) {
   iface->get_location = reinterpret_cast<GFile* (*)(NautilusFileInfo*)>(location);
   iface->is_directory = reinterpret_cast<gboolean (*)(NautilusFileInfo*)>(isFolder);
 }
+void thunarInfoInit(ThunarxFileInfoIface* iface) {
+  iface->get_location = reinterpret_cast<GFile* (*)(ThunarxFileInfo*)>(location);
+  iface->is_directory = reinterpret_cast<gboolean (*)(ThunarxFileInfo*)>(isFolder);
+}
 G_DEFINE_TYPE_WITH_CODE(HostFile, host_file, G_TYPE_OBJECT,
-                        G_IMPLEMENT_INTERFACE(NAUTILUS_TYPE_FILE_INFO, filesInfoInit))
+                        G_IMPLEMENT_INTERFACE(NAUTILUS_TYPE_FILE_INFO, filesInfoInit)
+                            G_IMPLEMENT_INTERFACE(THUNARX_TYPE_FILE_INFO, thunarInfoInit))
 void host_file_init(HostFile*) {}
 void hostFileFinalize(GObject* file) {
   g_free(reinterpret_cast<HostFile*>(file)->path);
@@ -80,6 +91,12 @@ void files_module_class_init(FilesModuleClass* klass) {
   klass->load = loadFilesModule;
 }
 
+GObject* providerOf(const GType* types, int count, GType interface) {
+  for (int i = 0; i < count; i++)
+    if (g_type_is_a(types[i], interface)) return G_OBJECT(g_object_new(types[i], nullptr));
+  return nullptr;
+}
+
 struct Item {
   std::string name;  // empty: an item on a remote share
   bool isFolder;
@@ -105,6 +122,47 @@ const struct {
     {{{"a.zIp", false}}, nullptr, nullptr},  // a spelling parvo does not read
     {{{"Photos", true}, {"a.zip", false}}, nullptr, nullptr},
     {{{"", true}}, nullptr, nullptr},
+};
+
+const struct {
+  const char* name;
+  GObject* (*load)();
+  GList* (*items)(GObject*, GList*);
+  void (*activate)(GObject*);
+} kHosts[] = {
+    {"Files",
+     [] {
+       auto* module = static_cast<FilesModule*>(g_object_new(files_module_get_type(), nullptr));
+       g_type_module_set_name(G_TYPE_MODULE(module), PARVO_NAUTILUS_MODULE);
+       if (!g_type_module_use(G_TYPE_MODULE(module))) return static_cast<GObject*>(nullptr);
+       const GType* types = nullptr;
+       int count = 0;
+       module->listTypes(&types, &count);
+       return providerOf(types, count, NAUTILUS_TYPE_MENU_PROVIDER);
+     },
+     [](GObject* provider, GList* files) {
+       return nautilus_menu_provider_get_file_items(NAUTILUS_MENU_PROVIDER(provider), files);
+     },
+     [](GObject* item) { nautilus_menu_item_activate(NAUTILUS_MENU_ITEM(item)); }},
+    {"Thunar",
+     [] {
+       // It takes a name within Thunar's plugin folders, /usr/lib/ARCH/thunarx-3 and
+       // /usr/lib/thunarx-3; from either, four levels up is the root.
+       ThunarxProviderModule* module =
+           thunarx_provider_module_new("../../../.." PARVO_THUNAR_PLUGIN);
+       if (!g_type_module_use(G_TYPE_MODULE(module))) return static_cast<GObject*>(nullptr);
+       const GType* types = nullptr;
+       gint count = 0;
+       thunarx_provider_module_list_types(module, &types, &count);
+       return providerOf(types, count, THUNARX_TYPE_MENU_PROVIDER);
+     },
+     // Through the interface's method table: its wrapper insists on a window, which takes a
+     // display, and the plugin does not use it.
+     [](GObject* provider, GList* files) {
+       return THUNARX_MENU_PROVIDER_GET_IFACE(provider)->get_file_menu_items(
+           THUNARX_MENU_PROVIDER(provider), nullptr, files);
+     },
+     [](GObject* item) { thunarx_menu_item_activate(THUNARX_MENU_ITEM(item)); }},
 };
 
 // A parvo on PATH that records the arguments of its run, NUL-terminated, into PARVO_RECORD.
@@ -141,41 +199,36 @@ class FileManagerMenu : public ::testing::Test {
 };
 
 TEST_F(FileManagerMenu, OffersTheEntryForTheSelectionInTheDesktopsLanguageAndRunsParvoOnIt) {
-  auto* module = static_cast<FilesModule*>(g_object_new(files_module_get_type(), nullptr));
-  g_type_module_set_name(G_TYPE_MODULE(module), PARVO_NAUTILUS_MODULE);
-  ASSERT_TRUE(g_type_module_use(G_TYPE_MODULE(module)));
-  const GType* types = nullptr;
-  int count = 0;
-  module->listTypes(&types, &count);
-  ASSERT_EQ(count, 1);
-  ASSERT_TRUE(g_type_is_a(types[0], NAUTILUS_TYPE_MENU_PROVIDER));
-  auto* provider = NAUTILUS_MENU_PROVIDER(g_object_new(types[0], nullptr));
-  for (const auto& selection : kSelections) {
-    for (const auto& [language, expected] :
-         {std::pair{"en_GB", selection.english}, std::pair{"ja_JP", selection.japanese}}) {
-      SCOPED_TRACE(selection.items[0].name + ", " + language);
-      setenv("LANGUAGE", language, 1);
-      GList* files = nullptr;
-      std::vector<std::string> paths;
-      for (const Item& item : selection.items) {
-        paths.push_back(path(item.name));
-        files = g_list_append(
-            files, hostFile(item.name.empty() ? nullptr : paths.back().c_str(), item.isFolder));
+  for (const auto& host : kHosts) {
+    GObject* provider = host.load();
+    ASSERT_NE(provider, nullptr) << host.name;
+    for (const auto& selection : kSelections) {
+      for (const auto& [language, expected] :
+           {std::pair{"en_GB", selection.english}, std::pair{"ja_JP", selection.japanese}}) {
+        SCOPED_TRACE(std::string(host.name) + ", " + selection.items[0].name + ", " + language);
+        setenv("LANGUAGE", language, 1);
+        GList* files = nullptr;
+        std::vector<std::string> paths;
+        for (const Item& item : selection.items) {
+          paths.push_back(path(item.name));
+          files = g_list_append(
+              files, hostFile(item.name.empty() ? nullptr : paths.back().c_str(), item.isFolder));
+        }
+        GList* items = host.items(provider, files);
+        g_list_free_full(files, g_object_unref);
+        ASSERT_EQ(g_list_length(items), expected ? 1u : 0u);
+        if (!expected) continue;
+        gchar* label = nullptr;
+        g_object_get(items->data, "label", &label, nullptr);
+        EXPECT_STREQ(label, expected);
+        g_free(label);
+        host.activate(G_OBJECT(items->data));
+        EXPECT_EQ(recordedRun(), paths);
+        g_list_free_full(items, g_object_unref);
       }
-      GList* items = nautilus_menu_provider_get_file_items(provider, files);
-      g_list_free_full(files, g_object_unref);
-      ASSERT_EQ(g_list_length(items), expected ? 1u : 0u);
-      if (!expected) continue;
-      gchar* label = nullptr;
-      g_object_get(items->data, "label", &label, nullptr);
-      EXPECT_STREQ(label, expected);
-      g_free(label);
-      nautilus_menu_item_activate(NAUTILUS_MENU_ITEM(items->data));
-      EXPECT_EQ(recordedRun(), paths);
-      g_list_free_full(items, g_object_unref);
     }
+    g_object_unref(provider);
   }
-  g_object_unref(provider);
   unsetenv("LANGUAGE");
 }
 
