@@ -228,7 +228,6 @@ constexpr char kPassword[] = "s3cret-Pw";
 constexpr char kCancel[] = "";  // an answer that cancels: Ctrl-C, or the window's キャンセル
 constexpr char kZip[] = "zip -qr -P s3cret-Pw ../x.zip dir b.txt";
 constexpr char kAes[] = "7zz a -tzip -mem=AES256 -ps3cret-Pw ../x.zip dir b.txt";
-constexpr char kZipCrypto[] = "7zz a -tzip -mem=ZipCrypto -ps3cret-Pw ../x.zip dir b.txt";
 constexpr char kMixed[] = "zip -q ../x.zip b.txt && zip -qr -P s3cret-Pw ../x.zip dir";
 enum Asked { kNowhere = 0, kOnTheTerminal = 1, kInTheWindow = 2, kBoth = 3 };
 
@@ -242,7 +241,6 @@ const struct {
 } kPasswordCases[] = {
     {"zip -P", kZip, {kPassword}, kOnTheTerminal, 0, ""},
     {"7zz AES-256", kAes, {kPassword}, kInTheWindow, 0, ""},
-    {"7zz ZipCrypto", kZipCrypto, {kPassword}, kOnTheTerminal, 0, ""},
     {"mixed", kMixed, {kPassword}, kInTheWindow, 0, ""},
     {"wrong, then right", kZip, {"wrong", kPassword}, kBoth, 0, ""},
     {"three wrong", kAes, {"no1", "no2", "no3"}, kBoth, 2, "wrong password (and 1 more): "},
