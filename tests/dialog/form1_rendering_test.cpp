@@ -26,13 +26,15 @@ TEST(Form1Rendering, BandOfBluesUnderOptionsThatPaintTheirOwnAndOkHasTheFocus) {
   ASSERT_EQ(image.size() / image.devicePixelRatio(), QSize(3705 / 15, 3495 / 15));
 
   // Each rectangle lies over the one before by a pixel, and the last reaches the right edge.
-  const struct {
-    int x;
-    int blue;
-  } band[] = {{0, 64}, {15, 64}, {16, 128}, {31, 128}, {32, 192}, {47, 192}, {48, 255}, {246, 255}};
-  for (const auto& b : band) {
-    EXPECT_EQ(image.pixelColor(b.x, 150), QColor(0, 0, b.blue)) << "x " << b.x;
-  }
+  for (const auto& [x, blue] : {std::pair{0, 64},
+                                {15, 64},
+                                {16, 128},
+                                {31, 128},
+                                {32, 192},
+                                {47, 192},
+                                {48, 255},
+                                {246, 255}})
+    EXPECT_EQ(image.pixelColor(x, 150), QColor(0, 0, blue)) << "x " << x;
   EXPECT_EQ(image.pixelColor(246, 232), QColor(0, 0, 255));
 
   // Option buttons paint their own blue; the second is selected.
