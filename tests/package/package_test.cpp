@@ -98,7 +98,6 @@ TEST_F(Package, UnpackedProgramFindsItsLibrariesAndRuns) {
   const auto parvo = [&](const std::string& path) {
     return runProcess({root + "/usr/bin/parvo", path}, {"HOME=" + home, "LC_ALL=C"});
   };
-  EXPECT_EQ(parvo("--version").output, "parvo 1.02.0013\n");
   // The default pack: the self-extracting program, made by the unpacked library alone.
   const auto packed = parvo(*scratch_ / "Photos");
   ASSERT_EQ(packed.exitStatus, 0) << packed.output;
