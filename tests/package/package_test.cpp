@@ -65,7 +65,7 @@ TEST_F(Package, HoldsTheProgramAndItsFilesUnderUsrOnly) {
   EXPECT_EQ(files, expected);
 }
 
-TEST_F(Package, ControlFieldsAreComputedAndThereAreNoScripts) {
+TEST_F(Package, ControlFieldsAreComputedNoScriptsAndLintianPasses) {
   const auto field = [](const char* name) {
     return run({"/usr/bin/dpkg-deb", "--field", deb_, name}).output;
   };
@@ -79,6 +79,10 @@ TEST_F(Package, ControlFieldsAreComputedAndThereAreNoScripts) {
     EXPECT_NE(depends.find(library), std::string::npos) << depends;
   EXPECT_EQ(run({"/bin/sh", "-c", "dpkg-deb --ctrl-tarfile \"$0\" | tar -t | sort", deb_}).output,
             "./control\n./md5sums\n");
+  // A native version (no Debian revision) with changelog.Debian.gz: the one warning accepted.
+  const auto checked = run({"/usr/bin/lintian", "--fail-on", "error,warning", "--suppress-tags",
+                            "wrong-name-for-changelog-of-native-package", deb_});
+  EXPECT_EQ(checked.exitStatus, 0) << checked.output;
 }
 
 TEST_F(Package, UnpackedProgramFindsItsLibrariesAndRuns) {
