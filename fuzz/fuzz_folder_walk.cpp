@@ -4,8 +4,6 @@
 // Whatever the arrangement, the walk ends, visits each real file and folder once under its real
 // path, takes a link to a file as that file, and names everything else it leaves out. The
 // expectation is worked out from the tree by std::filesystem, independently of the walk.
-#include <sys/stat.h>
-
 #include <set>
 
 #include "common/archive_error.h"
@@ -55,62 +53,13 @@ void expectFolder(const fs::path& root, const std::string& path, Expected& expec
   }
 }
 
-// Up to 64 entries: the kind, the folder it goes in and its name come from the bytes.
-void makeTree(Bytes& bytes, const fs::path& root) {
-  static const std::vector<std::string> pieces = {"a", "b", ".", "\\", "\xFF", "\xE6\x97\xA5", " "};
-  fs::remove_all(root.parent_path());
-  fs::create_directories(root);
-  writeFile(root.parent_path() / "outside.txt", "outside");
-  std::vector<std::string> folders = {""}, files;
-  for (int entries = 0; entries < 64 && !bytes.empty(); ++entries) {
-    const std::uint8_t kind = bytes.next() % 8;
-    const std::string parent = folders[bytes.next() % folders.size()];
-    std::string name;
-    for (int length = 1 + bytes.next() % 4; length > 0; --length) {
-      name += pieces[bytes.next() % pieces.size()];
-    }
-    if (name.find_first_not_of('.') == std::string::npos) name += "x";
-    const std::string path = parent.empty() ? name : parent + "/" + name;
-    const fs::path at = root / path;
-    if (fs::exists(fs::symlink_status(at))) continue;
-    // Relative targets, as users make them: up to the root and down again.
-    const std::string up = std::string(std::count(path.begin(), path.end(), '/') * 3, '.');
-    std::string toRoot;
-    for (std::size_t slash = 0; slash < up.size(); slash += 3) toRoot += "../";
-    switch (kind) {
-      case 0:
-      case 1:
-        fs::create_directory(at);
-        folders.push_back(path);
-        break;
-      case 2:
-      case 3:
-        writeFile(at, bytes.take(bytes.next() % 32));
-        files.push_back(path);
-        break;
-      case 4:  // a link to a folder: fans out when several point at the same one
-        fs::create_symlink(toRoot + (folders[bytes.next() % folders.size()] + "/."), at);
-        break;
-      case 5:
-        if (files.empty()) break;
-        fs::create_symlink(toRoot + files[bytes.next() % files.size()], at);
-        files.push_back(path);
-        break;
-      case 6:
-        fs::create_symlink(bytes.next() % 2 ? toRoot + "../outside.txt" : "nowhere", at);
-        break;
-      default:
-        mkfifo(at.c_str(), 0600);
-    }
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Bytes bytes(data, size);
   const fs::path root = workFolder() / "walk/root";
-  makeTree(bytes, root);
+  makeTree(bytes, root, {"a", "b", ".", "\\", "\xFF", "\xE6\x97\xA5", " "}, false, true);
+  writeFile(root.parent_path() / "outside.txt", "outside");
   Expected expected;
   expectFolder(root, "", expected);
 
