@@ -1,7 +1,5 @@
-// Round trip through the cabinet writer: the fuzz bytes describe a tree (folders, files, links to
-// files packed beside them, names with non-ASCII letters and dots, contents short and long enough
-// to span blocks), which `Cab -a` packs; the library then extracts the cabinet and every name and
-// byte must match the tree. A tree of no files makes no cabinet.
+// Round trip through the cabinet writer of a tree made from the fuzz bytes (fuzz_support.h): every
+// name and byte must come back. A tree of no files makes no cabinet.
 #include "fuzz_support.h"
 
 extern "C" int32_t Cab(int32_t window, const char* commandLine, char* output, int32_t size);

@@ -19,37 +19,26 @@ const char* unholdable(std::string_view name) {
   return name.find_first_of("\\\xFF") != std::string_view::npos ? "unholdable" : nullptr;
 }
 
-struct Expected {
-  std::set<std::string> visited;  // real files and folders, links to files inside
-  std::set<std::string> skipped;
-};
+using Names = std::set<std::string>;
 
-void expectFolder(const fs::path& root, const std::string& path, Expected& expected) {
+// What the walk must visit (real files and folders, links to files inside) and leave out.
+void expectFolder(const fs::path& root, const std::string& path, Names& visited, Names& skipped) {
   for (const auto& item : fs::directory_iterator(root / path)) {
     const std::string name = item.path().filename().string();
     const std::string entry = path.empty() ? name : path + "/" + name;
     const fs::file_status status = item.symlink_status();
-    if (unholdable(name) != nullptr) {
-      expected.skipped.insert(entry);
-    } else if (fs::is_symlink(status)) {
+    bool visit = false;
+    if (unholdable(name) == nullptr && fs::is_symlink(status)) {
       std::error_code error;
       const fs::path target = fs::canonical(root / entry, error);
       const fs::path relative = error ? fs::path() : target.lexically_relative(root);
-      const bool inside =
-          !relative.empty() && relative != "." && *relative.begin() != fs::path("..");
-      if (inside && fs::is_regular_file(fs::symlink_status(target))) {
-        expected.visited.insert(entry);
-      } else {
-        expected.skipped.insert(entry);
-      }
-    } else if (fs::is_directory(status)) {
-      expected.visited.insert(entry);
-      expectFolder(root, entry, expected);
-    } else if (fs::is_regular_file(status)) {
-      expected.visited.insert(entry);
-    } else {
-      expected.skipped.insert(entry);
+      visit = !relative.empty() && relative != "." && *relative.begin() != fs::path("..") &&
+              fs::is_regular_file(fs::symlink_status(target));
+    } else if (unholdable(name) == nullptr) {
+      visit = fs::is_directory(status) || fs::is_regular_file(status);
+      if (fs::is_directory(status)) expectFolder(root, entry, visited, skipped);
     }
+    (visit ? visited : skipped).insert(entry);
   }
 }
 
@@ -60,12 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fs::path root = workFolder() / "walk/root";
   makeTree(bytes, root, {"a", "b", ".", "\\", "\xFF", "\xE6\x97\xA5", " "}, false, true);
   writeFile(root.parent_path() / "outside.txt", "outside");
-  Expected expected;
-  expectFolder(root, "", expected);
+  Names expectedVisited, expectedSkipped;
+  expectFolder(root, "", expectedVisited, expectedSkipped);
 
   const fs::path previous = fs::current_path();
   fs::current_path(root);
-  std::set<std::string> visited;
+  Names visited;
   std::set<archivers::FileIdentity> folders;
   {
     archivers::FollowedCall call(nullptr);
@@ -83,13 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       contents.resize(file.read(contents.data(), contents.size()));
       check(contents == readFile(root / entry.sourcePath));
     });
-    std::set<std::string> skipped;
+    Names skipped;
     for (const archivers::SkippedEntry& entry : walk.skipped()) {
       check(skipped.insert(entry.path).second && !entry.reason.empty());
     }
-    check(skipped == expected.skipped);
+    check(skipped == expectedSkipped);
   }
   fs::current_path(previous);
-  check(visited == expected.visited);
+  check(visited == expectedVisited);
   return 0;
 }

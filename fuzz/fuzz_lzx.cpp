@@ -17,9 +17,8 @@ using fuzz::check;
 // One folder, one member named "f", the data blocks as the writer lays them out.
 std::string cabinetOf(const std::vector<std::uint8_t>& data, int windowBits, bool translate,
                       std::size_t fileBytes) {
-  // One compressor per window, reused from input to input as a worker reuses it from folder to
-  // folder: nothing of the folder before may leak into the next. Matches are found on a second
-  // thread, as on a machine with more than one core.
+  // Reused from input to input as a worker reuses it: nothing of one folder may leak into the
+  // next. Matches are found on a second thread, as on a machine with more than one core.
   static std::unique_ptr<archivers::cab::BlockCompressor> compressors[7];
   auto& compressor = compressors[windowBits - 15];
   if (!compressor) compressor = archivers::cab::makeLzxCompressor(windowBits, 2);

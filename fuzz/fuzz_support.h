@@ -1,7 +1,7 @@
 #pragma once
 
-// What the fuzz targets share: a work folder of their own and, for the writers, a tree made from
-// the fuzz bytes. Files, trees and sinks are the test suite's own helpers.
+// What the fuzz targets share: a work folder, a reader's run from memory, trees made from the fuzz
+// bytes and a writer's round trip. Files, trees and sinks are the test suite's own helpers.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -146,35 +146,28 @@ inline Contents makeTree(Bytes& bytes, const fs::path& tree, const std::vector<s
   return expected;
 }
 
-// Calls an archiver's entry point with folder as the current folder (Parvo packs from inside it).
-template <typename Entry>
-std::int32_t callIn(const fs::path& folder, Entry entry, const std::string& commandLine) {
-  const fs::path previous = fs::current_path();
-  fs::current_path(folder);
-  char output[256] = {};
-  const std::int32_t result = entry(0, commandLine.c_str(), output, sizeof output);
-  fs::current_path(previous);
-  return result;
-}
-
-// A writer's round trip: the tree under work/tree, packed into work/archive by the pack command
-// (given the archive's path), must extract through the same library (the extract command, given
-// the archive's and the destination's) into everything in expected; a tree of no files must make
+// A writer's round trip: the tree under work/tree, packed from inside it (as Parvo packs) into
+// work/archive by the pack command, must extract through the same library (the extract command,
+// given the archive and the destination) into everything in expected; a tree of no files must make
 // no archive when noFilesResult says so.
 template <typename Entry>
 void roundTrip(Entry entry, const Contents& expected, const std::string& archiveName,
                const std::string& pack, const std::string& extract, std::int32_t noFilesResult) {
   const std::string archive = '"' + (workFolder() / archiveName).string() + '"';
-  const fs::path out = workFolder() / "out";
+  const fs::path out = workFolder() / "out", previous = fs::current_path();
   fs::remove(workFolder() / archiveName);
   fs::remove_all(out);
-  const std::int32_t result = callIn(workFolder() / "tree", entry, pack + " " + archive + " *.*");
+  char output[256] = {};
+  fs::current_path(workFolder() / "tree");
+  const std::int32_t result = entry(0, (pack + " " + archive + " *.*").c_str(), output, 256);
+  fs::current_path(previous);
   if (expected.empty() && noFilesResult != 0) {
     check(result == noFilesResult && !fs::exists(workFolder() / archiveName));
     return;
   }
   check(result == 0);
-  check(callIn(workFolder(), entry, extract + " " + archive + " \"" + out.string() + "/\"") == 0);
+  const std::string line = extract + " " + archive + " \"" + out.string() + "/\"";
+  check(entry(0, line.c_str(), output, 256) == 0);
   check(entriesIn(out) == expected);
 }
 

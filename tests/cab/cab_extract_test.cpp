@@ -15,9 +15,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Other writers' cabinets (stored, MSZIP, LZX, Quantum, behind other bytes, with reserved fields)
-// are held against their sums by the corpus runner; times and modes through our own writer's in
-// cab_lzx_test.cpp.
+// What the reader lands from a cabinet in memory whose set's other parts are siblings there.
+Contents readFromMemory(const std::string& cabinet, const fs::path& out,
+                        const std::map<std::string, std::string>& siblings = {}) {
+  archivers::MemoryArchiveInput input(cabinet, siblings);
+  archivers::FollowedCall call(nullptr);
+  archivers::ExtractionSink sink(out, call);
+  archivers::cab::readCabinet(input, sink);
+  sink.finish();
+  return filesIn(out);
+}
 
 // Hand-made cabinets read from memory: MSZIP blocks that refer back across blocks, as the cabinet
 // maker's own tool writes them (gcab's do not), with reserved bytes in every block header; and
@@ -44,18 +51,12 @@ TEST(CabExtract, HandMadeCabinetsFromMemory) {
   ASSERT_LT(cases[0].cabinet.size(), 100000u);  // the repeats were found across blocks
   for (const auto& [cabinet, expected] : cases) {
     TemporaryFolder work;
-    archivers::MemoryArchiveInput input(cabinet);
-    archivers::FollowedCall call(nullptr);
-    archivers::ExtractionSink sink(work / "out", call);
-    archivers::cab::readCabinet(input, sink);
-    sink.finish();
-    EXPECT_EQ(filesIn(work / "out"), expected);
+    EXPECT_EQ(readFromMemory(cabinet, work / "out"), expected);
   }
 }
 
-// A disk that fills up while the decoder writes an LZX folder is a write failure that names its
-// cause and the member, never damage. The disk is a small file system mounted in a child of the
-// test, where only it sees it.
+// A disk that fills up under libmspack's LZX decoder is a write failure naming its cause and the
+// member, never damage. The disk is a tmpfs mounted where only a child of the test sees it.
 TEST(CabExtract, FullDiskIsAWriteFailureNamingItsCause) {
   TemporaryFolder work;
   writeFiles(work / "src", {{"big.txt", varyingText(2 << 20)}});
@@ -74,9 +75,7 @@ TEST(CabExtract, FullDiskIsAWriteFailureNamingItsCause) {
   EXPECT_EQ(status, 1);
 }
 
-// Hand-made cabinets damaged in one field: what is reported, and the only files that land.
 TEST(CabDamage, DamagedFieldsAreReportedAndOnlyWholeMembersLand) {
-  // The member at index in a cabinet of handMadeCabinet's given another data range.
   const auto withRange = [](std::string cabinet, std::size_t index, std::uint32_t offset,
                             std::uint32_t size) {
     std::size_t entry = 44;  // past the header and the one folder entry
@@ -145,14 +144,7 @@ TEST(CabSet, CabinetsAndPartsComeFromTheInputAndItsSiblings) {
     parts["Split-" + number + ".CAB"] = readFile(corpus / ("split-" + number + ".cab"));
     writeFile(work / ("set/SPLIT-" + number + ".CAB"), parts["Split-" + number + ".CAB"]);
   }
-  {
-    archivers::MemoryArchiveInput input(parts["Split-3.CAB"], parts);
-    archivers::FollowedCall call(nullptr);
-    archivers::ExtractionSink sink(work / "memory", call);
-    archivers::cab::readCabinet(input, sink);
-    sink.finish();
-    expectContents(filesIn(work / "memory"), complete);
-  }
+  expectContents(readFromMemory(parts["Split-3.CAB"], work / "memory", parts), complete);
   for (const char* part : {"SPLIT-1.CAB", "SPLIT-3.CAB", "SPLIT-5.CAB"}) {
     SCOPED_TRACE(part);
     fs::remove_all(work / "disk");

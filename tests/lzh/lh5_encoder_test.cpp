@@ -83,13 +83,12 @@ TEST(Lh5Encoder, CodesAreCutTo16BitsStayCompleteAndReadBackThroughTheDecodersTab
   }
   archivers::PrefixCode<510> code;
   ASSERT_EQ(code.build(frequencies), -1);
+  EXPECT_EQ(std::count(code.lengths.begin(), code.lengths.end(), 0), 510 - 30);
   std::uint32_t kraft = 0;
   BitWriter stream;
-  for (unsigned symbol = 0; symbol < 510; ++symbol) {
+  for (unsigned symbol = 0; symbol < 510; symbol += 17) {
     const unsigned length = code.lengths[symbol];
-    ASSERT_EQ(length == 0, frequencies[symbol] == 0);
-    ASSERT_LE(length, 16u);
-    if (length == 0) continue;
+    ASSERT_TRUE(length >= 1 && length <= 16) << symbol;
     EXPECT_TRUE(symbol == 0 || length <= code.lengths[symbol - 17]) << "rarer symbol " << symbol;
     kraft += 1u << (16 - length);
     stream.put(code.codes[symbol], length);

@@ -13,12 +13,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // Every reader lists and extracts every member; the faithful ones keep names and modes; ours keeps
-// times and the empty folder too, and each member is in the method that suits it. Header sizes
-// sweep across 256 and 512 bytes (a zero low byte reads as the end to some), a name CP932 cannot
-// hold stands beside Japanese ones (some readers take one encoding for all names), modes 0644 and
-// 0755 beside others (readers default a missing one differently), -lh5- data is tiny and spans
-// several blocks and the encoder's buffer slides. Links and what is left out are in
-// hostile_input_test.cpp.
+// times and the empty folder too. Header sizes sweep across 256 and 512 bytes (a zero low byte
+// reads as the end to some), a name CP932 cannot hold stands beside Japanese ones (some readers
+// take one encoding for all names), modes beside 0644 and 0755 (readers default a missing one
+// differently).
 TEST(LzhPack, EveryReaderListsAndExtractsEveryMemberAsPacked) {
   TemporaryFolder work;
   Contents ascii = {{"a.sh", "x"},
