@@ -10,6 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Bytes bytes(data, size);
   const Contents expected = makeTree(bytes, workFolder() / "tree",
                                      {"a", "b", "Z", ".", "-", " ", "0", "\xE6\x97\xA5"}, false);
-  roundTrip(Cab, expected, "packed.cab", "-a -r -ml:21", "-x -o -r", 4);
+  roundTrip(Cab, expected, "packed.cab", "-a -r -ml:21", "-x -o -r", 4, false);
   return 0;
 }

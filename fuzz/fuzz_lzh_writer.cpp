@@ -13,6 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                      {"a", "b", "Z", ".", "-", " ", "\xE6\x97\xA5", "\xE8\xA1\xA8",
                                       "\xC3\xA9", "\xF0\x9F\x98\x80"},
                                      true);
-  roundTrip(Unlha, expected, "packed.lzh", "a -rx", "e -rxy", 0);
+  roundTrip(Unlha, expected, "packed.lzh", "a -rx", "e -rxy", 0, true);
   return 0;
 }
