@@ -12,8 +12,7 @@ namespace {
 
 constexpr std::uint64_t kMaxOutput = 1 << 20;
 
-// A stream of the method 1-3 decoder, the method 4 one, or -lh4- to -lh7- as the byte before the
-// three bytes of the expected size picks; the decoder must write exactly that many bytes.
+// The decoder must write exactly the size the first three bytes give (after the -lhN- byte).
 void decodeStream(const std::uint8_t* data, std::size_t size, int decoder) {
   static constexpr const archivers::lz::LzHuffmanFormat* kLhFormats[] = {
       &archivers::lz::kLh4, &archivers::lz::kLh5, &archivers::lz::kLh6, &archivers::lz::kLh7};

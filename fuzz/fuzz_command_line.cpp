@@ -17,16 +17,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (error.result() != archivers::Result::kBadCommandLine) std::abort();
     return 0;
   }
+  // Options and operands are split in two lists, so only the total byte count can be compared.
+  std::size_t total = 0;
   for (const auto& option : command.options) {
     if (option.empty() || option.front() != '-') std::abort();
+    total += option.size();
   }
   for (const auto& operand : command.operands) {
     if (!operand.empty() && operand.front() == '-') std::abort();
+    total += operand.size();
   }
-  // Options and operands are split in two lists, so only the total byte count can be compared.
-  std::size_t total = 0;
-  for (const auto& token : command.options) total += token.size();
-  for (const auto& token : command.operands) total += token.size();
   std::size_t kept = 0;  // every byte but quotes, and blanks only inside quotes
   bool quoted = false;
   for (const char c : line) {

@@ -8,21 +8,17 @@
 
 #include "cab/block_checksum.h"
 #include "cab/lzx_compressor.h"
-#include "common/byte_order.h"
 #include "fuzz_support.h"
 
 namespace {
 
-using archivers::appendLe16;
-using archivers::appendLe32;
 using fuzz::check;
 
 // One folder, one member named "f", the data blocks as the writer lays them out.
-std::vector<std::uint8_t> cabinetOf(const std::vector<std::uint8_t>& data, int windowBits,
-                                    bool translate, std::size_t fileBytes) {
-  // One compressor per window, reused from input to input as a worker reuses it from folder to
-  // folder: nothing of the folder before may leak into the next. Matches are found on a second
-  // thread, as on a machine with more than one core.
+std::string cabinetOf(const std::vector<std::uint8_t>& data, int windowBits, bool translate,
+                      std::size_t fileBytes) {
+  // Reused from input to input as a worker reuses it: nothing of one folder may leak into the
+  // next. Matches are found on a second thread, as on a machine with more than one core.
   static std::unique_ptr<archivers::cab::BlockCompressor> compressors[7];
   auto& compressor = compressors[windowBits - 15];
   if (!compressor) compressor = archivers::cab::makeLzxCompressor(windowBits, 2);
@@ -31,51 +27,25 @@ std::vector<std::uint8_t> cabinetOf(const std::vector<std::uint8_t>& data, int w
     traits.memberStarts.push_back(static_cast<std::uint32_t>(at));
   }
   compressor->startFolder(traits);
-  std::vector<std::uint8_t> blocks;
+  std::string blocks;
   std::uint16_t blockCount = 0;
   for (std::size_t at = 0; at < data.size(); at += archivers::cab::kBlockBytes) {
     const std::size_t size = std::min(archivers::cab::kBlockBytes, data.size() - at);
     for (const auto& coded : compressor->compressDataBlock({data.data() + at, size})) {
-      std::vector<std::uint8_t> header;
-      appendLe32(header, 0);
-      appendLe16(header, static_cast<std::uint16_t>(coded.bytes.size()));
-      appendLe16(header, static_cast<std::uint16_t>(coded.uncompressedSize));
-      archivers::storeLe32(header.data(), archivers::cab::blockChecksum(
-                                              header.data() + 4, 4,
-                                              archivers::cab::blockChecksum(
-                                                  coded.bytes.data(), coded.bytes.size(), 0)));
-      blocks.insert(blocks.end(), header.begin(), header.end());
-      blocks.insert(blocks.end(), coded.bytes.begin(), coded.bytes.end());
+      const std::string sizes = le(coded.bytes.size(), 2) + le(coded.uncompressedSize, 2);
+      const std::uint32_t sum = archivers::cab::blockChecksum(
+          reinterpret_cast<const std::uint8_t*>(sizes.data()), 4,
+          archivers::cab::blockChecksum(coded.bytes.data(), coded.bytes.size(), 0));
+      blocks += le(sum, 4) + sizes + std::string(coded.bytes.begin(), coded.bytes.end());
       ++blockCount;
     }
   }
-  const std::uint32_t dataStart = 36 + 8 + 16 + 2;
-  std::vector<std::uint8_t> cabinet = {'M', 'S', 'C', 'F'};
-  appendLe32(cabinet, 0);
-  appendLe32(cabinet, static_cast<std::uint32_t>(dataStart + blocks.size()));
-  appendLe32(cabinet, 0);
-  appendLe32(cabinet, 36 + 8);  // the file table
-  appendLe32(cabinet, 0);
-  cabinet.push_back(3);
-  cabinet.push_back(1);
-  appendLe16(cabinet, 1);  // folders
-  appendLe16(cabinet, 1);  // files
-  appendLe16(cabinet, 0);
-  appendLe16(cabinet, 0);
-  appendLe16(cabinet, 0);
-  appendLe32(cabinet, dataStart);
-  appendLe16(cabinet, blockCount);
-  appendLe16(cabinet, compressor->folderType());
-  appendLe32(cabinet, static_cast<std::uint32_t>(data.size()));
-  appendLe32(cabinet, 0);       // offset in the folder
-  appendLe16(cabinet, 0);       // folder
-  appendLe16(cabinet, 0x5021);  // 2020-01-01
-  appendLe16(cabinet, 0);
-  appendLe16(cabinet, 0x20);
-  cabinet.push_back('f');
-  cabinet.push_back(0);
-  cabinet.insert(cabinet.end(), blocks.begin(), blocks.end());
-  return cabinet;
+  // The header, one folder, the file "f" in it (dated 2020-01-01), then the blocks.
+  const std::size_t dataStart = 36 + 8 + 16 + 2;
+  return "MSCF" + le(0, 4) + le(dataStart + blocks.size(), 4) + le(0, 4) + le(36 + 8, 4) +
+         le(0, 4) + le(0x0103, 2) + le(1, 2) + le(1, 2) + le(0, 6) + le(dataStart, 4) +
+         le(blockCount, 2) + le(compressor->folderType(), 2) + le(data.size(), 4) + le(0, 6) +
+         le(0x5021, 2) + le(0, 2) + le(0x20, 2) + "f" + '\0' + blocks;
 }
 
 }  // namespace
@@ -93,10 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* input, std::size_t siz
   }
   // As if packed from files of one size, where blocks may be cut mid-frame.
   const std::size_t fileBytes = (input[1] & 4) != 0 ? 500 + std::size_t{input[0]} * 37 : 0;
-  const std::vector<std::uint8_t> cabinet = cabinetOf(data, windowBits, translate, fileBytes);
   const std::string packed = fuzz::workFolder() / "packed.cab";
   const std::string out = fuzz::workFolder() / "out";
-  writeFile(packed, std::string(cabinet.begin(), cabinet.end()));
+  writeFile(packed, cabinetOf(data, windowBits, translate, fileBytes));
 
   mscab_decompressor* decompressor = mspack_create_cab_decompressor(nullptr);
   mscabd_cabinet* opened = decompressor->open(decompressor, packed.c_str());

@@ -1,7 +1,9 @@
 #pragma once
 
-// What the fuzz targets share: a work folder of their own and, for the writers, a tree made from
-// the fuzz bytes. Files, trees and sinks are the test suite's own helpers.
+// What the fuzz targets share: a work folder, a reader's run from memory, trees made from the fuzz
+// bytes and a writer's round trip. Files, trees and sinks are the test suite's own helpers.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -77,8 +79,7 @@ inline void readInput(const std::uint8_t* data, std::size_t size, std::string_vi
 }
 
 // The fuzz bytes taken in order; zeros once they run out.
-class Bytes {
- public:
+struct Bytes {
   Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
   bool empty() const { return position_ == size_; }
   std::uint8_t next() { return position_ < size_ ? data_[position_++] : 0; }
@@ -88,24 +89,22 @@ class Bytes {
     position_ += count;
     return bytes;
   }
-
- private:
   const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t position_ = 0;
+  std::size_t size_, position_ = 0;
 };
 
 // Up to 48 entries under tree, made from the fuzz bytes: folders, files, links to files made
-// before them, names put together from pieces. Returns what a reader must give back; folders are
-// in it only when withFolders.
+// before them, names put together from pieces. For the folder walk, also links to folders (fans of
+// them when several lead to one), links leading outside the tree or nowhere, and pipes, all
+// relative as users make them. Returns what a reader must give back; folders only when withFolders.
 inline Contents makeTree(Bytes& bytes, const fs::path& tree, const std::vector<std::string>& pieces,
-                         bool withFolders) {
+                         bool withFolders, bool forWalk = false) {
   fs::remove_all(tree);
   fs::create_directories(tree);
   std::vector<std::string> folders = {""}, files;
   Contents expected;
   for (int entries = 0; entries < 48 && !bytes.empty(); ++entries) {
-    const std::uint8_t kind = bytes.next() % 4;
+    const std::uint8_t kind = bytes.next() % (forWalk ? 7 : 4);
     const std::string parent = folders[bytes.next() % folders.size()];
     std::string name;
     for (int length = 1 + bytes.next() % 6; length > 0; --length) {
@@ -114,6 +113,8 @@ inline Contents makeTree(Bytes& bytes, const fs::path& tree, const std::vector<s
     if (name == "." || name == "..") name += "x";
     const std::string path = (parent.empty() ? "" : parent + "/") + name;
     if (fs::exists(fs::symlink_status(tree / path))) continue;
+    std::string toRoot;  // up from the entry's folder to the tree
+    for (const char c : path) toRoot += c == '/' ? "../" : "";
     if (kind == 0) {
       fs::create_directory(tree / path);
       folders.push_back(path);
@@ -123,6 +124,12 @@ inline Contents makeTree(Bytes& bytes, const fs::path& tree, const std::vector<s
       fs::create_symlink(tree / target, tree / path);
       expected[path] = expected[target];
       files.push_back(path);
+    } else if (kind == 4) {
+      fs::create_symlink(toRoot + folders[bytes.next() % folders.size()] + "/.", tree / path);
+    } else if (kind == 5) {
+      fs::create_symlink(bytes.next() % 2 ? toRoot + "../outside.txt" : "nowhere", tree / path);
+    } else if (kind == 6) {
+      mkfifo((tree / path).c_str(), 0600);
     } else {
       std::string contents = bytes.take(bytes.next() | (bytes.next() << 8));
       // Long repetitive contents cross block boundaries without needing long inputs.
@@ -139,36 +146,30 @@ inline Contents makeTree(Bytes& bytes, const fs::path& tree, const std::vector<s
   return expected;
 }
 
-// Calls an archiver's entry point with folder as the current folder (Parvo packs from inside it).
-template <typename Entry>
-std::int32_t callIn(const fs::path& folder, Entry entry, const std::string& commandLine) {
-  const fs::path previous = fs::current_path();
-  fs::current_path(folder);
-  char output[256] = {};
-  const std::int32_t result = entry(0, commandLine.c_str(), output, sizeof output);
-  fs::current_path(previous);
-  return result;
-}
-
-// A writer's round trip: the tree under work/tree, packed into work/archive by the pack command
-// (given the archive's path), must extract through the same library (the extract command, given
-// the archive's and the destination's) into everything in expected; a tree of no files must make
-// no archive when noFilesResult says so.
+// A writer's round trip: the tree under work/tree, packed from inside it (as Parvo packs) into
+// work/archive by the pack command, must extract through the same library (the extract command,
+// given the archive and the destination) into everything in expected, folders too when the format
+// keeps them; a tree of no files must make no archive when noFilesResult says so.
 template <typename Entry>
 void roundTrip(Entry entry, const Contents& expected, const std::string& archiveName,
-               const std::string& pack, const std::string& extract, std::int32_t noFilesResult) {
+               const std::string& pack, const std::string& extract, std::int32_t noFilesResult,
+               bool withFolders) {
   const std::string archive = '"' + (workFolder() / archiveName).string() + '"';
-  const fs::path out = workFolder() / "out";
+  const fs::path out = workFolder() / "out", previous = fs::current_path();
   fs::remove(workFolder() / archiveName);
   fs::remove_all(out);
-  const std::int32_t result = callIn(workFolder() / "tree", entry, pack + " " + archive + " *.*");
+  char output[256] = {};
+  fs::current_path(workFolder() / "tree");
+  const std::int32_t result = entry(0, (pack + " " + archive + " *.*").c_str(), output, 256);
+  fs::current_path(previous);
   if (expected.empty() && noFilesResult != 0) {
     check(result == noFilesResult && !fs::exists(workFolder() / archiveName));
     return;
   }
   check(result == 0);
-  check(callIn(workFolder(), entry, extract + " " + archive + " \"" + out.string() + "/\"") == 0);
-  check(entriesIn(out) == expected);
+  const std::string line = extract + " " + archive + " \"" + out.string() + "/\"";
+  check(entry(0, line.c_str(), output, 256) == 0);
+  check((withFolders ? entriesIn(out) : filesIn(out)) == expected);
 }
 
 }  // namespace fuzz

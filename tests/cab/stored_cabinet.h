@@ -39,7 +39,8 @@ inline std::string mszipBlock(const std::string& chunk, const std::string& windo
 
 // A cabinet written by hand with one folder; blockReserve bytes of 0xEE are reserved in every
 // data block's header (the header then says so). Blocks carry no checksum.
-inline std::string handMadeCabinet(const std::vector<RawMember>& members, BlockCoding coding,
+inline std::string handMadeCabinet(const std::vector<RawMember>& members,
+                                   BlockCoding coding = BlockCoding::kStored,
                                    std::uint8_t blockReserve = 0) {
   std::string folderData, files, blocks, window;
   for (const RawMember& member : members) {
@@ -68,7 +69,7 @@ inline std::string handMadeCabinet(const std::vector<RawMember>& members, BlockC
 }
 
 inline std::string storedCabinet(const std::vector<RawMember>& members) {
-  return handMadeCabinet(members, BlockCoding::kStored);
+  return handMadeCabinet(members);
 }
 
 }  // namespace cabtest

@@ -19,8 +19,7 @@ using archivers::ByteSource;
 using archivers::MemorySource;
 
 // Hands the input over in uneven pieces, as a file or pipe might.
-class UnevenSource : public ByteSource {
- public:
+struct UnevenSource : ByteSource {
   explicit UnevenSource(const std::string& data) : data_(data) {}
   std::size_t read(std::uint8_t* data, std::size_t count) override {
     const std::size_t size =
@@ -29,26 +28,21 @@ class UnevenSource : public ByteSource {
     position_ += size;
     return size;
   }
-
- private:
   const std::string& data_;
-  std::size_t position_ = 0;
-  std::size_t calls_ = 0;
+  std::size_t position_ = 0, calls_ = 0;
 };
 
-struct Case {
-  std::string name;
-  std::string data;
-  double maxRatio;  // compressed size over original size, at most
-};
-
-// Blocks end every 12288 symbols, the input buffer drops its first 128 KiB when it holds 144 KiB.
-std::vector<Case> cases() {
+// Each case round trips through our decoder, which the corpus holds to other writers' -lh5- data;
+// the peer readers take our writer's -lh5- members in lzh_pack_test.cpp. Blocks end every 12288
+// symbols, the input buffer drops its first 128 KiB when it holds 144 KiB.
+TEST(Lh5Encoder, OurDecoderGivesBackWhatWeEncode) {
   std::string allBytes;
-  for (int round = 0; round < 4; ++round) {
-    for (int byte = 0; byte < 256; ++byte) allBytes += static_cast<char>(byte);
-  }
-  return {
+  for (int byte = 0; byte < 1024; ++byte) allBytes += static_cast<char>(byte);
+  const struct {
+    std::string name;
+    std::string data;
+    double maxRatio;  // compressed size over original size, at most
+  } cases[] = {
       {"empty", "", 0},
       {"one byte", "x", 2},
       {"two bytes", "xy", 2},
@@ -61,12 +55,7 @@ std::vector<Case> cases() {
       {"text around the slide", varyingText(147456 + 1), 0.4},
       {"text, many blocks", varyingText(3 << 20), 0.4},
   };
-}
-
-// Each case round trips through our decoder, which the corpus holds to other writers' -lh5- data;
-// the peer readers take our writer's -lh5- members in lzh_pack_test.cpp.
-TEST(Lh5Encoder, OurDecoderGivesBackWhatWeEncode) {
-  for (const Case& test : cases()) {
+  for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     UnevenSource source(test.data);
     StringSink encoded;
@@ -94,13 +83,12 @@ TEST(Lh5Encoder, CodesAreCutTo16BitsStayCompleteAndReadBackThroughTheDecodersTab
   }
   archivers::PrefixCode<510> code;
   ASSERT_EQ(code.build(frequencies), -1);
+  EXPECT_EQ(std::count(code.lengths.begin(), code.lengths.end(), 0), 510 - 30);
   std::uint32_t kraft = 0;
   BitWriter stream;
-  for (unsigned symbol = 0; symbol < 510; ++symbol) {
+  for (unsigned symbol = 0; symbol < 510; symbol += 17) {
     const unsigned length = code.lengths[symbol];
-    ASSERT_EQ(length == 0, frequencies[symbol] == 0);
-    ASSERT_LE(length, 16u);
-    if (length == 0) continue;
+    ASSERT_TRUE(length >= 1 && length <= 16) << symbol;
     EXPECT_TRUE(symbol == 0 || length <= code.lengths[symbol - 17]) << "rarer symbol " << symbol;
     kraft += 1u << (16 - length);
     stream.put(code.codes[symbol], length);
