@@ -52,8 +52,8 @@ class FailingInput final : public archivers::ArchiveInput {
 // The user's stop halfway through the archive, inside b.
 class StopHalfway final : public archivers::ProgressPresenter {
  public:
-  std::chrono::milliseconds delay() const override { return std::chrono::milliseconds(0); }
-  std::chrono::milliseconds interval() const override { return std::chrono::milliseconds(0); }
+  std::chrono::milliseconds delay() const override { return {}; }
+  std::chrono::milliseconds interval() const override { return {}; }
   bool update(const archivers::ProgressSnapshot& snapshot) override {
     return snapshot.done >= snapshot.total / 2;
   }
@@ -106,17 +106,16 @@ class MemberPolicyTest : public ::testing::Test {
     return at;
   }
 
-  std::string extract(const archivers::FormatReader& reader, archivers::ArchiveInput& input,
-                      archivers::FollowedCall& call) {
-    return archivers::extractArchive(reader, input, folder / "out", call);
+  Outcome extract(const archivers::FormatReader& reader, archivers::ArchiveInput& input,
+                  archivers::FollowedCall& call) {
+    return outcomeOf(
+        [&] { return archivers::extractArchive(reader, input, folder / "out", call); });
   }
-
-  // The archive changed to bytes, extracted.
   Outcome extractAltered(const archivers::FormatReader& reader, const std::string& bytes) {
     writeFile(folder / "altered", bytes);
     archivers::FollowedCall call(nullptr);
     archivers::FileArchiveInput input(folder / "altered", call);
-    return outcomeOf([&] { return extract(reader, input, call); });
+    return extract(reader, input, call);
   }
 
   // The members in the destination, each whole; a partial one fails the test.
@@ -167,7 +166,7 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
          archivers::FollowedCall call(nullptr);
          FailingInput input(archive(reader.format), fs::file_size(archive(reader.format)) / 2,
                             call);
-         return outcomeOf([&] { return extract(reader, input, call); });
+         return extract(reader, input, call);
        },
        Result::kCannotOpen,
        {"a.dat"},
@@ -182,8 +181,7 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
            ::setrlimit(RLIMIT_FSIZE, &limit);
            archivers::FollowedCall call(nullptr);
            archivers::FileArchiveInput input(archive(reader.format), call);
-           ::_exit(
-               static_cast<int>(outcomeOf([&] { return extract(reader, input, call); }).result));
+           ::_exit(static_cast<int>(extract(reader, input, call).result));
          }
          int status = 0;
          ::waitpid(child, &status, 0);
@@ -198,7 +196,7 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
          archivers::FollowedCall call(std::make_unique<StopHalfway>());
          archivers::FileArchiveInput input(archive(reader.format), call);
          call.setArchive(archive(reader.format).string(), input.size());
-         return outcomeOf([&] { return extract(reader, input, call); });
+         return extract(reader, input, call);
        },
        Result::kCancelled,
        {"a.dat"},
