@@ -3,8 +3,6 @@
 // longer be read and the user's stop end the extraction; what was complete stays, whole.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <functional>
@@ -15,6 +13,7 @@
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
 #include "support/temporary_folder.h"
+#include "support/watchdog.h"
 
 namespace fs = std::filesystem;
 using archivers::ArchiveError;
@@ -174,19 +173,17 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
       {"full disk",
        [&](const archivers::FormatReader& reader) {
          // The limit is per file: a fits, b does not. Set in a child, whose status is the result.
-         const pid_t child = ::fork();
-         if (child == 0) {
-           std::signal(SIGXFSZ, SIG_IGN);
-           const rlimit limit{kSmall + kSmall / 2, kSmall + kSmall / 2};
-           ::setrlimit(RLIMIT_FSIZE, &limit);
-           archivers::FollowedCall call(nullptr);
-           archivers::FileArchiveInput input(archive(reader.format), call);
-           ::_exit(static_cast<int>(extract(reader, input, call).result));
-         }
-         int status = 0;
-         ::waitpid(child, &status, 0);
-         return Outcome{
-             WIFEXITED(status) ? static_cast<Result>(WEXITSTATUS(status)) : Result::kInternal, ""};
+         return Outcome{static_cast<Result>(exitStatusInChild(
+                            60,
+                            [&] {
+                              std::signal(SIGXFSZ, SIG_IGN);
+                              const rlimit limit{kSmall + kSmall / 2, kSmall + kSmall / 2};
+                              ::setrlimit(RLIMIT_FSIZE, &limit);
+                              archivers::FollowedCall call(nullptr);
+                              archivers::FileArchiveInput input(archive(reader.format), call);
+                              return static_cast<int>(extract(reader, input, call).result);
+                            })),
+                        ""};
        },
        Result::kWriteFailed,
        {"a.dat"},
