@@ -37,17 +37,14 @@ class OnCheckpoint final : public archivers::ProgressPresenter {
   std::function<void(const ProgressSnapshot&)> action_;
 };
 
-bool after(const timespec& a, const timespec& b) {
-  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
-}
-
 // Rewrites 4 KiB in the middle. With keepTime the modification time is put back, as a tool that
 // preserves times does, once the clock has passed the change time, so that only that one tells.
 void rewriteInPlace(const fs::path& file, bool keepTime) {
   struct stat before {};
   ASSERT_EQ(stat(file.c_str(), &before), 0);
-  timespec now{};
-  while (clock_gettime(CLOCK_REALTIME_COARSE, &now) == 0 && !after(now, before.st_ctim)) {
+  const auto nanoseconds = [](const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; };
+  for (timespec now{}; clock_gettime(CLOCK_REALTIME_COARSE, &now) == 0 &&
+                       nanoseconds(now) <= nanoseconds(before.st_ctim);) {
     usleep(1000);
   }
   const int fd = open(file.c_str(), O_WRONLY);

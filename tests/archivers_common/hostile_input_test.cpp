@@ -1,7 +1,5 @@
-// Hostile and damaged input through each library's entry point, one table for the five: names and
-// links that leave the destination, archives cut short or with a flipped bit, files that are no
-// archive, command lines a library does not take, reproducers of known attacks. Whatever happens,
-// nothing lands outside the destination and nothing half-written inside it.
+// Hostile and damaged input through each library's entry point. Whatever happens, nothing lands
+// outside the destination and nothing half-written inside it.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -168,14 +166,11 @@ TEST(HostileInput, DamageIsReportedAndLeavesOnlyWholeFiles) {
       {"a.txt", "first\n"}, {"big.txt", varyingText(200 * 1024)}, {"z.txt", "last\n"}};
   const Contents others = {{"a.txt", "first\n"}, {"z.txt", "last\n"}};
   const DamageCase cases[] = {
-      {kArj, "arj a -m0 -y ../packed.arj a.txt big.txt z.txt", "packed.arj", FlipCost::kThatMember},
       {kArj, "arj a -m1 -y ../packed.arj a.txt big.txt z.txt", "packed.arj", FlipCost::kThatMember},
       {kArj, "arj a -m4 -y ../packed.arj a.txt big.txt z.txt", "packed.arj", FlipCost::kThatMember},
       {kCab, "gcab -c -z ../packed.cab a.txt big.txt z.txt", "packed.cab", FlipCost::kRestOfFolder},
       {kLzh, "jlha c ../packed.lzh a.txt big.txt z.txt", "packed.lzh", FlipCost::kThatMember},
       {kZip, "zip -q ../packed.zip a.txt big.txt z.txt", "packed.zip", FlipCost::kThatMember, true},
-      {kZip, "zip -q -0 ../packed.zip a.txt big.txt z.txt", "packed.zip", FlipCost::kThatMember,
-       true},
       {kZip, "zip -q -fz - a.txt big.txt z.txt > ../packed.zip", "packed.zip",
        FlipCost::kThatMember, true},
       {kZip, "7zz a -tzip -mm=Deflate64 ../packed.zip a.txt big.txt z.txt > /dev/null",
@@ -232,13 +227,9 @@ TEST(HostileInput, DamageIsReportedAndLeavesOnlyWholeFiles) {
   }
 }
 
-// What only the central directory and the local headers together show: a local header that
-// disagrees with the directory (name, CRC, method, encryption), a member whose data would run past
-// it, a directory entry that points at data another member already took (the overlapping entries
-// of decompression bombs), a stored member stated longer than its data (a hole would make up the
-// rest: refused unless the sizes differ by a multiple of 4 GiB, as some writers state them, and
-// then only as far as the file system holds). Only that member is left out, and named. An end
-// record that miscounts the directory's entries is damage, and every entry is still read.
+// What only the central directory and the local headers together show. Only that member is left
+// out, and named; an end record that miscounts the directory's entries is damage, and every entry
+// is still read.
 TEST(HostileInput, ZipMembersTheDirectoryDoesNotVouchForAreLeftOut) {
   const auto bytesAt = [](std::string& zip, std::size_t at) {
     return reinterpret_cast<std::uint8_t*>(zip.data() + at);
@@ -389,11 +380,9 @@ TEST(HostileInput, CommandLinesALibraryDoesNotTakeAreRefused) {
   EXPECT_EQ(readFile(work / "a.txt"), "not an archive");
 }
 
-// What the two writers share: written into the folder being packed, over one packed there before,
-// neither the archive under construction nor the old one is packed; a pack that fails (a file or
-// folder that cannot be read, named in the explanation, or a disk that fills up: a file size
-// limit, which holds for root too) leaves the archive already under the name as it was. Nothing
-// is ever left beside it.
+// Written into the folder being packed, over one packed there before, neither the archive under
+// construction nor the old one is packed; a pack that fails (unreadable, or a file size limit,
+// which holds for root too) leaves the old archive as it was, and nothing beside it.
 TEST(HostileInput, WritersNeverPackThemselvesAndFailuresKeepTheOldArchive) {
   const struct {
     Archiver archiver;
@@ -457,12 +446,8 @@ TEST(HostileInput, WritersNeverPackThemselvesAndFailuresKeepTheOldArchive) {
   }
 }
 
-// Whatever a writer cannot hold is left out and named, reason first; the rest is packed and the
-// call returns its own result for it. Links leading outside or nowhere, pipes, links to
-// folders (the folder is packed where it lies), names that the format's readers split at, paths
-// past a cabinet's 255 bytes (a folder with no room below it as one item), and an earlier
-// self-extracting program made from a cabinet of the same name, which would otherwise be packed
-// into the next one.
+// Whatever a writer cannot hold is left out and named, reason first, and the call returns its own
+// result. An earlier self-extracting program made from a cabinet of the same name is left out too.
 TEST(HostileInput, WritersNameWhatTheyLeaveOut) {
   const struct {
     Archiver archiver;
@@ -527,40 +512,6 @@ TEST(HostileInput, WritersNameWhatTheyLeaveOut) {
       expected.insert(longPaths.begin(), longPaths.end());
     }
     EXPECT_EQ(landed, expected);
-  }
-}
-
-// Twenty levels, each with two links to the next: following them visited 3^20 copies of the
-// bottom. Each real folder is entered once, and the links are named.
-TEST(HostileInput, LinksThatFanOutArePackedOnce) {
-  for (const auto& [archiver, options] :
-       {std::pair{kCab, "-a -r -ml:21"}, std::pair{kLzh, "a -rx"}}) {
-    TemporaryFolder work;
-    fs::path level = work / "source";
-    for (int i = 0; i < 20; ++i) {
-      fs::create_directories(level / "next");
-      fs::create_symlink("next", level / "a");
-      fs::create_symlink("next", level / "b");
-      level /= "next";
-    }
-    writeFile(level / "bottom.txt", "bottom\n");
-    EXPECT_EQ(exitStatusInChild(60,
-                                [&] {
-                                  const ArchiverResult result =
-                                      packIn(work / "source", archiver,
-                                             std::string(options) + " \"" + work.path().string() +
-                                                 "/packed\" *.*");
-                                  return result.code == kLeftOut &&
-                                                 result.output.starts_with(
-                                                     "40 items were left out of the archive: link "
-                                                     "to a folder: a; link to a folder: b; ")
-                                             ? 0
-                                             : 1;
-                                }),
-              0)
-        << archiver.library;
-    ASSERT_EQ(extractWith(archiver, work / "packed", work / "out").code, kOk);
-    EXPECT_EQ(filesIn(work / "out").size(), 1u);
   }
 }
 
@@ -705,14 +656,15 @@ TEST(HostileInput, TwoRunsAtOnceNeverTrashEachOthersNewFiles) {
 TEST(HostileInput, ExtractionKeepsPermissionsNeverWider) {
   const struct {
     Archiver archiver;
-    const char* pack;  // run in src/, writing ../packed.EXT
+    const char* peer;  // run in src/, writing ../packed.EXT; or our writer with these options
     const char* archive;
-    bool foldersKeepModes;
+    unsigned secret, folder;  // the modes expected; a folder's 0 when the format keeps none
   } cases[] = {
-      {kZip, "zip -qr ../packed.zip secret ro.txt private", "packed.zip", true},
-      {kTar, "tar -cf ../packed.tar secret ro.txt private", "packed.tar", true},
-      {kArj, "arj a -r -y ../packed.arj secret ro.txt private", "packed.arj", false},
-      {kLzh, nullptr, "packed.lzh", true},  // our own writer: jlha keeps no modes
+      {kZip, "zip -qr ../packed.zip secret ro.txt private", "packed.zip", 0600, 0700},
+      {kTar, "tar -cf ../packed.tar secret ro.txt private", "packed.tar", 0600, 0700},
+      {kArj, "arj a -r -y ../packed.arj secret ro.txt private", "packed.arj", 0600, 0},
+      {kLzh, "a -rx", "packed.lzh", 0600, 0700},      // our own writer: jlha keeps no modes
+      {kCab, "-a -r -ml:21", "packed.cab", 0644, 0},  // only read-only and executable
   };
   const auto mode = [](const fs::path& path) {
     struct stat status {};
@@ -727,27 +679,20 @@ TEST(HostileInput, ExtractionKeepsPermissionsNeverWider) {
     fs::permissions(work / "src/ro.txt", fs::perms(0444));
     chmod((work / "src/private/tool").c_str(), 04755);
     fs::permissions(work / "src/private", fs::perms(0700));
-    if (test.pack != nullptr) {
-      runShell(test.pack, work / "src");
+    if (std::string_view(test.peer).find("../") != std::string_view::npos) {
+      runShell(test.peer, work / "src");
     } else {
-      ASSERT_EQ(packIn(work / "src", test.archiver, "a -rx \"../packed.lzh\" *.*").code, kOk);
+      const std::string line = std::string(test.peer) + " \"../" + test.archive + "\" *.*";
+      ASSERT_EQ(packIn(work / "src", test.archiver, line).code, kOk);
     }
     ASSERT_EQ(extractWith(test.archiver, work / test.archive, work / "out").code, kOk);
-    EXPECT_EQ(mode(work / "out/secret"), 0600U);
+    EXPECT_EQ(mode(work / "out/secret"), test.secret);
     EXPECT_EQ(mode(work / "out/ro.txt"), 0444U);
     if (fs::exists(work / "out/private/tool")) {
       EXPECT_EQ(mode(work / "out/private/tool"), 0755U);
     }
-    if (test.foldersKeepModes) {
-      EXPECT_EQ(mode(work / "out/private"), 0700U);
+    if (test.folder != 0) {
+      EXPECT_EQ(mode(work / "out/private"), test.folder);
     }
   }
-  // A cabinet knows only read-only and executable.
-  TemporaryFolder work;
-  writeFiles(work / "src", {{"ro.txt", "r"}, {"rw.txt", "w"}});
-  fs::permissions(work / "src/ro.txt", fs::perms(0444));
-  ASSERT_EQ(packIn(work / "src", kCab, "-a -r -ml:21 \"../packed.cab\" *.*").code, kOk);
-  ASSERT_EQ(extractWith(kCab, work / "packed.cab", work / "out").code, kOk);
-  EXPECT_EQ(mode(work / "out/ro.txt"), 0444U);
-  EXPECT_EQ(mode(work / "out/rw.txt"), 0644U);
 }

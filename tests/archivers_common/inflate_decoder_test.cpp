@@ -26,11 +26,10 @@ class DeflateBits {
     for (unsigned i = length; i-- > 0;) push((value >> i) & 1);
     return *this;
   }
-  DeflateBits& align() {
+  DeflateBits& stored(bool last, std::uint16_t length, std::uint16_t check, std::string text) {
+    bits(last ? 1 : 0, 3);
     used_ = (used_ + 7) / 8 * 8;
-    return *this;
-  }
-  DeflateBits& bytes(const std::string& text) {
+    bits(length, 16).bits(check, 16);
     for (const char c : text) bits(static_cast<unsigned char>(c), 8);
     return *this;
   }
@@ -51,6 +50,14 @@ DeflateBits fixedBlock(bool last = true) {
   return std::move(DeflateBits().bits(last ? 1 : 0, 1).bits(1, 2).code(0x30 + 'a', 8));
 }
 constexpr std::uint32_t kLength3 = 1, kLength285 = 0xC5, kEndOfBlock = 0;
+
+// A dynamic block's header up to the lengths of its first code length codes.
+DeflateBits dynamicHeader(std::initializer_list<std::uint32_t> lengths) {
+  DeflateBits stream;
+  stream.bits(1, 1).bits(2, 2).bits(0, 14);
+  for (const std::uint32_t length : lengths) stream.bits(length, 3);
+  return stream;
+}
 
 // The decoded text, or the error's message.
 std::string decode(Variant variant, const std::vector<std::uint8_t>& stream) {
@@ -97,61 +104,21 @@ TEST(InflateDecoder, ReadsEachFormByItsTablesAndReportsDamage) {
       {"stored blocks after a fixed one", Variant::kDeflate64,
        fixedBlock(false)
            .code(kEndOfBlock, 7)
-           .bits(0, 3)
-           .align()
-           .bits(5, 16)
-           .bits(0xFFFA, 16)
-           .bytes("hello")
-           .bits(1, 3)
-           .align()
-           .bits(0, 16)
-           .bits(0xFFFF, 16)
+           .stored(false, 5, 0xFFFA, "hello")
+           .stored(true, 0, 0xFFFF, "")
            .done(),
        "ahello"},
       {"stored length unconfirmed", Variant::kDeflate,
-       DeflateBits().bits(1, 3).align().bits(5, 16).bits(5, 16).bytes("hello").done(),
-       damaged + "stored block length mismatch"},
+       DeflateBits().stored(true, 5, 5, "hello").done(), damaged + "stored block length mismatch"},
       {"stored block cut short", Variant::kDeflate,
-       DeflateBits()
-           .bits(1, 1)
-           .bits(0, 2)
-           .bits(0, 5)
-           .bits(9, 16)
-           .bits(0xFFF6, 16)
-           .bytes("hel")
-           .done(),
-       damaged + "the stream is cut short"},
+       DeflateBits().stored(true, 9, 0xFFF6, "hel").done(), damaged + "the stream is cut short"},
       {"no end of block", Variant::kDeflate, fixedBlock().code(kLength3, 7).code(0, 5).done(),
        damaged + "the stream is cut short"},
       {"block type 3", Variant::kDeflate, DeflateBits().bits(1, 1).bits(3, 2).done(),
        damaged + "invalid block type"},
-      // Four code length codes of one bit each.
-      {"over-subscribed code", Variant::kDeflate,
-       DeflateBits()
-           .bits(1, 1)
-           .bits(2, 2)
-           .bits(0, 5)
-           .bits(0, 5)
-           .bits(0, 4)
-           .bits(1, 3)
-           .bits(1, 3)
-           .bits(1, 3)
-           .bits(1, 3)
-           .done(),
+      {"over-subscribed code", Variant::kDeflate, dynamicHeader({1, 1, 1, 1}).done(),
        damaged + "over-subscribed code"},
-      // Code length codes 1 and 2 bits long, one of each: a code with a gap.
-      {"incomplete code", Variant::kDeflate,
-       DeflateBits()
-           .bits(1, 1)
-           .bits(2, 2)
-           .bits(0, 5)
-           .bits(0, 5)
-           .bits(0, 4)
-           .bits(1, 3)
-           .bits(2, 3)
-           .bits(0, 3)
-           .bits(0, 3)
-           .done(),
+      {"incomplete code", Variant::kDeflate, dynamicHeader({1, 2, 0, 0}).done(),
        damaged + "incomplete code"},
   };
   for (const Case& test : cases) {

@@ -1,14 +1,11 @@
 #include "common/input_file.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "common/archive_error.h"
 #include "common/archive_input.h"
 #include "common/progress.h"
+#include "support/temporary_folder.h"
 #include "support/thrown.h"
 
 namespace archivers {
@@ -16,8 +13,9 @@ namespace {
 
 // Reading across the buffer is exercised by every extraction; here what a reader must never trust.
 TEST(InputFile, ReadsPastTheEndAndHugeRequestsAreDamageNotCrashes) {
-  const std::string path = testing::TempDir() + "input_file_" + std::to_string(getpid());
-  std::ofstream(path, std::ios::binary) << std::string(200003, 'x');
+  TemporaryFolder folder;
+  const std::string path = folder / "input";
+  writeFile(path, std::string(200003, 'x'));
   FollowedCall call(nullptr);
   InputFile file(path, call);
   const auto resultOf = [](const auto& action) { return thrown<ArchiveError>(action).result(); };
@@ -32,19 +30,18 @@ TEST(InputFile, ReadsPastTheEndAndHugeRequestsAreDamageNotCrashes) {
   std::filesystem::remove(path);
 
   EXPECT_EQ(resultOf([&] { InputFile missing(path, call); }), Result::kCannotOpen);
-  EXPECT_EQ(resultOf([&] { InputFile folder(testing::TempDir(), call); }), Result::kCannotOpen);
+  EXPECT_EQ(resultOf([&] { InputFile folderInput(folder.path(), call); }), Result::kCannotOpen);
 }
 
 // Siblings come from the archive's own folder only, ignoring case with the exact name first, and
 // only as regular files.
 TEST(FileArchiveInput, SiblingsComeFromItsOwnFolderIgnoringCase) {
-  const std::filesystem::path folder =
-      testing::TempDir() + "siblings_" + std::to_string(getpid()) + "/";
+  TemporaryFolder folder;
   std::filesystem::create_directories(folder / "set/sub");
-  std::ofstream(folder / "set/a.cab") << "a";
-  std::ofstream(folder / "set/part.cab") << "lower";
-  std::ofstream(folder / "set/PART.CAB") << "upper!";
-  std::ofstream(folder / "secret") << "secret";
+  writeFile(folder / "set/a.cab", "a");
+  writeFile(folder / "set/part.cab", "lower");
+  writeFile(folder / "set/PART.CAB", "upper!");
+  writeFile(folder / "secret", "secret");
   FollowedCall call(nullptr);
   FileArchiveInput input(folder / "set/a.cab", call);
   const auto sizeOf = [&](std::string_view name) {
@@ -58,7 +55,6 @@ TEST(FileArchiveInput, SiblingsComeFromItsOwnFolderIgnoringCase) {
   for (const char* refused : {"../secret", "sub", "..", ".", "", "sub/../a.cab", "missing"}) {
     EXPECT_EQ(sizeOf(refused), -1) << refused;
   }
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

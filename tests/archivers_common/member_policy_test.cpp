@@ -3,8 +3,6 @@
 // longer be read and the user's stop end the extraction; what was complete stays, whole.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <functional>
@@ -15,6 +13,7 @@
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
 #include "support/temporary_folder.h"
+#include "support/watchdog.h"
 
 namespace fs = std::filesystem;
 using archivers::ArchiveError;
@@ -52,8 +51,8 @@ class FailingInput final : public archivers::ArchiveInput {
 // The user's stop halfway through the archive, inside b.
 class StopHalfway final : public archivers::ProgressPresenter {
  public:
-  std::chrono::milliseconds delay() const override { return std::chrono::milliseconds(0); }
-  std::chrono::milliseconds interval() const override { return std::chrono::milliseconds(0); }
+  std::chrono::milliseconds delay() const override { return {}; }
+  std::chrono::milliseconds interval() const override { return {}; }
   bool update(const archivers::ProgressSnapshot& snapshot) override {
     return snapshot.done >= snapshot.total / 2;
   }
@@ -106,17 +105,16 @@ class MemberPolicyTest : public ::testing::Test {
     return at;
   }
 
-  std::string extract(const archivers::FormatReader& reader, archivers::ArchiveInput& input,
-                      archivers::FollowedCall& call) {
-    return archivers::extractArchive(reader, input, folder / "out", call);
+  Outcome extract(const archivers::FormatReader& reader, archivers::ArchiveInput& input,
+                  archivers::FollowedCall& call) {
+    return outcomeOf(
+        [&] { return archivers::extractArchive(reader, input, folder / "out", call); });
   }
-
-  // The archive changed to bytes, extracted.
   Outcome extractAltered(const archivers::FormatReader& reader, const std::string& bytes) {
     writeFile(folder / "altered", bytes);
     archivers::FollowedCall call(nullptr);
     archivers::FileArchiveInput input(folder / "altered", call);
-    return outcomeOf([&] { return extract(reader, input, call); });
+    return extract(reader, input, call);
   }
 
   // The members in the destination, each whole; a partial one fails the test.
@@ -167,7 +165,7 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
          archivers::FollowedCall call(nullptr);
          FailingInput input(archive(reader.format), fs::file_size(archive(reader.format)) / 2,
                             call);
-         return outcomeOf([&] { return extract(reader, input, call); });
+         return extract(reader, input, call);
        },
        Result::kCannotOpen,
        {"a.dat"},
@@ -175,20 +173,17 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
       {"full disk",
        [&](const archivers::FormatReader& reader) {
          // The limit is per file: a fits, b does not. Set in a child, whose status is the result.
-         const pid_t child = ::fork();
-         if (child == 0) {
-           std::signal(SIGXFSZ, SIG_IGN);
-           const rlimit limit{kSmall + kSmall / 2, kSmall + kSmall / 2};
-           ::setrlimit(RLIMIT_FSIZE, &limit);
-           archivers::FollowedCall call(nullptr);
-           archivers::FileArchiveInput input(archive(reader.format), call);
-           ::_exit(
-               static_cast<int>(outcomeOf([&] { return extract(reader, input, call); }).result));
-         }
-         int status = 0;
-         ::waitpid(child, &status, 0);
-         return Outcome{
-             WIFEXITED(status) ? static_cast<Result>(WEXITSTATUS(status)) : Result::kInternal, ""};
+         return Outcome{static_cast<Result>(exitStatusInChild(
+                            60,
+                            [&] {
+                              std::signal(SIGXFSZ, SIG_IGN);
+                              const rlimit limit{kSmall + kSmall / 2, kSmall + kSmall / 2};
+                              ::setrlimit(RLIMIT_FSIZE, &limit);
+                              archivers::FollowedCall call(nullptr);
+                              archivers::FileArchiveInput input(archive(reader.format), call);
+                              return static_cast<int>(extract(reader, input, call).result);
+                            })),
+                        ""};
        },
        Result::kWriteFailed,
        {"a.dat"},
@@ -198,7 +193,7 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
          archivers::FollowedCall call(std::make_unique<StopHalfway>());
          archivers::FileArchiveInput input(archive(reader.format), call);
          call.setArchive(archive(reader.format).string(), input.size());
-         return outcomeOf([&] { return extract(reader, input, call); });
+         return extract(reader, input, call);
        },
        Result::kCancelled,
        {"a.dat"},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,17 +27,15 @@ TEST(Cp932, UndecodableBytesAreKeptAsTheyStand) {
 
 TEST(Cp932, DecodesTheSameFromManyThreads) {
   const std::string name = "\x95\x5C\x8E\xA6\x83\x5C\x83\x74\x83\x67.txt";
-  const std::string expected = cp932ToUtf8(name);
+  std::atomic<int> mismatches = 0;
   std::vector<std::thread> threads;
-  std::vector<int> mismatches(4, 0);
   for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 2000; ++i) mismatches[t] += cp932ToUtf8(name) != expected ? 1 : 0;
+    threads.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) mismatches += cp932ToUtf8(name) != "表示ソフト.txt" ? 1 : 0;
     });
   }
   for (auto& thread : threads) thread.join();
-  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
-  EXPECT_EQ(expected, "表示ソフト.txt");
+  EXPECT_EQ(mismatches, 0);
 }
 
 TEST(UnflaggedNames, ValidUtf8StaysElseCp932) {
