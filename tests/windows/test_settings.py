@@ -7,9 +7,7 @@ import unittest
 import wine_session
 from wine_session import Folder
 
-CAPTION = "Parvo Version 1.0"
 BAND = [(0, 0, 64), (0, 0, 128), (0, 0, 192), (0, 0, 255)]
-WHITE = (255, 255, 255)
 
 
 class SettingsTest(unittest.TestCase):
@@ -20,39 +18,30 @@ class SettingsTest(unittest.TestCase):
 
     def run_dialog(self, *keys, screenshot=None):
         """Opens the window (no arguments), types the keys into it, and returns the run with
-        the window's geometry and, when asked, its pixels."""
+        the window's geometry and, when asked, its pixels once painting has settled (Wine maps
+        the window before its first paint, and a capture in between is all black)."""
         seen = {}
 
         def act():
-            if seen:
-                return
-            windows = self.session.windows_named(CAPTION)
+            windows = [] if seen else self.session.windows_named("Parvo Version 1.0")
             if not windows:
                 return
-            window = windows[0]
-            seen["geometry"] = self.session.xdotool("getwindowgeometry", "--shell", window)
-            if screenshot:
-                seen["pixels"] = self.painted_pixels(window, screenshot)
+            seen["geometry"] = self.session.xdotool("getwindowgeometry", "--shell", windows[0])
+            deadline = time.monotonic() + 10
+            while screenshot:
+                previous, seen["pixels"] = seen.get("pixels"), self.session.screenshot(
+                    windows[0], screenshot)
+                painted = any(pixel != (0, 0, 0) for line in seen["pixels"][2] for pixel in line)
+                if (painted and seen["pixels"] == previous) or time.monotonic() > deadline:
+                    break
+                time.sleep(0.2)
             # Let the window finish showing before the keys come.
             time.sleep(0.5)
-            self.session.press(window, *keys)
+            self.session.press(windows[0], *keys)
 
         run = self.folder.run("", on_window=act)
         self.assertTrue(seen, "the settings window never showed")
         return run, seen
-
-    def painted_pixels(self, window, png_path):
-        """The window's pixels once painting has settled: Wine maps the window before its
-        first paint, and a capture in between is all black."""
-        deadline = time.monotonic() + 10
-        previous = None
-        while True:
-            capture = self.session.screenshot(window, png_path)
-            painted = any(pixel != (0, 0, 0) for line in capture[2] for pixel in line)
-            if (painted and capture == previous) or time.monotonic() > deadline:
-                return capture
-            previous = capture
-            time.sleep(0.2)
 
     def test_keys_store_the_chosen_format_with_its_blanks_or_nothing(self):
         # The focus starts on OK, so Space presses it; Tab enters the option group at the
@@ -68,7 +57,7 @@ class SettingsTest(unittest.TestCase):
 
     def test_window_is_centred_and_painted_from_the_layout(self):
         self.session.store_setting("cab  ")
-        artefact = wine_session.ARTEFACTS_DIR / "form1-wine.png"
+        artefact = wine_session.ARTEFACTS_DIR / "form1-wine.xwd"
         run, seen = self.run_dialog("alt+F4", screenshot=artefact)
         self.assertEqual(run.exit_code, 0)
         geometry = dict(line.split("=") for line in seen["geometry"])
@@ -85,7 +74,7 @@ class SettingsTest(unittest.TestCase):
         # White text without a background: the version label begins over the band (at 16
         # pixels), the other labels and the option captions on the blue field.
         whites = [(x, y) for y, line in enumerate(rows) for x, pixel in enumerate(line)
-                  if pixel == WHITE]
+                  if pixel == (255, 255, 255)]
         self.assertGreater(len(whites), 200)
         self.assertGreaterEqual(min(x for x, _ in whites), 16)
         self.assertGreaterEqual(min(x for x, y in whites if y > 40), 56)
