@@ -106,8 +106,8 @@ TEST_F(JobTest, EachExtensionKeySelectsItsArchiverAndCommand) {
       EXPECT_EQ(bufferSize, 256);
     }
   }
-  EXPECT_TRUE(windows.messages().empty());
-  EXPECT_EQ(windows.loadedLibraries(),
+  EXPECT_TRUE(windows.messages.empty());
+  EXPECT_EQ(windows.loadedLibraries,
             (std::vector<std::wstring>{L"cab32.dll", L"UNLHA32.DLL", L"UNZIP32.DLL", L"TAR32.DLL",
                                        L"UNARJ32.DLL"}));
 }
@@ -118,16 +118,16 @@ TEST_F(JobTest, OtherExtensionsGetTheMessageAndNoLibraryIsLoaded) {
     drop(file);
   }
   EXPECT_TRUE(calls.empty());
-  ASSERT_EQ(windows.messages().size(), 4u);
-  for (const auto& message : windows.messages()) {
+  ASSERT_EQ(windows.messages.size(), 4u);
+  for (const auto& message : windows.messages) {
     EXPECT_EQ(message.text, kUnsupported);
     EXPECT_EQ(message.caption, L"PARVO");
   }
-  EXPECT_TRUE(windows.loadedLibraries().empty());
+  EXPECT_TRUE(windows.loadedLibraries.empty());
 }
 
 TEST_F(JobTest, EmptyDesktopPutsTheFolderAtTheDriveRoot) {
-  windows.setDesktop(std::nullopt);
+  windows.desktop = std::nullopt;
   drop(L"C:\\Data\\a.lzh");
   EXPECT_EQ(calls, std::vector<std::string>{"Unlha e -rxy \"C:\\Data\\a.lzh\" \"\\a\\\""});
 }
@@ -142,12 +142,12 @@ TEST_F(JobTest, MissingEntryPointRaisesAtTheCall) {
 
 // Refused before any call, naming the operand at fault: here the destination, not the archive.
 TEST_F(JobTest, NameOutsideTheCodePageIsNamedAndNeverPassed) {
-  windows.setDesktop(L"C:\\D\u0101");
+  windows.desktop = L"C:\\D\u0101";
   drop(L"C:\\In\\b.zip");
   EXPECT_TRUE(calls.empty());
-  ASSERT_EQ(windows.messages().size(), 1u);
+  ASSERT_EQ(windows.messages.size(), 1u);
   EXPECT_EQ(
-      windows.messages()[0].text,
+      windows.messages[0].text,
       L"This name cannot be passed to the archiver in the system's code page: C:\\D\u0101\\b\\");
 }
 
@@ -165,12 +165,12 @@ TEST_F(JobTest, FailureIsShownWithTheArchiversExplanation) {
   for (const auto& c : cases) {
     result = c.result;
     output = c.output;
-    const std::size_t shown = windows.messages().size();
+    const std::size_t shown = windows.messages.size();
     drop(L"C:\\Data\\a.zip");
-    ASSERT_EQ(windows.messages().size(), shown + (c.shown ? 1 : 0));
+    ASSERT_EQ(windows.messages.size(), shown + (c.shown ? 1 : 0));
     if (!c.shown) continue;
-    EXPECT_EQ(windows.messages().back().text, c.shown);
-    EXPECT_EQ(windows.messages().back().caption, L"PARVO");
+    EXPECT_EQ(windows.messages.back().text, c.shown);
+    EXPECT_EQ(windows.messages.back().caption, L"PARVO");
   }
 }
 
@@ -197,13 +197,13 @@ TEST_F(JobTest, EachPreferencePacksTheFolderFromInsideIt) {
     SCOPED_TRACE(c.stored);
     calls.clear();
     windows.setSetting(kPreference, c.stored);
-    const std::size_t shown = windows.messages().size();
+    const std::size_t shown = windows.messages.size();
     EXPECT_EQ(drop(c.folder), c.call.empty() ? JobOutcome::kMessageShown : JobOutcome::kCompleted);
     EXPECT_EQ(calls, c.call.empty() ? std::vector<std::string>{} : std::vector{c.call});
-    EXPECT_EQ(windows.currentDirectory(), c.storedFolder);
-    ASSERT_EQ(windows.messages().size(), shown + (c.call.empty() ? 1 : 0));
+    EXPECT_EQ(windows.currentDirectory, c.storedFolder);
+    ASSERT_EQ(windows.messages.size(), shown + (c.call.empty() ? 1 : 0));
     if (c.call.empty()) {
-      EXPECT_EQ(windows.messages().back().text, L"圧縮DLLの設定にエラーがあります。");
+      EXPECT_EQ(windows.messages.back().text, L"圧縮DLLの設定にエラーがあります。");
     }
   }
 }
@@ -222,7 +222,7 @@ TEST_F(JobTest, SelfExtractingWaitsForTheLibraryAndCleansUp) {
   EXPECT_EQ(calls, (std::vector<std::string>{
                        "Cab -a -r -ml:21 " + cabinet + " *.*", "?", "?", "?",
                        "Cab -f " + cabinet + " \"C:\\Users\\user\\Desktop\\\"", "?", "?", "?"}));
-  EXPECT_EQ(windows.pumpCount(), 4 + 6);  // two busy polls per wait, leaf scan
+  EXPECT_EQ(windows.pumps, 4 + 6);  // two busy polls per wait, leaf scan
   EXPECT_FALSE(windows.findEntryName(kPrivate));
 }
 
@@ -240,17 +240,17 @@ TEST_F(JobTest, WhatTheCabinetLeftOutIsToldAfterTheConversion) {
     calls.clear();
     result = c.packed;
     output = "1 item was left out of the archive: link to nothing: a";
-    const std::size_t shown = windows.messages().size();
+    const std::size_t shown = windows.messages.size();
     onCall = [&](const std::string& commandLine) {
-      EXPECT_EQ(windows.messages().size(), shown) << commandLine;
+      EXPECT_EQ(windows.messages.size(), shown) << commandLine;
       if (!commandLine.starts_with("-f ")) return;
       result = 0;
       output = "tools.run written";
     };
     EXPECT_EQ(drop(L"C:\\Work\\tools"), JobOutcome::kMessageShown);
     ASSERT_EQ(calls.size(), c.calls);
-    ASSERT_EQ(windows.messages().size(), shown + 1);
-    EXPECT_EQ(windows.messages().back().text,
+    ASSERT_EQ(windows.messages.size(), shown + 1);
+    EXPECT_EQ(windows.messages.back().text,
               L"1 item was left out of the archive: link to nothing: a");
     EXPECT_FALSE(windows.findEntryName(kPrivate));
   }
@@ -259,7 +259,7 @@ TEST_F(JobTest, WhatTheCabinetLeftOutIsToldAfterTheConversion) {
   result = kArchivedWithOmissions;
   onCall = nullptr;
   EXPECT_EQ(drop(L"C:\\Work\\tools"), JobOutcome::kMessageShown);
-  EXPECT_EQ(windows.messages().size(), 3u);
+  EXPECT_EQ(windows.messages.size(), 3u);
 }
 
 // Jobs run in order; one ending in a message makes the run fail but does not stop it.
@@ -285,15 +285,15 @@ TEST_F(JobTest, AJobEndingInAMessageMakesTheRunFailButNotStop) {
     SCOPED_TRACE(c.arguments);
     calls.clear();
     result = c.archiverResult;
-    const std::size_t shownBefore = windows.messages().size();
-    windows.setArgumentText(c.arguments);
+    const std::size_t shownBefore = windows.messages.size();
+    windows.arguments = c.arguments;
     EXPECT_EQ(RunProgram(windows), c.exitStatus);
     ASSERT_EQ(calls.size(), c.calls);
     EXPECT_NE(calls.front().find(c.calls == 2 ? "a.zip" : "b.zip"), std::string::npos);
     EXPECT_NE(calls.back().find("b.zip"), std::string::npos);
-    ASSERT_EQ(windows.messages().size() > shownBefore, c.message != nullptr);
+    ASSERT_EQ(windows.messages.size() > shownBefore, c.message != nullptr);
     if (c.message) {
-      EXPECT_EQ(windows.messages()[shownBefore].text, c.message);
+      EXPECT_EQ(windows.messages[shownBefore].text, c.message);
     }
   }
 }

@@ -2,14 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/run_time_error.h"
 #include "settings/format_preference.h"
 #include "support/simulated_windows.h"
 
 namespace parvo {
 namespace {
-
-using Ending = FakeDialog::Ending;
 
 // The window shows the stored format (the layout's default when the code is none of the three),
 // and OK stores what is selected then and closes the window; the close box stores nothing.
@@ -18,23 +15,23 @@ TEST(SettingsDialog, ShowsTheStoredFormatAndStoresWhatIsSelectedOnOk) {
     std::optional<std::wstring> stored;
     int shown;
     std::optional<int> userSelects;
-    Ending ending;
+    bool pressOk;
     std::optional<std::wstring> storedAfter;
   } cases[] = {
-      {{}, 1, {}, Ending::kPressOk, L"cabex"},     {L"cab  ", 0, {}, Ending::kPressOk, L"cab  "},
-      {L"lha", 2, {}, Ending::kPressOk, L"lha  "}, {L"CABEX", 1, {}, Ending::kPressOk, L"cabex"},
-      {L"lha", 2, 0, Ending::kPressOk, L"cab  "},  {{}, 1, 0, Ending::kCloseBox, {}},
+      {{}, 1, {}, true, L"cabex"},     {L"cab  ", 0, {}, true, L"cab  "},
+      {L"lha", 2, {}, true, L"lha  "}, {L"CABEX", 1, {}, true, L"cabex"},
+      {L"lha", 2, 0, true, L"cab  "},  {{}, 1, 0, false, {}},
   };
   for (const auto& c : cases) {
     SimulatedWindows windows;
     if (c.stored) windows.setSetting(formatPreferenceKey(), *c.stored);
-    windows.dialog().userSelects = c.userSelects;
-    windows.dialog().ending = c.ending;
+    windows.dialog.userSelects = c.userSelects;
+    windows.dialog.pressOk = c.pressOk;
     ShowForm1(windows);
     SCOPED_TRACE(c.stored.value_or(L"(nothing)"));
-    EXPECT_EQ(windows.dialog().selectedWhenShown, c.shown);
+    EXPECT_EQ(windows.dialog.selectedWhenShown, c.shown);
     EXPECT_EQ(windows.readSetting(formatPreferenceKey()), c.storedAfter);
-    EXPECT_EQ(windows.dialog().closed, c.ending == Ending::kPressOk);
+    EXPECT_EQ(windows.dialog.closed, c.pressOk);
   }
 }
 
@@ -49,18 +46,18 @@ TEST(SettingsDialog, ShownCentredInHalfTwipsWithoutClamping) {
   };
   for (const auto& c : cases) {
     SimulatedWindows windows;
-    windows.dialog().screen = c.screen;
+    windows.dialog.screen = c.screen;
     ShowForm1(windows);
-    EXPECT_EQ(windows.dialog().leftWhenShown, c.left);
-    EXPECT_EQ(windows.dialog().topWhenShown, c.top);
+    EXPECT_EQ(windows.dialog.leftWhenShown, c.left);
+    EXPECT_EQ(windows.dialog.topWhenShown, c.top);
   }
 }
 
 TEST(SettingsDialog, AFailedSaveClosesTheWindowAndIsRaised) {
   SimulatedWindows windows;
-  windows.failSettingWrites();
+  windows.failSettingWrites = true;
   EXPECT_THROW(ShowForm1(windows), RunTimeError);
-  EXPECT_TRUE(windows.dialog().closed);
+  EXPECT_TRUE(windows.dialog.closed);
 }
 
 }  // namespace
