@@ -1,4 +1,5 @@
-// The jobs on the simulated Windows machine, with stand-ins for the archiver libraries: which
+// The run on the simulated Windows machine: the argument text split into paths, each prepared
+// as a job; and the jobs, with stand-ins for the archiver libraries: which
 // library gets which command line, what is shown, and how a run of several jobs ends.
 #include "job/run_job.h"
 
@@ -9,11 +10,93 @@
 
 #include "runtime/run_time_error.h"
 #include "startup/run_startup.h"
+#include "startup/split_arguments.h"
 #include "support/simulated_windows.h"
 #include "support/thrown.h"
 
 namespace parvo {
 namespace {
+
+using Paths = std::vector<std::wstring>;
+
+// Blanks and tabs separate, never giving an empty entry; a quote toggles grouping wherever it
+// stands and stays in the path, and an unbalanced one groups the rest of the text.
+TEST(SplitArguments, BlanksSeparateAndQuotesGroupStayingInThePath) {
+  const std::pair<const wchar_t*, Paths> cases[] = {
+      {L"a.zip    b.lzh", {L"a.zip", L"b.lzh"}},
+      {L" \t a.zip\tb.lzh \t", {L"a.zip", L"b.lzh"}},
+      {L"  \t  ", {}},
+      {L"", {}},
+      {L"\"C:\\A.ZIP\"", {L"\"C:\\A.ZIP\""}},
+      {L"\"C:\\My Files\\a b.zip\" C:\\x.lzh", {L"\"C:\\My Files\\a b.zip\"", L"C:\\x.lzh"}},
+      {L"\"a\tb\"", {L"\"a\tb\""}},
+      {L"ab\"c d\"e f", {L"ab\"c d\"e", L"f"}},
+      {L"\"a b c", {L"\"a b c"}},
+      {L"\"\" x", {L"\"\"", L"x"}},
+  };
+  for (const auto& [text, paths] : cases) EXPECT_EQ(SplitArguments(text), paths) << text;
+}
+
+// An unquoted path is looked up ignoring case, through 8.3 aliases, and expanded to the stored
+// names (dropping repeated and trailing separators) keeping the drive as given; a quoted one loses
+// its first and last characters, whatever they are, and nothing else. The base name stops at the
+// first dot after any leading dots.
+TEST(PrepareJob, PathIsExpandedOrUnquotedAndNamed) {
+  SimulatedWindows windows;
+  windows.addFile(L"C:\\Program Files\\Tools\\Data File.zip");
+  windows.setShortName(L"C:\\Program Files", L"PROGRA~1");
+  windows.setShortName(L"C:\\Program Files\\Tools\\Data File.zip", L"DATAFI~1.ZIP");
+  const struct {
+    const wchar_t* argument;
+    const wchar_t* sourcePath;
+    const wchar_t* baseName;
+    bool isFolder = false;
+  } cases[] = {
+      {L"c:\\PROGRA~1\\TOOLS\\DATAFI~1.ZIP", L"c:\\Program Files\\Tools\\Data File.zip",
+       L"Data File"},
+      {L"C:\\program files\\TOOLS", L"C:\\Program Files\\Tools", L"Tools", true},
+      {L"c:\\data\\\\archive.tar\\", L"c:\\Data\\archive.tar", L"archive"},
+      {L"\"C:\\DATAFI~1\\A.ZIP\"", L"C:\\DATAFI~1\\A.ZIP", L"A"},
+      {L"xC:\\Data\\a\"b.zipy", L"C:\\Data\\a\"b.zip", L"a\"b"},
+      {L"\"C:\\Data\\\"", L"C:\\Data\\", L"Data\\", true},
+      {L"C:\\Data\\a.b.c", L"C:\\Data\\a.b.c", L"a"},
+      {L"C:\\Data\\noext", L"C:\\Data\\noext", L"noext"},
+      {L"C:\\Data\\.profile", L"C:\\Data\\.profile", L"profile"},
+      {L"C:\\Data\\.backup.zip", L"C:\\Data\\.backup.zip", L"backup"},
+      {L"C:\\Data\\..zip", L"C:\\Data\\..zip", L"zip"},
+      {L"C:\\Data\\...", L"C:\\Data\\...", L""},
+      {L"C:\\Work\\.config", L"C:\\Work\\.config", L"config", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.argument);
+    if (!windows.findEntryName(c.sourcePath)) {
+      c.isFolder ? windows.addFolder(c.sourcePath) : windows.addFile(c.sourcePath);
+    }
+    const PreparedJob job = PrepareJob(windows, c.argument);
+    EXPECT_EQ(job.context.sourcePath, c.sourcePath);
+    EXPECT_EQ(job.context.baseName, c.baseName);
+    EXPECT_EQ(job.isFolder, c.isFolder);
+  }
+}
+
+TEST(PrepareJob, EachFailingStepRaisesItsError) {
+  const std::pair<std::wstring, int> cases[] = {
+      {L"\"", kInvalidProcedureCall},                     // quote stripping
+      {L"\"\"", kInvalidProcedureCall},                   // leaf scan of ""
+      {L"ab\"cd", kInvalidProcedureCall},                 // leaf scan of b"c
+      {L"C:\\Data\\missing.zip", kInvalidProcedureCall},  // not expanded
+      {L"\"C:\\Data\\missing.zip\"", kFileNotFound},
+      {L"\"C:\\Nowhere\\missing.zip\"", kPathNotFound},
+      {L"\"D:\\x\\missing.zip\"", kPathNotFound},
+      {L"C:\\" + std::wstring(40000, L'a') + L"\\b.zip", kOverflow},
+  };
+  SimulatedWindows windows;
+  windows.addFolder(L"C:\\Data");
+  for (const auto& [argument, error] : cases) {
+    EXPECT_EQ(thrown<RunTimeError>([&] { PrepareJob(windows, argument); }).number(), error)
+        << argument.substr(0, 40);
+  }
+}
 
 // The stand-ins record each call as "Entry command line" ("?" for a poll of CabGetRunning) and
 // answer with the chosen result and output text; "Cab -a" writes the cabinet it names.
@@ -25,11 +108,7 @@ int busyPolls = 0;
 std::function<void(const std::string&)> onCall;
 SimulatedWindows* machine = nullptr;
 
-constexpr char kCab[] = "Cab";
-constexpr char kUnlha[] = "Unlha";
-constexpr char kUnZip[] = "UnZip";
-constexpr char kTar[] = "Tar";
-constexpr char kUnArj[] = "UnArj";
+constexpr const char* kEntryPoints[] = {"Cab", "Unlha", "UnZip", "Tar", "UnArj"};
 
 constexpr wchar_t kUnsupported[] = L"この拡張子のファイルは解凍出来ません";
 const std::wstring kPrivate = L"C:\\Users\\user\\AppData\\Local\\Temp\\parvo-1";
@@ -37,11 +116,11 @@ const SettingKey kPreference{L"norrin", L"parvo", L"arcdllselect"};
 
 class JobTest : public ::testing::Test {
  protected:
-  template <const char* Name>
+  template <int Index>
   static std::int32_t entry(std::int32_t, const char* commandLine, char* buffer,
                             std::int32_t size) {
     const std::string line = commandLine;
-    calls.push_back(Name + (" " + line));
+    calls.push_back(kEntryPoints[Index] + (" " + line));
     bufferSize = size;
     if (line.starts_with("-a -r -ml:21 \"")) {
       const std::string cabinet = line.substr(14, line.find('"', 14) - 14);
@@ -66,11 +145,11 @@ class JobTest : public ::testing::Test {
     machine = &windows;
     auto address = [](auto function) { return reinterpret_cast<void*>(function); };
     windows.registerLibrary(
-        L"cab32.dll", {{"Cab", address(&entry<kCab>)}, {"CabGetRunning", address(&cabGetRunning)}});
-    windows.registerLibrary(L"UNLHA32.DLL", {{"Unlha", address(&entry<kUnlha>)}});
-    windows.registerLibrary(L"UNZIP32.DLL", {{"UnZip", address(&entry<kUnZip>)}});
-    windows.registerLibrary(L"TAR32.DLL", {{"Tar", address(&entry<kTar>)}});
-    windows.registerLibrary(L"UNARJ32.DLL", {{"UnArj", address(&entry<kUnArj>)}});
+        L"cab32.dll", {{"Cab", address(&entry<0>)}, {"CabGetRunning", address(&cabGetRunning)}});
+    windows.registerLibrary(L"UNLHA32.DLL", {{"Unlha", address(&entry<1>)}});
+    windows.registerLibrary(L"UNZIP32.DLL", {{"UnZip", address(&entry<2>)}});
+    windows.registerLibrary(L"TAR32.DLL", {{"Tar", address(&entry<3>)}});
+    windows.registerLibrary(L"UNARJ32.DLL", {{"UnArj", address(&entry<4>)}});
   }
 
   // Drops the path, made a file first unless it stands there; every drop shares one binding.
@@ -83,9 +162,16 @@ class JobTest : public ::testing::Test {
   ArchiverBinding binding{windows};
 };
 
-// Each extension key, in its three spellings, reaches its library (loaded once) with its command
-// and the whole output buffer.
+// Other extensions get the message and no library is loaded; each extension key, in its three
+// spellings, reaches its library (loaded once) with its command and the whole output buffer.
 TEST_F(JobTest, EachExtensionKeySelectsItsArchiverAndCommand) {
+  for (const wchar_t* file : {L"C:\\Data\\pack.tar.gz", L"C:\\Data\\archive.ZiP",
+                              L"C:\\Data\\notes.txt", L"C:\\Data\\zip"}) {
+    drop(file);
+  }
+  EXPECT_TRUE(calls.empty());
+  EXPECT_TRUE(windows.loadedLibraries.empty());
+  EXPECT_EQ(windows.messages, std::vector(4, SimulatedWindows::Message{kUnsupported, L"PARVO"}));
   const std::pair<std::string, const char*> cases[] = {
       {"cab", "Cab -x -o -r "}, {"lzh", "Unlha e -rxy "}, {"zip", "UnZip -xv "},
       {"tar", "Tar -xvf "},     {"arj", "UnArj x -u "},
@@ -99,31 +185,16 @@ TEST_F(JobTest, EachExtensionKeySelectsItsArchiverAndCommand) {
       calls.clear();
       // A new name each time: the file system would otherwise report the first spelling.
       const std::string name = "a" + std::to_string(++file);
-      drop(L"C:\\In\\" + std::wstring(name.begin(), name.end()) + L"." +
-           std::wstring(key.begin(), key.end()));
+      drop(fromUtf8("C:\\In\\" + name + "." + key));
       EXPECT_EQ(calls, std::vector<std::string>{prefix + ("\"C:\\In\\" + name + "." + key) +
                                                 "\" \"C:\\Users\\user\\Desktop\\" + name + "\\\""});
       EXPECT_EQ(bufferSize, 256);
     }
   }
-  EXPECT_TRUE(windows.messages.empty());
+  EXPECT_EQ(windows.messages.size(), 4u);
   EXPECT_EQ(windows.loadedLibraries,
             (std::vector<std::wstring>{L"cab32.dll", L"UNLHA32.DLL", L"UNZIP32.DLL", L"TAR32.DLL",
                                        L"UNARJ32.DLL"}));
-}
-
-TEST_F(JobTest, OtherExtensionsGetTheMessageAndNoLibraryIsLoaded) {
-  for (const wchar_t* file : {L"C:\\Data\\pack.tar.gz", L"C:\\Data\\archive.ZiP",
-                              L"C:\\Data\\notes.txt", L"C:\\Data\\zip"}) {
-    drop(file);
-  }
-  EXPECT_TRUE(calls.empty());
-  ASSERT_EQ(windows.messages.size(), 4u);
-  for (const auto& message : windows.messages) {
-    EXPECT_EQ(message.text, kUnsupported);
-    EXPECT_EQ(message.caption, L"PARVO");
-  }
-  EXPECT_TRUE(windows.loadedLibraries.empty());
 }
 
 TEST_F(JobTest, EmptyDesktopPutsTheFolderAtTheDriveRoot) {

@@ -8,6 +8,19 @@
 namespace parvo {
 namespace {
 
+// Nothing stored means the default; stored text is fitted to five characters, unvalidated.
+TEST(FormatPreference, StoredTextIsFittedToFiveCharactersUnvalidated) {
+  const std::pair<std::optional<std::wstring>, FormatCode> cases[] = {
+      {{}, L"cabex"},  {L"cab", L"cab  "},   {L"cabexe", L"cabex"}, {L"cabex ", L"cabex"},
+      {L"", L"     "}, {L"CABEX", L"CABEX"}, {L" cab", L" cab "},
+  };
+  for (const auto& [stored, code] : cases) {
+    SimulatedWindows windows;
+    if (stored) windows.setSetting(formatPreferenceKey(), *stored);
+    EXPECT_EQ(ReadFormatPreference(windows), code) << stored.value_or(L"(nothing)");
+  }
+}
+
 // The window shows the stored format (the layout's default when the code is none of the three),
 // and OK stores what is selected then and closes the window; the close box stores nothing.
 TEST(SettingsDialog, ShowsTheStoredFormatAndStoresWhatIsSelectedOnOk) {

@@ -8,6 +8,7 @@
 
 #include <set>
 
+#include "platform/posix/argument_text.h"
 #include "platform/posix/utf8_text.h"
 #include "platform/posix/xdg_desktop.h"
 #include "runtime/run_time_error.h"
@@ -16,6 +17,50 @@
 
 namespace parvo {
 namespace {
+
+TEST(Utf8Text, ValidTextDecodes) {
+  EXPECT_EQ(fromUtf8("a\xc3\xa9\xe8\xa1\xa8\xf0\x9f\x93\xa6"), L"a\u00e9\u8868\U0001F4E6");
+  EXPECT_EQ(toUtf8(L"a\u00e9\u8868\U0001F4E6"), "a\xc3\xa9\xe8\xa1\xa8\xf0\x9f\x93\xa6");
+}
+
+TEST(Utf8Text, AnyByteStringRoundTrips) {
+  // Latin-1, a Shift-JIS name, an overlong slash, an encoded surrogate, a cut sequence.
+  for (const std::string bytes :
+       {"caf\xe9.zip", "\x83\x5c\x95\x5c.lzh", "\xc0\xaf", "\xed\xa0\x80", "ab\xe8\xa1", "\xff"}) {
+    const std::wstring text = fromUtf8(bytes);
+    EXPECT_EQ(toUtf8(text), bytes);
+    EXPECT_EQ(text.find(L'/'), std::wstring::npos) << "an invalid byte must not become a separator";
+  }
+}
+
+std::wstring textOf(std::vector<std::string> arguments) {
+  return argumentTextFrom(arguments, "/home/u/work");
+}
+
+// Paths are made absolute and normalised lexically, those with blanks or tabs quoted; empty
+// arguments vanish, blank ones stay.
+TEST(ArgumentText, PathsAreAbsoluteNormalisedAndQuotedWhereBlank) {
+  const std::pair<std::vector<std::string>, std::wstring> cases[] = {
+      {{"."}, L"/home/u/work"},
+      {{"../a.zip", "/x//y/./z/"}, L"/home/u/a.zip /x/y/z"},
+      {{"/../../etc"}, L"/etc"},
+      {{"My Files/a b.zip", "c.lzh"}, L"\"/home/u/work/My Files/a b.zip\" /home/u/work/c.lzh"},
+      {{"/t\tab"}, L"\"/t\tab\""},
+      {{}, L""},
+      {{"", ""}, L""},
+      {{" "}, L" "},
+      {{"", "/a", ""}, L"/a"},
+  };
+  for (const auto& [arguments, text] : cases) EXPECT_EQ(textOf(arguments), text) << text;
+  EXPECT_EQ(normalisePath("/", "/"), "/");
+}
+
+TEST(ArgumentText, DoubleQuoteInANameIsABadFileName) {
+  EXPECT_EQ(thrown<RunTimeError>([] {
+              textOf({"/a.zip", "say\"hi\".zip"});
+            }).number(),
+            kBadFileName);
+}
 
 class ScopedEnvironment {
  public:

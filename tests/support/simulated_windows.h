@@ -56,6 +56,7 @@ class SimulatedWindows : public Platform {
   struct Message {
     std::wstring text;
     std::wstring caption;
+    bool operator==(const Message&) const = default;
   };
 
   // Adds an entry, and any missing folders on the way.
