@@ -113,6 +113,7 @@ constexpr const char* kEntryPoints[] = {"Cab", "Unlha", "UnZip", "Tar", "UnArj"}
 constexpr wchar_t kUnsupported[] = L"この拡張子のファイルは解凍出来ません";
 const std::wstring kPrivate = L"C:\\Users\\user\\AppData\\Local\\Temp\\parvo-1";
 const SettingKey kPreference{L"norrin", L"parvo", L"arcdllselect"};
+using Message = SimulatedWindows::Message;
 
 class JobTest : public ::testing::Test {
  protected:
@@ -171,7 +172,7 @@ TEST_F(JobTest, EachExtensionKeySelectsItsArchiverAndCommand) {
   }
   EXPECT_TRUE(calls.empty());
   EXPECT_TRUE(windows.loadedLibraries.empty());
-  EXPECT_EQ(windows.messages, std::vector(4, SimulatedWindows::Message{kUnsupported, L"PARVO"}));
+  EXPECT_EQ(windows.messages, std::vector(4, Message{kUnsupported, L"PARVO"}));
   const std::pair<std::string, const char*> cases[] = {
       {"cab", "Cab -x -o -r "}, {"lzh", "Unlha e -rxy "}, {"zip", "UnZip -xv "},
       {"tar", "Tar -xvf "},     {"arj", "UnArj x -u "},
@@ -216,33 +217,18 @@ TEST_F(JobTest, NameOutsideTheCodePageIsNamedAndNeverPassed) {
   windows.desktop = L"C:\\D\u0101";
   drop(L"C:\\In\\b.zip");
   EXPECT_TRUE(calls.empty());
-  ASSERT_EQ(windows.messages.size(), 1u);
-  EXPECT_EQ(
-      windows.messages[0].text,
-      L"This name cannot be passed to the archiver in the system's code page: C:\\D\u0101\\b\\");
+  EXPECT_EQ(windows.messages, (std::vector{Message{L"This name cannot be passed to the archiver in "
+                                                   L"the system's code page: C:\\D\u0101\\b\\",
+                                                   L"PARVO"}}));
 }
 
+// A library that fills the whole buffer and says nothing useful still gets a message; its own
+// explanation is shown in the run of several jobs below.
 TEST_F(JobTest, FailureIsShownWithTheArchiversExplanation) {
-  // The explanation; a buffer filled with nothing useful; success, silent whatever the buffer.
-  const struct {
-    std::int32_t result;
-    std::string output;
-    const wchar_t* shown;
-  } cases[] = {
-      {3, "a.zip: CRC mismatch in data.bin", L"a.zip: CRC mismatch in data.bin"},
-      {3, std::string(300, ' '), L"The archiver reported error 3."},
-      {0, std::string(256, 'x'), nullptr},
-  };
-  for (const auto& c : cases) {
-    result = c.result;
-    output = c.output;
-    const std::size_t shown = windows.messages.size();
-    drop(L"C:\\Data\\a.zip");
-    ASSERT_EQ(windows.messages.size(), shown + (c.shown ? 1 : 0));
-    if (!c.shown) continue;
-    EXPECT_EQ(windows.messages.back().text, c.shown);
-    EXPECT_EQ(windows.messages.back().caption, L"PARVO");
-  }
+  result = 3;
+  output = std::string(300, ' ');
+  drop(L"C:\\Data\\a.zip");
+  EXPECT_EQ(windows.messages, (std::vector{Message{L"The archiver reported error 3.", L"PARVO"}}));
 }
 
 // Each code packs the folder from inside it, which stays the current directory for the jobs
@@ -364,7 +350,7 @@ TEST_F(JobTest, AJobEndingInAMessageMakesTheRunFailButNotStop) {
     EXPECT_NE(calls.back().find("b.zip"), std::string::npos);
     ASSERT_EQ(windows.messages.size() > shownBefore, c.message != nullptr);
     if (c.message) {
-      EXPECT_EQ(windows.messages[shownBefore].text, c.message);
+      EXPECT_EQ(windows.messages[shownBefore], (Message{c.message, L"PARVO"}));
     }
   }
 }

@@ -62,11 +62,6 @@ std::int32_t call(const char* entryPoint, std::int32_t window, const char* comma
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) log(FAKE_LIBRARY " loaded");
-  return TRUE;
-}
-
 #define FAKE_ENTRY_POINT(name)                                                        \
   std::int32_t PARVO_ARCHIVER_CALL name(std::int32_t window, const char* commandLine, \
                                         char* output, std::int32_t size) {            \

@@ -5,23 +5,21 @@ import collections
 import os
 import pathlib
 import shutil
-import struct
 import subprocess
 import tempfile
 import time
 
 EXE = pathlib.Path(os.environ["PARVO_EXE"])
 FAKES_DIR = pathlib.Path(os.environ["PARVO_FAKES_DIR"])
-ARTEFACTS_DIR = pathlib.Path(os.environ["PARVO_ARTEFACTS_DIR"])
 FAKE_LIBRARIES = ["cab32.dll", "UNLHA32.DLL", "UNZIP32.DLL", "TAR32.DLL", "UNARJ32.DLL"]
 SETTING_KEY = r"HKCU\Software\VB and VBA Program Settings\norrin\parvo"
 
-# messages: how many message boxes were answered; calls: the log without loading and writing lines.
+# messages: how many message boxes were answered; calls: the log's lines of calls.
 Run = collections.namedtuple("Run", "exit_code messages log calls")
 
 
 class Session:
-    """Set up by run_under_wine.py; the test modules reach it through `current`."""
+    """Set up when this module runs the tests; the test modules reach it through `current`."""
 
     def __init__(self):
         self.root = pathlib.Path(tempfile.mkdtemp(prefix="parvo-wine-"))
@@ -43,19 +41,6 @@ class Session:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # Keep the server up between the runs instead of starting it for each.
         subprocess.run(["wineserver", "-p"], env=self.env, check=False)
-        # Japanese text drawn with the IPA fonts that setup installs: Label1's font by name, the
-        # dialog font through a font link, as on a Windows with the language.
-        fonts = self.root / "fonts.reg"
-        fonts.write_text(
-            "Windows Registry Editor Version 5.00\n\n"
-            "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n"
-            '"ＭＳ Ｐゴシック"="IPAPGothic"\n\n'
-            "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink"
-            "\\SystemLink]\n"
-            '"Tahoma"=hex(7):%s\n' % ",".join(
-                "%02x" % byte for byte in "ipagp.ttf,IPAPGothic\0\0".encode("utf-16-le")),
-            encoding="utf-16")
-        self.wine("regedit", "/S", "Z:" + str(fonts).replace("/", "\\"))
 
     def stop(self):
         subprocess.run(["wineserver", "-k"], env=self.env, check=False)
@@ -108,21 +93,6 @@ class Session:
         time.sleep(0.2)
         self.xdotool("key", "--delay", "100", *keys)
 
-    def screenshot(self, window, artefact):
-        """The window's pixels, kept as an xwd file: (width, height, rows of (r, g, b))."""
-        data = subprocess.run(["xwd", "-id", window, "-silent"], env=self.env, check=True,
-                              capture_output=True, timeout=30).stdout
-        artefact.write_bytes(data)
-        header = struct.unpack(">25I", data[:100])
-        width, height, byte_order, bytes_per_line = header[4], header[5], header[7], header[12]
-        assert header[11] == 32, "a 24-bit display is expected"
-        offset = header[0] + header[19] * 12
-        rows = []
-        for line in (data[offset + y * bytes_per_line:] for y in range(height)):
-            rows.append([tuple(line[x * 4:x * 4 + 3][::-1]) if byte_order == 0 else
-                         tuple(line[x * 4 + 1:x * 4 + 4]) for x in range(width)])
-        return width, height, rows
-
 
 class Folder:
     """A folder in the Wine C: drive holding PARVO.exe and the chosen stand-in libraries."""
@@ -169,3 +139,21 @@ class Folder:
 
 
 current = None
+
+if __name__ == "__main__":
+    import sys
+    import unittest
+    import wine_session  # the copy that the test modules import
+
+    started = time.monotonic()
+    session = wine_session.current = Session()
+    try:
+        session.start()
+        print("Wine prefix ready in %.1f s" % (time.monotonic() - started), flush=True)
+        result = unittest.TextTestRunner(verbosity=2).run(
+            unittest.defaultTestLoader.loadTestsFromNames(
+                sys.argv[1:] or ["test_batch", "test_paths", "test_settings"]))
+    finally:
+        session.stop()
+    print("Windows tests under Wine: %.1f s" % (time.monotonic() - started))
+    sys.exit(0 if result.wasSuccessful() else 1)
