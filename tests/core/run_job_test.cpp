@@ -260,7 +260,7 @@ TEST_F(JobTest, EachPreferencePacksTheFolderFromInsideIt) {
     EXPECT_EQ(windows.currentDirectory, c.storedFolder);
     ASSERT_EQ(windows.messages.size(), shown + (c.call.empty() ? 1 : 0));
     if (c.call.empty()) {
-      EXPECT_EQ(windows.messages.back().text, L"圧縮DLLの設定にエラーがあります。");
+      EXPECT_EQ(windows.messages.back().first, L"圧縮DLLの設定にエラーがあります。");
     }
   }
 }
@@ -307,7 +307,7 @@ TEST_F(JobTest, WhatTheCabinetLeftOutIsToldAfterTheConversion) {
     EXPECT_EQ(drop(L"C:\\Work\\tools"), JobOutcome::kMessageShown);
     ASSERT_EQ(calls.size(), c.calls);
     ASSERT_EQ(windows.messages.size(), shown + 1);
-    EXPECT_EQ(windows.messages.back().text,
+    EXPECT_EQ(windows.messages.back().first,
               L"1 item was left out of the archive: link to nothing: a");
     EXPECT_FALSE(windows.findEntryName(kPrivate));
   }

@@ -53,11 +53,7 @@ class FakeDialogView : public DialogView {
 // Message boxes, pumps, settings, library loads and the current directory are recorded.
 class SimulatedWindows : public Platform {
  public:
-  struct Message {
-    std::wstring text;
-    std::wstring caption;
-    bool operator==(const Message&) const = default;
-  };
+  using Message = std::pair<std::wstring, std::wstring>;  // text and caption
 
   // Adds an entry, and any missing folders on the way.
   void addFolder(const std::wstring& path) { walk(path, nullptr, true)->isFolder = true; }
