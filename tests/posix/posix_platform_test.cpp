@@ -92,28 +92,19 @@ TEST(PosixPlatform, EntryLookupSeesDanglingLinksAndAttributesTellWhatIsMissing) 
             kPathNotFound);
 }
 
-TEST(PosixPlatform, DesktopFollowsTheXdgUserDirs) {
+// The settings file is written where XDG_CONFIG_HOME says, its value quoted to keep its blanks.
+TEST(PosixPlatform, DesktopAndSettingsFollowTheXdgFolders) {
   TemporaryFolder folder;
   ScopedEnvironment home("HOME", folder / "home");
   ScopedEnvironment config("XDG_CONFIG_HOME", folder / "config");
   EXPECT_EQ(desktopFolder(), folder / "home/Desktop");
-
   writeFile(folder / "config/user-dirs.dirs",
             "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch/\"\n");
   EXPECT_EQ(desktopFolder(), folder / "home/Schreibtisch");
   writeFile(folder / "config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"/srv/desk\"\n");
   EXPECT_EQ(desktopFolder(), "/srv/desk");
-}
 
-TEST(PosixPlatform, SettingsLiveInTheConfigFolderWithTheirBlanks) {
-  TemporaryFolder folder;
-  ScopedEnvironment config("XDG_CONFIG_HOME", folder / "config");
-  PosixPlatform platform({});
-  const SettingKey key{L"norrin", L"parvo", L"arcdllselect"};
-  EXPECT_EQ(platform.readSetting(key), std::nullopt);
-  platform.writeSetting(key, L"lha  ");
-  EXPECT_EQ(platform.readSetting(key), L"lha  ");
-  EXPECT_EQ(platform.readSetting({L"norrin", L"PARVO", L"ArcDllSelect"}), L"lha  ");
+  PosixPlatform({}).writeSetting({L"norrin", L"parvo", L"arcdllselect"}, L"lha  ");
   EXPECT_EQ(readFile(folder / "config/norrin.ini"), "[parvo]\narcdllselect=\"lha  \"\n");
 }
 

@@ -17,19 +17,16 @@ namespace {
 
 int busyPolls = 0;
 
-std::string environment(const char* name) {
-  char value[1024];
-  const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-  return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+const char* environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
 }
 
 void log(const std::string& line) {
-  wchar_t path[1024];
-  const DWORD length = GetEnvironmentVariableW(L"PARVO_FAKE_LOG", path, 1024);
-  FILE* file = length > 0 && length < 1024 ? _wfopen(path, L"ab") : nullptr;
-  if (file == nullptr) return;
-  std::fputs((line + "\n").c_str(), file);
-  std::fclose(file);
+  if (FILE* file = std::fopen(environment("PARVO_FAKE_LOG"), "ab")) {
+    std::fputs((line + "\n").c_str(), file);
+    std::fclose(file);
+  }
 }
 
 std::int32_t call(const char* entryPoint, std::int32_t window, const char* commandLine,
@@ -53,7 +50,7 @@ std::int32_t call(const char* entryPoint, std::int32_t window, const char* comma
       std::fclose(file);
       log(FAKE_LIBRARY " wrote " + path);
     }
-    busyPolls = std::atoi(environment("PARVO_FAKE_BUSY").c_str());
+    busyPolls = std::atoi(environment("PARVO_FAKE_BUSY"));
   }
   return 0;
 }

@@ -24,10 +24,10 @@ class SettingsTest(unittest.TestCase):
                 def act():
                     windows = [] if geometry else session.windows_named("Parvo Version 1.0")
                     if windows:
+                        # Let the window finish showing, and take its place, before the keys come.
+                        time.sleep(0.5)
                         geometry.update(line.split("=") for line in session.xdotool(
                             "getwindowgeometry", "--shell", windows[0]))
-                        # Let the window finish showing before the keys come.
-                        time.sleep(0.5)
                         session.press(windows[0], *keys)
 
                 run = folder.run("", on_window=act)

@@ -4,6 +4,7 @@ PARVO.exe in them: an exact command line, message boxes answered as a user would
 import collections
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import tempfile
@@ -63,11 +64,8 @@ class Session:
     def stored_setting(self):
         """The REG_SZ value of the format preference, or None."""
         result = self.wine("reg", "query", SETTING_KEY, "/v", "arcdllselect", check=False)
-        for line in result.stdout.splitlines():
-            parts = line.rstrip("\r\n").lstrip().split("    ", 2)
-            if parts[:2] == ["arcdllselect", "REG_SZ"]:
-                return parts[2] if len(parts) > 2 else ""
-        return None
+        found = re.search(r"^\s*arcdllselect    REG_SZ    (.*?)\r?$", result.stdout, re.M)
+        return found and found.group(1)
 
     def store_setting(self, value):
         if value is None:
