@@ -1,8 +1,8 @@
 // A stand-in for the five archiver libraries in the Windows tests, never shipped: each DLL built
-// from this file exports its own entry points (see CMakeLists.txt) and appends every call, and
-// the current folder of a packing call, to the file that PARVO_FAKE_LOG names. "Cab -a" writes
-// the cabinet it names, after which CabGetRunning reports busy PARVO_FAKE_BUSY times, and
-// unlogged for as long as the file PARVO_FAKE_HOLD names exists.
+// from this file exports its own entry points (see CMakeLists.txt) and appends every call to the
+// file that PARVO_FAKE_LOG names. "Cab -a" writes the cabinet it names, after which CabGetRunning
+// reports busy PARVO_FAKE_BUSY times, and unlogged for as long as the file PARVO_FAKE_HOLD names
+// exists.
 #include <windows.h>
 
 #include <cstdio>
@@ -36,11 +36,6 @@ std::int32_t call(const char* entryPoint, std::int32_t window, const char* comma
   log(std::string(FAKE_LIBRARY "!") + entryPoint + " window=" + std::to_string(window) +
       " size=" + std::to_string(size) + (outputEmpty ? " output=empty" : " output=text") + " [" +
       commandLine + "]");
-  char folder[MAX_PATH * 4];
-  const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
-  if (std::strstr(commandLine, " *.*") != nullptr && length > 0 && length < sizeof folder) {
-    log(std::string(FAKE_LIBRARY " packs ") + folder);
-  }
   const std::string line = commandLine;
   if (std::strcmp(entryPoint, "Cab") == 0 && line.starts_with("-a ")) {
     const std::size_t open = line.find('"') + 1;

@@ -1,7 +1,7 @@
 """Batch runs of PARVO.exe under Wine with the stand-in archiver libraries: each DLL loaded and
-called through its export as the program is built to call it, the current folder of a packing
-call, the cabinet library's busy wait across the DLL, and the private cabinet's folder in the
-Windows temporary folder, removed after the job, as are those that ended jobs left."""
+called through its export as the program is built to call it, the cabinet library's busy wait
+across the DLL, and the private cabinet's folder in the Windows temporary folder, removed after
+the job, as are those that ended jobs left."""
 
 import re
 import threading
@@ -45,14 +45,6 @@ class BatchTest(unittest.TestCase):
         for line, path in zip(run.calls, paths):
             self.assertTrue(line.endswith(' "%s" "%s\\backup\\"]' % (path, self.desktop)), line)
         self.assertEqual((run.messages, run.exit_code), (0, 0))
-
-    def test_folder_is_packed_from_inside_it(self):
-        folder = self.make("My.Folder")
-        self.session.store_setting("lha  ")
-        run = self.folder.run(" " + folder)
-        self.assertEqual(run.calls, ['UNLHA32.DLL!Unlha window=0 size=256 output=empty '
-                                      '[a -rx "%s\\My.lzh" *.*]' % self.desktop])
-        self.assertIn("UNLHA32.DLL packs " + folder, run.log)
 
     def test_self_extracting_job_waits_for_the_library_and_removes_folders_no_job_holds(self):
         folder, hold = self.make("Tools.v2"), self.make("hold", False)
