@@ -136,20 +136,5 @@ TEST(PosixPlatform, PrivateFoldersOfEndedJobsAreSweptAndLiveOnesKept) {
   EXPECT_EQ(names("cache"), (std::set{second, fixed[0], fixed[1]}));
 }
 
-TEST(PosixPlatform, LibrariesGetTheirSharedObjectNames) {
-  PosixPlatform platform({});
-  const std::pair<const wchar_t*, const wchar_t*> names[] = {
-      {L"cab32.dll", L"libcab32.so"},     {L"UNLHA32.DLL", L"libunlha32.so"},
-      {L"UNZIP32.DLL", L"libunzip32.so"}, {L"TAR32.DLL", L"libtar32.so"},
-      {L"UNARJ32.DLL", L"libunarj32.so"},
-  };
-  for (const auto& [windowsName, fileName] : names) {
-    EXPECT_EQ(platform.libraryFileName(windowsName), fileName);
-    // Each name is one the build really produces.
-    EXPECT_NE(platform.loadLibrary(fileName), nullptr) << fileName;
-  }
-  EXPECT_EQ(platform.loadLibrary(L"libparvo-no-such-library.so"), nullptr);
-}
-
 }  // namespace
 }  // namespace parvo
