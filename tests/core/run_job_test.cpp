@@ -1,6 +1,4 @@
-// The run on the simulated Windows machine: the argument text split into paths, each prepared
-// as a job; and the jobs, with stand-ins for the archiver libraries: which
-// library gets which command line, what is shown, and how a run of several jobs ends.
+// The run on the simulated Windows machine, with stand-ins for the archiver libraries.
 #include "job/run_job.h"
 
 #include <gtest/gtest.h>
@@ -150,7 +148,6 @@ class JobTest : public ::testing::Test {
     windows.registerLibrary(L"UNARJ32.DLL", {{"UnArj", address(&entry<4>)}});
   }
 
-  // Drops the path, made a file first unless it stands there; every drop shares one binding.
   JobOutcome drop(const std::wstring& path) {
     if (!windows.findEntryName(path)) windows.addFile(path);
     return RunJob(windows, binding, path);
@@ -219,8 +216,7 @@ TEST_F(JobTest, NameOutsideTheCodePageIsNamedAndNeverPassed) {
                                                    L"PARVO"}}));
 }
 
-// A library that fills the whole buffer and says nothing useful still gets a message; its own
-// explanation is shown in the run of several jobs below.
+// Its own explanation is shown in the run of several jobs below.
 TEST_F(JobTest, FailureIsShownWithTheArchiversExplanation) {
   result = 3;
   output = std::string(300, ' ');
@@ -228,8 +224,7 @@ TEST_F(JobTest, FailureIsShownWithTheArchiversExplanation) {
   EXPECT_EQ(windows.messages, (std::vector{Message{L"The archiver reported error 3.", L"PARVO"}}));
 }
 
-// Each code packs the folder from inside it, which stays the current directory for the jobs
-// after it; any other code is told and packs nothing.
+// The folder stays the current directory for the jobs after it; other codes are told.
 TEST_F(JobTest, EachPreferencePacksTheFolderFromInsideIt) {
   windows.addFolder(L"C:\\Work\\site.old");
   windows.addFolder(L"C:\\Work\\tools");
@@ -280,9 +275,8 @@ TEST_F(JobTest, SelfExtractingWaitsForTheLibraryAndCleansUp) {
   EXPECT_FALSE(windows.findEntryName(kPrivate));
 }
 
-// A failed cabinet skips the conversion. A cabinet written without some of the folder still
-// becomes the program; what was left out is told once the program is there and the cabinet gone.
-// In the other modes it is told at once.
+// A failed cabinet skips the conversion; one that left something out still becomes the program,
+// and what was left out is told then (in the other modes at once).
 TEST_F(JobTest, WhatTheCabinetLeftOutIsToldAfterTheConversion) {
   windows.addFolder(L"C:\\Work\\tools");
   const struct {
@@ -316,7 +310,6 @@ TEST_F(JobTest, WhatTheCabinetLeftOutIsToldAfterTheConversion) {
   EXPECT_EQ(windows.messages.size(), 3u);
 }
 
-// Jobs run in order; one ending in a message makes the run fail but does not stop it.
 TEST_F(JobTest, AJobEndingInAMessageMakesTheRunFailButNotStop) {
   for (const wchar_t* file :
        {L"C:\\In\\a.zip", L"C:\\In\\b.zip", L"C:\\In\\notes.txt", L"C:\\In\\..."}) {

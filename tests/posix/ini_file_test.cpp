@@ -27,7 +27,8 @@ TEST(IniFile, HandWrittenValuesAreRead) {
 
 // The key lands in [parvo] whatever its section holds, not in the section that follows, which
 // stays byte for byte even where it holds the same key; a missing section is added, other lines
-// stay (a comment's CR LF becoming LF), and a file that is not text is replaced.
+// stay (a comment's CR LF becoming LF), and a file that is not text is replaced; a file that
+// cannot be written or a value with a line break is refused.
 TEST(IniFile, SavedKeyStaysInItsSectionBeforeAnother) {
   const std::string next = "[other]\narcdllselect=\"lha  \"\n; note\n";
   const std::string saved = "arcdllselect=\"cab  \"\n";
@@ -44,14 +45,9 @@ TEST(IniFile, SavedKeyStaysInItsSectionBeforeAnother) {
     ASSERT_TRUE(IniFile(folder / "norrin.ini").write("parvo", "arcdllselect", "cab  "));
     EXPECT_EQ(readFile(folder / "norrin.ini"), after);
   }
-}
-
-TEST(IniFile, UnwritableFileIsNotReplaced) {
-  TemporaryFolder folder;
-  const std::string path = folder / "sub";
-  writeFile(path, "not a folder");
-  EXPECT_FALSE(IniFile(path + "/norrin.ini").write("parvo", "arcdllselect", "cab  "));
-  EXPECT_FALSE(IniFile(path).write("parvo", "arcdllselect", "line\nbreak"));
+  writeFile(folder / "sub", "not a folder");
+  EXPECT_FALSE(IniFile(folder / "sub/norrin.ini").write("parvo", "arcdllselect", "cab  "));
+  EXPECT_FALSE(IniFile(folder / "sub").write("parvo", "arcdllselect", "line\nbreak"));
 }
 
 TEST(IniFile, ReadersNeverSeeATornFileWhileOthersWrite) {

@@ -55,7 +55,6 @@ class SimulatedWindows : public Platform {
  public:
   using Message = std::pair<std::wstring, std::wstring>;  // text and caption
 
-  // Adds an entry, and any missing folders on the way.
   void addFolder(const std::wstring& path) { walk(path, nullptr, true)->isFolder = true; }
   void addFile(const std::wstring& path) { walk(path, nullptr, true)->isFolder = false; }
   // Gives an entry an 8.3 alias, as Windows does for a long name that is not 8.3 already.
