@@ -8,6 +8,7 @@
 
 #include <set>
 
+#include "platform/posix/argument_text.h"
 #include "platform/posix/utf8_text.h"
 #include "platform/posix/xdg_desktop.h"
 #include "runtime/run_time_error.h"
@@ -16,6 +17,42 @@
 
 namespace parvo {
 namespace {
+
+TEST(Utf8Text, ValidTextDecodesAndAnyByteStringRoundTrips) {
+  EXPECT_EQ(fromUtf8("a\xc3\xa9\xe8\xa1\xa8\xf0\x9f\x93\xa6"), L"a\u00e9\u8868\U0001F4E6");
+  // That text; Latin-1, a Shift-JIS name, an overlong slash, an encoded surrogate, a cut sequence.
+  for (const std::string bytes :
+       {"a\xc3\xa9\xe8\xa1\xa8\xf0\x9f\x93\xa6", "caf\xe9.zip", "\x83\x5c\x95\x5c.lzh", "\xc0\xaf",
+        "\xed\xa0\x80", "ab\xe8\xa1", "\xff"}) {
+    const std::wstring text = fromUtf8(bytes);
+    EXPECT_EQ(toUtf8(text), bytes);
+    EXPECT_EQ(text.find(L'/'), std::wstring::npos) << "an invalid byte must not become a separator";
+  }
+}
+
+// Paths are made absolute and normalised lexically, those with blanks or tabs quoted; empty
+// arguments vanish, blank ones stay; a double quote in a name is a bad file name.
+TEST(ArgumentText, PathsAreAbsoluteNormalisedAndQuotedWhereBlank) {
+  const std::pair<std::vector<std::string>, std::wstring> cases[] = {
+      {{"."}, L"/home/u/work"},
+      {{"../a.zip", "/x//y/./z/"}, L"/home/u/a.zip /x/y/z"},
+      {{"/../../etc"}, L"/etc"},
+      {{"My Files/a b.zip", "c.lzh"}, L"\"/home/u/work/My Files/a b.zip\" /home/u/work/c.lzh"},
+      {{"/t\tab"}, L"\"/t\tab\""},
+      {{}, L""},
+      {{"", ""}, L""},
+      {{" "}, L" "},
+      {{"", "/a", ""}, L"/a"},
+  };
+  for (const auto& [arguments, text] : cases) {
+    EXPECT_EQ(argumentTextFrom(arguments, "/home/u/work"), text) << text;
+  }
+  EXPECT_EQ(normalisePath("/", "/"), "/");
+  EXPECT_EQ(thrown<RunTimeError>([] {
+              argumentTextFrom({"/a.zip", "say\"hi\".zip"}, "/");
+            }).number(),
+            kBadFileName);
+}
 
 class ScopedEnvironment {
  public:
@@ -30,53 +67,34 @@ class ScopedEnvironment {
   std::optional<std::string> old_;
 };
 
-int errorNumber(const std::function<void()>& action) {
-  return thrown<RunTimeError>(action).number();
-}
-
+// The plain cases (a file, a folder, a missing one) are the end-to-end runs'.
 TEST(PosixPlatform, EntryLookupSeesDanglingLinksAndAttributesTellWhatIsMissing) {
   TemporaryFolder folder;
   writeFile(folder / "a/file.zip", "x");
   ASSERT_EQ(symlink("nowhere", (folder / "a/dangling").c_str()), 0);
   PosixPlatform platform({});
-
-  EXPECT_EQ(platform.findEntryName(fromUtf8(folder / "a/file.zip")), L"file.zip");
   EXPECT_EQ(platform.findEntryName(fromUtf8(folder / "a/dangling")), L"dangling");
-  EXPECT_EQ(platform.findEntryName(fromUtf8(folder / "a/none")), std::nullopt);
-
-  EXPECT_EQ(platform.fileAttributes(fromUtf8(folder / "a")) & kDirectoryAttribute,
-            kDirectoryAttribute);
-  EXPECT_EQ(platform.fileAttributes(fromUtf8(folder / "a/file.zip")) & kDirectoryAttribute, 0u);
-  EXPECT_EQ(errorNumber([&] { platform.fileAttributes(fromUtf8(folder / "a/none")); }),
-            kFileNotFound);
-  EXPECT_EQ(errorNumber([&] { platform.fileAttributes(fromUtf8(folder / "b/none")); }),
-            kPathNotFound);
-  EXPECT_EQ(errorNumber([&] { platform.fileAttributes(fromUtf8(folder / "a/file.zip/x")); }),
-            kPathNotFound);
+  for (const auto& [path, error] :
+       {std::pair{"a/none", kFileNotFound}, {"a/file.zip/x", kPathNotFound}}) {
+    EXPECT_EQ(
+        thrown<RunTimeError>([&] { platform.fileAttributes(fromUtf8(folder / path)); }).number(),
+        error);
+  }
 }
 
-TEST(PosixPlatform, DesktopFollowsTheXdgUserDirs) {
+// The settings file is written where XDG_CONFIG_HOME says, its value quoted to keep its blanks.
+TEST(PosixPlatform, DesktopAndSettingsFollowTheXdgFolders) {
   TemporaryFolder folder;
   ScopedEnvironment home("HOME", folder / "home");
   ScopedEnvironment config("XDG_CONFIG_HOME", folder / "config");
   EXPECT_EQ(desktopFolder(), folder / "home/Desktop");
-
   writeFile(folder / "config/user-dirs.dirs",
             "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch/\"\n");
   EXPECT_EQ(desktopFolder(), folder / "home/Schreibtisch");
   writeFile(folder / "config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"/srv/desk\"\n");
   EXPECT_EQ(desktopFolder(), "/srv/desk");
-}
 
-TEST(PosixPlatform, SettingsLiveInTheConfigFolderWithTheirBlanks) {
-  TemporaryFolder folder;
-  ScopedEnvironment config("XDG_CONFIG_HOME", folder / "config");
-  PosixPlatform platform({});
-  const SettingKey key{L"norrin", L"parvo", L"arcdllselect"};
-  EXPECT_EQ(platform.readSetting(key), std::nullopt);
-  platform.writeSetting(key, L"lha  ");
-  EXPECT_EQ(platform.readSetting(key), L"lha  ");
-  EXPECT_EQ(platform.readSetting({L"norrin", L"PARVO", L"ArcDllSelect"}), L"lha  ");
+  PosixPlatform({}).writeSetting({L"norrin", L"parvo", L"arcdllselect"}, L"lha  ");
   EXPECT_EQ(readFile(folder / "config/norrin.ini"), "[parvo]\narcdllselect=\"lha  \"\n");
 }
 
@@ -116,21 +134,6 @@ TEST(PosixPlatform, PrivateFoldersOfEndedJobsAreSweptAndLiveOnesKept) {
   EXPECT_EQ(readFile(folder / "outside/kept"), "x");
   platform.removeFolder(fromUtf8(first));
   EXPECT_EQ(names("cache"), (std::set{second, fixed[0], fixed[1]}));
-}
-
-TEST(PosixPlatform, LibrariesGetTheirSharedObjectNames) {
-  PosixPlatform platform({});
-  const std::pair<const wchar_t*, const wchar_t*> names[] = {
-      {L"cab32.dll", L"libcab32.so"},     {L"UNLHA32.DLL", L"libunlha32.so"},
-      {L"UNZIP32.DLL", L"libunzip32.so"}, {L"TAR32.DLL", L"libtar32.so"},
-      {L"UNARJ32.DLL", L"libunarj32.so"},
-  };
-  for (const auto& [windowsName, fileName] : names) {
-    EXPECT_EQ(platform.libraryFileName(windowsName), fileName);
-    // Each name is one the build really produces.
-    EXPECT_NE(platform.loadLibrary(fileName), nullptr) << fileName;
-  }
-  EXPECT_EQ(platform.loadLibrary(L"libparvo-no-such-library.so"), nullptr);
 }
 
 }  // namespace

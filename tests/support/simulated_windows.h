@@ -1,68 +1,126 @@
 #pragma once
 
 #include <algorithm>
+#include <cwctype>
 #include <map>
 
 #include "platform/platform.h"
 #include "platform/posix/utf8_text.h"
-#include "support/fake_dialog_view.h"
+#include "runtime/run_time_error.h"
+#include "settings/dialog_view.h"
+#include "settings/form1_layout.h"
 
 namespace parvo {
 
-// A Windows machine in memory, for testing the core's Windows behaviour on any host: drive
-// letters, backslash paths, 8.3 short aliases, case-insensitive lookup that reports the stored
-// long name, hidden and system entries. Message boxes, settings and library calls are recorded.
+// The settings window in memory: the screen size it reports, the window as it stands and its
+// option as it stood when shown; when run it plays the user's part.
+struct FakeDialog {
+  TwipSize screen{3000, 2000};     // smaller than the window
+  std::optional<int> userSelects;  // the option the user picks before the ending
+  bool pressOk = true;             // the ending: OK, else the close box
+  std::optional<int> selected, selectedWhenShown;
+  std::optional<float> left, top;
+  bool closed = false;
+};
+
+class FakeDialogView : public DialogView {
+ public:
+  explicit FakeDialogView(FakeDialog& dialog) : d_(dialog) {}
+  TwipSize screenSize() override { return d_.screen; }
+  TwipSize windowSize() override { return {3795, 3915}; }
+  void setLeft(float twips) override { d_.left = twips; }
+  void setTop(float twips) override { d_.top = twips; }
+  void selectOption(int index) override { d_.selected = index; }
+  bool optionSelected(int index) override { return d_.selected == index; }
+  void show() override { d_.selectedWhenShown = d_.selected; }
+  void run(DialogEvents& events) override {
+    if (d_.userSelects) d_.selected = *d_.userSelects;
+    if (d_.pressOk) events.commandClicked();
+  }
+  void close() override { d_.closed = true; }
+
+ private:
+  FakeDialog& d_;
+};
+
+// A Windows machine in memory, for testing the core's Windows behaviour on any host: drive C:,
+// backslash paths, 8.3 short aliases, case-insensitive lookup that reports the stored long name.
+// Message boxes, pumps, settings, library loads and the current directory are recorded.
 class SimulatedWindows : public Platform {
  public:
-  static constexpr std::uint32_t kHidden = 0x02;
-  static constexpr std::uint32_t kSystem = 0x04;
-  static constexpr std::uint32_t kArchive = 0x20;
+  using Message = std::pair<std::wstring, std::wstring>;  // text and caption
 
-  struct Message {
-    std::wstring text;
-    std::wstring caption;
-  };
-
-  // Adds an entry, and any missing folders on the way, under drive C: or another drive.
-  void addFolder(const std::wstring& path, std::uint32_t attributes = 0) {
-    add(path).attributes = attributes | kDirectoryAttribute;
-  }
-  void addFile(const std::wstring& path, std::uint32_t attributes = kArchive) {
-    add(path).attributes = attributes & ~kDirectoryAttribute;
-  }
-
+  void addFolder(const std::wstring& path) { walk(path, nullptr, true)->isFolder = true; }
+  void addFile(const std::wstring& path) { walk(path, nullptr, true)->isFolder = false; }
   // Gives an entry an 8.3 alias, as Windows does for a long name that is not 8.3 already.
-  void setShortName(const std::wstring& path, std::wstring shortName);
-  void setArgumentText(std::wstring text) { argumentText_ = std::move(text); }
-  void setDesktop(std::optional<std::wstring> desktop) { desktop_ = std::move(desktop); }
-  void registerLibrary(const std::wstring& name, std::map<std::string, void*> entryPoints);
-  void failSettingWrites() { failSettingWrites_ = true; }
-  void setSetting(const SettingKey& key, const std::wstring& value);
-
-  const std::vector<Message>& messages() const { return messages_; }
-  int pumpCount() const { return pumpCount_; }
-  // The settings window that createDialogView makes: how it behaves and what was done to it.
-  FakeDialog& dialog() { return dialog_; }
-  const std::vector<std::wstring>& loadedLibraries() const { return loadedLibraries_; }
-  const std::wstring& currentDirectory() const { return currentDirectory_; }
-
-  std::wstring argumentText() override { return argumentText_; }
-  PathSyntax pathSyntax() const override { return {L'\\', 2}; }
-  std::optional<std::wstring> findEntryName(const std::wstring& path) override;
-  std::uint32_t fileAttributes(const std::wstring& path) override;
-  void changeDirectory(const std::wstring& path) override;
-  void deleteFile(const std::wstring& path) override;
-  std::wstring createPrivateFolder() override;
-  void removeFolder(const std::wstring& path) noexcept override;
-  std::optional<std::wstring> desktopFolder() override { return desktop_; }
-  std::optional<std::wstring> readSetting(const SettingKey& key) override;
-  void writeSetting(const SettingKey& key, const std::wstring& value) override;
-  void showMessage(const std::wstring& text, const std::wstring& caption) override {
-    messages_.push_back({text, caption});
+  void setShortName(const std::wstring& path, std::wstring name) { walk(path)->shortName = name; }
+  void registerLibrary(const std::wstring& name, std::map<std::string, void*> entryPoints) {
+    libraries_[upper(name)] = std::move(entryPoints);
   }
-  void pumpMessages() override { ++pumpCount_; }
+
+  std::wstring arguments;
+  std::optional<std::wstring> desktop = L"C:\\Users\\user\\Desktop";
+  std::vector<Message> messages;
+  int pumps = 0;
+  FakeDialog dialog;
+  std::vector<std::wstring> loadedLibraries;
+  std::wstring currentDirectory = L"C:\\";
+
+  std::wstring argumentText() override { return arguments; }
+  PathSyntax pathSyntax() const override { return {L'\\', 2}; }
+  std::optional<std::wstring> findEntryName(const std::wstring& path) override {
+    // The directory search takes a pattern: a path ending in a backslash names no entry.
+    const Node* node = path.ends_with(L'\\') || componentsOf(path).empty() ? nullptr : walk(path);
+    return node ? std::optional(node->longName) : std::nullopt;
+  }
+  std::uint32_t fileAttributes(const std::wstring& path) override {
+    bool missingLeaf = false;
+    const Node* node = walk(path, &missingLeaf);
+    if (node == nullptr) raiseError(missingLeaf ? kFileNotFound : kPathNotFound);
+    return node->isFolder ? kDirectoryAttribute : 0;
+  }
+  void changeDirectory(const std::wstring& path) override {
+    const Node* node = walk(path);
+    if (node == nullptr || !node->isFolder) raiseError(kPathNotFound);
+    currentDirectory = path;
+  }
+  void deleteFile(const std::wstring& path) override {
+    const Node* node = walk(path);
+    if (node == nullptr || node->isFolder) raiseError(kFileNotFound);
+    removeFolder(path);
+  }
+  std::wstring createPrivateFolder() override {
+    const std::wstring path =
+        L"C:\\Users\\user\\AppData\\Local\\Temp\\parvo-" + std::to_wstring(++privateFolders_);
+    addFolder(path);
+    return path;
+  }
+  void removeFolder(const std::wstring& path) noexcept override {
+    const std::size_t slash = path.rfind(L'\\');
+    if (Node* parent = walk(path.substr(0, slash))) {
+      std::erase_if(parent->children,
+                    [&](const Node& n) { return n.longName == path.substr(slash + 1); });
+    }
+  }
+  std::optional<std::wstring> desktopFolder() override { return desktop; }
+  std::optional<std::wstring> readSetting(const SettingKey& key) override {
+    const auto found = settings_.find(settingName(key));
+    return found == settings_.end() ? std::nullopt : std::optional(found->second);
+  }
+  void writeSetting(const SettingKey& key, const std::wstring& value) override {
+    settings_[settingName(key)] = value;
+  }
+  void showMessage(const std::wstring& text, const std::wstring& caption) override {
+    messages.push_back({text, caption});
+  }
+  void pumpMessages() override { ++pumps; }
   std::unique_ptr<DialogView> createDialogView(const FormLayout& layout) override {
-    return std::make_unique<FakeDialogView>(dialog_, layout);
+    for (const ControlLayout& control : layout.controls) {
+      if (control.kind == ControlKind::kOptionButton && control.selected) {
+        dialog.selected = control.index;
+      }
+    }
+    return std::make_unique<FakeDialogView>(dialog);
   }
   std::wstring libraryFileName(const std::wstring& windowsName) const override {
     return windowsName;
@@ -80,26 +138,34 @@ class SimulatedWindows : public Platform {
   struct Node {
     std::wstring longName;
     std::wstring shortName;
-    std::uint32_t attributes = kDirectoryAttribute;
+    bool isFolder = true;
     std::vector<Node> children;
   };
 
-  // The entry at path, or nothing; missingLeaf tells whether only the last component is missing.
-  Node* walk(const std::wstring& path, bool* missingLeaf = nullptr);
-  Node& add(const std::wstring& path);
+  static std::wstring upper(std::wstring text) {
+    for (wchar_t& character : text) character = static_cast<wchar_t>(std::towupper(character));
+    return text;
+  }
+  static std::wstring settingName(const SettingKey& key) {
+    return upper(key.application + L"\\" + key.section + L"\\" + key.key);
+  }
+  // The components after "C:\".
+  static std::vector<std::wstring> componentsOf(const std::wstring& path) {
+    std::vector<std::wstring> components;
+    for (std::size_t start = 3, end; start < path.size(); start = end + 1) {
+      end = std::min(path.find(L'\\', start), path.size());
+      if (end > start) components.push_back(path.substr(start, end - start));
+    }
+    return components;
+  }
+  // The entry at path, or nothing (made first with create); missingLeaf tells whether only the
+  // last component is missing.
+  Node* walk(const std::wstring& path, bool* missingLeaf = nullptr, bool create = false);
 
-  std::map<wchar_t, Node> drives_{{L'C', Node{L"C:", L"C:", kDirectoryAttribute, {}}}};
-  std::wstring argumentText_;
-  std::optional<std::wstring> desktop_ = L"C:\\Users\\user\\Desktop";
+  Node drive_{L"C:", L"C:", true, {}};
   int privateFolders_ = 0;
-  std::wstring currentDirectory_ = L"C:\\";
   std::map<std::wstring, std::wstring> settings_;
   std::map<std::wstring, std::map<std::string, void*>> libraries_;
-  std::vector<std::wstring> loadedLibraries_;
-  std::vector<Message> messages_;
-  int pumpCount_ = 0;
-  FakeDialog dialog_;
-  bool failSettingWrites_ = false;
 };
 
 }  // namespace parvo

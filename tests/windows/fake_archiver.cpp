@@ -1,8 +1,8 @@
 // A stand-in for the five archiver libraries in the Windows tests, never shipped: each DLL built
-// from this file exports its own entry points (see CMakeLists.txt) and appends every call, and
-// the current folder of a packing call, to the file that PARVO_FAKE_LOG names. After "Cab -a",
-// CabGetRunning reports busy PARVO_FAKE_BUSY times, and unlogged for as long as the file
-// PARVO_FAKE_HOLD names exists.
+// from this file exports its own entry points (see CMakeLists.txt) and appends every call to the
+// file that PARVO_FAKE_LOG names. "Cab -a" writes the cabinet it names, after which CabGetRunning
+// reports busy PARVO_FAKE_BUSY times, and unlogged for as long as the file PARVO_FAKE_HOLD names
+// exists.
 #include <windows.h>
 
 #include <cstdio>
@@ -17,33 +17,15 @@ namespace {
 
 int busyPolls = 0;
 
-std::string environment(const char* name) {
-  char value[1024];
-  const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-  return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+const char* environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
 }
 
 void log(const std::string& line) {
-  wchar_t path[1024];
-  const DWORD length = GetEnvironmentVariableW(L"PARVO_FAKE_LOG", path, 1024);
-  if (length == 0 || length >= 1024) return;
-  if (FILE* file = _wfopen(path, L"ab")) {
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fputc('\n', file);
+  if (FILE* file = std::fopen(environment("PARVO_FAKE_LOG"), "ab")) {
+    std::fputs((line + "\n").c_str(), file);
     std::fclose(file);
-  }
-}
-
-// "Cab -a" writes the cabinet it names, so that the tests can see it removed again.
-void writeNamedCabinet(const char* commandLine) {
-  const char* open = std::strchr(commandLine, '"');
-  const char* close = open != nullptr ? std::strchr(open + 1, '"') : nullptr;
-  if (close == nullptr) return;
-  const std::string path(open + 1, close);
-  if (FILE* file = std::fopen(path.c_str(), "wb")) {
-    std::fputs("MSCF", file);
-    std::fclose(file);
-    log(FAKE_LIBRARY " wrote " + path);
   }
 }
 
@@ -54,14 +36,16 @@ std::int32_t call(const char* entryPoint, std::int32_t window, const char* comma
   log(std::string(FAKE_LIBRARY "!") + entryPoint + " window=" + std::to_string(window) +
       " size=" + std::to_string(size) + (outputEmpty ? " output=empty" : " output=text") + " [" +
       commandLine + "]");
-  if (std::strstr(commandLine, " *.*") != nullptr) {
-    char folder[MAX_PATH * 4];
-    const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
-    if (length > 0 && length < sizeof folder) log(std::string(FAKE_LIBRARY " packs ") + folder);
-  }
-  if (std::strcmp(entryPoint, "Cab") == 0 && std::strncmp(commandLine, "-a ", 3) == 0) {
-    writeNamedCabinet(commandLine);
-    busyPolls = std::atoi(environment("PARVO_FAKE_BUSY").c_str());
+  const std::string line = commandLine;
+  if (std::strcmp(entryPoint, "Cab") == 0 && line.starts_with("-a ")) {
+    const std::size_t open = line.find('"') + 1;
+    const std::string path = line.substr(open, line.find('"', open) - open);
+    if (FILE* file = std::fopen(path.c_str(), "wb")) {
+      std::fputs("MSCF", file);
+      std::fclose(file);
+      log(FAKE_LIBRARY " wrote " + path);
+    }
+    busyPolls = std::atoi(environment("PARVO_FAKE_BUSY"));
   }
   return 0;
 }
@@ -69,11 +53,6 @@ std::int32_t call(const char* entryPoint, std::int32_t window, const char* comma
 }  // namespace
 
 extern "C" {
-
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) log(FAKE_LIBRARY " loaded");
-  return TRUE;
-}
 
 #define FAKE_ENTRY_POINT(name)                                                        \
   std::int32_t PARVO_ARCHIVER_CALL name(std::int32_t window, const char* commandLine, \
@@ -95,7 +74,7 @@ std::int32_t PARVO_ARCHIVER_CALL CabGetRunning() {
     return 1;
   }
   const bool busy = busyPolls > 0;
-  if (busy) --busyPolls;
+  busyPolls -= busy ? 1 : 0;
   log(std::string(FAKE_LIBRARY "!CabGetRunning ") + (busy ? "busy" : "idle"));
   return busy ? 1 : 0;
 }

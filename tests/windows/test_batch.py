@@ -1,7 +1,7 @@
 """Batch runs of PARVO.exe under Wine with the stand-in archiver libraries: each DLL loaded and
-called through its export as the program is built to call it, the current folder of a packing
-call, the cabinet library's busy wait across the DLL, and the private cabinet's folder in the
-Windows temporary folder, removed after the job, as are those that ended jobs left."""
+called through its export as the program is built to call it, the cabinet library's busy wait
+across the DLL, and the private cabinet's folder in the Windows temporary folder, removed after
+the job, as are those that ended jobs left."""
 
 import re
 import threading
@@ -20,23 +20,22 @@ class BatchTest(unittest.TestCase):
         cls.session = wine_session.current
         cls.desktop = cls.session.desktop()
         cls.folder = Folder(cls.session, "C:\\parvo\\program")
-        cls.session.unix_path(INPUT).mkdir(parents=True, exist_ok=True)
         cls.temporary = cls.session.wine("cmd", "/c", "echo %TEMP%").stdout.strip()
 
-    def make_file(self, name):
-        self.session.unix_path(INPUT + "\\" + name).write_bytes(b"archive")
-        return INPUT + "\\" + name
-
-    def make_folder(self, name):
+    def make(self, name, folder=True):
         path = self.session.unix_path(INPUT + "\\" + name)
-        path.mkdir(parents=True, exist_ok=True)
-        (path / "member.txt").write_text("member")
+        path.parent.mkdir(parents=True, exist_ok=True)
+        if folder:
+            path.mkdir(exist_ok=True)
+            (path / "member.txt").write_text("member")
+        else:
+            path.write_bytes(b"archive")
         return INPUT + "\\" + name
 
     def test_each_library_is_called_through_its_export(self):
         # Window 0, the whole 256-byte buffer zeroed, the paths as they stand; which command
         # each library gets is the core's (its tests on the simulated machine).
-        paths = [self.make_file("backup.2024." + key)
+        paths = [self.make("backup.2024." + key, False)
                  for key in ["cab", "lzh", "zip", "tar", "arj"]]
         run = self.folder.run(" " + " ".join(paths))
         self.assertEqual([line.split(" [")[0] for line in run.calls],
@@ -47,34 +46,8 @@ class BatchTest(unittest.TestCase):
             self.assertTrue(line.endswith(' "%s" "%s\\backup\\"]' % (path, self.desktop)), line)
         self.assertEqual((run.messages, run.exit_code), (0, 0))
 
-    def test_folder_is_packed_from_inside_it(self):
-        folder = self.make_folder("My.Folder")
-        self.session.store_setting("lha  ")
-        run = self.folder.run(" " + folder)
-        self.assertEqual(run.calls, ['UNLHA32.DLL!Unlha window=0 size=256 output=empty '
-                                      '[a -rx "%s\\My.lzh" *.*]' % self.desktop])
-        self.assertIn("UNLHA32.DLL packs " + folder, run.log)
-
-    def test_self_extracting_program_waits_for_the_library_and_removes_its_cabinet(self):
-        folder = self.make_folder("Tools.v2")
-        self.session.store_setting(None)
-        run = self.folder.run(" " + folder, {"PARVO_FAKE_BUSY": "3"})
-        self.assertEqual(run.exit_code, 0)
-        packed = re.fullmatch(r'cab32\.dll!Cab window=0 size=256 output=empty '
-                              r'\[-a -r -ml:21 "(.+\\parvo-[0-9a-f]{8}\\Tools\.cab)" \*\.\*\]',
-                              run.calls[0])
-        self.assertIsNotNone(packed, run.log)
-        cabinet = packed.group(1)
-        self.assertTrue(cabinet.lower().startswith(self.temporary.lower() + "\\"), cabinet)
-        self.assertIn("cab32.dll wrote " + cabinet, run.log)
-        self.assertEqual(run.calls[1:], ["cab32.dll!CabGetRunning busy"] * 3 + [
-            "cab32.dll!CabGetRunning idle",
-            'cab32.dll!Cab window=0 size=256 output=empty [-f "%s" "%s\\"]' % (cabinet, self.desktop),
-            "cab32.dll!CabGetRunning idle"])
-        self.assertFalse(self.session.unix_path(cabinet).parent.exists())
-
-    def test_self_extracting_job_removes_the_folders_no_running_job_holds(self):
-        folder, hold = self.make_folder("Held"), self.make_file("hold")
+    def test_self_extracting_job_waits_for_the_library_and_removes_folders_no_job_holds(self):
+        folder, hold = self.make("Tools.v2"), self.make("hold", False)
         self.session.store_setting(None)
         # As a killed job leaves its folder: no process holds it.
         abandoned = self.session.unix_path(self.temporary + "\\parvo-0badcafe")
@@ -87,12 +60,24 @@ class BatchTest(unittest.TestCase):
             written = None
             while thread.is_alive() and not written:
                 time.sleep(0.1)
-                log = holder.log.read_text() if holder.log.exists() else ""
-                written = re.search(r" wrote (.+)\n", log)
+                written = re.search(r" wrote (.+)\n",
+                                    holder.log.read_text() if holder.log.exists() else "")
             held = self.session.unix_path(written.group(1))
-            run = self.folder.run(" " + folder)
+            run = self.folder.run(" " + folder, {"PARVO_FAKE_BUSY": "3"})
             self.assertEqual((run.exit_code, run.messages, abandoned.exists(), held.exists()),
                              (0, 0, False, True), run.log)
         finally:
             self.session.unix_path(hold).unlink()
             thread.join()
+        packed = re.fullmatch(r'cab32\.dll!Cab window=0 size=256 output=empty '
+                              r'\[-a -r -ml:21 "(.+\\parvo-[0-9a-f]{8}\\Tools\.cab)" \*\.\*\]',
+                              run.calls[0])
+        self.assertIsNotNone(packed, run.log)
+        cabinet = packed.group(1)
+        self.assertTrue(cabinet.lower().startswith(self.temporary.lower() + "\\"), cabinet)
+        self.assertIn("cab32.dll wrote " + cabinet, run.log)
+        self.assertEqual(run.calls[1:], ["cab32.dll!CabGetRunning busy"] * 3 + [
+            "cab32.dll!CabGetRunning idle",
+            'cab32.dll!Cab window=0 size=256 output=empty [-f "%s" "%s\\"]' % (cabinet, self.desktop),
+            "cab32.dll!CabGetRunning idle"])
+        self.assertFalse(self.session.unix_path(cabinet).parent.exists())
