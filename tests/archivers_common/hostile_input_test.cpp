@@ -93,6 +93,12 @@ TEST(HostileInput, UnsafeNamesAndLinksAreRefusedAndTheRestExtracted) {
         {"inside", "-> target.txt"},
         {"up", "<dir>"},
         {"up/evil.txt", "through the link\n"}}},
+      // Levels 0 and 1 end a name at a NUL, a comment following it; level 2 keeps the NUL.
+      {"lzh NUL names",
+       kLzh,
+       [](const TemporaryFolder&) { return fs::path(lzhFixture("nul_names.lzh")); },
+       "skipped 3 unsafe entries, first: absolute or climbing name: ..",
+       {{"kept.txt", "kept\n"}}},
       {"arj",
        kArj,
        [&](const TemporaryFolder& work) {
