@@ -25,10 +25,9 @@ TEST(Libarchive, ExtractsWhatEveryPeerToolWrites) {
   // The ZIP archives our reader leaves alone come here with the same sink; those it reads are held
   // against this path in zip_reader_test.cpp, the other methods by the corpus.
   std::vector<std::pair<Archiver, std::string>> commands = {{kZip, "zip -q -r -y -Z bzip2"}};
+  // Decompression filters are libarchive's own; the formats' headers are what we hand on.
   for (const std::string format : {"ustar", "pax", "gnutar"}) {
-    for (const std::string filter : {"", "-z", "-j", "-J", "--zstd"}) {
-      commands.emplace_back(kTar, "bsdtar --format " + format + " " + filter + " -cf");
-    }
+    commands.emplace_back(kTar, "bsdtar --format " + format + " -cf");
   }
   commands.emplace_back(kTar, "tar --format=gnu -czf");
   commands.emplace_back(kTar, "tar --format=posix -czf");
