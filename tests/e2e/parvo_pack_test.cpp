@@ -1,10 +1,6 @@
 // Folders dropped on the built program, packed onto the desktop under each preference and read
 // back by Parvo itself. Readers other than Parvo are held against each format in tests/cab and
 // tests/lzh.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <thread>
 
@@ -85,11 +81,11 @@ TEST_F(ParvoPack, AKilledRunLeavesACompleteArchiveOrNone) {
   writeFile(source() / "large.bin", noise(48 << 20, 3));
   fs::create_directories(desktop());
   for (const int delayMs : {50, 300}) {
-    const pid_t child = startProcess({kParvo, source().string()}, {"HOME=" + home().string()},
-                                     folder.path().string(), STDERR_FILENO);
-    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    {
+      const RunningProgram killedAtTheEnd({kParvo, source()}, {"HOME=" + home().string()},
+                                          folder / "parvo.log");
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    }
     for (const std::string& name : strayNames(desktop(), {})) {
       ASSERT_EQ(name, name_ + ".lzh");
       runTool({"lha", "tq", (desktop() / name).string()}, folder.path());
