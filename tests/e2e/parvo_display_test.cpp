@@ -222,34 +222,20 @@ const struct {
 class PasswordOnADisplay : public ParvoOnADisplay {
  protected:
   // Runs Parvo on the archive in a tmux pane, answering each prompt as it comes. The status and
-  // what the pane showed; the pane stays once Parvo ends, holding its status.
+  // what the pane and the program's output showed.
   std::pair<int, std::string> onTerminal(const fs::path& archive,
                                          const std::vector<const char*>& answers) {
     const auto tmux = [&](std::vector<std::string> arguments) {
       arguments.insert(arguments.begin(), {"/usr/bin/tmux", "-S", folder / "tmux.socket"});
       return runProcess(arguments, {"PATH=/usr/bin:/bin", "TERM=xterm"}).output;
     };
-    tmux({"start-server",
-          ";",
-          "set-option",
-          "-g",
-          "remain-on-exit",
-          "on",
-          ";",
-          "new-session",
-          "-d",
-          "-x",
-          "100",
-          "-y",
-          "20",
-          "/usr/bin/env",
-          "-i",
-          "PATH=/usr/bin:/bin",
-          "HOME=" + home(),
-          "LC_ALL=C.UTF-8",
-          kParvo,
-          archive});
-    for (std::size_t asked = 0; tmux({"display-message", "-p", "#{pane_dead}"}) != "1\n";) {
+    const std::string status = folder / "status";
+    fs::remove(status);
+    tmux({"new-session", "-d", "-x", "100", "-y", "20", "sh", "-c",
+          "trap : INT; env -i PATH=/usr/bin:/bin HOME=" + home() + " LC_ALL=C.UTF-8 " + kParvo +
+              " " + archive.string() + " >" + (folder / "parvo.log") + " 2>&1; echo $? >" + status +
+              ".part; mv " + status + ".part " + status + "; sleep 60"});
+    for (std::size_t asked = 0; !fs::exists(status);) {
       const std::string pane = tmux({"capture-pane", "-p"});
       std::size_t prompts = 0;
       for (std::size_t at = 0; (at = pane.find("Password for", at)) != std::string::npos; ++at)
@@ -265,10 +251,9 @@ class PasswordOnADisplay : public ParvoOnADisplay {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    const int status = std::stoi(tmux({"display-message", "-p", "#{pane_dead_status}"}));
-    const std::string pane = tmux({"capture-pane", "-p", "-S", "-"});
+    const std::string pane = tmux({"capture-pane", "-p"});
     tmux({"kill-server"});
-    return {status, pane};
+    return {std::stoi(readFile(status)), pane + readFile(folder / "parvo.log")};
   }
 
   // Runs Parvo on the archive on the display, answering each password window as it comes; without
