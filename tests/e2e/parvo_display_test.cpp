@@ -10,7 +10,7 @@
 #include <random>
 #include <thread>
 
-#include "support/process.h"
+#include "support/peer_tool.h"
 #include "support/temporary_folder.h"
 #include "support/tree_snapshot.h"
 
@@ -312,10 +312,7 @@ TEST_F(PasswordOnADisplay, AskedOnTheTerminalOrInTheWindowNeverWrittenDown) {
   const fs::path desktop = fs::path(home()) / "Desktop";
   for (const auto& row : kPasswordCases) {
     fs::remove(folder / "x.zip");
-    ASSERT_EQ(runProcess({"/bin/sh", "-c", row.make}, {"PATH=/usr/bin:/bin"}, folder / "source")
-                  .exitStatus,
-              0)
-        << row.make;
+    ASSERT_NO_FATAL_FAILURE(runShell(row.make, folder / "source"));
     for (const Asked way : {kNowhere, kOnTheTerminal, kInTheWindow}) {
       if (row.asked != way && !(row.asked & way)) continue;
       SCOPED_TRACE(std::string(row.name) + (way == kOnTheTerminal ? " on the terminal" : ""));
