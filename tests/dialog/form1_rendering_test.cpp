@@ -14,10 +14,8 @@ namespace parvo {
 namespace {
 
 TEST(Form1Rendering, BandOfBluesUnderOptionsThatPaintTheirOwnAndOkHasTheFocus) {
-  int argc = 1;
-  char name[] = "dialog_tests";
-  char* argv[] = {name, nullptr};
-  QApplication application(argc, argv);
+  int argc = 0;
+  QApplication application(argc, nullptr);
   installFontSubstitutes();
   QtDialogView view{Form1Layout()};
   QWidget* window = view.window();
