@@ -18,12 +18,8 @@ class ParvoPack : public ::testing::Test {
  protected:
   // A folder name near the file system's 255-byte limit, which the names made from it (the
   // archive's, its temporaries', the extraction folder's) must stay within: 日 80 times.
-  ParvoPack()
-      : name_([] {
-          std::string name;
-          while (name.size() < 240) name += "\xE6\x97\xA5";
-          return name;
-        }()) {
+  ParvoPack() {
+    while (name_.size() < 240) name_ += "\xE6\x97\xA5";
     writeFiles(source(), sampleFiles());
     fs::create_directories(source() / "empty folder");
   }
@@ -42,7 +38,7 @@ class ParvoPack : public ::testing::Test {
   }
 
   TemporaryFolder folder;
-  const std::string name_;
+  std::string name_;
 };
 
 // Each preference packs onto the desktop and nothing else lands there or stays in the cache; what
