@@ -1,7 +1,7 @@
 // The built program, run as a user runs it: a temporary home, no display, the C locale.
 #include <gtest/gtest.h>
 
-#include "support/process.h"
+#include "support/peer_tool.h"
 #include "support/temporary_folder.h"
 
 namespace fs = std::filesystem;
@@ -26,9 +26,7 @@ class ParvoRun : public ::testing::Test {
   std::string makeZip(const std::string& name) {
     writeFile(folder / "src/inside/readme.txt", "hello from inside\n");
     const std::string archive = folder / name;
-    const auto made = runProcess({"/usr/bin/zip", "-q", "-r", archive, "inside"},
-                                 {"PATH=/usr/bin:/bin"}, folder / "src");
-    EXPECT_EQ(made.exitStatus, 0) << made.output;
+    runTool({"zip", "-q", "-r", archive, "inside"}, folder / "src");
     return archive;
   }
 

@@ -1,7 +1,7 @@
 // The installed launcher as the desktop's own lookups see it.
 #include <gtest/gtest.h>
 
-#include "support/process.h"
+#include "support/peer_tool.h"
 #include "support/temporary_folder.h"
 
 namespace {
@@ -20,10 +20,8 @@ TEST(InstalledLauncher, OffersArchivesAndNeverFolders) {
                                                 "LC_ALL=C.UTF-8"};
   // What the README's install step and the package's trigger run. The lookups offer only what
   // PATH can run.
-  ASSERT_EQ(
-      runProcess({"/usr/bin/update-desktop-database", installed + "/applications"}, environment)
-          .exitStatus,
-      0);
+  ASSERT_NO_FATAL_FAILURE(
+      runTool({"update-desktop-database", installed + "/applications"}, folder.path()));
   for (const char* type : {"application/vnd.ms-cab-compressed", "application/x-lha",
                            "application/zip", "application/x-tar", "application/x-arj"}) {
     const std::string answer = runProcess({"/usr/bin/gio", "mime", type}, environment).output;

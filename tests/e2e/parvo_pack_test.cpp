@@ -1,10 +1,6 @@
 // Folders dropped on the built program, packed onto the desktop under each preference and read
 // back by Parvo itself. Readers other than Parvo are held against each format in tests/cab and
 // tests/lzh.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <thread>
 
@@ -22,12 +18,8 @@ class ParvoPack : public ::testing::Test {
  protected:
   // A folder name near the file system's 255-byte limit, which the names made from it (the
   // archive's, its temporaries', the extraction folder's) must stay within: 日 80 times.
-  ParvoPack()
-      : name_([] {
-          std::string name;
-          while (name.size() < 240) name += "\xE6\x97\xA5";
-          return name;
-        }()) {
+  ParvoPack() {
+    while (name_.size() < 240) name_ += "\xE6\x97\xA5";
     writeFiles(source(), sampleFiles());
     fs::create_directories(source() / "empty folder");
   }
@@ -46,7 +38,7 @@ class ParvoPack : public ::testing::Test {
   }
 
   TemporaryFolder folder;
-  const std::string name_;
+  std::string name_;
 };
 
 // Each preference packs onto the desktop and nothing else lands there or stays in the cache; what
@@ -85,11 +77,11 @@ TEST_F(ParvoPack, AKilledRunLeavesACompleteArchiveOrNone) {
   writeFile(source() / "large.bin", noise(48 << 20, 3));
   fs::create_directories(desktop());
   for (const int delayMs : {50, 300}) {
-    const pid_t child = startProcess({kParvo, source().string()}, {"HOME=" + home().string()},
-                                     folder.path().string(), STDERR_FILENO);
-    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    {
+      const RunningProgram killedAtTheEnd({kParvo, source()}, {"HOME=" + home().string()},
+                                          folder / "parvo.log");
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    }
     for (const std::string& name : strayNames(desktop(), {})) {
       ASSERT_EQ(name, name_ + ".lzh");
       runTool({"lha", "tq", (desktop() / name).string()}, folder.path());

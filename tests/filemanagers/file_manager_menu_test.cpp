@@ -7,6 +7,7 @@
 #include <thunarx/thunarx.h>
 
 #include <chrono>
+#include <sstream>
 #include <thread>
 
 #include "support/process.h"
@@ -186,12 +187,10 @@ class FileManagerMenu : public ::testing::Test {
   std::vector<std::string> recordedRun() const {
     for (int i = 0; i < 2400 && !fs::exists(record()); i++)
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    const std::string text = fs::exists(record()) ? readFile(record()) : "";
+    std::istringstream text(fs::exists(record()) ? readFile(record()) : "");
     fs::remove(record());
     std::vector<std::string> arguments;
-    for (std::size_t start = 0, end; (end = text.find('\0', start)) != std::string::npos;
-         start = end + 1)
-      arguments.push_back(text.substr(start, end - start));
+    for (std::string argument; std::getline(text, argument, '\0');) arguments.push_back(argument);
     return arguments;
   }
 

@@ -23,15 +23,14 @@ class Package : public ::testing::Test {
     const auto made = run({PARVO_CPACK_COMMAND, "--config", PARVO_BINARY_DIR "/CPackConfig.cmake",
                            "-B", *scratch_ / "out"});
     ASSERT_EQ(made.exitStatus, 0) << made.output;
-    architecture_ = run({"/usr/bin/dpkg", "--print-architecture"}).output;
-    architecture_.pop_back();
-    deb_ = *scratch_ / ("out/parvo_1.02.0013_" + architecture_ + ".deb");
+    std::string architecture = run({"/usr/bin/dpkg", "--print-architecture"}).output;
+    architecture.pop_back();
+    deb_ = *scratch_ / ("out/parvo_1.02.0013_" + architecture + ".deb");
     ASSERT_TRUE(fs::exists(deb_)) << made.output;
   }
   static void TearDownTestSuite() { delete scratch_; }
 
   static inline TemporaryFolder* scratch_ = nullptr;
-  static inline std::string architecture_;
   static inline std::string deb_;
 };
 
