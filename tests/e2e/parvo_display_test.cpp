@@ -115,7 +115,7 @@ TEST_F(ParvoOnADisplay, OkStoresTheShownFormatWithItsBlanksAndEndsTheProgram) {
 #if defined(__SANITIZE_ADDRESS__)
 constexpr auto kCancelToExitLimit = std::chrono::milliseconds(2000);
 #else
-constexpr auto kCancelToExitLimit = std::chrono::milliseconds(500);
+constexpr auto kCancelToExitLimit = std::chrono::milliseconds(1000);
 #endif
 
 // Words in random order: text that takes the default pack many seconds.
