@@ -1,9 +1,12 @@
-// The user's cancel as each writer takes it (the readers take it by the one member policy), and a
-// termination signal, which every library call and the self-extracting program take as a cancel.
+// The user's cancel as each writer takes it (the readers take it by the one member policy), a
+// termination signal, which every library call and the self-extracting program take as a cancel,
+// and a file that changes while a writer packs it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,6 +22,7 @@
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
 #include "support/process.h"
+#include "support/sample_files.h"
 #include "support/temporary_folder.h"
 #include "support/thrown.h"
 #include "support/tree_snapshot.h"
@@ -53,6 +57,13 @@ Result resultOf(const std::function<void()>& action) {
     return error.result();
   }
   return Result::kOk;
+}
+
+// Packs the current folder with the writer the archive's extension names.
+auto pack(const fs::path& archive, archivers::FollowedCall& call,
+          archivers::cab::CompressionMethod method = {}) {
+  if (archive.extension() == ".lzh") return archivers::lzh::writeArchive(archive, false, call);
+  return archivers::cab::writeCabinet(archive, false, method, call);
 }
 
 Result resultStopped(const std::function<bool(const ProgressSnapshot&)>& condition,
@@ -116,9 +127,7 @@ TEST_F(CancelTest, EveryWriterStopsHalfwayLeavingTheOlderArchiveAlone) {
           return snapshot.done * 2 > snapshot.total;
         },
         [&](archivers::FollowedCall& call) {
-          if (name == "a.lzh") return archivers::lzh::writeArchive(out / name, false, call);
-          return archivers::cab::writeCabinet(
-              out / name, false, {archivers::cab::CompressionMethod::Kind::kLzx, 21}, call);
+          pack(out / name, call, {archivers::cab::CompressionMethod::Kind::kLzx, 21});
         });
     EXPECT_EQ(result, Result::kCancelled);
     EXPECT_LT(doneWhenStopped, kBigMember);  // while packing, not only once all was read
@@ -230,6 +239,65 @@ TEST(TwoCalls, ATerminationSignalStopsEveryCallAndReachesTheCallerAfterTheLast) 
   ::sigaction(SIGTERM, &previous, nullptr);
 }
 
+// Rewrites 4 KiB in the middle. With keepTime the modification time is put back, as a tool that
+// preserves times does, once the clock has passed the change time, so that only that one tells.
+void rewriteInPlace(const fs::path& file, bool keepTime) {
+  struct stat before {};
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  const auto nanoseconds = [](const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; };
+  for (timespec now{}; clock_gettime(CLOCK_REALTIME_COARSE, &now) == 0 &&
+                       nanoseconds(now) <= nanoseconds(before.st_ctim);) {
+    usleep(1000);
+  }
+  const int fd = open(file.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  const std::string bytes(4096, 'X');
+  EXPECT_EQ(pwrite(fd, bytes.data(), bytes.size(), before.st_size / 2), 4096);
+  if (keepTime) {
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    EXPECT_EQ(futimens(fd, times), 0);
+  }
+  close(fd);
+}
+
+// A file rewritten in place at the same size while a writer packs it (a database, a disk image)
+// would go in as old bytes up to some offset and new ones after. Every writer refuses it, also
+// when the rewrite put the modification time back: the change time still moved.
+TEST(ChangedWhilePacked, EveryWriterRefusesAFileRewrittenAtTheSameSize) {
+  setenv("PARVO_THREADS", "1", 1);
+  // When the calling thread sees the file being read. The cabinet reads on a worker: its first
+  // checkpoint after the walk comes before it has taken the first 1 MiB task from a single
+  // worker, which then runs at most one task ahead, so it opens z.bin (from the second task on)
+  // again after the rewrite.
+  const std::pair<std::string, std::function<bool(const ProgressSnapshot&)>> writers[] = {
+      {"a.cab", [](const ProgressSnapshot& snapshot) { return snapshot.total > 0; }},
+      {"a.lzh", [](const ProgressSnapshot& snapshot) { return snapshot.member == "z.bin"; }},
+  };
+  for (const auto& writer : writers) {
+    for (const bool keepTime : {false, true}) {
+      SCOPED_TRACE(writer.first + (keepTime ? ", time put back" : ""));
+      TemporaryFolder work;
+      writeFiles(work / "src", {{"a.bin", noise(1536 << 10, 1)}, {"z.bin", noise(3 << 20, 2)}});
+      const InFolder in(work / "src");
+      bool rewritten = false;
+      archivers::FollowedCall call(
+          std::make_unique<StopWhen>([&](const ProgressSnapshot& snapshot) {
+            if (!rewritten && writer.second(snapshot)) {
+              rewriteInPlace(work / "src/z.bin", keepTime);
+              rewritten = true;
+            }
+            return false;
+          }));
+      const ArchiveError error = thrown<ArchiveError>([&] { pack(work / writer.first, call); });
+      EXPECT_TRUE(rewritten);
+      EXPECT_EQ(error.result(), Result::kCannotOpen);
+      EXPECT_STREQ(error.what(), "cannot read, it changed while being packed: z.bin");
+      EXPECT_FALSE(fs::exists(work / writer.first));
+    }
+  }
+  unsetenv("PARVO_THREADS");
+}
+
 // A counter of /proc/PID/io: "rchar" (bytes read) or "wchar" (bytes written).
 std::uint64_t ioCounter(pid_t pid, const std::string& name) {
   std::ifstream io("/proc/" + std::to_string(pid) + "/io");
@@ -267,7 +335,7 @@ TEST_F(CancelTest, ATerminationSignalCleansUpAsACancelThenEndsTheProcessByIt) {
   {
     const InFolder in(src);  // the writers put the large member first, the tools the small one
     archivers::FollowedCall making(nullptr);
-    archivers::cab::writeCabinet(folder / "a.cab", false, {}, making);
+    pack(folder / "a.cab", making);
   }
   runTool({"zip", "-q", "-1", "../a.zip", "small.txt", "big.bin"}, src);
   runTool({"zip", "-q", "../b.zip", "small.txt"}, src);
