@@ -14,7 +14,6 @@
 #include "common/command_line.h"
 #include "common/entry_point.h"
 #include "common/utf8.h"
-#include "support/thrown.h"
 
 namespace archivers {
 namespace {
@@ -47,7 +46,6 @@ TEST(Cp932, DecodesTheSameFromManyThreads) {
 
 TEST(UnflaggedNames, ValidUtf8StaysElseCp932) {
   EXPECT_EQ(decodeUnflaggedName("日本語/ファイル.txt"), "日本語/ファイル.txt");
-  EXPECT_EQ(decodeUnflaggedName("\x93\xFA\x96\x7B"), "日本");
   EXPECT_TRUE(isValidUtf8("ascii €𝄞"));
   // Overlong '/' in two and three bytes, a surrogate, past U+10FFFF, truncated.
   for (const char* bad :
@@ -57,9 +55,8 @@ TEST(UnflaggedNames, ValidUtf8StaysElseCp932) {
 }
 
 TEST(ZipNames, OneCodePagePerNameAndNoTwoNamesMadeOne) {
-  // Valid UTF-8 stays; CP932 only when all of it decodes; else all of it is CP437.
-  EXPECT_EQ(decodeZipName("\x93\xFA\x96\x7B.txt"), "日本.txt");
-  EXPECT_EQ(decodeZipName("Caf\x82 na\x8Bve.txt"), "Café naïve.txt");
+  // CP932 only when all of it decodes, else all of it is CP437 (whole names of each kind are read
+  // by the ZIP reader's test).
   EXPECT_EQ(decodeZipName("\x82\xA0\xFF"), "éá\u00A0");
   // The same text from other bytes: the later name keeps its bytes visible instead.
   ZipNameDecoder names;
@@ -85,14 +82,6 @@ TEST(CommandLine, QuotesGroupInsideATokenAndEmptyQuotesGiveAnEmptyOperand) {
   EXPECT_EQ(command.options, (Strings{"-rxy", "-"}));
   EXPECT_EQ(command.operands, (Strings{"e", "ab cd", ""}));
   EXPECT_TRUE(parseCommand(" \t ").operands.empty());
-}
-
-// Which command lines are refused is tried through every library in hostile_input_test.cpp.
-TEST(CommandLine, AnUnknownOptionIsNamed) {
-  const ArchiveError unknown = thrown<ArchiveError>([] {
-    requireOptionsWithin(parseCommand("-xv -z a b"), {"-xv", "-o"});
-  });
-  EXPECT_NE(std::string(unknown.what()).find("-z"), std::string::npos);
 }
 
 // The caller's buffer is small: a message cut to fit keeps whole characters, whichever byte the
