@@ -44,6 +44,7 @@ TEST(Cp932, DecodesTheSameFromManyThreads) {
   EXPECT_EQ(mismatches, 0);
 }
 
+// CP932 names without a flag are read through the ARJ, LZH and cabinet readers' tests.
 TEST(UnflaggedNames, ValidUtf8StaysElseCp932) {
   EXPECT_EQ(decodeUnflaggedName("日本語/ファイル.txt"), "日本語/ファイル.txt");
   EXPECT_TRUE(isValidUtf8("ascii €𝄞"));
