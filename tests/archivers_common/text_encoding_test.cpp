@@ -1,28 +1,34 @@
+// Text as the libraries take it and hand it back: names in the archives' code pages, the caller's
+// command line and the caller's output buffer.
 #include "common/text_encoding.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/archive_error.h"
+#include "common/command_line.h"
+#include "common/entry_point.h"
+#include "common/utf8.h"
+
 namespace archivers {
 namespace {
 
-// Trail bytes 0x5C inside names are tested through each format's reader.
-TEST(Cp932, KanaNecAndIbmExtensionsAndAsciiDecode) {
-  EXPECT_EQ(cp932ToUtf8("\xB1\x82\xA0"), "ｱあ");
-  EXPECT_EQ(cp932ToUtf8("\x87\x40\xED\x40\xFA\x40"), "①纊ⅰ");
-  EXPECT_EQ(cp932ToUtf8("plain ~\\"), "plain ~\\");
-}
-
-TEST(Cp932, UndecodableBytesAreKeptAsTheyStand) {
-  // Bytes no character starts with, a lead byte at the end and one before a non-trail byte.
-  for (const std::string kept : {"a\200b\240", "\x83", "\x83 x"}) {
-    EXPECT_EQ(cp932ToUtf8(kept), kept);
-  }
-  EXPECT_EQ(cp932ToUtf8("\xFF\x83\x5C"), "\377ソ");
+// Kana, NEC and IBM extensions and ASCII decode; bytes no character starts with, a lead byte at
+// the end and one before a non-trail byte are kept as they stand. Trail bytes 0x5C inside names
+// are tested through each format's reader.
+TEST(Cp932, DecodesItsExtensionsAndKeepsUndecodableBytes) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"\xB1\x82\xA0", "ｱあ"},    {"\x87\x40\xED\x40\xFA\x40", "①纊ⅰ"},
+      {"plain ~\\", "plain ~\\"}, {"a\200b\240", "a\200b\240"},
+      {"\x83", "\x83"},           {"\x83 x", "\x83 x"},
+      {"\xFF\x83\x5C", "\377ソ"},
+  };
+  for (const auto& [bytes, text] : cases) EXPECT_EQ(cp932ToUtf8(bytes), text) << bytes;
 }
 
 TEST(Cp932, DecodesTheSameFromManyThreads) {
@@ -38,9 +44,9 @@ TEST(Cp932, DecodesTheSameFromManyThreads) {
   EXPECT_EQ(mismatches, 0);
 }
 
+// CP932 names without a flag are read through the ARJ, LZH and cabinet readers' tests.
 TEST(UnflaggedNames, ValidUtf8StaysElseCp932) {
   EXPECT_EQ(decodeUnflaggedName("日本語/ファイル.txt"), "日本語/ファイル.txt");
-  EXPECT_EQ(decodeUnflaggedName("\x93\xFA\x96\x7B"), "日本");
   EXPECT_TRUE(isValidUtf8("ascii €𝄞"));
   // Overlong '/' in two and three bytes, a surrogate, past U+10FFFF, truncated.
   for (const char* bad :
@@ -50,9 +56,8 @@ TEST(UnflaggedNames, ValidUtf8StaysElseCp932) {
 }
 
 TEST(ZipNames, OneCodePagePerNameAndNoTwoNamesMadeOne) {
-  // Valid UTF-8 stays; CP932 only when all of it decodes; else all of it is CP437.
-  EXPECT_EQ(decodeZipName("\x93\xFA\x96\x7B.txt"), "日本.txt");
-  EXPECT_EQ(decodeZipName("Caf\x82 na\x8Bve.txt"), "Café naïve.txt");
+  // CP932 only when all of it decodes, else all of it is CP437 (whole names of each kind are read
+  // by the ZIP reader's test).
   EXPECT_EQ(decodeZipName("\x82\xA0\xFF"), "éá\u00A0");
   // The same text from other bytes: the later name keeps its bytes visible instead.
   ZipNameDecoder names;
@@ -61,6 +66,49 @@ TEST(ZipNames, OneCodePagePerNameAndNoTwoNamesMadeOne) {
   EXPECT_EQ(names.decode("α.txt"), "%CE%B1.txt");         // UTF-8 spelling the same
   EXPECT_EQ(names.decode("\x83\xBF.txt"), "%83%BF.txt");  // CP932 alpha
   EXPECT_EQ(names.decode("%83%BF.txt"), "%83%BF.txt~2");  // a name that reads like an escape
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(CommandLine, QuotedOperandsKeepBlanksAndTabsSeparate) {
+  const Command command = parseCommand("-x\t-o  -r \"my archive.cab\" \"/home/a b/DEST/\"\t");
+  EXPECT_EQ(command.options, (Strings{"-x", "-o", "-r"}));
+  EXPECT_EQ(command.operands, (Strings{"my archive.cab", "/home/a b/DEST/"}));
+  EXPECT_TRUE(command.hasOption("-r"));
+  EXPECT_FALSE(command.hasOption("-x -o"));
+}
+
+TEST(CommandLine, QuotesGroupInsideATokenAndEmptyQuotesGiveAnEmptyOperand) {
+  const Command command = parseCommand(R"(e -"rxy" a"b c"d "" "-")");
+  EXPECT_EQ(command.options, (Strings{"-rxy", "-"}));
+  EXPECT_EQ(command.operands, (Strings{"e", "ab cd", ""}));
+  EXPECT_TRUE(parseCommand(" \t ").operands.empty());
+}
+
+// The caller's buffer is small: a message cut to fit keeps whole characters, whichever byte the
+// limit falls on, and nothing is written past it.
+TEST(OutputBuffer, NeverWrittenPastItsSizeAndCutBetweenCharacters) {
+  const std::string text = "a\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80z";  // aé日😀z
+  char buffer[16];
+  for (int32_t size = 0; size <= static_cast<int32_t>(text.size()) + 1; ++size) {
+    std::memset(buffer, '#', sizeof buffer);
+    writeOutput(buffer, size, text);
+    for (int32_t i = size; i < 16; ++i) EXPECT_EQ(buffer[i], '#') << size;
+    if (size == 0) continue;
+    const std::string written(buffer);
+    EXPECT_TRUE(isValidUtf8(written)) << size;
+    EXPECT_TRUE(text.starts_with(written)) << size;
+    EXPECT_GE(written.size() + 4, std::min<std::size_t>(size - 1, text.size())) << size;
+  }
+  writeOutput(nullptr, 10, "x");
+  std::memset(buffer, '#', sizeof buffer);
+  const int32_t code =
+      runEntryPoint("-q", buffer, 4, [](std::string_view, FollowedCall&) -> std::string {
+        throw ArchiveError(Result::kBadCommandLine, "unknown option -q");
+      });
+  EXPECT_EQ(code, static_cast<int32_t>(Result::kBadCommandLine));
+  EXPECT_STREQ(buffer, "unk");
+  EXPECT_EQ(buffer[4], '#');
 }
 
 }  // namespace
