@@ -1,6 +1,8 @@
 #include "platform/posix/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "support/temporary_folder.h"
 
@@ -46,6 +48,37 @@ TEST(IniFile, SavedKeyStaysInItsSectionBeforeAnother) {
   writeFile(folder / "sub", "not a folder");
   EXPECT_FALSE(IniFile(folder / "sub/norrin.ini").write("parvo", "arcdllselect", "cab  "));
   EXPECT_FALSE(IniFile(folder / "sub").write("parvo", "arcdllselect", "line\nbreak"));
+}
+
+TEST(IniFile, ReadersNeverSeeATornFileWhileOthersWrite) {
+  TemporaryFolder folder;
+  const std::string path = folder / "norrin.ini";
+  IniFile ini(path);
+  ASSERT_TRUE(ini.write("keep", "k", "v"));
+  ASSERT_TRUE(ini.write("parvo", "arcdllselect", "cab  "));
+
+  std::vector<pid_t> writers;
+  for (const char* code : {"lha  ", "cabex"}) {
+    const pid_t child = fork();
+    if (child == 0) {
+      for (int i = 0; i < 300; ++i) {
+        if (!IniFile(path).write("parvo", "arcdllselect", code)) _exit(1);
+      }
+      _exit(0);
+    }
+    writers.push_back(child);
+  }
+  for (int i = 0; i < 2000; ++i) {
+    const auto value = ini.read("parvo", "arcdllselect");
+    ASSERT_TRUE(value == "cab  " || value == "lha  " || value == "cabex") << value.value_or("none");
+    ASSERT_EQ(ini.read("keep", "k"), "v");
+  }
+  for (const pid_t writer : writers) {
+    int status = 0;
+    waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(ini.read("keep", "k"), "v");
 }
 
 }  // namespace
