@@ -51,5 +51,12 @@ TEST(SettingsDialog, ShowsTheStoredFormatAndStoresWhatIsSelectedOnOk) {
   }
 }
 
+TEST(SettingsDialog, AFailedSaveClosesTheWindowAndIsRaised) {
+  SimulatedWindows windows;
+  windows.failSettingWrites = true;
+  EXPECT_THROW(ShowForm1(windows), RunTimeError);
+  EXPECT_TRUE(windows.dialog.closed);
+}
+
 }  // namespace
 }  // namespace parvo

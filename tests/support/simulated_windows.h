@@ -65,6 +65,7 @@ class SimulatedWindows : public Platform {
   FakeDialog dialog;
   std::vector<std::wstring> loadedLibraries;
   std::wstring currentDirectory = L"C:\\";
+  bool failSettingWrites = false;
 
   std::wstring argumentText() override { return arguments; }
   PathSyntax pathSyntax() const override { return {L'\\', 2}; }
@@ -108,6 +109,7 @@ class SimulatedWindows : public Platform {
     return found == settings_.end() ? std::nullopt : std::optional(found->second);
   }
   void writeSetting(const SettingKey& key, const std::wstring& value) override {
+    if (failSettingWrites) raiseError(kFileNotFound);
     settings_[settingName(key)] = value;
   }
   void showMessage(const std::wstring& text, const std::wstring& caption) override {
