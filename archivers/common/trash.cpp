@@ -184,9 +184,9 @@ std::string numbered(const std::string& name, std::uint64_t number) {
 }
 
 // Where the search for a free number starts, per name: after the number this process last took,
-// so that a thousand files of one name cost a thousand tries, not half a million. A name seen the
-// first time is tried at 1 to 8, then at doubling numbers, so the numbers an earlier run took are
-// passed over in a few tries too.
+// so that a thousand files of one name cost a thousand tries, not half a million. Another run's
+// numbers are passed over by doubling to a free number, then halving back to the lowest free one
+// above the taken ones: a few tries, and the numbers stay as many as the copies.
 class TrashNumbers {
  public:
   std::uint64_t first(const std::string& name) {
@@ -194,7 +194,6 @@ class TrashNumbers {
     const auto found = next_.find(name);
     return found == next_.end() ? 1 : found->second;
   }
-  static std::uint64_t after(std::uint64_t number) { return number < 8 ? number + 1 : number * 2; }
   void taken(const std::string& name, std::uint64_t number) {
     const std::lock_guard lock(mutex_);
     next_[name] = number + 1;
@@ -226,8 +225,24 @@ void moveInto(const TrashFolder& trash, int folderFd, const std::string& name,
       "[Trash Info]\nPath=" + escapedPath(originalPath) + "\nDeletionDate=" + localTimeNow() + "\n";
   const std::string base = shortenedName(shownName);
   TrashNumbers& numbers = trashNumbers();
+  const auto inUse = [&](std::uint64_t number) {
+    struct stat status {};
+    const std::string trashName = numbered(base, number);
+    return ::fstatat(trash.info.get(), (trashName + std::string(kInfoSuffix)).c_str(), &status,
+                     AT_SYMLINK_NOFOLLOW) == 0 ||
+           ::fstatat(trash.files.get(), trashName.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+  };
   std::uint64_t number = numbers.first(base);
-  for (int attempt = 0; attempt < 100; ++attempt, number = TrashNumbers::after(number)) {
+  for (int attempt = 0; attempt < 100; ++attempt, number = number + 1) {
+    std::uint64_t below = number - 1;  // taken, or 0
+    while (inUse(number)) {
+      below = number;
+      number = number < 8 || number > (std::uint64_t{1} << 62) ? number + 1 : number * 2;
+    }
+    while (number - below > 1) {
+      const std::uint64_t middle = below + (number - below) / 2;
+      (inUse(middle) ? below : number) = middle;
+    }
     const std::string trashName = numbered(base, number);
     const std::string infoName = trashName + std::string(kInfoSuffix);
     // The info file reserves the name; it exists before the entry so no entry is left without.

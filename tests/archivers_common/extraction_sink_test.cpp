@@ -372,6 +372,29 @@ TEST_F(ExtractionSinkTest, ReplacedFilesAndLinksThatDifferGoToTheTrashIdenticalO
   EXPECT_EQ(listing(trash_), before);
 }
 
+// Each run starts its search at 1. Copies of one name that earlier runs left must not push the
+// numbers up run after run until they overflow and a replacement fails.
+TEST_F(ExtractionSinkTest, TrashNumbersStayAsManyAsTheCopiesWhateverEarlierRunsLeft) {
+  const auto copy = [&](const char* stem, std::uint64_t n) {
+    const std::string number = n == 1 ? "" : "." + std::to_string(n);
+    std::ofstream(trash_ / "info" / (stem + number + ".txt.trashinfo"));
+  };
+  fs::create_directories(trash_ / "info");
+  for (std::uint64_t n = 1; n <= 50; ++n) copy("c", n);
+  // What a doubling search would have left over sixty runs.
+  for (std::uint64_t n = 1; n != 0; n = n < 8 ? n + 1 : n * 2) copy("p", n);
+  fs::create_directories(destination_);
+  std::ofstream(destination_ / "c.txt") << "old c";
+  std::ofstream(destination_ / "p.txt") << "old p";
+  ExtractionSink sink(destination_.string(), call_);
+  writeFile(sink, file("c.txt"), "new");
+  writeFile(sink, file("p.txt"), "new");
+  EXPECT_EQ(sink.finish(), "2 files extracted");
+  EXPECT_EQ(readFile(trash_ / "files/c.51.txt"), "old c");
+  EXPECT_EQ(listing(trash_ / "files").size(), 2U);
+  EXPECT_FALSE(fs::exists(trash_ / "files/p.0.txt"));  // no number wrapped round
+}
+
 TEST_F(ExtractionSinkTest, UnusableTrashKeepsTheOldFileAndNamesIt) {
   std::ofstream(root_ / "plain") << "x";
   setenv("XDG_DATA_HOME", (root_ / "plain/data").c_str(), 1);
