@@ -17,6 +17,9 @@
 
 #include "view/qt/qt_dialog_view.h"
 
+// Last: Xlib's macros (None, Bool, CursorShape) would rename Qt's declarations.
+#include <X11/Xlib.h>
+
 namespace parvo {
 namespace {
 
@@ -39,6 +42,21 @@ void abandonApplication() {
 // which crashes.
 void abandonOnExitIfDisplayLost() {
   if (displayLost()) abandonApplication();
+}
+
+// Xlib ends the process when one of Qt's calls through it finds the connection broken. It is told
+// to let the call fail instead: the next look at the connection (displayLost) then finds it lost,
+// and the job goes on without its window.
+int ignoreBrokenConnection(Display*) {
+  return 0;
+}
+void continueAfterBrokenConnection(Display*, void*) {}
+
+void keepRunningWhenXlibLosesTheDisplay() {
+  const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (x11 == nullptr || x11->display() == nullptr) return;
+  XSetIOErrorHandler(ignoreBrokenConnection);
+  XSetIOErrorExitHandler(x11->display(), continueAfterBrokenConnection, nullptr);
 }
 
 bool hasPlatformPlugin(const char* fileName) {
@@ -130,6 +148,7 @@ bool startQtApplication() {
     displayGone = true;
     return false;
   }
+  keepRunningWhenXlibLosesTheDisplay();
   static const bool guarded = std::atexit(abandonOnExitIfDisplayLost) == 0;
   (void)guarded;
   // The dialog's end is the program's end; a message box may still follow it.
