@@ -31,20 +31,9 @@ class ParvoOnADisplay : public ::testing::Test {
     for (const char* tool : {"Xvfb", "xdotool"}) {
       if (!installed(tool)) GTEST_SKIP() << tool << " is not installed";
     }
-    int pipeFds[2];
-    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
-    // Xvfb chooses a free display number and writes it to the descriptor.
-    server_.emplace(
-        std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", std::to_string(pipeFds[1]),
-                                 "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
-        std::vector<std::string>{"PATH=/usr/bin:/bin"}, folder / "xvfb.log", pipeFds[1]);
-    close(pipeFds[1]);
-    std::string number;
-    char character = 0;
-    while (read(pipeFds[0], &character, 1) == 1 && character != '\n') number += character;
-    close(pipeFds[0]);
-    ASSERT_FALSE(number.empty()) << readFile(folder / "xvfb.log");
-    display_ = ":" + number;
+    server_.emplace(folder / "xvfb.log");
+    ASSERT_FALSE(server_->name().empty()) << readFile(folder / "xvfb.log");
+    display_ = server_->name();
   }
 
   std::vector<std::string> environment() const {
@@ -90,7 +79,7 @@ class ParvoOnADisplay : public ::testing::Test {
   std::string home() const { return folder / "home"; }
 
   TemporaryFolder folder;
-  std::optional<RunningProgram> server_;
+  std::optional<VirtualDisplay> server_;
   std::string display_;
   Clock::time_point sent_;
 };
@@ -178,7 +167,7 @@ TEST_F(ProgressWindowOnADisplay, ALostDisplayNeitherEndsTheJobNorLeavesAnythingB
   fs::create_directories(cache);
   RunningProgram pack({kParvo, folder / "big"}, environment(), folder / "parvo.log");
   ASSERT_FALSE(windowNamed(pack, "PARVO - big.cab").empty()) << readFile(folder / "parvo.log");
-  server_.reset();
+  server_->stop();
   EXPECT_EQ(pack.waitForExit(), 0) << readFile(folder / "parvo.log");
   EXPECT_TRUE(fs::exists(fs::path(home()) / "Desktop/big.run"));
   EXPECT_EQ(snapshot(cache), Tree{});

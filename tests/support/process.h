@@ -99,3 +99,29 @@ class RunningProgram {
   pid_t pid_ = -1;
   std::optional<int> status_;
 };
+
+// An Xvfb server on a display number of its own choosing, killed at the end or by stop(). name()
+// is ":N", or empty when the server did not start (its output is in logFile).
+class VirtualDisplay {
+ public:
+  explicit VirtualDisplay(const std::string& logFile) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
+    server_.emplace(
+        std::vector<std::string>{"/usr/bin/Xvfb", "-displayfd", std::to_string(pipeFds[1]),
+                                 "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
+        std::vector<std::string>{"PATH=/usr/bin:/bin"}, logFile, pipeFds[1]);
+    close(pipeFds[1]);
+    std::string number;
+    char character = 0;
+    while (read(pipeFds[0], &character, 1) == 1 && character != '\n') number += character;
+    close(pipeFds[0]);
+    if (!number.empty()) name_ = ":" + number;
+  }
+  const std::string& name() const { return name_; }
+  void stop() { server_.reset(); }
+
+ private:
+  std::optional<RunningProgram> server_;
+  std::string name_;
+};
