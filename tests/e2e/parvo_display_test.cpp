@@ -1,7 +1,6 @@
 // The built program on a virtual X display, driven as a user drives it: the settings window, the
 // progress window, the password prompt (on a terminal too) and the message window.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -11,6 +10,7 @@
 #include <thread>
 
 #include "support/peer_tool.h"
+#include "support/process.h"
 #include "support/temporary_folder.h"
 #include "support/tree_snapshot.h"
 
