@@ -96,9 +96,9 @@ void copyStored(ByteSource& source, std::uint64_t size, ByteSink& sink) {
   }
 }
 
-void decodeMember(InputFile& file, const Header& header, ByteSink& sink) {
-  file.seek(header.dataOffset);
-  BoundedSource source(file, header.compressedSize);
+// Decodes the member's stored data, which source ends with, and checks its CRC.
+void decodeMember(ByteSource& source, const Header& header, ByteSink& output) {
+  Crc32PassThrough sink(output);
   if (header.method == kStored) {
     if (header.compressedSize != header.originalSize) {
       throw ArchiveError(Result::kCorrupt, "stored sizes disagree");
@@ -108,6 +108,9 @@ void decodeMember(InputFile& file, const Header& header, ByteSink& sink) {
     decodeFastestMethod(source, header.originalSize, sink);
   } else {
     lz::decodeLzHuffman(source, header.originalSize, sink, lz::kArjHuffman);
+  }
+  if (sink.crc() != header.fileCrc) {
+    throw ArchiveError(Result::kCorrupt, "damaged data, CRC mismatch");
   }
 }
 
@@ -123,13 +126,17 @@ void extractMember(InputFile& file, const Header& header, const EntryInfo& entry
     throw ArchiveError(Result::kUnsupported,
                        "compression method " + std::to_string(header.method) + " not supported");
   }
+  file.seek(header.dataOffset);
+  if (sink.decodesLater(header.compressedSize, header.originalSize)) {
+    sink.extractLater(
+        entry, file.readBytes(static_cast<std::size_t>(header.compressedSize)),
+        [header](ByteSource& stored, FileOutput& output) { decodeMember(stored, header, output); });
+    return;
+  }
   std::unique_ptr<FileOutput> output = sink.createFile(entry);
   if (!output) return;
-  Crc32PassThrough checked(*output);
-  decodeMember(file, header, checked);
-  if (checked.crc() != header.fileCrc) {
-    throw ArchiveError(Result::kCorrupt, "damaged data, CRC mismatch");
-  }
+  BoundedSource stored(file, header.compressedSize);
+  decodeMember(stored, header, *output);
   output->commit();
 }
 

@@ -48,8 +48,9 @@ unsigned folderPermissionsFor(const std::optional<std::uint32_t>& mode) {
 
 // A folder already at the name is found on landing, which refuses the entry.
 FileOutput::FileOutput(std::shared_ptr<OpenFolder> folder, std::string name, const EntryInfo& entry,
-                       bool holdInMemory, Handover handover, FollowedCall& call)
+                       Writer writer, Handover handover, FollowedCall& call)
     : call_(call),
+      writer_(writer),
       name_(std::move(name)),
       folder_(std::move(folder)),
       permissions_(filePermissionsFor(entry.mode)),
@@ -57,7 +58,7 @@ FileOutput::FileOutput(std::shared_ptr<OpenFolder> folder, std::string name, con
       limit_(entry.declaredSize),
       mtime_(entry.mtime),
       handover_(std::move(handover)) {
-  if (!holdInMemory || (limit_ && *limit_ > kHeldBytes)) {
+  if (writer != Writer::kReadingThread || (limit_ && *limit_ > kHeldBytes)) {
     becomeFile();
   } else if (limit_) {
     held_.reserve(*limit_);
@@ -89,7 +90,7 @@ void FileOutput::checkGrowth(std::uint64_t size) const {
 
 void FileOutput::skip(std::uint64_t count) {
   checkGrowth(count);
-  call_.checkpoint();
+  checkpoint();
   // A hole stays a hole: the member becomes a file.
   if (!file_ && count > 0) becomeFile();
   if (!file_) return;
@@ -99,7 +100,7 @@ void FileOutput::skip(std::uint64_t count) {
 void FileOutput::write(const void* data, std::size_t size) {
   checkGrowth(size);
   if (!file_) {
-    call_.checkpoint();
+    checkpoint();
     if (held_.size() + size <= kHeldBytes) {
       held_.append(static_cast<const char*>(data), size);
       return;
@@ -107,7 +108,7 @@ void FileOutput::write(const void* data, std::size_t size) {
     becomeFile();
   }
   if (file_->writesOut(size)) {
-    call_.checkpoint();
+    checkpoint();
   }
   if (const int error = file_->append(data, size)) throwCannotWrite(error, printable(name_));
 }
@@ -116,7 +117,7 @@ void FileOutput::commit() {
   if (!open_) {
     throw ArchiveError(Result::kInternal, "commit of a closed file", printable(name_));
   }
-  call_.checkpoint();
+  checkpoint();
   open_ = false;
   std::shared_ptr<PendingFile> file = std::move(file_);
   if (file) {
@@ -255,13 +256,13 @@ void ExtractionSink::landBeforeWalk(const std::vector<std::string>& components, 
   pool_.drain();
 }
 
-std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
+std::optional<ExtractionSink::FilePlace> ExtractionSink::placeFile(const EntryInfo& entry) {
   call_.setMember(entry.path);
   makeHeldFolders();
   auto components = componentsOf(entry.path);
-  if (!components) return nullptr;
+  if (!components) return std::nullopt;
   std::shared_ptr<OpenFolder> folder = openParent(*components, entry.path);
-  if (folder == nullptr) return nullptr;
+  if (folder == nullptr) return std::nullopt;
   const std::uint64_t sequence = nextSequence();
   // Runs on the reading thread at commit; the landing itself on a landing thread.
   auto handover = [this, sequence, folder, name = components->back(),
@@ -285,9 +286,45 @@ std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
       throw;
     }
   };
-  std::string name = std::move(components->back());
-  return std::make_unique<FileOutput>(std::move(folder), std::move(name), entry,
-                                      pool_.threads() > 0, std::move(handover), call_);
+  return FilePlace{std::move(folder), std::move(components->back()), std::move(handover)};
+}
+
+std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
+  std::optional<FilePlace> place = placeFile(entry);
+  if (!place) return nullptr;
+  const FileOutput::Writer writer = pool_.threads() > 0 ? FileOutput::Writer::kReadingThread
+                                                        : FileOutput::Writer::kReadingThreadNow;
+  return std::make_unique<FileOutput>(std::move(place->folder), std::move(place->name), entry,
+                                      writer, std::move(place->handover), call_);
+}
+
+void ExtractionSink::extractLater(const EntryInfo& entry, std::vector<std::uint8_t> stored,
+                                  DecodeStored decode) {
+  if (pool_.threads() == 0) {
+    const std::unique_ptr<FileOutput> output = createFile(entry);
+    if (!output) return;
+    MemorySource source(stored.data(), stored.size());
+    decode(source, *output);
+    output->commit();
+    return;
+  }
+  std::optional<FilePlace> place = placeFile(entry);
+  if (!place) return;
+  // What it holds, or will write, whichever is more.
+  const std::size_t bytes = std::max<std::size_t>(
+      stored.size(), static_cast<std::size_t>(entry.declaredSize.value_or(0)));
+  // On the landing thread: the file is made and written there, and handed straight on to land.
+  place->handover(bytes, [this, folder = std::move(place->folder), name = std::move(place->name),
+                          entry, stored = std::move(stored), decode = std::move(decode)] {
+    std::shared_ptr<PendingFile> file;
+    FileOutput output(
+        folder, name, entry, FileOutput::Writer::kLandingThread,
+        [&file](std::size_t, const FileOutput::Make& make) { file = make(); }, call_);
+    MemorySource source(stored.data(), stored.size());
+    decode(source, output);
+    output.commit();
+    return file;
+  });
 }
 
 void ExtractionSink::landFile(std::uint64_t sequence, const std::shared_ptr<OpenFolder>& folder,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -45,10 +46,17 @@ class FileOutput : public ByteSink {
   // made (refused, or recorded as a failure) is dropped.
   using Make = std::function<std::shared_ptr<PendingFile>()>;
   using Handover = std::function<void(std::size_t bytes, Make make)>;
-  // For entry in folder, with the entry's mode; held in memory first when holdInMemory is set.
-  // Throws ArchiveError(kWriteFailed) when the file cannot be made now.
+  enum class Writer {
+    kReadingThread,     // a small member is held in memory and made by a landing thread
+    kReadingThreadNow,  // made at once (there are no landing threads)
+    // Made at once, by a landing thread that decodes a member handed over whole. It is finished
+    // when the user stops, as a file handed over complete is landed.
+    kLandingThread,
+  };
+  // For entry in folder, with the entry's mode. Throws ArchiveError(kWriteFailed) when the file
+  // cannot be made now.
   FileOutput(std::shared_ptr<OpenFolder> folder, std::string name, const EntryInfo& entry,
-             bool holdInMemory, Handover handover, FollowedCall& call);
+             Writer writer, Handover handover, FollowedCall& call);
   FileOutput(const FileOutput&) = delete;
   FileOutput& operator=(const FileOutput&) = delete;
 
@@ -73,11 +81,16 @@ class FileOutput : public ByteSink {
 
  private:
   void checkGrowth(std::uint64_t size) const;
+  // Where the reading thread hears the user.
+  void checkpoint() {
+    if (writer_ != Writer::kLandingThread) call_.checkpoint();
+  }
   // Makes the file now and moves what is held into it.
   void becomeFile();
 
   FollowedCall& call_;  // its writes are the call's checkpoints
-  std::string name_;    // the last component of the member path, for messages
+  Writer writer_;
+  std::string name_;  // the last component of the member path, for messages
   std::shared_ptr<OpenFolder> folder_;
   unsigned permissions_;
   std::string path_;                   // printable, for messages
@@ -133,6 +146,21 @@ class ExtractionSink {
 
   // Null when the entry is refused (the refusal is recorded).
   std::unique_ptr<FileOutput> createFile(const EntryInfo& entry);
+
+  // Decodes a member's stored data into its file: writes the bytes, and throws ArchiveError for
+  // damage, as the reader's own decoding does.
+  using DecodeStored = std::function<void(ByteSource& stored, FileOutput& output)>;
+  // Whether a member is better read whole and handed to extractLater: there are landing threads
+  // to decode it beside the reading thread, and it is small enough to hold and quick enough to
+  // finish when the user stops (half of what may be in flight, so that two decode at once).
+  bool decodesLater(std::uint64_t storedSize, std::uint64_t decodedSize) const {
+    return pool_.threads() > 0 &&
+           std::max(storedSize, decodedSize) <= LandingPool::kBytesInFlight / 2;
+  }
+  // Extracts a member whose stored data the reader has read whole: a landing thread decodes it
+  // into its file and lands it while the reading thread reads on. Its damage is recorded against
+  // it as guardMember records a member's damage. Without landing threads, decodes at once.
+  void extractLater(const EntryInfo& entry, std::vector<std::uint8_t> stored, DecodeStored decode);
   void createDirectory(const EntryInfo& entry);
   // Symlinks whose target stays inside the destination, hard links to members already written.
   void createLink(const EntryInfo& entry);
@@ -163,6 +191,13 @@ class ExtractionSink {
     std::vector<std::string> components;
     std::int64_t mtime;
   };
+  // Where a file member goes, and how it is handed over on commit; nothing when it is refused.
+  struct FilePlace {
+    std::shared_ptr<OpenFolder> folder;
+    std::string name;
+    FileOutput::Handover handover;
+  };
+  std::optional<FilePlace> placeFile(const EntryInfo& entry);
   // Opens (creating as needed) the folder a member goes into. Null when the name is refused.
   std::shared_ptr<OpenFolder> openParent(const std::vector<std::string>& components,
                                          std::string_view path);

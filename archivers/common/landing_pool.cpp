@@ -8,6 +8,12 @@
 #include "common/progress.h"
 
 namespace archivers {
+namespace {
+
+// What making and landing one file costs a thread, counted as bytes of its data.
+constexpr std::size_t kLoadPerWork = 16 * 1024;
+
+}  // namespace
 
 std::size_t landingThreads() {
   if (const char* forced = std::getenv("PARVO_LANDING_THREADS"); forced != nullptr) {
@@ -20,7 +26,7 @@ std::size_t landingThreads() {
 }
 
 LandingPool::LandingPool(std::size_t threads, FollowedCall& call)
-    : call_(call), threads_(threads), queues_(threads) {}
+    : call_(call), threads_(threads), queues_(threads), load_(threads) {}
 
 void LandingPool::stop() noexcept {
   std::unique_lock lock(mutex_);
@@ -58,6 +64,10 @@ void LandingPool::serve(std::size_t index) {
     work.run = nullptr;  // what it held (a pending file) goes before the work counts as done
     lock.lock();
     if (failure != nullptr && failure_ == nullptr) failure_ = failure;
+    if (const auto found = keysInHand_.find(work.key); --found->second.works == 0) {
+      keysInHand_.erase(found);
+    }
+    load_[index] -= work.bytes + kLoadPerWork;
     bytesInFlight_ -= work.bytes;
     --workInFlight_;
     workDone_.notify_all();
@@ -95,12 +105,23 @@ void LandingPool::hand(std::string_view key, std::size_t bytes, std::function<vo
            (workInFlight_ < kWorkInFlight && bytesInFlight_ + bytes <= kBytesInFlight);
   });
   rethrowFailure(lock);
-  const std::size_t index = std::hash<std::string_view>{}(key) % threads_;
-  queues_[index].push_back({std::move(work), bytes});
+  const std::size_t index = threadFor(std::string(key));
+  queues_[index].push_back({std::move(work), bytes, std::string(key)});
+  load_[index] += bytes + kLoadPerWork;
   bytesInFlight_ += bytes;
   ++workInFlight_;
   lock.unlock();
   workCame_.notify_all();
+}
+
+std::size_t LandingPool::threadFor(const std::string& key) {
+  const auto [found, fresh] = keysInHand_.try_emplace(key, KeyInHand{0, 0});
+  if (fresh) {
+    found->second.thread =
+        static_cast<std::size_t>(std::min_element(load_.begin(), load_.end()) - load_.begin());
+  }
+  ++found->second.works;
+  return found->second.thread;
 }
 
 void LandingPool::drain() {

@@ -6,8 +6,10 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace archivers {
@@ -18,15 +20,16 @@ class FollowedCall;
 // set (tests force the count with it). 0 on a one-core machine: the reading thread lands itself.
 std::size_t landingThreads();
 
-// The threads that land an extraction's complete files while its reading thread decodes the next
-// ones. Work handed with the same key (a member's last name) runs in the order it was handed, on
-// one thread, so a name that comes twice is landed in archive order and the Trash numbers its
-// copies alike at any thread count. Only the thread that made the pool hands it work or waits for
+// The threads that land an extraction's complete files, and decode the members handed over whole,
+// while its reading thread reads the next ones. Work handed with the same key (a member's last
+// name) runs in the order it was handed, on one thread, so a name that comes twice is landed in
+// archive order and the Trash numbers its copies alike at any thread count; other work goes to the
+// thread with the least in hand. Only the thread that made the pool hands it work or waits for
 // it; that thread alone services the call between waits.
 class LandingPool {
  public:
-  // The most bytes that work handed over may hold in memory, and the most pieces of work waiting
-  // (each may hold a file or folder descriptor).
+  // The most bytes that work handed over may hold in memory (or, decoding a member, write), and
+  // the most pieces of work waiting (each may hold a file or folder descriptor).
   static constexpr std::size_t kBytesInFlight = 32 * 1024 * 1024;
   static constexpr std::size_t kWorkInFlight = 256;
 
@@ -50,7 +53,13 @@ class LandingPool {
   struct Work {
     std::function<void()> run;
     std::size_t bytes;
+    std::string key;
   };
+  struct KeyInHand {
+    std::size_t thread;
+    std::size_t works;
+  };
+  std::size_t threadFor(const std::string& key);
   void serve(std::size_t index);
   void start();
   void waitUntil(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done);
@@ -62,6 +71,8 @@ class LandingPool {
   std::condition_variable workCame_;
   std::condition_variable workDone_;
   std::vector<std::deque<Work>> queues_;
+  std::vector<std::size_t> load_;  // per thread: the bytes and work it holds, waiting or running
+  std::unordered_map<std::string, KeyInHand> keysInHand_;
   std::vector<std::thread> workers_;  // started with the first work
   std::size_t bytesInFlight_ = 0;
   std::size_t workInFlight_ = 0;  // waiting or running

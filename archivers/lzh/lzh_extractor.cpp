@@ -100,6 +100,16 @@ class MemberOutput : public ByteSink {
   bool refused_ = false;
 };
 
+// A member's decoding must give every byte its header states, with the stated CRC.
+void checkDecoded(std::uint64_t decoded, std::uint64_t originalSize, std::uint16_t crc,
+                  std::uint16_t statedCrc) {
+  if (decoded != originalSize) {
+    throw ArchiveError(Result::kCorrupt, "data ends after " + std::to_string(decoded) + " of " +
+                                             std::to_string(originalSize) + " bytes");
+  }
+  if (crc != statedCrc) throw ArchiveError(Result::kCorrupt, "CRC error, the data is damaged");
+}
+
 class ArchiveExtraction {
  public:
   ArchiveExtraction(ArchiveInput& input, ExtractionSink& sink) : input_(input), sink_(sink) {}
@@ -177,17 +187,25 @@ class ArchiveExtraction {
   }
 
   void extractFile(const MemberHeader& header) {
-    MemberDecoder decoder(input_, header.method, header.compressedSize, header.originalSize);
     MemberOutput output(sink(), header);
+    if (!output.waitsForMacBinary() &&
+        sink().decodesLater(header.compressedSize, header.originalSize)) {
+      sink().extractLater(entryFor(header, EntryType::kFile),
+                          input_.readBytes(static_cast<std::size_t>(header.compressedSize)),
+                          [method = header.method, size = header.originalSize, crc = header.crc](
+                              ByteSource& stored, FileOutput& file) {
+                            MemberDecoder decoder(stored, method, size);
+                            const std::uint16_t decodedCrc = decoder.decodeTo(file);
+                            checkDecoded(file.written(), size, decodedCrc, crc);
+                          });
+      return;
+    }
+    BoundedSource stored(input_, header.compressedSize);
+    MemberDecoder decoder(stored, header.method, header.originalSize);
     if (!output.waitsForMacBinary() && !output.open()) return;
     const std::uint16_t crc = decoder.decodeTo(output);
     if (output.refused() || (output.waitsForMacBinary() && !output.open())) return;
-    if (output.decoded() != header.originalSize) {
-      throw ArchiveError(Result::kCorrupt, "data ends after " + std::to_string(output.decoded()) +
-                                               " of " + std::to_string(header.originalSize) +
-                                               " bytes");
-    }
-    if (crc != header.crc) throw ArchiveError(Result::kCorrupt, "CRC error, the data is damaged");
+    checkDecoded(output.decoded(), header.originalSize, crc, header.crc);
     output.commit();
   }
 

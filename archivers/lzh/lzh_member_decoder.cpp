@@ -38,9 +38,9 @@ bool isSupportedMethod(const std::string& method) {
   return ownFormatFor(method) != nullptr || liblhasaTypeFor(method) != nullptr;
 }
 
-MemberDecoder::MemberDecoder(InputFile& input, const std::string& method,
-                             std::uint64_t compressedSize, std::uint64_t originalSize)
-    : source_(input, compressedSize), method_(method), originalSize_(originalSize) {
+MemberDecoder::MemberDecoder(ByteSource& source, const std::string& method,
+                             std::uint64_t originalSize)
+    : source_(source), method_(method), originalSize_(originalSize) {
   if (ownFormatFor(method) != nullptr) return;
   liblhasaType_ = liblhasaTypeFor(method);
   if (liblhasaType_ == nullptr) {

@@ -5,7 +5,6 @@
 #include <exception>
 #include <string>
 
-#include "common/input_file.h"
 #include "common/stream.h"
 
 struct _LHADecoder;
@@ -16,14 +15,12 @@ namespace archivers::lzh {
 // Whether a compression method can be decoded here.
 bool isSupportedMethod(const std::string& method);
 
-// Decompresses one member's data, read from the archive at its current position and never past
-// compressedSize bytes. -lh4- to -lh7- go through our own decoder, the older and rarer methods
-// through liblhasa.
+// Decompresses one member's stored data, taken from source (which ends where the data does).
+// -lh4- to -lh7- go through our own decoder, the older and rarer methods through liblhasa.
 class MemberDecoder {
  public:
   // Throws ArchiveError(kUnsupported) for a method that cannot be decoded.
-  MemberDecoder(archivers::InputFile& input, const std::string& method,
-                std::uint64_t compressedSize, std::uint64_t originalSize);
+  MemberDecoder(ByteSource& source, const std::string& method, std::uint64_t originalSize);
   MemberDecoder(const MemberDecoder&) = delete;
   MemberDecoder& operator=(const MemberDecoder&) = delete;
   ~MemberDecoder();
@@ -36,7 +33,7 @@ class MemberDecoder {
   std::uint16_t decodeWithLiblhasa(ByteSink& sink);
   static std::size_t feed(void* data, std::size_t size, void* self);
 
-  BoundedSource source_;
+  ByteSource& source_;
   std::string method_;
   std::uint64_t originalSize_;
   _LHADecoderType* liblhasaType_ = nullptr;

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <regex>
+#include <thread>
 
 #include "common/destination_walk.h"
 #include "common/text_encoding.h"
@@ -370,6 +371,19 @@ TEST_F(ExtractionSinkTest, ReplacedFilesAndLinksThatDifferGoToTheTrashIdenticalO
   again.createLink(hardlink("by-hard-link", "same"));
   again.finish();
   EXPECT_EQ(listing(trash_), before);
+}
+
+// A member decoded on a landing thread must not be overtaken by a later copy of its name.
+TEST_F(ExtractionSinkTest, ANameThatComesTwiceEndsAsItsLastCopyHoweverLongTheFirstTakes) {
+  ExtractionSink sink(destination_.string(), call_);
+  sink.extractLater(file("x"), {}, [](ByteSource&, FileOutput& output) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    output.write("first", 5);
+  });
+  writeFile(sink, file("x"), "second");
+  EXPECT_EQ(sink.finish(), "2 files extracted");
+  EXPECT_EQ(readFile(destination_ / "x"), "second");
+  EXPECT_EQ(readFile(trash_ / "files/x"), "first");
 }
 
 // Each run starts its search at 1. Copies of one name that earlier runs left must not push the

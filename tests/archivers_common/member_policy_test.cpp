@@ -135,7 +135,8 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
     std::function<Outcome(const archivers::FormatReader&)> run;
     Result result;
     std::vector<std::string> left;
-    std::string named;  // the member the message names, when it names one
+    std::string named;           // the member the message names, when it names one
+    std::string mayBeLeft = {};  // whole, when it was decoded beside the member that failed
   };
   const std::vector<Fault> faults = {
       {"damaged member",
@@ -182,7 +183,8 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
        },
        Result::kWriteFailed,
        {"a.dat"},
-       ""},
+       "",
+       "c.dat"},
       {"cancel",
        [&](const archivers::FormatReader& reader) {
          archivers::FollowedCall call(std::make_unique<StopHalfway>());
@@ -204,7 +206,9 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
       if (!fault.named.empty() && !nameLost) {
         EXPECT_NE(outcome.message.find(fault.named), std::string::npos) << outcome.message;
       }
-      EXPECT_EQ(membersLeft(), fault.left);
+      std::vector<std::string> left = membersLeft();
+      std::erase(left, fault.mayBeLeft);
+      EXPECT_EQ(left, fault.left);
       fs::remove_all(folder / "out");
     }
   }
