@@ -48,13 +48,14 @@ unsigned folderPermissionsFor(const std::optional<std::uint32_t>& mode) {
 
 // A folder already at the name is found on landing, which refuses the entry.
 FileOutput::FileOutput(std::shared_ptr<OpenFolder> folder, std::string name, const EntryInfo& entry,
-                       Writer writer, Handover handover, FollowedCall& call)
+                       Writer writer, Handover handover, Pass pass, FollowedCall& call)
     : call_(call),
       writer_(writer),
       name_(std::move(name)),
       folder_(std::move(folder)),
       permissions_(filePermissionsFor(entry.mode)),
       path_(printable(entry.path)),
+      pass_(std::move(pass)),
       limit_(entry.declaredSize),
       mtime_(entry.mtime),
       handover_(std::move(handover)) {
@@ -71,17 +72,43 @@ void FileOutput::becomeFile() {
   const std::string held = std::move(held_);
   held_.clear();
   held_.shrink_to_fit();
+  if (writer_ == Writer::kReadingThread) {
+    pieceError_ = std::make_shared<std::atomic<int>>(0);
+    piece_.reserve(kPieceBytes);
+    piece_ = held;
+    return;
+  }
   if (const int error = file_->append(held.data(), held.size())) {
     throwCannotWrite(error, printable(name_));
   }
+}
+
+void FileOutput::throwIfPieceFailed() const {
+  if (const int error = pieceError_->load(std::memory_order_relaxed)) {
+    throwCannotWrite(error, printable(name_));
+  }
+}
+
+void FileOutput::passPiece() {
+  checkpoint();
+  throwIfPieceFailed();
+  if (piece_.empty()) return;
+  std::string piece;
+  piece.reserve(kPieceBytes);
+  piece.swap(piece_);
+  const std::size_t bytes = piece.size();
+  pass_(bytes, [file = file_, failed = pieceError_, piece = std::move(piece)] {
+    if (failed->load(std::memory_order_relaxed) == 0) {
+      failed->store(file->append(piece.data(), piece.size()), std::memory_order_relaxed);
+    }
+  });
 }
 
 void FileOutput::checkGrowth(std::uint64_t size) const {
   if (!open_) {
     throw ArchiveError(Result::kInternal, "write to a closed file", printable(name_));
   }
-  const std::uint64_t done = written();
-  if (limit_ && size > *limit_ - std::min(*limit_, done)) {
+  if (limit_ && size > *limit_ - std::min(*limit_, written_)) {
     throw ArchiveError(Result::kCorrupt,
                        "larger than declared (" + std::to_string(*limit_) + " bytes)",
                        printable(name_));
@@ -94,6 +121,16 @@ void FileOutput::skip(std::uint64_t count) {
   // A hole stays a hole: the member becomes a file.
   if (!file_ && count > 0) becomeFile();
   if (!file_) return;
+  written_ += count;
+  if (pieceError_) {
+    passPiece();
+    pass_(0, [file = file_, failed = pieceError_, count] {
+      if (failed->load(std::memory_order_relaxed) == 0) {
+        failed->store(file->skip(count), std::memory_order_relaxed);
+      }
+    });
+    return;
+  }
   if (const int error = file_->skip(count)) throwCannotWrite(error, printable(name_));
 }
 
@@ -103,9 +140,16 @@ void FileOutput::write(const void* data, std::size_t size) {
     checkpoint();
     if (held_.size() + size <= kHeldBytes) {
       held_.append(static_cast<const char*>(data), size);
+      written_ += size;
       return;
     }
     becomeFile();
+  }
+  written_ += size;
+  if (pieceError_) {
+    piece_.append(static_cast<const char*>(data), size);
+    if (piece_.size() >= kPieceBytes) passPiece();
+    return;
   }
   if (file_->writesOut(size)) {
     checkpoint();
@@ -118,26 +162,33 @@ void FileOutput::commit() {
     throw ArchiveError(Result::kInternal, "commit of a closed file", printable(name_));
   }
   checkpoint();
+  if (pieceError_) passPiece();
   open_ = false;
   std::shared_ptr<PendingFile> file = std::move(file_);
-  if (file) {
+  if (file && !pieceError_) {
     if (const int error = file->complete()) throwCannotWrite(error, printable(name_));
     if (mtime_) file->setTime(*mtime_);
   }
   const std::size_t bytes = held_.size();
   // Everything the landing thread needs is moved into its work: this output may be gone by then.
-  handover_(bytes,
-            [file = std::move(file), held = std::move(held_), folder = std::move(folder_),
-             permissions = permissions_, path = path_, name = name_, mtime = mtime_]() mutable {
-              if (file) return file;
-              file = std::make_shared<PendingFile>(folder, permissions, kWriteBufferBytes,
-                                                   "cannot create", path);
-              int error = file->append(held.data(), held.size());
-              if (error == 0) error = file->complete();
-              if (error != 0) throwCannotWrite(error, printable(name));
-              if (mtime) file->setTime(*mtime);
-              return file;
-            });
+  handover_(bytes, [file = std::move(file), held = std::move(held_), folder = std::move(folder_),
+                    permissions = permissions_, path = path_, name = name_, mtime = mtime_,
+                    pieceError = pieceError_]() mutable {
+    if (file && !pieceError) return file;  // complete already
+    int error = 0;
+    if (file) {
+      // Its pieces were written before this, in order.
+      error = pieceError->load(std::memory_order_relaxed);
+    } else {
+      file = std::make_shared<PendingFile>(folder, permissions, kWriteBufferBytes, "cannot create",
+                                           path);
+      error = file->append(held.data(), held.size());
+    }
+    if (error == 0) error = file->complete();
+    if (error != 0) throwCannotWrite(error, printable(name));
+    if (mtime) file->setTime(*mtime);
+    return file;
+  });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -286,7 +337,11 @@ std::optional<ExtractionSink::FilePlace> ExtractionSink::placeFile(const EntryIn
       throw;
     }
   };
-  return FilePlace{std::move(folder), std::move(components->back()), std::move(handover)};
+  auto pass = [this, name = components->back()](std::size_t bytes, std::function<void()> work) {
+    pool_.hand(name, bytes, std::move(work));
+  };
+  return FilePlace{std::move(folder), std::move(components->back()), std::move(handover),
+                   std::move(pass)};
 }
 
 std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
@@ -295,7 +350,8 @@ std::unique_ptr<FileOutput> ExtractionSink::createFile(const EntryInfo& entry) {
   const FileOutput::Writer writer = pool_.threads() > 0 ? FileOutput::Writer::kReadingThread
                                                         : FileOutput::Writer::kReadingThreadNow;
   return std::make_unique<FileOutput>(std::move(place->folder), std::move(place->name), entry,
-                                      writer, std::move(place->handover), call_);
+                                      writer, std::move(place->handover), std::move(place->pass),
+                                      call_);
 }
 
 void ExtractionSink::extractLater(const EntryInfo& entry, std::vector<std::uint8_t> stored,
@@ -319,7 +375,7 @@ void ExtractionSink::extractLater(const EntryInfo& entry, std::vector<std::uint8
     std::shared_ptr<PendingFile> file;
     FileOutput output(
         folder, name, entry, FileOutput::Writer::kLandingThread,
-        [&file](std::size_t, const FileOutput::Make& make) { file = make(); }, call_);
+        [&file](std::size_t, const FileOutput::Make& make) { file = make(); }, nullptr, call_);
     MemorySource source(stored.data(), stored.size());
     decode(source, output);
     output.commit();

@@ -38,17 +38,23 @@ struct EntryInfo {
 // A member's regular file, written as a pending file in the folder it goes into: it appears under
 // its own name only once committed and landed, complete; destroyed without commit, it leaves
 // nothing behind. A small member is held in memory and made, written and landed by a landing
-// thread; a large one is written by the reading thread and only its landing is handed on. Made by
-// ExtractionSink::createFile; it must not outlive the sink.
+// thread; a large one is made by the reading thread and passed in pieces to a landing thread,
+// which writes them and then lands the file. Made by ExtractionSink::createFile; it must not
+// outlive the sink.
 class FileOutput : public ByteSink {
  public:
   // Makes the complete file (on the landing thread), then puts it at its name; a file that is not
   // made (refused, or recorded as a failure) is dropped.
   using Make = std::function<std::shared_ptr<PendingFile>()>;
   using Handover = std::function<void(std::size_t bytes, Make make)>;
+  // Runs work, which holds bytes, on the landing thread that the file's landing goes to, after
+  // the work passed before it.
+  using Pass = std::function<void(std::size_t bytes, std::function<void()> work)>;
   enum class Writer {
-    kReadingThread,     // a small member is held in memory and made by a landing thread
-    kReadingThreadNow,  // made at once (there are no landing threads)
+    // A small member is held in memory and made by a landing thread, a large one's pieces are
+    // written there.
+    kReadingThread,
+    kReadingThreadNow,  // made at once and written by the reading thread (no landing threads)
     // Made at once, by a landing thread that decodes a member handed over whole. It is finished
     // when the user stops, as a file handed over complete is landed.
     kLandingThread,
@@ -56,13 +62,15 @@ class FileOutput : public ByteSink {
   // For entry in folder, with the entry's mode. Throws ArchiveError(kWriteFailed) when the file
   // cannot be made now.
   FileOutput(std::shared_ptr<OpenFolder> folder, std::string name, const EntryInfo& entry,
-             Writer writer, Handover handover, FollowedCall& call);
+             Writer writer, Handover handover, Pass pass, FollowedCall& call);
   FileOutput(const FileOutput&) = delete;
   FileOutput& operator=(const FileOutput&) = delete;
 
   // The most bytes a member is held in memory; a larger one becomes a file at once. Larger
   // buffers cost more in fresh pages, and their unmapping on another thread, than they save.
   static constexpr std::size_t kHeldBytes = 64 * 1024;
+  // The bytes of a large member passed to its landing thread at a time.
+  static constexpr std::size_t kPieceBytes = 1024 * 1024;
 
   // Throws ArchiveError: kCorrupt when the data would grow past the declared size (the guard
   // against decompression bombs), kWriteFailed on an I/O error such as a full disk.
@@ -77,7 +85,7 @@ class FileOutput : public ByteSink {
   // content differs goes to the Trash first; when it cannot, the member is not written and the
   // sink records the failure. Throws kWriteFailed, here or at a later member's commit.
   void commit();
-  std::uint64_t written() const { return file_ ? file_->size() : held_.size(); }
+  std::uint64_t written() const { return written_; }
 
  private:
   void checkGrowth(std::uint64_t size) const;
@@ -87,6 +95,9 @@ class FileOutput : public ByteSink {
   }
   // Makes the file now and moves what is held into it.
   void becomeFile();
+  // Passes the piece gathered so far to the landing thread; throws what an earlier piece met.
+  void passPiece();
+  void throwIfPieceFailed() const;
 
   FollowedCall& call_;  // its writes are the call's checkpoints
   Writer writer_;
@@ -96,6 +107,10 @@ class FileOutput : public ByteSink {
   std::string path_;                   // printable, for messages
   std::string held_;                   // the bytes while the member is held in memory
   std::shared_ptr<PendingFile> file_;  // null while held in memory
+  std::uint64_t written_ = 0;          // bytes and holes, wherever they are
+  Pass pass_;                          // set while a large member goes in pieces
+  std::string piece_;
+  std::shared_ptr<std::atomic<int>> pieceError_;  // the errno of the first piece that failed
   bool open_ = true;
   std::optional<std::uint64_t> limit_;
   std::optional<std::int64_t> mtime_;
@@ -196,6 +211,7 @@ class ExtractionSink {
     std::shared_ptr<OpenFolder> folder;
     std::string name;
     FileOutput::Handover handover;
+    FileOutput::Pass pass;
   };
   std::optional<FilePlace> placeFile(const EntryInfo& entry);
   // Opens (creating as needed) the folder a member goes into. Null when the name is refused.
