@@ -128,9 +128,11 @@ void extractMember(InputFile& file, const Header& header, const EntryInfo& entry
   }
   file.seek(header.dataOffset);
   if (sink.decodesLater(header.compressedSize, header.originalSize)) {
-    sink.extractLater(
-        entry, file.readBytes(static_cast<std::size_t>(header.compressedSize)),
-        [header](ByteSource& stored, FileOutput& output) { decodeMember(stored, header, output); });
+    sink.extractLater(entry, file.readBytes(static_cast<std::size_t>(header.compressedSize)),
+                      [header](std::span<const std::uint8_t> stored, FileOutput& output) {
+                        MemorySource source(stored.data(), stored.size());
+                        decodeMember(source, header, output);
+                      });
     return;
   }
   std::unique_ptr<FileOutput> output = sink.createFile(entry);

@@ -359,8 +359,7 @@ void ExtractionSink::extractLater(const EntryInfo& entry, std::vector<std::uint8
   if (pool_.threads() == 0) {
     const std::unique_ptr<FileOutput> output = createFile(entry);
     if (!output) return;
-    MemorySource source(stored.data(), stored.size());
-    decode(source, *output);
+    decode(stored, *output);
     output->commit();
     return;
   }
@@ -376,8 +375,7 @@ void ExtractionSink::extractLater(const EntryInfo& entry, std::vector<std::uint8
     FileOutput output(
         folder, name, entry, FileOutput::Writer::kLandingThread,
         [&file](std::size_t, const FileOutput::Make& make) { file = make(); }, nullptr, call_);
-    MemorySource source(stored.data(), stored.size());
-    decode(source, output);
+    decode(stored, output);
     output.commit();
     return file;
   });

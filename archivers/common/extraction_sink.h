@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -164,7 +165,8 @@ class ExtractionSink {
 
   // Decodes a member's stored data into its file: writes the bytes, and throws ArchiveError for
   // damage, as the reader's own decoding does.
-  using DecodeStored = std::function<void(ByteSource& stored, FileOutput& output)>;
+  using DecodeStored =
+      std::function<void(std::span<const std::uint8_t> stored, FileOutput& output)>;
   // Whether a member is better read whole and handed to extractLater: there are landing threads
   // to decode it beside the reading thread, and it is small enough to hold and quick enough to
   // finish when the user stops (half of what may be in flight, so that two decode at once).

@@ -193,8 +193,9 @@ class ArchiveExtraction {
       sink().extractLater(entryFor(header, EntryType::kFile),
                           input_.readBytes(static_cast<std::size_t>(header.compressedSize)),
                           [method = header.method, size = header.originalSize, crc = header.crc](
-                              ByteSource& stored, FileOutput& file) {
-                            MemberDecoder decoder(stored, method, size);
+                              std::span<const std::uint8_t> stored, FileOutput& file) {
+                            MemorySource source(stored.data(), stored.size());
+                            MemberDecoder decoder(source, method, size);
                             const std::uint16_t decodedCrc = decoder.decodeTo(file);
                             checkDecoded(file.written(), size, decodedCrc, crc);
                           });

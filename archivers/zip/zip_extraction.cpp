@@ -7,6 +7,8 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "common/byte_order.h"
 #include "common/extraction_driver.h"
@@ -42,6 +44,75 @@ class TextSink : public ByteSink {
   }
   std::string text;
 };
+
+// Hands a member's decoded data on to output, never past its stated size, and checks at its end
+// that it came to the stated length and CRC.
+class CheckedDelivery {
+ public:
+  CheckedDelivery(std::uint64_t size, ByteSink& output) : size_(size), output_(output) {}
+  void operator()(const std::uint8_t* data, std::size_t size) {
+    if (size > size_ - written_) {
+      throw ArchiveError(Result::kCorrupt, "data longer than its stated size");
+    }
+    crc_ = crc32_gzip_refl(crc_, data, size);
+    output_.write(data, size);
+    written_ += size;
+  }
+  // Returns the length.
+  std::uint64_t check(std::uint64_t expected, std::uint32_t crc) const {
+    if (written_ != expected) throw ArchiveError(Result::kCorrupt, "data shorter than stated");
+    if (crc_ != crc) throw ArchiveError(Result::kCorrupt, "CRC mismatch");
+    return written_;
+  }
+
+ private:
+  std::uint64_t size_;
+  ByteSink& output_;
+  std::uint64_t written_ = 0;
+  std::uint32_t crc_ = 0;
+};
+
+// Inflates the stream that nextInput gives in pieces (empty at its end) through buffer.
+template <typename NextInput>
+void inflateStream(IsalInflater& inflater, NextInput&& nextInput, std::span<std::uint8_t> buffer,
+                   CheckedDelivery& deliver) {
+  inflater.reset();
+  for (;;) {
+    if (inflater.inputLeft() == 0) {
+      const auto [data, size] = nextInput();
+      if (size == 0) break;
+      inflater.setInput(data, size);
+    }
+    const std::size_t made = inflater.inflate(buffer.data(), buffer.size());
+    if (made > 0) deliver(buffer.data(), made);
+    if (inflater.finished()) break;
+  }
+  // Output still held inside the decoder is drained before the end is judged.
+  while (!inflater.finished()) {
+    const std::size_t made = inflater.inflate(buffer.data(), buffer.size());
+    if (made == 0) throw ArchiveError(Result::kCorrupt, "deflate data is truncated");
+    deliver(buffer.data(), made);
+  }
+}
+
+// A deflated member read whole, inflated on the landing thread it is handed to.
+void inflateStored(std::span<const std::uint8_t> stored, std::uint64_t size, std::uint32_t crc,
+                   FileOutput& output) {
+  IsalInflater inflater(IsalInflater::Wrapper::kRaw);
+  const auto bufferSize = static_cast<std::size_t>(std::clamp<std::uint64_t>(size, 1, kChunkSize));
+  const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(bufferSize);
+  CheckedDelivery deliver(size, output);
+  bool given = false;
+  inflateStream(
+      inflater,
+      [&] {
+        const std::size_t left = given ? 0 : stored.size();
+        given = true;
+        return std::pair(stored.data(), left);
+      },
+      std::span(buffer.get(), bufferSize), deliver);
+  deliver.check(size, crc);
+}
 
 class MemberExtraction {
  public:
@@ -96,6 +167,15 @@ class MemberExtraction {
       info.linkTarget = decodeZipName(text.text);
       sink_.createLink(info);
     } else {
+      if (member.method == kDeflated && member.compressedSize > 0 &&
+          sink_.decodesLater(member.compressedSize, member.size)) {
+        sink_.extractLater(info, readStored(),
+                           [size = member.size, crc = member.crc](
+                               std::span<const std::uint8_t> stored, FileOutput& output) {
+                             inflateStored(stored, size, crc, output);
+                           });
+        return;
+      }
       std::unique_ptr<FileOutput> output = sink_.createFile(info);
       if (!output) return;  // refused; the sink reports it
       const std::uint64_t written = copyData(member, *output);
@@ -241,18 +321,19 @@ class MemberExtraction {
     return {data, size};
   }
 
+  // The member's stored data, whole.
+  std::vector<std::uint8_t> readStored() {
+    std::vector<std::uint8_t> stored;
+    stored.reserve(static_cast<std::size_t>(dataLeft_));
+    for (auto [data, size] = nextInput(); size > 0; std::tie(data, size) = nextInput()) {
+      stored.insert(stored.end(), data, data + size);
+    }
+    return stored;
+  }
+
   // Hands the member's data to output, checked against its CRC; returns its length.
   std::uint64_t copyData(const ZipMember& member, ByteSink& output) {
-    std::uint32_t crc = 0;
-    std::uint64_t written = 0;
-    const auto deliver = [&](const std::uint8_t* data, std::size_t size) {
-      if (size > member.size - written) {
-        throw ArchiveError(Result::kCorrupt, "data longer than its stated size");
-      }
-      crc = crc32_gzip_refl(crc, data, size);
-      output.write(data, size);
-      written += size;
-    };
+    CheckedDelivery deliver(member.size, output);
     if (member.method == kStored) {
       for (auto [data, size] = nextInput(); size > 0; std::tie(data, size) = nextInput()) {
         deliver(data, size);
@@ -267,35 +348,14 @@ class MemberExtraction {
             const auto [data, size] = nextInput();
             return std::span<const std::uint8_t>(data, size);
           },
-          deliver);
+          [&](const std::uint8_t* data, std::size_t size) { deliver(data, size); });
     } else {
-      inflate(deliver);
+      inflateStream(
+          inflater_, [&] { return nextInput(); }, std::span(outputBuffer_.get(), kChunkSize),
+          deliver);
     }
-    const std::uint64_t expected = member.method == kStored ? member.compressedSize : member.size;
-    if (written != expected) throw ArchiveError(Result::kCorrupt, "data shorter than stated");
-    if (crc != member.crc) throw ArchiveError(Result::kCorrupt, "CRC mismatch");
-    return written;
-  }
-
-  template <typename Deliver>
-  void inflate(Deliver& deliver) {
-    inflater_.reset();
-    for (;;) {
-      if (inflater_.inputLeft() == 0) {
-        const auto [data, size] = nextInput();
-        if (size == 0) break;
-        inflater_.setInput(data, size);
-      }
-      const std::size_t made = inflater_.inflate(outputBuffer_.get(), kChunkSize);
-      if (made > 0) deliver(outputBuffer_.get(), made);
-      if (inflater_.finished()) break;
-    }
-    // Output still held inside the decoder is drained before the end is judged.
-    while (!inflater_.finished()) {
-      const std::size_t made = inflater_.inflate(outputBuffer_.get(), kChunkSize);
-      if (made == 0) throw ArchiveError(Result::kCorrupt, "deflate data is truncated");
-      deliver(outputBuffer_.get(), made);
-    }
+    return deliver.check(member.method == kStored ? member.compressedSize : member.size,
+                         member.crc);
   }
 
   ArchiveInput& input_;

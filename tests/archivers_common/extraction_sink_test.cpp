@@ -376,7 +376,7 @@ TEST_F(ExtractionSinkTest, ReplacedFilesAndLinksThatDifferGoToTheTrashIdenticalO
 // A member decoded on a landing thread must not be overtaken by a later copy of its name.
 TEST_F(ExtractionSinkTest, ANameThatComesTwiceEndsAsItsLastCopyHoweverLongTheFirstTakes) {
   ExtractionSink sink(destination_.string(), call_);
-  sink.extractLater(file("x"), {}, [](ByteSource&, FileOutput& output) {
+  sink.extractLater(file("x"), {}, [](std::span<const std::uint8_t>, FileOutput& output) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     output.write("first", 5);
   });
