@@ -109,9 +109,10 @@ class FileOutput : public ByteSink {
   std::string held_;                   // the bytes while the member is held in memory
   std::shared_ptr<PendingFile> file_;  // null while held in memory
   std::uint64_t written_ = 0;          // bytes and holes, wherever they are
-  Pass pass_;                          // set while a large member goes in pieces
-  std::string piece_;
-  std::shared_ptr<std::atomic<int>> pieceError_;  // the errno of the first piece that failed
+  Pass pass_;                          // how pieces reach the landing thread
+  std::string piece_;                  // gathered for the next pass
+  // Set once a large member goes in pieces: the errno of the first piece that failed to write.
+  std::shared_ptr<std::atomic<int>> pieceError_;
   bool open_ = true;
   std::optional<std::uint64_t> limit_;
   std::optional<std::int64_t> mtime_;
