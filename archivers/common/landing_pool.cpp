@@ -105,8 +105,9 @@ void LandingPool::hand(std::string_view key, std::size_t bytes, std::function<vo
            (workInFlight_ < kWorkInFlight && bytesInFlight_ + bytes <= kBytesInFlight);
   });
   rethrowFailure(lock);
-  const std::size_t index = threadFor(std::string(key));
-  queues_[index].push_back({std::move(work), bytes, std::string(key)});
+  std::string owned(key);
+  const std::size_t index = threadFor(owned);
+  queues_[index].push_back({std::move(work), bytes, std::move(owned)});
   load_[index] += bytes + kLoadPerWork;
   bytesInFlight_ += bytes;
   ++workInFlight_;

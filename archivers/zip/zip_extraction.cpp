@@ -321,13 +321,18 @@ class MemberExtraction {
     return {data, size};
   }
 
-  // The member's stored data, whole.
+  // The member's stored data, whole: what the window holds, then the rest straight from the
+  // archive rather than through the window.
   std::vector<std::uint8_t> readStored() {
-    std::vector<std::uint8_t> stored;
-    stored.reserve(static_cast<std::size_t>(dataLeft_));
-    for (auto [data, size] = nextInput(); size > 0; std::tie(data, size) = nextInput()) {
-      stored.insert(stored.end(), data, data + size);
+    std::vector<std::uint8_t> stored(static_cast<std::size_t>(dataLeft_));
+    const std::size_t buffered = fill_ - bufferAt_;
+    std::memcpy(stored.data(), inputBuffer_.get() + bufferAt_, buffered);
+    if (stored.size() > buffered) {
+      input_.readExactAt(dataPosition_, stored.data() + buffered, stored.size() - buffered);
     }
+    dataPosition_ += stored.size() - buffered;
+    bufferAt_ = fill_;
+    dataLeft_ = 0;
     return stored;
   }
 
