@@ -26,14 +26,14 @@ std::size_t landingThreads() {
 }
 
 LandingPool::LandingPool(std::size_t threads, FollowedCall& call)
-    : call_(call), threads_(threads), queues_(threads), load_(threads) {}
+    : call_(call), threads_(threads), workCame_(threads), queues_(threads), load_(threads) {}
 
 void LandingPool::stop() noexcept {
   std::unique_lock lock(mutex_);
   workDone_.wait(lock, [&] { return workInFlight_ == 0; });
   ending_ = true;
   lock.unlock();
-  workCame_.notify_all();
+  for (std::condition_variable& came : workCame_) came.notify_one();
   for (std::thread& worker : workers_) worker.join();
   workers_.clear();
 }
@@ -47,7 +47,7 @@ void LandingPool::serve(std::size_t index) {
   std::unique_lock lock(mutex_);
   std::deque<Work>& queue = queues_[index];
   for (;;) {
-    workCame_.wait(lock, [&] { return ending_ || !queue.empty(); });
+    workCame_[index].wait(lock, [&] { return ending_ || !queue.empty(); });
     if (queue.empty()) return;
     Work work = std::move(queue.front());
     queue.pop_front();
@@ -70,8 +70,20 @@ void LandingPool::serve(std::size_t index) {
     load_[index] -= work.bytes + kLoadPerWork;
     bytesInFlight_ -= work.bytes;
     --workInFlight_;
-    workDone_.notify_all();
+    if (handerMayGoOn()) workDone_.notify_one();
   }
+}
+
+bool LandingPool::roomFor(std::size_t bytes, std::size_t works) const {
+  return workInFlight_ == 0 ||
+         (workInFlight_ + works <= kWorkInFlight && bytesInFlight_ + bytes <= kBytesInFlight);
+}
+
+bool LandingPool::handerMayGoOn() const {
+  // Once it waits, the reading thread waits until half the work in flight is done, so that it then
+  // hands a batch; woken at every piece, the two would take turns at every file.
+  return failure_ != nullptr || workInFlight_ == 0 ||
+         (handerWaitsFor_ && roomFor(*handerWaitsFor_, kWorkInFlight / 2));
 }
 
 void LandingPool::rethrowFailure(std::unique_lock<std::mutex>& lock) {
@@ -100,10 +112,11 @@ void LandingPool::hand(std::string_view key, std::size_t bytes, std::function<vo
   std::unique_lock lock(mutex_);
   rethrowFailure(lock);
   if (workers_.empty()) start();
-  waitUntil(lock, [&] {
-    return workInFlight_ == 0 ||
-           (workInFlight_ < kWorkInFlight && bytesInFlight_ + bytes <= kBytesInFlight);
-  });
+  if (!roomFor(bytes, 1)) {
+    handerWaitsFor_ = bytes;
+    waitUntil(lock, [&] { return handerMayGoOn(); });
+    handerWaitsFor_.reset();
+  }
   rethrowFailure(lock);
   std::string owned(key);
   const std::size_t index = threadFor(owned);
@@ -112,7 +125,7 @@ void LandingPool::hand(std::string_view key, std::size_t bytes, std::function<vo
   bytesInFlight_ += bytes;
   ++workInFlight_;
   lock.unlock();
-  workCame_.notify_all();
+  workCame_[index].notify_one();
 }
 
 std::size_t LandingPool::threadFor(const std::string& key) {

@@ -6,6 +6,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -60,6 +61,8 @@ class LandingPool {
     std::size_t works;
   };
   std::size_t threadFor(const std::string& key);
+  bool roomFor(std::size_t bytes, std::size_t works) const;
+  bool handerMayGoOn() const;
   void serve(std::size_t index);
   void start();
   void waitUntil(std::unique_lock<std::mutex>& lock, const std::function<bool()>& done);
@@ -68,7 +71,8 @@ class LandingPool {
   FollowedCall& call_;
   const std::size_t threads_;
   std::mutex mutex_;
-  std::condition_variable workCame_;
+  std::deque<std::condition_variable>
+      workCame_;  // one per thread: only the thread given work wakes
   std::condition_variable workDone_;
   std::vector<std::deque<Work>> queues_;
   std::vector<std::size_t> load_;  // per thread: the bytes and work it holds, waiting or running
@@ -76,6 +80,9 @@ class LandingPool {
   std::vector<std::thread> workers_;  // started with the first work
   std::size_t bytesInFlight_ = 0;
   std::size_t workInFlight_ = 0;  // waiting or running
+  // What the reading thread waits for room for, while it waits: it is woken once that room is
+  // there, not at every piece of work done.
+  std::optional<std::size_t> handerWaitsFor_;
   std::exception_ptr failure_;
   bool failed_ = false;  // the failure was already rethrown, or is about to be
   bool ending_ = false;
