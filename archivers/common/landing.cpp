@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -157,8 +158,19 @@ std::optional<std::string> createUnderTemporaryName(const std::function<int(cons
 
 std::function<int(const char*)> fileLanding(int folderFd, int fd, std::string* temporaryName) {
   if (temporaryName == nullptr) {
-    return [folderFd, self = "/proc/self/fd/" + std::to_string(fd)](const char* candidate) {
-      return ::linkat(AT_FDCWD, self.c_str(), folderFd, candidate, AT_SYMLINK_FOLLOW);
+    return [folderFd, fd](const char* candidate) {
+      // Kernels since 6.10 link a file its opener made without /proc's path walk; older ones
+      // refuse AT_EMPTY_PATH without a capability, with ENOENT, and are asked through /proc.
+      static std::atomic<bool> emptyPathRefused{false};
+      const bool tryEmptyPath = !emptyPathRefused.load(std::memory_order_relaxed);
+      if (tryEmptyPath) {
+        if (::linkat(fd, "", folderFd, candidate, AT_EMPTY_PATH) == 0) return 0;
+        if (errno != ENOENT && errno != EPERM) return -1;
+      }
+      const std::string self = "/proc/self/fd/" + std::to_string(fd);
+      const int linked = ::linkat(AT_FDCWD, self.c_str(), folderFd, candidate, AT_SYMLINK_FOLLOW);
+      if (linked == 0 && tryEmptyPath) emptyPathRefused.store(true, std::memory_order_relaxed);
+      return linked;
     };
   }
   return [folderFd, temporaryName](const char* candidate) {

@@ -18,7 +18,7 @@ std::string temporaryName();
 std::optional<std::string> createUnderTemporaryName(const std::function<int(const char*)>& make);
 
 // The creating call for a regular file being written, to hand to landAt: a link of the unnamed
-// file fd into folderFd (through /proc), or, when the file has a temporary name, a rename of it
+// file fd into folderFd, or, when the file has a temporary name, a rename of it
 // that never replaces; *temporaryName then follows the file to the name it took.
 std::function<int(const char*)> fileLanding(int folderFd, int fd, std::string* temporaryName);
 
