@@ -4,7 +4,6 @@
 // as a crash or an overrun.
 #include "arj/arj_extractor.h"
 #include "arj/arj_fastest.h"
-#include "common/archive_error.h"
 #include "common/lz_huffman_decoder.h"
 #include "fuzz_support.h"
 

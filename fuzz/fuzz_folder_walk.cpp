@@ -4,9 +4,7 @@
 // Whatever the arrangement, the walk ends, visits each real file and folder once under its real
 // path, takes a link to a file as that file, and names everything else it leaves out. The
 // expectation is worked out from the tree by std::filesystem, independently of the walk.
-#include <set>
 
-#include "common/archive_error.h"
 #include "common/folder_walk.h"
 #include "common/progress.h"
 #include "fuzz_support.h"

@@ -4,7 +4,6 @@
 #include <mspack.h>
 
 #include <memory>
-#include <vector>
 
 #include "cab/block_checksum.h"
 #include "cab/lzx_compressor.h"

@@ -2,17 +2,14 @@
 
 // What the fuzz targets share: a work folder, a reader's run from memory, trees made from the fuzz
 // bytes and a writer's round trip. Files, trees and sinks are the test suite's own helpers.
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 
 #include "common/archive_input.h"
 #include "common/extraction_sink.h"
 #include "format_readers.h"
 #include "support/bit_stream.h"
-#include "support/temporary_folder.h"
 #include "support/tree_snapshot.h"
 
 namespace fuzz {

@@ -1,18 +1,9 @@
 // The user's cancel as each writer takes it (the readers take it by the one member policy), a
 // termination signal, which every library call and the self-extracting program take as a cancel,
 // and a file that changes while a writer packs it.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <functional>
 #include <latch>
-#include <thread>
 
 #include "cab/cabinet_writer.h"
 #include "common/input_file.h"
@@ -21,13 +12,10 @@
 #include "lzh/lzh_writer.h"
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
-#include "support/process.h"
 #include "support/sample_files.h"
-#include "support/temporary_folder.h"
 #include "support/thrown.h"
 #include "support/tree_snapshot.h"
 
-namespace fs = std::filesystem;
 using archivers::ArchiveError;
 using archivers::ProgressSnapshot;
 using archivers::Result;
@@ -88,7 +76,6 @@ class CancelTest : public ::testing::Test {
 TEST_F(CancelTest, AStopWhileADisplacedFileIsComparedPutsItBack) {
   setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
   const fs::path landing = folder / "landing";
-  fs::create_directories(landing);
   writeFile(landing / "user.txt", "old");
   writeFile(landing / "ours", "our new bytes");
   const archivers::FileDescriptor folderFd(::open(landing.c_str(), O_RDONLY | O_DIRECTORY));
@@ -324,7 +311,6 @@ std::vector<std::string> temporaryNames(const fs::path& root) {
 TEST_F(CancelTest, ATerminationSignalCleansUpAsACancelThenEndsTheProcessByIt) {
   const fs::path home = folder / "home";
   const fs::path desktop = home / "Desktop";
-  const std::string kParvo = std::string(PARVO_BINARY_DIR) + "/bin/parvo";
   const fs::path src = folder / "src";
   // Long enough that each job is still running when its counter passes the point, short enough to
   // make the archives quickly.

@@ -1,13 +1,6 @@
 // Hostile and damaged input through each library's entry point. Whatever happens, nothing lands
 // outside the destination and nothing half-written inside it.
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <thread>
 
 #include "arj/arj_headers.h"
 #include "cab/sfx_stub/sfx_trailer.h"
@@ -20,7 +13,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using archivers::loadLe16;
 using archivers::loadLe64;
 using archivers::storeLe16;
@@ -68,11 +60,12 @@ TEST(HostileInput, UnsafeNamesAndLinksAreRefusedAndTheRestExtracted) {
       {"cab",
        kCab,
        [&](const TemporaryFolder& work) {
-         writeFile(work / "hostile.cab", cabtest::storedCabinet({{"..\\outside\\climb.txt", "bad"},
-                                                                 {absolute(work), "bad"},
-                                                                 {"safe\\..\\..\\climb.txt", "bad"},
-                                                                 {"C:\\drive.txt", "bad"},
-                                                                 {"good\\kept.txt", "kept"}}));
+         writeFile(work / "hostile.cab",
+                   cabtest::handMadeCabinet({{"..\\outside\\climb.txt", "bad"},
+                                             {absolute(work), "bad"},
+                                             {"safe\\..\\..\\climb.txt", "bad"},
+                                             {"C:\\drive.txt", "bad"},
+                                             {"good\\kept.txt", "kept"}}));
          return work / "hostile.cab";
        },
        "unsafe",
@@ -147,6 +140,10 @@ TEST(HostileInput, UnsafeNamesAndLinksAreRefusedAndTheRestExtracted) {
   }
 }
 
+// Three files, the middle one large, for the peer tools' archives that damage is aimed at.
+const Contents kThreeFiles = {
+    {"a.txt", "first\n"}, {"big.txt", varyingText(200 * 1024)}, {"z.txt", "last\n"}};
+
 // What a flipped bit inside the large member's data costs.
 enum class FlipCost {
   kNotSeen,       // no checksum covers the data (plain TAR)
@@ -168,8 +165,7 @@ struct DamageCase {
 // The peer tools' archives of three files, the middle one large, cut at many lengths and with
 // a bit flipped at many places in the large member's data.
 TEST(HostileInput, DamageIsReportedAndLeavesOnlyWholeFiles) {
-  const Contents files = {
-      {"a.txt", "first\n"}, {"big.txt", varyingText(200 * 1024)}, {"z.txt", "last\n"}};
+  const Contents& files = kThreeFiles;
   const Contents others = {{"a.txt", "first\n"}, {"z.txt", "last\n"}};
   const DamageCase cases[] = {
       {kArj, "arj a -m1 -y ../packed.arj a.txt big.txt z.txt", "packed.arj", FlipCost::kThatMember},
@@ -313,8 +309,7 @@ TEST(HostileInput, ZipMembersTheDirectoryDoesNotVouchForAreLeftOut) {
        },
        "entry count 0 in the end record, 3 in the central directory", true, true},
   };
-  const Contents files = {
-      {"a.txt", "first\n"}, {"big.txt", varyingText(200 * 1024)}, {"z.txt", "last\n"}};
+  const Contents& files = kThreeFiles;
   TemporaryFolder work;
   writeFiles(work / "src", files);
   runShell("zip -q -X ../packed.zip a.txt big.txt z.txt", work / "src");
@@ -347,7 +342,6 @@ TEST(HostileInput, WhatIsNoArchiveCannotBeOpened) {
           10, [&] { return extractWith(archiver, work / name, work / "out").code; });
       EXPECT_EQ(code, kCannotOpen);
     }
-    // The explanation names the archive it could not open.
     const ArchiverResult missing = extractWith(archiver, work / "missing", work / "out");
     EXPECT_NE(missing.output.find("missing"), std::string::npos) << missing.output;
   }
@@ -386,35 +380,42 @@ TEST(HostileInput, CommandLinesALibraryDoesNotTakeAreRefused) {
   EXPECT_EQ(readFile(work / "a.txt"), "not an archive");
 }
 
+// Our writers with the options Parvo packs with: a clean pack's summary, and the explanation for
+// the tree of WritersNameWhatTheyLeaveOut.
+const struct Writer {
+  Archiver archiver;
+  const char *options, *archive, *summary, *leftOut;
+} kWriters[] = {
+    {kCab, "-a -r -ml:21", "packed.cab", "2 files packed into packed.cab",
+     "8 items were left out of the archive: \\ in the name, a folder separator in cabinets: "
+     "Q1\\summary.txt; link to nothing: dangling; link to a folder: folder link; and 5 more (5 "
+     "files packed)"},
+    {kLzh, "a -rx", "packed.lzh", "2 files and 1 folder packed into packed.lzh",
+     "6 items were left out of the archive: \\ or byte 0xFF in the name, a folder separator in "
+     "LZH: Q1\\summary.txt; link to nothing: dangling; link to a folder: folder link; and 3 more "
+     "(8 files and 4 folders packed)"},
+};
+
+ArchiverResult packWith(const Writer& writer, const fs::path& folder, const std::string& archive) {
+  return packIn(folder, writer.archiver, std::string(writer.options) + " \"" + archive + "\" *.*");
+}
+
 // Written into the folder being packed, over one packed there before, neither the archive under
 // construction nor the old one is packed; a pack that fails (unreadable, or a file size limit,
 // which holds for root too) leaves the old archive as it was, and nothing beside it.
 TEST(HostileInput, WritersNeverPackThemselvesAndFailuresKeepTheOldArchive) {
   const struct {
-    Archiver archiver;
-    const char* options;
-    const char* archive;
-    const char* summary;
-  } writers[] = {
-      {kCab, "-a -r -ml:21", "packed.cab", "2 files packed into packed.cab"},
-      {kLzh, "a -rx", "packed.lzh", "2 files and 1 folder packed into packed.lzh"},
-  };
-  const struct {
     const char* unreadable;  // or the disk fills up
     std::int32_t code;
   } failures[] = {
       {"locked.txt", kCannotOpen}, {"locked folder", kCannotOpen}, {nullptr, kWriteFailed}};
-  for (const auto& writer : writers) {
+  for (const Writer& writer : kWriters) {
     const std::string name = writer.archive;
     SCOPED_TRACE(name);
-    const auto pack = [&](const fs::path& folder, const std::string& archive) {
-      return packIn(folder, writer.archiver,
-                    std::string(writer.options) + " \"" + archive + "\" *.*");
-    };
     TemporaryFolder work;
     writeFiles(work / "source", {{"a.txt", "a\n"}, {"b/c.txt", "c\n"}});
     for (int run = 0; run < 2; ++run) {
-      const ArchiverResult result = pack(work / "source", name);
+      const ArchiverResult result = packWith(writer, work / "source", name);
       ASSERT_EQ(result.code, kOk) << result.output;
       EXPECT_EQ(result.output, writer.summary);
     }
@@ -439,8 +440,8 @@ TEST(HostileInput, WritersNeverPackThemselvesAndFailuresKeepTheOldArchive) {
                                     signal(SIGXFSZ, SIG_IGN);
                                     const rlimit limit{100000, 100000};
                                     if (!unreadable) setrlimit(RLIMIT_FSIZE, &limit);
-                                    const ArchiverResult result =
-                                        pack(failing / "source", failing / ("dest/" + name));
+                                    const ArchiverResult result = packWith(
+                                        writer, failing / "source", failing / ("dest/" + name));
                                     if (unreadable && result.output != expected) return 100;
                                     return static_cast<int>(result.code);
                                   }),
@@ -455,26 +456,11 @@ TEST(HostileInput, WritersNeverPackThemselvesAndFailuresKeepTheOldArchive) {
 // Whatever a writer cannot hold is left out and named, reason first, and the call returns its own
 // result. An earlier self-extracting program made from a cabinet of the same name is left out too.
 TEST(HostileInput, WritersNameWhatTheyLeaveOut) {
-  const struct {
-    Archiver archiver;
-    const char* options;
-    const char* archive;
-    std::string expected;  // the explanation
-  } writers[] = {
-      {kCab, "-a -r -ml:21", "packed.cab",
-       "8 items were left out of the archive: \\ in the name, a folder separator in cabinets: "
-       "Q1\\summary.txt; link to nothing: dangling; link to a folder: folder link; and 5 more (5 "
-       "files packed)"},
-      {kLzh, "a -rx", "packed.lzh",
-       "6 items were left out of the archive: \\ or byte 0xFF in the name, a folder separator in "
-       "LZH: Q1\\summary.txt; link to nothing: dangling; link to a folder: folder link; and 3 more "
-       "(8 files and 4 folders packed)"},
-  };
   const auto trailer = [](std::uint64_t size) {
     const auto bytes = archivers::cab::SfxTrailer{0, size}.encode();
     return std::string(bytes.begin(), bytes.end());
   };
-  for (const auto& writer : writers) {
+  for (const Writer& writer : kWriters) {
     SCOPED_TRACE(writer.archive);
     TemporaryFolder work;
     const fs::path source = work / "source";
@@ -496,10 +482,9 @@ TEST(HostileInput, WritersNameWhatTheyLeaveOut) {
     fs::create_symlink("real/deep/a.txt", source / "file link");
     ASSERT_EQ(mkfifo((source / "pipe").c_str(), 0600), 0);
 
-    const ArchiverResult result = packIn(
-        source, writer.archiver, std::string(writer.options) + " \"" + writer.archive + "\" *.*");
+    const ArchiverResult result = packWith(writer, source, writer.archive);
     EXPECT_EQ(result.code, kLeftOut);
-    EXPECT_EQ(result.output, writer.expected);
+    EXPECT_EQ(result.output, writer.leftOut);
     ASSERT_EQ(extractWith(writer.archiver, source / writer.archive, work / "out").code, kOk);
     // Byte 0xFF is no separator in a cabinet; as a CP932 name it comes back in whatever form the
     // reader gives it, so only its bytes are compared.

@@ -1,21 +1,18 @@
 // One member policy for every format: the same faults, run through each reader by the one driver,
 // end the same way. Damage to one member costs that member alone; a full disk, an input that can no
 // longer be read and the user's stop end the extraction; what was complete stays, whole.
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <csignal>
-#include <functional>
 
 #include "cab/cabinet_writer.h"
 #include "format_readers.h"
 #include "lzh/lzh_writer.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
-#include "support/temporary_folder.h"
+#include "support/tree_snapshot.h"
 #include "support/watchdog.h"
 
-namespace fs = std::filesystem;
 using archivers::ArchiveError;
 using archivers::Result;
 
@@ -114,14 +111,9 @@ class MemberPolicyTest : public ::testing::Test {
 
   // The members in the destination, each whole; a partial one fails the test.
   std::vector<std::string> membersLeft() const {
+    expectOnlyIntactFiles(folder / "out", contents);
     std::vector<std::string> names;
-    if (!fs::exists(folder / "out")) return names;
-    for (const auto& entry : fs::directory_iterator(folder / "out")) {
-      const std::string name = entry.path().filename();
-      EXPECT_EQ(readFile(entry.path()), contents.at(name)) << name << " is not whole";
-      names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
+    for (const auto& [name, bytes] : filesIn(folder / "out")) names.push_back(name);
     return names;
   }
 

@@ -10,7 +10,6 @@ namespace cabtest {
 struct RawMember {
   std::string name;  // bytes as stored, '\' separated
   std::string data;
-  std::uint16_t attributes = 0x20;
 };
 
 // How the folder's 32 KiB blocks are coded: as they are, or MSZIP ("CK" and a raw deflate stream
@@ -44,9 +43,9 @@ inline std::string handMadeCabinet(const std::vector<RawMember>& members,
                                    std::uint8_t blockReserve = 0) {
   std::string folderData, files, blocks, window;
   for (const RawMember& member : members) {
-    // In folder 0, dated 2020-01-02 03:04:06.
+    // In folder 0, dated 2020-01-02 03:04:06, attributes 0x20.
     files += le(member.data.size(), 4) + le(folderData.size(), 4) + le(0, 2) + le(0x5022, 2) +
-             le(0x1883, 2) + le(member.attributes, 2) + member.name + '\0';
+             le(0x1883, 2) + le(0x20, 2) + member.name + '\0';
     folderData += member.data;
   }
   std::uint32_t blockCount = 0;
@@ -66,10 +65,6 @@ inline std::string handMadeCabinet(const std::vector<RawMember>& members,
          le(0, 4) + le(0x0103, 2) + le(1, 2) + le(members.size(), 2) +
          le(reserve.empty() ? 0 : 4, 2) + le(0x1234, 2) + le(0, 2) + reserve + le(dataOffset, 4) +
          le(blockCount, 2) + le(coding == BlockCoding::kStored ? 0 : 1, 2) + files + blocks;
-}
-
-inline std::string storedCabinet(const std::vector<RawMember>& members) {
-  return handMadeCabinet(members);
 }
 
 }  // namespace cabtest

@@ -1,25 +1,15 @@
 // The built program on a virtual X display, driven as a user drives it: the settings window, the
 // progress window, the password prompt (on a terminal too) and the message window.
-#include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <functional>
-#include <optional>
 #include <random>
-#include <thread>
 
 #include "support/peer_tool.h"
-#include "support/process.h"
-#include "support/temporary_folder.h"
 #include "support/tree_snapshot.h"
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-const std::string kParvo = std::string(PARVO_BINARY_DIR) + "/bin/parvo";
 
 bool installed(const char* tool) {
   return fs::exists(std::string("/usr/bin/") + tool);

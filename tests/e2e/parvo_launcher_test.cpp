@@ -1,5 +1,4 @@
 // The installed launcher as the desktop's own lookups see it.
-#include <gtest/gtest.h>
 
 #include "support/peer_tool.h"
 #include "support/temporary_folder.h"

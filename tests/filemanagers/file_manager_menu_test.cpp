@@ -6,9 +6,7 @@
 #include <nautilus-extension.h>
 #include <thunarx/thunarx.h>
 
-#include <chrono>
 #include <sstream>
-#include <thread>
 
 #include "support/process.h"
 #include "support/temporary_folder.h"
@@ -18,8 +16,6 @@ extern "C" {
 #include <thunarx/thunarx-provider-module.h>
 }
 #undef THUNARX_INSIDE_THUNARX_H
-
-namespace fs = std::filesystem;
 
 namespace {
 

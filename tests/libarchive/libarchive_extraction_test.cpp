@@ -1,6 +1,5 @@
 // ZIP archives our reader leaves to libarchive, and TAR: what the peer tools write comes out as it
 // went in, and what is TAR's own (holes, raw names).
-#include <sys/stat.h>
 
 #include "support/archiver_library.h"
 #include "support/peer_tool.h"
@@ -8,8 +7,6 @@
 #include "support/tree_snapshot.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 TEST(Libarchive, ExtractsWhatEveryPeerToolWrites) {
   // The sample tree plus an empty folder, a symbolic and a hard link and a path too long for the

@@ -7,8 +7,6 @@
 #include "support/process.h"
 #include "support/temporary_folder.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 ProcessResult run(const std::vector<std::string>& argv, const std::string& directory = ".") {

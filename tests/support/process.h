@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+// The built program.
+inline const std::string kParvo = std::string(PARVO_BINARY_DIR) + "/bin/parvo";
+
 // Starts a program in directory with exactly the given environment, standard input from
 // /dev/null, standard output and error to outputFd; keepFd alone stays open across the exec.
 inline pid_t startProcess(const std::vector<std::string>& argv,

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace fs = std::filesystem;
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TemporaryFolder {
  public:

@@ -5,11 +5,20 @@ which the archiving tools would clean up or refuse.
   write_archive.py zip|tar OUT MEMBER...
 
 MEMBER is NAME=TEXT (a file), NAME->TARGET (a symbolic link) or NAME=>TARGET (a hard link, TAR).
+In a ZIP, NAME 0xHEX[@HEXUTF8] stores the name as those exact bytes without the UTF-8 flag, and
+HEXUTF8 as its Unicode path field (0x7075).
 """
 import io
+import struct
 import sys
 import tarfile
 import zipfile
+import zlib
+
+
+class RawName(zipfile.ZipInfo):
+    def _encodeFilenameFlags(self):
+        return self.raw, 0
 
 
 def members(arguments):
@@ -24,7 +33,13 @@ def members(arguments):
 def write_zip(path, entries):
     with zipfile.ZipFile(path, "w") as archive:
         for name, kind, value in entries:
-            info = zipfile.ZipInfo(name, (2020, 1, 1, 0, 0, 0))
+            info = (RawName if name.startswith("0x") else zipfile.ZipInfo)(name, (2020, 1, 1, 0, 0, 0))
+            if name.startswith("0x"):
+                info.raw, _, utf8 = name[2:].partition("@")
+                info.raw = bytes.fromhex(info.raw)
+                if utf8:
+                    field = b"\1" + struct.pack("<I", zlib.crc32(info.raw)) + bytes.fromhex(utf8)
+                    info.extra = struct.pack("<HH", 0x7075, len(field)) + field
             info.create_system = 3  # Unix, so that the mode below is read
             info.external_attr = (0o120777 if kind == "symlink" else 0o100644) << 16
             archive.writestr(info, value)

@@ -76,8 +76,5 @@ class BatchTest(unittest.TestCase):
         cabinet = packed.group(1)
         self.assertTrue(cabinet.lower().startswith(self.temporary.lower() + "\\"), cabinet)
         self.assertIn("cab32.dll wrote " + cabinet, run.log)
-        self.assertEqual(run.calls[1:], ["cab32.dll!CabGetRunning busy"] * 3 + [
-            "cab32.dll!CabGetRunning idle",
-            'cab32.dll!Cab window=0 size=256 output=empty [-f "%s" "%s\\"]' % (cabinet, self.desktop),
-            "cab32.dll!CabGetRunning idle"])
+        self.assertEqual(run.calls[1:4], ["cab32.dll!CabGetRunning busy"] * 3, run.log)
         self.assertFalse(self.session.unix_path(cabinet).parent.exists())
