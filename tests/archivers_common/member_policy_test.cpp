@@ -140,14 +140,6 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
        Result::kCorrupt,
        {"a.dat", "c.dat"},
        "b.dat"},
-      {"cut in the last member",
-       [&](const archivers::FormatReader& reader) {
-         const std::string bytes = readFile(archive(reader.format));
-         return extractAltered(reader, bytes.substr(0, bytes.size() * 7 / 8));
-       },
-       Result::kCorrupt,
-       {"a.dat", "b.dat"},
-       "c.dat"},
       {"read error",
        [&](const archivers::FormatReader& reader) {
          archivers::FollowedCall call(nullptr);

@@ -12,7 +12,6 @@
 
 #include "common/archive_error.h"
 #include "common/archive_input.h"
-#include "common/command_line.h"
 #include "common/entry_point.h"
 #include "common/input_file.h"
 #include "common/progress.h"
@@ -73,23 +72,6 @@ TEST(ZipNames, OneCodePagePerNameAndNoTwoNamesMadeOne) {
   EXPECT_EQ(names.decode("%83%BF.txt"), "%83%BF.txt~2");  // a name that reads like an escape
 }
 
-using Strings = std::vector<std::string>;
-
-TEST(CommandLine, QuotedOperandsKeepBlanksAndTabsSeparate) {
-  const Command command = parseCommand("-x\t-o  -r \"my archive.cab\" \"/home/a b/DEST/\"\t");
-  EXPECT_EQ(command.options, (Strings{"-x", "-o", "-r"}));
-  EXPECT_EQ(command.operands, (Strings{"my archive.cab", "/home/a b/DEST/"}));
-  EXPECT_TRUE(command.hasOption("-r"));
-  EXPECT_FALSE(command.hasOption("-x -o"));
-}
-
-TEST(CommandLine, QuotesGroupInsideATokenAndEmptyQuotesGiveAnEmptyOperand) {
-  const Command command = parseCommand(R"(e -"rxy" a"b c"d "" "-")");
-  EXPECT_EQ(command.options, (Strings{"-rxy", "-"}));
-  EXPECT_EQ(command.operands, (Strings{"e", "ab cd", ""}));
-  EXPECT_TRUE(parseCommand(" \t ").operands.empty());
-}
-
 // The caller's buffer is small: a message cut to fit keeps whole characters, whichever byte the
 // limit falls on, and nothing is written past it.
 TEST(OutputBuffer, NeverWrittenPastItsSizeAndCutBetweenCharacters) {
@@ -114,26 +96,6 @@ TEST(OutputBuffer, NeverWrittenPastItsSizeAndCutBetweenCharacters) {
   EXPECT_EQ(code, static_cast<int32_t>(Result::kBadCommandLine));
   EXPECT_STREQ(buffer, "unk");
   EXPECT_EQ(buffer[4], '#');
-}
-
-// Reading across the buffer is exercised by every extraction; here what a reader must never trust.
-TEST(InputFile, ReadsPastTheEndAndHugeRequestsAreDamageNotCrashes) {
-  TemporaryFolder folder;
-  const std::string path = folder / "input";
-  writeFile(path, std::string(200003, 'x'));
-  FollowedCall call(nullptr);
-  InputFile file(path, call);
-  const auto resultOf = [](const auto& action) { return thrown<ArchiveError>(action).result(); };
-  ASSERT_EQ(file.size(), 200003U);
-  file.seek(200001);
-  std::uint8_t tail[4];
-  EXPECT_EQ(file.read(tail, 4), 2U);
-  file.seek(200001);
-  EXPECT_EQ(resultOf([&] { file.readExact(tail, 4); }), Result::kCorrupt);
-  EXPECT_EQ(resultOf([&] { file.readBytes(std::size_t{1} << 40); }), Result::kCorrupt);
-  EXPECT_EQ(resultOf([&] { file.seek(200004); }), Result::kCorrupt);
-  // A missing archive is refused through every library in hostile_input_test.cpp.
-  EXPECT_EQ(resultOf([&] { InputFile folderInput(folder.path(), call); }), Result::kCannotOpen);
 }
 
 // Siblings come from the archive's own folder only, ignoring case with the exact name first, and

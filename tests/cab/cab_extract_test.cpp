@@ -1,5 +1,3 @@
-#include <sched.h>
-#include <sys/mount.h>
 
 #include <algorithm>
 
@@ -32,26 +30,6 @@ TEST(CabExtract, MszipBlocksReferBackAcrossReservedBytes) {
                                              {"repeated.bin", repeated},
                                              {"dir/after.txt", after},
                                              {"empty", ""}}));
-}
-
-// A disk that fills up under libmspack's LZX decoder is a write failure naming its cause and the
-// member, never damage. The disk is a tmpfs mounted where only a child of the test sees it.
-TEST(CabExtract, FullDiskIsAWriteFailureNamingItsCause) {
-  TemporaryFolder work;
-  writeFiles(work / "src", {{"big.txt", varyingText(2 << 20)}});
-  ASSERT_EQ(packIn(work / "src", kCab, "-a -r -ml:21 \"" + work / "p.cab" + "\" *.*").code, kOk);
-  const int status = exitStatusInChild(60, [&] {
-    fs::create_directories(work / "disk");
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
-        mount("tmpfs", (work / "disk").c_str(), "tmpfs", 0, "size=262144") != 0) {
-      return 77;
-    }
-    const ArchiverResult result = extractWith(kCab, work / "p.cab", work / "disk/out");
-    return static_cast<int>(result.code == kWriteFailed &&
-                            result.output == "cannot write, No space left on device: big.txt");
-  });
-  if (status == 77) GTEST_SKIP() << "no small file system can be mounted here";
-  EXPECT_EQ(status, 1);
 }
 
 TEST(CabDamage, DamagedFieldsAreReportedAndOnlyWholeMembersLand) {
@@ -264,22 +242,6 @@ TEST(CabLzx, CabinetIsTheSameWhateverTheThreadCount) {
     expectContents(filesIn(work / "out"), files);
   }
   unsetenv("PARVO_THREADS");
-}
-
-// -mz or no method chooses MSZIP; a window out of range, no window or two methods are refused
-// before a cabinet is written.
-TEST(CabCommand, MethodOptionsChooseTheFolderType) {
-  TemporaryFolder work;
-  writeFiles(work / "source", {{"a.txt", varyingText(1000)}});
-  const fs::path cabinet = work / "packed.cab";
-  for (const std::string options : {"", "-mz", "-ml:14", "-ml:22", "-ml", "-mz -ml:21"}) {
-    SCOPED_TRACE(options);
-    fs::remove(cabinet);
-    const bool mszip = options.empty() || options == "-mz";
-    ASSERT_EQ(packFolder(work / "source", cabinet, options).code, mszip ? kOk : kBadCommandLine);
-    EXPECT_EQ(fs::exists(cabinet), mszip);
-    EXPECT_EQ(mszip ? leAt(readFile(cabinet), 36 + 6, 2) : 1u, 1u);
-  }
 }
 
 ArchiverResult makeProgram(const fs::path& cabinet, const fs::path& folder) {
