@@ -51,7 +51,7 @@ void LandingPool::serve(std::size_t index) {
     if (queue.empty()) return;
     Work work = std::move(queue.front());
     queue.pop_front();
-    const bool dropped = failure_ != nullptr;
+    const bool dropped = failure_ != nullptr && work.order > failedOrder_;
     lock.unlock();
     std::exception_ptr failure;
     if (!dropped) {
@@ -63,7 +63,10 @@ void LandingPool::serve(std::size_t index) {
     }
     work.run = nullptr;  // what it held (a pending file) goes before the work counts as done
     lock.lock();
-    if (failure != nullptr && failure_ == nullptr) failure_ = failure;
+    if (failure != nullptr && !failed_ && (failure_ == nullptr || work.order < failedOrder_)) {
+      failure_ = failure;
+      failedOrder_ = work.order;
+    }
     if (const auto found = keysInHand_.find(work.key); --found->second.works == 0) {
       keysInHand_.erase(found);
     }
@@ -120,7 +123,7 @@ void LandingPool::hand(std::string_view key, std::size_t bytes, std::function<vo
   rethrowFailure(lock);
   std::string owned(key);
   const std::size_t index = threadFor(owned);
-  queues_[index].push_back({std::move(work), bytes, std::move(owned)});
+  queues_[index].push_back({std::move(work), bytes, std::move(owned), handed_++});
   load_[index] += bytes + kLoadPerWork;
   bytesInFlight_ += bytes;
   ++workInFlight_;
@@ -142,7 +145,8 @@ void LandingPool::drain() {
   if (threads_ == 0) return;
   std::unique_lock lock(mutex_);
   waitUntil(lock, [&] { return workInFlight_ == 0; });
-  // A failure ends the extraction: what was handed after it is dropped, not waited for.
+  // A failure ends the extraction: what was handed after it is dropped, not waited for; what was
+  // handed before it still lands.
   workDone_.wait(lock, [&] { return workInFlight_ == 0; });
   rethrowFailure(lock);
 }

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -55,6 +56,7 @@ class LandingPool {
     std::function<void()> run;
     std::size_t bytes;
     std::string key;
+    std::uint64_t order;  // the order it was handed in
   };
   struct KeyInHand {
     std::size_t thread;
@@ -83,7 +85,11 @@ class LandingPool {
   // What the reading thread waits for room for, while it waits: it is woken once that room is
   // there, not at every piece of work done.
   std::optional<std::size_t> handerWaitsFor_;
+  std::uint64_t handed_ = 0;
+  // The failure of the earliest work handed that failed: work handed after it is dropped, work
+  // handed before it still lands.
   std::exception_ptr failure_;
+  std::uint64_t failedOrder_ = 0;
   bool failed_ = false;  // the failure was already rethrown, or is about to be
   bool ending_ = false;
 };

@@ -343,6 +343,25 @@ TEST_F(ExtractionSinkTest, ANameThatComesTwiceEndsAsItsLastCopyHoweverLongTheFir
   EXPECT_EQ(readFile(trash_ / "files/x"), "first");
 }
 
+// A member that ends the extraction (a full disk) drops what was handed over after it, never
+// what came before it, however late a landing thread gets to that.
+TEST_F(ExtractionSinkTest, AMemberThatEndsTheExtractionLeavesTheMembersBeforeIt) {
+  ExtractionSink sink(destination_.string(), call_);
+  sink.extractLater(file("one/a"), {}, [](std::span<const std::uint8_t>, FileOutput& output) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    output.write("slow", 4);
+  });
+  writeFile(sink, file("two/a"), "queued behind one/a, by its name");
+  const ArchiveError error = thrown<ArchiveError>([&] {
+    sink.extractLater(file("b"), {}, [](std::span<const std::uint8_t>, FileOutput&) {
+      throw ArchiveError(Result::kWriteFailed, "cannot write, No space left on device", "b");
+    });
+    sink.finish();
+  });
+  EXPECT_EQ(error.result(), Result::kWriteFailed);
+  EXPECT_EQ(readFile(destination_ / "two/a"), "queued behind one/a, by its name");
+}
+
 // Each run starts its search at 1. Copies of one name that earlier runs left must not push the
 // numbers up run after run until they overflow and a replacement fails.
 TEST_F(ExtractionSinkTest, TrashNumbersStayAsManyAsTheCopiesWhateverEarlierRunsLeft) {
