@@ -73,8 +73,8 @@ class LandingPool {
   FollowedCall& call_;
   const std::size_t threads_;
   std::mutex mutex_;
-  std::deque<std::condition_variable>
-      workCame_;  // one per thread: only the thread given work wakes
+  // One per thread: only the thread given work wakes.
+  std::deque<std::condition_variable> workCame_;
   std::condition_variable workDone_;
   std::vector<std::deque<Work>> queues_;
   std::vector<std::size_t> load_;  // per thread: the bytes and work it holds, waiting or running
