@@ -202,7 +202,6 @@ class ExtractionSink {
   std::size_t filesWritten() const { return filesWritten_; }
   // The call the extraction runs in, for readers that must ask it (whether the user stopped).
   FollowedCall& call() const { return call_; }
-  std::size_t refusedCount() const { return refused_.size(); }  // after drain()
 
  private:
   struct PendingTime {
