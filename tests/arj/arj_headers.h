@@ -8,14 +8,11 @@
 
 namespace arj_test {
 
-// One header of an archive held in memory: where it starts and its basic header's bytes.
+// One header of an archive held in memory: where it starts (its id) and its basic header's bytes,
+// first_hdr_size up to the comment's NUL.
 struct HeaderSpan {
-  std::size_t start;      // the header id
-  std::string basic;      // first_hdr_size up to the comment's NUL
-  std::size_t dataStart;  // the member's data (after the extended headers)
-  std::string name() const { return basic.c_str() + static_cast<std::uint8_t>(basic[0]); }
-  std::uint8_t method() const { return static_cast<std::uint8_t>(basic[5]); }
-  std::uint32_t compressedSize() const { return leAt(basic, 12, 4); }
+  std::size_t start;
+  std::string basic;
 };
 
 // The main header followed by every local header, in order (the archive starts with its id).
@@ -25,12 +22,11 @@ inline std::vector<HeaderSpan> headersOf(const std::string& archive) {
   while (position + 4 <= archive.size()) {
     const std::uint32_t size = leAt(archive, position + 2, 2);
     if (size == 0) break;
-    HeaderSpan header{position, archive.substr(position + 4, size), 0};
+    headers.push_back({position, archive.substr(position + 4, size)});
+    // Past the CRC and the extended headers, then the member's data (the main header has none).
     std::size_t next = position + 4 + size + 4;
     while (leAt(archive, next, 2) != 0) next += 2 + leAt(archive, next, 2) + 4;
-    header.dataStart = next + 2;
-    position = header.dataStart + (headers.empty() ? 0 : header.compressedSize());
-    headers.push_back(header);
+    position = next + 2 + (headers.size() == 1 ? 0 : leAt(headers.back().basic, 12, 4));
   }
   return headers;
 }
