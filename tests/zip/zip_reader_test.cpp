@@ -13,35 +13,25 @@
 
 namespace {
 
-// Every entry under root with its type, permission bits, time (when asked) and bytes or link text.
-std::map<std::string, std::string> describe(const fs::path& root, bool withTimes = true) {
-  std::map<std::string, std::string> entries;
-  std::error_code missing;
-  for (fs::recursive_directory_iterator item(root, missing), end; item != end; ++item) {
+// The type and permission bits of every entry under root.
+std::map<std::string, mode_t> modesIn(const fs::path& root) {
+  std::map<std::string, mode_t> modes;
+  for (const auto& [name, node] : snapshot(root)) {
     struct stat status {};
-    lstat(item->path().c_str(), &status);
-    std::string text = std::to_string(status.st_mode) + " ";
-    if (S_ISLNK(status.st_mode)) {
-      text += "-> " + fs::read_symlink(item->path()).string();
-    } else {
-      if (withTimes) text += std::to_string(status.st_mtime) + " ";
-      if (S_ISREG(status.st_mode))
-        text += std::to_string(std::hash<std::string>()(readFile(item->path())));
-    }
-    entries[item->path().lexically_relative(root).generic_string()] = text;
+    lstat((root / name).c_str(), &status);
+    modes[name] = status.st_mode;
   }
-  return entries;
+  return modes;
 }
 
-// The files under root as time and bytes, in order, whatever their names: the peer keeps names
+// The files of a tree as time and bytes' hash, in order, whatever their names: the peer keeps names
 // it cannot read as raw bytes.
-std::vector<std::string> filesOf(const fs::path& root) {
-  std::vector<std::string> files;
-  for (const auto& [name, text] : describe(root)) {
-    if (S_ISREG(static_cast<mode_t>(std::stoul(text))))
-      files.push_back(text.substr(text.find(' ')));
+std::vector<std::pair<std::int64_t, std::size_t>> filesOf(const Tree& tree) {
+  std::vector<std::pair<std::int64_t, std::size_t>> files;
+  for (const auto& [name, node] : tree) {
+    if (node.type == 'f') files.emplace_back(node.mtime, std::hash<std::string>()(node.content));
   }
-  std::sort(files.begin(), files.end());
+  std::ranges::sort(files);
   return files;
 }
 
@@ -73,6 +63,8 @@ struct Writer {
 
 TEST(ZipReader, ExtractsWhatTheLibarchivePathAndThePeerExtract) {
   const std::string deflate64 = "7zz a -snl -tzip -mx=1 -mm=Deflate64 ../a.zip . > /dev/null";
+  const std::string python =
+      "python3 " PARVO_SOURCE_DIR "/tests/support/write_archive.py zip ../a.zip ";
   const Writer writers[] = {
       {"zip -q -r -y ../a.zip ."},
       {"zip -q -r -y -0 ../a.zip ."},
@@ -89,18 +81,13 @@ TEST(ZipReader, ExtractsWhatTheLibarchivePathAndThePeerExtract) {
       {deflate64, false, 100 << 20},
       // A CP932 name without a flag whose trail bytes 0x5C are backslashes in ASCII, one with the
       // Unicode path field, one flagged UTF-8.
-      {"python3 " PARVO_SOURCE_DIR
-       "/tests/support/write_archive.py zip ../a.zip 0x955c8ea65c835c837483672e747874=cp932 "
-       "0x3f3f2e747874@e5908d2e747874=up utf8/\u540d\u524d.txt=utf8",
+      {python + "0x955c8ea65c835c837483672e747874=cp932 0x3f3f2e747874@e5908d2e747874=up " +
+           "utf8/\u540d\u524d.txt=utf8",
        true,
        0,
        {"\u8868\u793a/\u30bd\u30d5\u30c8.txt", "\u540d.txt", "utf8/\u540d\u524d.txt"}},
       // A Western name without the flag: all of it CP437, none of it CP932.
-      {"python3 " PARVO_SOURCE_DIR
-       "/tests/support/write_archive.py zip ../a.zip 0x43616682206e618b76652e747874=western",
-       true,
-       0,
-       {"Caf\u00e9 na\u00efve.txt"}},
+      {python + "0x43616682206e618b76652e747874=western", true, 0, {"Caf\u00e9 na\u00efve.txt"}},
   };
   TemporaryFolder work;
   writeFiles(work / "source", sampleFiles());
@@ -110,9 +97,8 @@ TEST(ZipReader, ExtractsWhatTheLibarchivePathAndThePeerExtract) {
   setMtime(work / "source/readme.txt", kSampleMtime + 1);  // odd: only an exact field keeps it
   for (const Writer& writer : writers) {
     SCOPED_TRACE(writer.line + (writer.generated ? " of " + std::to_string(writer.generated) : ""));
-    for (const char* made : {"ours", "libarchive", "peer", "generated", "a.zip"}) {
+    for (const char* made : {"ours", "libarchive", "peer", "generated", "a.zip"})
       fs::remove_all(work / made);
-    }
     std::string source = work / "source";
     if (writer.generated > 0) {
       source = work / "generated";
@@ -123,20 +109,16 @@ TEST(ZipReader, ExtractsWhatTheLibarchivePathAndThePeerExtract) {
     const std::string archive = work / "a.zip";
     archivers::FollowedCall call(nullptr);
     archivers::FileArchiveInput input(archive, call);
-    const std::optional<archivers::zip::ZipDirectory> directory =
-        archivers::zip::readZipDirectory(input);
+    const auto directory = archivers::zip::readZipDirectory(input);
     ASSERT_TRUE(directory) << "left to libarchive";
     const auto ours = outcome([&] {
       archivers::ExtractionSink sink(work / "ours", call);
       archivers::zip::extractZipMembers(input, *directory, sink);
       return sink.finish();
     });
-    for (const auto& [name, text] : describe(work / "ours")) {
-      EXPECT_TRUE(archivers::isValidUtf8(name)) << name;
-    }
-    for (const std::string& name : writer.expectedNames) {
-      EXPECT_TRUE(fs::exists(fs::path(work / "ours") / name)) << name;
-    }
+    const Tree landed = snapshot(work / "ours");
+    for (const auto& [name, node] : landed) EXPECT_TRUE(archivers::isValidUtf8(name)) << name;
+    for (const std::string& name : writer.expectedNames) EXPECT_TRUE(landed.contains(name)) << name;
     if (writer.libarchiveReads) {
       const auto theirs = outcome([&] {
         archivers::FileArchiveInput theirInput(archive, call);
@@ -146,11 +128,12 @@ TEST(ZipReader, ExtractsWhatTheLibarchivePathAndThePeerExtract) {
       });
       EXPECT_EQ(ours, theirs);
       // libarchive reads no NTFS field: times are held against the peer below.
-      EXPECT_EQ(describe(work / "ours", false), describe(work / "libarchive", false));
+      expectContents(entriesIn(work / "ours"), entriesIn(work / "libarchive"));
+      EXPECT_EQ(modesIn(work / "ours"), modesIn(work / "libarchive"));
     }
     EXPECT_EQ(ours.first, archivers::Result::kOk) << ours.second;
     runTool({"7zz", "x", "-y", "-snl", "-o" + (work / "peer"), archive}, work.path());
-    EXPECT_EQ(filesOf(work / "ours"), filesOf(work / "peer"));
+    EXPECT_EQ(filesOf(landed), filesOf(snapshot(work / "peer")));
   }
 }
 
