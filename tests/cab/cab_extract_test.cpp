@@ -3,7 +3,6 @@
 
 #include "stored_cabinet.h"
 #include "support/archiver_library.h"
-#include "support/bit_stream.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
 #include "support/tree_snapshot.h"
@@ -142,9 +141,8 @@ std::vector<std::string> elfFiles(const fs::path& folder, std::uintmax_t minByte
     }
   }
   std::vector<std::string> contents;
-  for (auto path = found.begin(); path != found.end() && contents.size() < count; ++path) {
+  for (auto path = found.begin(); path != found.end() && contents.size() < count; ++path)
     contents.push_back(readFile(*path));
-  }
   return contents;
 }
 
@@ -196,16 +194,14 @@ TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
     std::size_t total = 0;
     for (const auto& [name, contents] : expected) total += contents.size();
     EXPECT_LT(bytes.size(), total * 3 / 4);  // the runs, text and repeats do shrink
+    ASSERT_EQ(extractWith(kCab, cabinet, work / "out-ours").code, kOk);
+    expectContents(filesIn(work / "out-ours"), expected);
     for (const std::string reader :
-         {"cabextract -q", "gcab -x", "bsdtar -xf", "7zz x -bd", "unar -q -D", "ours"}) {
+         {"cabextract -q", "gcab -x", "bsdtar -xf", "7zz x -bd", "unar -q -D"}) {
       SCOPED_TRACE(reader);
       const fs::path out = work / ("out-" + reader.substr(0, reader.find(' ')));
-      if (reader == "ours") {
-        ASSERT_EQ(extractWith(kCab, cabinet, out).code, kOk);
-      } else {
-        fs::create_directories(out);
-        runShell(reader + " ../packed.cab", out);
-      }
+      fs::create_directories(out);
+      runShell(reader + " ../packed.cab", out);
       expectContents(filesIn(out), expected);
     }
     const Tree tree = snapshot(work / "out-ours");
@@ -237,7 +233,6 @@ TEST(CabLzx, CabinetIsTheSameWhateverTheThreadCount) {
     EXPECT_TRUE(cabinets[0] == cabinets[1] && cabinets[0] == cabinets[2]);
     EXPECT_EQ(leAt(cabinets[0], 26, 2), method == "-mz" ? 1u : 3u);  // folders
     fs::remove_all(work / "out");
-    fs::create_directories(work / "out");
     runTool({"cabextract", "-q", work / "packed.cab", "-d", work / "out"}, work.path());
     expectContents(filesIn(work / "out"), files);
   }
@@ -261,8 +256,7 @@ class CabSfx : public ::testing::Test {
     setMtime(work_ / "source/void/inner", kSampleMtime);
     fs::create_directories(work_ / "tmp");
     fs::create_directories(desktop_);
-    const ArchiverResult packed =
-        packIn(work_ / "source", kCab, "-a -r -ml:21 \"" + work_ / "tmp/X.cab" + "\" *.*");
+    const ArchiverResult packed = packFolder(work_ / "source", work_ / "tmp/X.cab", "-ml:21");
     ASSERT_EQ(packed.code, kOk) << packed.output;
     ASSERT_EQ(makeProgram(work_ / "tmp/X.cab", desktop_).code, kOk);
   }
@@ -322,12 +316,10 @@ TEST_F(CabSfx, ListsExtractsElsewhereAndOtherReadersFindTheCabinet) {
   }
   EXPECT_FALSE(fs::exists(desktop_ / "X"));
 
-  const Contents expected = filesIn(work_ / "source");
-  fs::create_directories(work_ / "out/cabextract");
   runTool({"cabextract", "-q", program_.string(), "-d", work_ / "out/cabextract"}, work_.path());
-  expectContents(filesIn(work_ / "out/cabextract"), expected);
+  expectContents(filesIn(work_ / "out/cabextract"), filesIn(work_ / "source"));
   EXPECT_EQ(extractWith(kCab, program_, work_ / "out/own").code, kOk);
-  expectContents(filesIn(work_ / "out/own"), expected);
+  expectContents(filesIn(work_ / "out/own"), filesIn(work_ / "source"));
 
   EXPECT_EQ(runProgram({program_, "--bogus"}).exitStatus, 2);
 }

@@ -19,13 +19,10 @@ enum class BlockCoding { kStored, kMszip };
 inline std::string mszipBlock(const std::string& chunk, const std::string& window) {
   z_stream stream{};
   deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  if (!window.empty()) {
-    deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(window.data()),
-                         static_cast<uInt>(window.size()));
-  }
-  std::string out(deflateBound(&stream, static_cast<uLong>(chunk.size())) + 2, '\0');
-  out[0] = 'C';
-  out[1] = 'K';
+  deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(window.data()),
+                       static_cast<uInt>(window.size()));
+  std::string out =
+      "CK" + std::string(deflateBound(&stream, static_cast<uLong>(chunk.size())), '\0');
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.data()));
   stream.avail_in = static_cast<uInt>(chunk.size());
   stream.next_out = reinterpret_cast<Bytef*>(out.data() + 2);
