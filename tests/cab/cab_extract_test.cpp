@@ -99,11 +99,10 @@ TEST(CabSet, CabinetsAndPartsComeFromTheInputAndItsSiblings) {
     writeFile(work / ("set/SPLIT-" + number + ".CAB"),
               readFile(corpus / ("split-" + number + ".cab")));
   }
-  for (const char* part : {"SPLIT-1.CAB", "SPLIT-3.CAB", "SPLIT-5.CAB"}) {
+  for (const std::string part : {"SPLIT-1.CAB", "SPLIT-3.CAB", "SPLIT-5.CAB"}) {
     SCOPED_TRACE(part);
     fs::remove_all(work / "disk");
-    const ArchiverResult result =
-        extractWith(kCab, work / ("set/" + std::string(part)), work / "disk");
+    const ArchiverResult result = extractWith(kCab, work / ("set/" + part), work / "disk");
     ASSERT_EQ(result.code, kOk) << result.output;
     expectContents(filesIn(work / "disk"), complete);
   }
@@ -195,7 +194,7 @@ TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
     for (const auto& [name, contents] : expected) total += contents.size();
     EXPECT_LT(bytes.size(), total * 3 / 4);  // the runs, text and repeats do shrink
     ASSERT_EQ(extractWith(kCab, cabinet, work / "out-ours").code, kOk);
-    expectContents(filesIn(work / "out-ours"), expected);
+    EXPECT_EQ(snapshot(work / "out-ours"), snapshot(work / "source"));  // modes and times too
     for (const std::string reader :
          {"cabextract -q", "gcab -x", "bsdtar -xf", "7zz x -bd", "unar -q -D"}) {
       SCOPED_TRACE(reader);
@@ -204,9 +203,6 @@ TEST(CabLzx, EveryWindowSizeRoundTripsThroughEveryReader) {
       runShell(reader + " ../packed.cab", out);
       expectContents(filesIn(out), expected);
     }
-    const Tree tree = snapshot(work / "out-ours");
-    EXPECT_TRUE(tree.at("c-nested/deeper/run.sh").executable);
-    EXPECT_EQ(tree.at("c-nested/deeper/run.sh").mtime, kSampleMtime);
   }
 }
 
