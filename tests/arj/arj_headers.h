@@ -37,10 +37,9 @@ inline std::string withPatchedHeader(const std::string& archive, std::size_t ind
   const HeaderSpan header = headersOf(archive).at(index);
   std::string basic = header.basic;
   patch(basic);
-  const std::uint32_t crc = archivers::crc32(0, basic.data(), basic.size());
-  const std::string rebuilt = "\x60\xEA" + le(basic.size(), 2) + basic + le(crc, 4);
-  const std::size_t oldEnd = header.start + 4 + header.basic.size() + 4;
-  return archive.substr(0, header.start) + rebuilt + archive.substr(oldEnd);
+  const std::string rebuilt = "\x60\xEA" + le(basic.size(), 2) + basic +
+                              le(archivers::crc32(0, basic.data(), basic.size()), 4);
+  return std::string(archive).replace(header.start, 4 + header.basic.size() + 4, rebuilt);
 }
 
 inline std::string withName(const std::string& archive, std::size_t index,
