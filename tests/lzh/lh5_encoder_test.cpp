@@ -12,10 +12,7 @@
 
 namespace {
 
-using archivers::lzh::encodeLh5;
-using archivers::lzh::Lh5Result;
 namespace lz = archivers::lz;
-using archivers::ByteSource;
 using archivers::MemorySource;
 
 // Each case round trips through our decoder, which the corpus holds to other writers' -lh5- data;
@@ -43,7 +40,7 @@ TEST(Lh5Encoder, OurDecoderGivesBackWhatWeEncode) {
     SCOPED_TRACE(test.name);
     MemorySource source(reinterpret_cast<const std::uint8_t*>(test.data.data()), test.data.size());
     StringSink encoded;
-    const Lh5Result result = encodeLh5(source, encoded);
+    const auto result = archivers::lzh::encodeLh5(source, encoded);
     EXPECT_EQ(result.originalSize, test.data.size());
     EXPECT_EQ(result.compressedSize, encoded.data.size());
     EXPECT_EQ(result.crc, archivers::crc16(0, test.data.data(), test.data.size()));

@@ -1,13 +1,9 @@
-
-
 #include "common/input_file.h"
 #include "common/progress.h"
 #include "lzh/lzh_header.h"
 #include "lzh_fixtures.h"
-#include "support/archiver_library.h"
 #include "support/peer_tool.h"
 #include "support/sample_files.h"
-#include "support/tree_snapshot.h"
 
 namespace {
 
@@ -18,6 +14,7 @@ namespace {
 // differently).
 TEST(LzhPack, EveryReaderListsAndExtractsEveryMemberAsPacked) {
   TemporaryFolder work;
+  const fs::path source = work / "source";
   Contents ascii = {{"a.sh", "x"},
                     {"s/k", "k"},
                     {"nested/deeper/notes.txt", "deep\n"},
@@ -32,11 +29,11 @@ TEST(LzhPack, EveryReaderListsAndExtractsEveryMemberAsPacked) {
   }
   Contents files = ascii;
   files.insert({{"M\xC3\xBCller", "u"}, {"\xE6\x97\xA5/\xE8\xA1\xA8", "j"}});
-  writeFiles(work / "source", files);
-  fs::create_directories(work / "source/empty folder");
-  fs::permissions(work / "source/s", fs::perms::owner_all);
-  fs::permissions(work / "source/s/k", fs::perms::owner_read | fs::perms::owner_write);
-  ASSERT_EQ(packIn(work / "source", kLzh, "a -rx \"" + work / "packed.lzh" + "\" *.*").code, kOk);
+  writeFiles(source, files);
+  fs::create_directories(source / "empty folder");
+  fs::permissions(source / "s", fs::perms::owner_all);
+  fs::permissions(source / "s/k", fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_EQ(packIn(source, kLzh, "a -rx \"" + work / "packed.lzh" + "\" *.*").code, kOk);
   archivers::FollowedCall call(nullptr);
   archivers::InputFile input(work / "packed.lzh", call);
   std::map<std::string, std::string> methods;
@@ -62,14 +59,12 @@ TEST(LzhPack, EveryReaderListsAndExtractsEveryMemberAsPacked) {
     for (const auto& [name, bytes] : faithful ? files : ascii) {
       EXPECT_TRUE(readFile(out / name) == bytes) << name;
       if (!faithful) continue;
-      for (const fs::path& path : {fs::path(name), fs::path(name).parent_path()}) {
-        const fs::path source = work / "source";
+      for (const fs::path& path : {fs::path(name), fs::path(name).parent_path()})
         EXPECT_EQ(fs::status(out / path).permissions(), fs::status(source / path).permissions());
-      }
     }
   }
   ASSERT_EQ(extractWith(kLzh, work / "packed.lzh", work / "ours").code, kOk);
-  expectContents(entriesIn(work / "ours"), entriesIn(work / "source"));
+  expectContents(entriesIn(work / "ours"), entriesIn(source));
   const Tree tree = snapshot(work / "ours");
   EXPECT_TRUE(tree.at("a.sh").executable);
   EXPECT_EQ(tree.at("nested/deeper/notes.txt").mtime, kSampleMtime);
