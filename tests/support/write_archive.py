@@ -23,11 +23,9 @@ class RawName(zipfile.ZipInfo):
 
 def members(arguments):
     for argument in arguments:
-        for mark, kind in (("=>", "hard"), ("->", "symlink"), ("=", "file")):
-            if mark in argument:
-                name, _, value = argument.partition(mark)
-                yield name, kind, value
-                break
+        mark = next(mark for mark in ("=>", "->", "=") if mark in argument)
+        name, _, value = argument.partition(mark)
+        yield name, {"=>": "hard", "->": "symlink", "=": "file"}[mark], value
 
 
 def write_zip(path, entries):
@@ -52,11 +50,10 @@ def write_tar(path, entries):
             info.mtime = 1577836800
             if kind == "file":
                 info.size = len(value.encode())
-                archive.addfile(info, io.BytesIO(value.encode()))
-                continue
-            info.type = tarfile.SYMTYPE if kind == "symlink" else tarfile.LNKTYPE
-            info.linkname = value
-            archive.addfile(info)
+            else:
+                info.type = tarfile.SYMTYPE if kind == "symlink" else tarfile.LNKTYPE
+                info.linkname = value
+            archive.addfile(info, io.BytesIO(value.encode()) if kind == "file" else None)
 
 
 if __name__ == "__main__":
