@@ -81,13 +81,13 @@ TEST(ZipReader, ExtractsWhatTheLibarchivePathAndThePeerExtract) {
       {deflate64, false, 100 << 20},
       // A CP932 name without a flag whose trail bytes 0x5C are backslashes in ASCII, one with the
       // Unicode path field, one flagged UTF-8.
-      {python + "0x955c8ea65c835c837483672e747874=cp932 0x3f3f2e747874@e5908d2e747874=up " +
-           "utf8/\u540d\u524d.txt=utf8",
-       true,
-       0,
-       {"\u8868\u793a/\u30bd\u30d5\u30c8.txt", "\u540d.txt", "utf8/\u540d\u524d.txt"}},
+      {.line = python + "0x955c8ea65c835c837483672e747874=cp932 0x3f3f2e747874@e5908d2e747874=up " +
+               "utf8/\u540d\u524d.txt=utf8",
+       .expectedNames = {"\u8868\u793a/\u30bd\u30d5\u30c8.txt", "\u540d.txt",
+                         "utf8/\u540d\u524d.txt"}},
       // A Western name without the flag: all of it CP437, none of it CP932.
-      {python + "0x43616682206e618b76652e747874=western", true, 0, {"Caf\u00e9 na\u00efve.txt"}},
+      {.line = python + "0x43616682206e618b76652e747874=western",
+       .expectedNames = {"Caf\u00e9 na\u00efve.txt"}},
   };
   TemporaryFolder work;
   writeFiles(work / "source", sampleFiles());
