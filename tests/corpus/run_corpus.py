@@ -47,16 +47,11 @@ def inside(path, folder):
 def survey(root, destination):
     """Regular files under destination, and everything written outside it."""
     found, outside = {}, []
-    allowed = {os.path.normpath(root)}
-    parent = destination
-    while inside(parent, root) and parent not in allowed:
-        allowed.add(os.path.normpath(parent))
-        parent = os.path.dirname(parent)
     for folder, subfolders, names in os.walk(root):
         for name in subfolders + names:
             path = os.path.join(folder, name)
             if not inside(path, destination):
-                if os.path.normpath(path) not in allowed:
+                if not inside(destination, path):  # not one of the folders leading to it
                     outside.append(path)
                 continue
             if os.path.islink(path):
@@ -109,12 +104,10 @@ def judge(name, expect, expected_files, args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--corpus", required=True)
-    parser.add_argument("--parvo", required=True)
+    parser.add_argument("--corpus", required=True, type=os.path.abspath)
+    parser.add_argument("--parvo", required=True, type=os.path.abspath)
     parser.add_argument("--known-failures")
     args = parser.parse_args()
-    args.corpus = os.path.abspath(args.corpus)
-    args.parvo = os.path.abspath(args.parvo)
 
     if not os.path.isfile(os.path.join(args.corpus, "MANIFEST.tsv")):
         print("corpus not present: skipped")
