@@ -91,16 +91,6 @@ TEST(PrepareJob, EachFailingStepRaisesItsError) {
   }
 }
 
-// The stand-ins record each call as "Entry command line" ("?" for a poll of CabGetRunning) and
-// answer with the chosen result and output text; "Cab -a" writes the cabinet it names.
-std::vector<std::string> calls;
-std::int32_t bufferSize = 0;
-std::int32_t result = 0;
-std::string output;
-int busyPolls = 0;
-std::function<void(const std::string&)> onCall;
-SimulatedWindows* machine = nullptr;
-
 constexpr const char* kEntryPoints[] = {"Cab", "Unlha", "UnZip", "Tar", "UnArj"};
 
 constexpr wchar_t kUnsupported[] = L"この拡張子のファイルは解凍出来ません";
@@ -114,29 +104,25 @@ class JobTest : public ::testing::Test {
   static std::int32_t entry(std::int32_t, const char* commandLine, char* buffer,
                             std::int32_t size) {
     const std::string line = commandLine;
-    calls.push_back(kEntryPoints[Index] + (" " + line));
-    bufferSize = size;
+    current->calls.push_back(kEntryPoints[Index] + (" " + line));
+    current->bufferSize = size;
     if (line.starts_with("-a -r -ml:21 \"")) {
       const std::string cabinet = line.substr(14, line.find('"', 14) - 14);
-      machine->addFile(std::wstring(cabinet.begin(), cabinet.end()));
+      current->windows.addFile(std::wstring(cabinet.begin(), cabinet.end()));
     }
-    if (onCall) onCall(commandLine);
+    if (current->onCall) current->onCall(commandLine);
+    const std::string& output = current->output;
     std::memcpy(buffer, output.data(), std::min<std::size_t>(output.size(), size));
-    return result;
+    return current->result;
   }
 
   static std::int32_t cabGetRunning() {
-    calls.push_back("?");
-    return busyPolls > 0 ? busyPolls-- : 0;
+    current->calls.push_back("?");
+    return current->busyPolls > 0 ? current->busyPolls-- : 0;
   }
 
   JobTest() {
-    calls.clear();
-    result = 0;
-    output.clear();
-    busyPolls = 0;
-    onCall = nullptr;
-    machine = &windows;
+    current = this;
     auto address = [](auto function) { return reinterpret_cast<void*>(function); };
     windows.registerLibrary(
         L"cab32.dll", {{"Cab", address(&entry<0>)}, {"CabGetRunning", address(&cabGetRunning)}});
@@ -153,6 +139,15 @@ class JobTest : public ::testing::Test {
 
   SimulatedWindows windows;
   ArchiverBinding binding{windows};
+  // The stand-ins record each call as "Entry command line" ("?" for a poll of CabGetRunning) and
+  // answer with the chosen result and output text; "Cab -a" writes the cabinet it names.
+  std::vector<std::string> calls;
+  std::int32_t bufferSize = 0;
+  std::int32_t result = 0;
+  std::string output;
+  int busyPolls = 0;
+  std::function<void(const std::string&)> onCall;
+  static inline JobTest* current = nullptr;  // the stand-ins' test
 };
 
 // Other extensions get the message and no library is loaded; each extension key, in its three
