@@ -9,15 +9,12 @@ namespace {
 
 class ParvoRun : public ::testing::Test {
  protected:
-  ProcessResult parvo(const std::vector<std::string>& arguments,
-                      const std::string& program = kParvo) {
-    std::vector<std::string> argv{program};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return runProcess(argv, {"HOME=" + home(), "PATH=/usr/bin:/bin", "LC_ALL=C"},
+  ProcessResult run(const std::vector<std::string>& argv) const {
+    return runProcess(argv, {"HOME=" + home().string(), "PATH=/usr/bin:/bin", "LC_ALL=" + locale_},
                       folder.path().string());
   }
-  std::string home() const { return folder / "home"; }
-  fs::path desktop() const { return fs::path(home()) / "Desktop"; }
+  fs::path home() const { return folder.path() / "home"; }
+  fs::path desktop() const { return home() / "Desktop"; }
 
   std::string makeZip(const std::string& name) {
     writeFile(folder / "src/inside/readme.txt", "hello from inside\n");
@@ -27,6 +24,7 @@ class ParvoRun : public ::testing::Test {
   }
 
   TemporaryFolder folder;
+  std::string locale_ = "C";
 };
 
 // The exit status and what is printed (which error or message a path gets is the core's tests'):
@@ -37,25 +35,25 @@ TEST_F(ParvoRun, EachRunEndsWithItsStatusAndMessage) {
   writeFile(folder / "--help/notes.txt", "kept\n");
   const std::string later = makeZip("later.zip");
   const struct {
-    std::vector<std::string> arguments;
+    std::vector<std::string> argv;
     int exitStatus;
     std::string output;  // its start
     bool helpFolderPacked;
   } cases[] = {
-      {{folder / "missing.zip", later},
+      {{kParvo, folder / "missing.zip", later},
        1,
        "PARVO: Run-time error '5':\n\nInvalid procedure call or argument\n",
        false},
-      {{"--version"}, 0, "parvo 1.02.0013\n", false},
-      {{"--help"}, 0, "Usage: parvo [PATH]...\n", false},
-      {{"--help", "extra"}, 1, "PARVO: Run-time error '5':", true},
-      {{"./--help"}, 0, "", true},
+      {{kParvo, "--version"}, 0, "parvo 1.02.0013\n", false},
+      {{kParvo, "--help"}, 0, "Usage: parvo [PATH]...\n", false},
+      {{kParvo, "--help", "extra"}, 1, "PARVO: Run-time error '5':", true},
+      {{kParvo, "./--help"}, 0, "", true},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.arguments[0] + (c.arguments.size() > 1 ? " " + c.arguments[1] : ""));
-    const auto run = parvo(c.arguments);
-    EXPECT_EQ(run.exitStatus, c.exitStatus) << run.output;
-    EXPECT_EQ(run.output.substr(0, c.output.size()), c.output);
+    SCOPED_TRACE(c.argv[1] + (c.argv.size() > 2 ? " " + c.argv[2] : ""));
+    const auto parvo = run(c.argv);
+    EXPECT_EQ(parvo.exitStatus, c.exitStatus) << parvo.output;
+    EXPECT_EQ(parvo.output.substr(0, c.output.size()), c.output);
     EXPECT_EQ(fs::exists(desktop() / "--help.run"), c.helpFolderPacked);
     fs::remove(desktop() / "--help.run");
   }
@@ -66,9 +64,9 @@ TEST_F(ParvoRun, DroppedZipLandsInADesktopFolderNamedAfterIt) {
   // Names that are not UTF-8 reach the archiver byte for byte.
   for (const auto& [archive, folderName] :
        {std::pair{"My Report.v2.Zip", "My Report"}, std::pair{"caf\xe9.zip", "caf\xe9"}}) {
-    const auto run = parvo({makeZip(archive)});
-    EXPECT_EQ(run.exitStatus, 0) << run.output;
-    EXPECT_EQ(run.output, "");
+    const auto parvo = run({kParvo, makeZip(archive)});
+    EXPECT_EQ(parvo.exitStatus, 0) << parvo.output;
+    EXPECT_EQ(parvo.output, "");
     EXPECT_EQ(readFile(desktop() / folderName / "inside/readme.txt"), "hello from inside\n");
   }
 }
@@ -82,39 +80,32 @@ TEST_F(ParvoRun, OnlyTheNeededLibraryMustBePresent) {
   fs::copy_file(std::string(PARVO_LIBRARY_DIR) + "/libunzip32.so",
                 folder / "install/lib/libunzip32.so");
   writeFile(folder / "a.lzh", "not needed");
-  const auto run = parvo({makeZip("solo.zip"), folder / "a.lzh"}, folder / "install/bin/parvo");
-  EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_EQ(run.output, "PARVO: Run-time error '48':\n\nError in loading DLL\n");
+  const auto parvo = run({folder / "install/bin/parvo", makeZip("solo.zip"), folder / "a.lzh"});
+  EXPECT_EQ(parvo.exitStatus, 1);
+  EXPECT_EQ(parvo.output, "PARVO: Run-time error '48':\n\nError in loading DLL\n");
   EXPECT_TRUE(fs::exists(desktop() / "solo/inside/readme.txt"));
 }
 
 // Folders dropped on the built program, packed onto the desktop under each preference and read
 // back by Parvo itself. Readers other than Parvo are held against each format in tests/cab and
 // tests/lzh.
-class ParvoPack : public ::testing::Test {
+class ParvoPack : public ParvoRun {
  protected:
   // A folder name near the file system's 255-byte limit, which the names made from it (the
   // archive's, its temporaries', the extraction folder's) must stay within: 日 80 times.
   ParvoPack() {
+    locale_ = "C.UTF-8";
     while (name_.size() < 240) name_ += "\xE6\x97\xA5";
     writeFiles(source(), sampleFiles());
     fs::create_directories(source() / "empty folder");
   }
 
-  fs::path home() const { return folder.path() / "home"; }
-  fs::path desktop() const { return home() / "Desktop"; }
   fs::path source() const { return folder.path() / name_; }
 
   void prefer(const std::string& code) {
     writeFile(home() / ".config/norrin.ini", "[parvo]\narcdllselect=\"" + code + "\"\n");
   }
 
-  ProcessResult run(const std::vector<std::string>& argv) {
-    return runProcess(argv, {"HOME=" + home().string(), "PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"},
-                      desktop().string());
-  }
-
-  TemporaryFolder folder;
   std::string name_;
 };
 
