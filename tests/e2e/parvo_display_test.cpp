@@ -11,15 +11,11 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-bool installed(const char* tool) {
-  return fs::exists(std::string("/usr/bin/") + tool);
-}
-
 class ParvoOnADisplay : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* tool : {"Xvfb", "xdotool"}) {
-      if (!installed(tool)) GTEST_SKIP() << tool << " is not installed";
+    for (const std::string tool : {"Xvfb", "xdotool"}) {
+      if (!fs::exists("/usr/bin/" + tool)) GTEST_SKIP() << tool << " is not installed";
     }
     server_.emplace(folder / "xvfb.log");
     ASSERT_FALSE(server_->name().empty()) << readFile(folder / "xvfb.log");
@@ -116,8 +112,7 @@ using ProgressWindowOnADisplay = ParvoOnADisplay;
 // own behind and the older program on the desktop as it was.
 TEST_F(ProgressWindowOnADisplay, LongPackStopsByButtonOrEscapeLeavingNothing) {
   writeSlowToPackText(folder / "big/text.txt", 48 << 20);
-  const fs::path desktop = fs::path(home()) / "Desktop";
-  writeFile(desktop / "big.run", "older program\n");
+  writeFile(fs::path(home()) / "Desktop/big.run", "older program\n");
   fs::create_directories(fs::path(home()) / ".cache");
   const Tree before = snapshot(home());
   for (const bool button : {true, false}) {
@@ -281,8 +276,8 @@ class PasswordOnADisplay : public ParvoOnADisplay {
 };
 
 TEST_F(PasswordOnADisplay, AskedOnTheTerminalOrInTheWindowNeverWrittenDown) {
-  for (const char* tool : {"tmux", "zip", "7zz"}) {
-    if (!installed(tool)) GTEST_SKIP() << tool << " is not installed";
+  for (const std::string tool : {"tmux", "zip", "7zz"}) {
+    if (!fs::exists("/usr/bin/" + tool)) GTEST_SKIP() << tool << " is not installed";
   }
   writeFile(folder / "source/dir/a.txt", "hello\n");
   writeFile(folder / "source/b.txt", "world\n");
