@@ -53,13 +53,6 @@ void host_file_class_init(HostFileClass* klass) {
   klass->finalize = hostFileFinalize;
 }
 
-GObject* hostFile(const char* path, bool folder) {
-  auto* file = static_cast<HostFile*>(g_object_new(host_file_get_type(), nullptr));
-  file->path = g_strdup(path);
-  file->isFolder = folder;
-  return G_OBJECT(file);
-}
-
 // Files opens each module in its extension folder as a GTypeModule, initialises it with that
 // module and makes an object of every type the module lists.
 struct FilesModule {
@@ -206,17 +199,18 @@ TEST_F(FileManagerMenu, OffersTheEntryForTheSelectionInTheDesktopsLanguageAndRun
         std::vector<std::string> paths;
         for (const Item& item : selection.items) {
           paths.push_back(path(item.name));
-          files = g_list_append(
-              files, hostFile(item.name.empty() ? nullptr : paths.back().c_str(), item.isFolder));
+          auto* file = static_cast<HostFile*>(g_object_new(host_file_get_type(), nullptr));
+          file->path = item.name.empty() ? nullptr : g_strdup(paths.back().c_str());
+          file->isFolder = item.isFolder;
+          files = g_list_append(files, file);
         }
         GList* items = host.items(provider, files);
         g_list_free_full(files, g_object_unref);
         ASSERT_EQ(g_list_length(items), expected ? 1u : 0u);
         if (!expected) continue;
-        gchar* label = nullptr;
+        g_autofree gchar* label = nullptr;
         g_object_get(items->data, "label", &label, nullptr);
         EXPECT_STREQ(label, expected);
-        g_free(label);
         host.activate(G_OBJECT(items->data));
         EXPECT_EQ(recordedRun(), paths);
         g_list_free_full(items, g_object_unref);
@@ -231,27 +225,23 @@ TEST_F(FileManagerMenu, OffersTheEntryForTheSelectionInTheDesktopsLanguageAndRun
 // file's folder before a command in <>, and splits the line as a shell would.
 std::vector<std::string> nemoCommand(const std::string& actionFile,
                                      const std::vector<std::string>& paths) {
-  GKeyFile* keys = g_key_file_new();
+  g_autoptr(GKeyFile) keys = g_key_file_new();
   EXPECT_TRUE(g_key_file_load_from_file(keys, actionFile.c_str(), G_KEY_FILE_NONE, nullptr));
-  gchar* exec = g_key_file_get_string(keys, "Nemo Action", "Exec", nullptr);
-  gchar* quote = g_key_file_get_string(keys, "Nemo Action", "Quote", nullptr);
+  g_autofree gchar* exec = g_key_file_get_string(keys, "Nemo Action", "Exec", nullptr);
+  g_autofree gchar* quote = g_key_file_get_string(keys, "Nemo Action", "Quote", nullptr);
   std::string line = exec ? exec : "", mark = quote && std::string(quote) == "double" ? "\"" : "";
-  g_free(exec), g_free(quote), g_key_file_free(keys);
   if (line.starts_with('<') && line.ends_with('>'))
     line = fs::path(actionFile).parent_path().string() + "/" + line.substr(1, line.size() - 2);
   std::string uris;
   for (const std::string& path : paths) {
-    gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+    g_autofree gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
     uris += (uris.empty() ? "" : " ") + mark + uri + mark;
-    g_free(uri);
   }
   if (const std::size_t token = line.find("%U"); token != std::string::npos)
     line.replace(token, 2, uris);
-  gchar** argv = nullptr;
+  g_auto(GStrv) argv = nullptr;
   EXPECT_TRUE(g_shell_parse_argv(line.c_str(), nullptr, &argv, nullptr)) << line;
-  std::vector<std::string> command(argv, argv ? argv + g_strv_length(argv) : argv);
-  g_strfreev(argv);
-  return command;
+  return {argv, argv ? argv + g_strv_length(argv) : argv};
 }
 
 TEST_F(FileManagerMenu, NemoActionsRunTheInstalledParvoOnEveryPathWhole) {
