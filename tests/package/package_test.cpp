@@ -9,8 +9,8 @@
 
 namespace {
 
-ProcessResult run(const std::vector<std::string>& argv, const std::string& directory = ".") {
-  return runProcess(argv, {"PATH=/usr/bin:/bin", "LC_ALL=C"}, directory);
+ProcessResult run(const std::vector<std::string>& argv) {
+  return runProcess(argv, {"PATH=/usr/bin:/bin", "LC_ALL=C"});
 }
 
 class Package : public ::testing::Test {
@@ -96,11 +96,9 @@ TEST_F(Package, UnpackedProgramFindsItsLibrariesAndRuns) {
               std::string::npos)
         << dynamic;
   }
-  const auto parvo = [&](const std::string& path) {
-    return runProcess({root + "/usr/bin/parvo", path}, {"HOME=" + home, "LC_ALL=C"});
-  };
   // The default pack: the self-extracting program, made by the unpacked library alone.
-  const auto packed = parvo(*scratch_ / "Photos");
+  const auto packed =
+      runProcess({root + "/usr/bin/parvo", *scratch_ / "Photos"}, {"HOME=" + home, "LC_ALL=C"});
   ASSERT_EQ(packed.exitStatus, 0) << packed.output;
   const auto extracted =
       runProcess({home + "/Desktop/Photos.run", "--dest", *scratch_ / "out"}, {});
