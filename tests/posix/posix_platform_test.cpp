@@ -1,8 +1,6 @@
 #include "platform/posix/posix_platform.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +11,7 @@
 #include "platform/posix/utf8_text.h"
 #include "platform/posix/xdg_desktop.h"
 #include "runtime/run_time_error.h"
-#include "support/temporary_folder.h"
+#include "support/sample_files.h"
 #include "support/thrown.h"
 
 namespace parvo {
@@ -107,8 +105,7 @@ TEST(PosixPlatform, PrivateFoldersOfEndedJobsAreSweptAndLiveOnesKept) {
   std::filesystem::create_directories(folder / "cache/.parvo-fresh1");
   std::filesystem::create_directories(folder / "cache/.parvo-old123");
   ASSERT_EQ(symlink((folder / "outside").c_str(), (folder / "cache/parvo-linked").c_str()), 0);
-  const timespec earlier[2] = {{time(nullptr) - 3700, 0}, {time(nullptr) - 3700, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, (folder / "cache/.parvo-old123").c_str(), earlier, 0), 0);
+  setMtime(folder / "cache/.parvo-old123", time(nullptr) - 3700);
 
   auto other = std::make_unique<PosixPlatform>(std::vector<std::string>{});
   const std::string held = toUtf8(other->createPrivateFolder());
