@@ -19,12 +19,11 @@ class ParvoOnADisplay : public ::testing::Test {
     }
     server_.emplace(folder / "xvfb.log");
     ASSERT_FALSE(server_->name().empty()) << readFile(folder / "xvfb.log");
-    display_ = server_->name();
   }
 
   std::vector<std::string> environment() const {
     std::vector<std::string> environment{"HOME=" + home(), "PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8",
-                                         "DISPLAY=" + display_,
+                                         "DISPLAY=" + server_->name(),
                                          "XDG_CONFIG_HOME=" + home() + "/.config"};
     if (const char* leaks = std::getenv("LSAN_OPTIONS")) {
       environment.push_back(std::string("LSAN_OPTIONS=") + leaks);
@@ -65,8 +64,7 @@ class ParvoOnADisplay : public ::testing::Test {
   std::string home() const { return folder / "home"; }
 
   TemporaryFolder folder;
-  std::optional<VirtualDisplay> server_;
-  std::string display_;
+  std::optional<VirtualDisplay> server_;  // stopped, it keeps its name
   Clock::time_point sent_;
 };
 
