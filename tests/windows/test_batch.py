@@ -23,13 +23,10 @@ class BatchTest(unittest.TestCase):
         cls.temporary = cls.session.wine("cmd", "/c", "echo %TEMP%").stdout.strip()
 
     def make(self, name, folder=True):
-        path = self.session.unix_path(INPUT + "\\" + name)
-        path.parent.mkdir(parents=True, exist_ok=True)
-        if folder:
-            path.mkdir(exist_ok=True)
-            (path / "member.txt").write_text("member")
-        else:
-            path.write_bytes(b"archive")
+        """A folder holding one file, or a file, in the input folder; its Windows path."""
+        file = self.session.unix_path(INPUT + "\\" + name + ("\\member.txt" if folder else ""))
+        file.parent.mkdir(parents=True, exist_ok=True)
+        file.write_bytes(b"member" if folder else b"archive")
         return INPUT + "\\" + name
 
     def test_each_library_is_called_through_its_export(self):
