@@ -4,6 +4,7 @@
 // refused, never a crash or a hang. Long LZ output across many blocks and flushes is in
 // lh5_encoder_test.cpp.
 
+#include "common/archive_error.h"
 #include "common/inflate_decoder.h"
 #include "common/lz_huffman_decoder.h"
 #include "support/bit_stream.h"
@@ -59,9 +60,8 @@ std::string decode(Variant variant, const std::vector<std::uint8_t>& stream) {
     InflateDecoder().decode(
         variant,
         [&] {
-          const bool first = !given;
-          given = true;
-          return first ? std::span<const std::uint8_t>(stream) : std::span<const std::uint8_t>();
+          return std::exchange(given, true) ? std::span<const std::uint8_t>()
+                                            : std::span<const std::uint8_t>(stream);
         },
         [&](const std::uint8_t* data, std::size_t size) {
           out.append(reinterpret_cast<const char*>(data), size);
@@ -97,10 +97,18 @@ TEST(InflateDecoder, ReadsEachFormByItsTablesAndReportsDamage) {
   }
 }
 
+// What the decoder makes of the stream; nothing when it refuses it, which must be as kCorrupt.
 std::optional<std::string> decodeAs(const LzHuffmanFormat& format, const BitWriter& stream,
                                     std::uint64_t size) {
-  return decoded(stream,
-                 [&](ByteSource& in, ByteSink& out) { decodeLzHuffman(in, size, out, format); });
+  MemorySource source(stream.bytes().data(), stream.bytes().size());
+  StringSink sink;
+  try {
+    decodeLzHuffman(source, size, sink, format);
+  } catch (const ArchiveError& error) {
+    EXPECT_EQ(error.result(), Result::kCorrupt) << error.what();
+    return std::nullopt;
+  }
+  return sink.data;
 }
 
 // A block whose three codes each hold a single symbol, so that symbols cost no bits. The position
@@ -114,26 +122,23 @@ void singleSymbolBlock(BitWriter& stream, std::uint16_t blockSize, unsigned char
 }
 
 TEST(LzHuffmanDecoder, RefusesBadTables) {
-  const std::vector<std::function<void(BitWriter&)>> streams = {
-      // An empty block.
-      [](BitWriter& s) { singleSymbolBlock(s, 0, 'A'); },
-      // More pre-code lengths than symbols.
-      [](BitWriter& s) { s.put(1, 16).put(20, 5); },
-      // A pre-code with three 1-bit codes.
-      [](BitWriter& s) { s.put(1, 16).put(3, 5).put(1, 3).put(1, 3).put(1, 3).put(0, 2); },
-      // A single character symbol past the last one.
-      [](BitWriter& s) { s.put(1, 16).put(0, 5).put(0, 5).put(0, 9).put(510, 9); },
-      // A single pre-code symbol past the last one.
-      [](BitWriter& s) { s.put(1, 16).put(0, 5).put(19, 5); },
-      // A back-reference before the first byte.
-      [](BitWriter& s) { singleSymbolBlock(s, 1, 256); },
-      // The data ends before the stated size.
-      [](BitWriter& s) { singleSymbolBlock(s, 1, 'A'); },
+  const std::pair<const char*, std::function<void(BitWriter&)>> streams[] = {
+      {"an empty block", [](BitWriter& s) { singleSymbolBlock(s, 0, 'A'); }},
+      {"more pre-code lengths than symbols", [](BitWriter& s) { s.put(1, 16).put(20, 5); }},
+      {"a pre-code with three 1-bit codes",
+       [](BitWriter& s) { s.put(1, 16).put(3, 5).put(1, 3).put(1, 3).put(1, 3).put(0, 2); }},
+      {"a single character symbol past the last one",
+       [](BitWriter& s) { s.put(1, 16).put(0, 5).put(0, 5).put(0, 9).put(510, 9); }},
+      {"a single pre-code symbol past the last one",
+       [](BitWriter& s) { s.put(1, 16).put(0, 5).put(19, 5); }},
+      {"a back-reference before the first byte",
+       [](BitWriter& s) { singleSymbolBlock(s, 1, 256); }},
+      {"the data ends before the stated size", [](BitWriter& s) { singleSymbolBlock(s, 1, 'A'); }},
   };
-  for (std::size_t i = 0; i < streams.size(); ++i) {
-    SCOPED_TRACE(i);
+  for (const auto& [label, write] : streams) {
+    SCOPED_TRACE(label);
     BitWriter stream;
-    streams[i](stream);
+    write(stream);
     EXPECT_EQ(decodeAs(kArjHuffman, stream, 3), std::nullopt);
   }
 }

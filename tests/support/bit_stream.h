@@ -4,12 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "common/archive_error.h"
 #include "common/stream.h"
 
 // Writes bits most significant first, as the LZ decoders read them.
@@ -50,18 +47,3 @@ struct StringSink : archivers::ByteSink {
     data.append(reinterpret_cast<const char*>(bytes), size);
   }
 };
-
-using Decoder = std::function<void(archivers::ByteSource&, archivers::ByteSink&)>;
-
-// What decode makes of the stream; nothing when it refuses it, which must be as kCorrupt.
-inline std::optional<std::string> decoded(const BitWriter& stream, const Decoder& decode) {
-  archivers::MemorySource source(stream.bytes().data(), stream.bytes().size());
-  StringSink sink;
-  try {
-    decode(source, sink);
-  } catch (const archivers::ArchiveError& error) {
-    EXPECT_EQ(error.result(), archivers::Result::kCorrupt) << error.what();
-    return std::nullopt;
-  }
-  return sink.data;
-}
