@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <limits>
 
 #include "cab/cabinet_writer.h"
 #include "format_readers.h"
@@ -25,23 +26,18 @@ const std::vector<std::pair<std::string, std::size_t>> kMembers = {
     {"a.dat", kSmall}, {"b.dat", 2 * kSmall}, {"c.dat", kSmall}};
 
 // Reads every byte through the file, except that any read touching failAt fails as a disk does.
-class FailingInput final : public archivers::ArchiveInput {
+class FailingInput final : public archivers::FileArchiveInput {
  public:
   FailingInput(const std::string& path, std::uint64_t failAt, archivers::FollowedCall& call)
-      : file_(path, call), failAt_(failAt) {}
-  std::uint64_t size() const override { return file_.size(); }
+      : FileArchiveInput(path, call), failAt_(failAt) {}
   std::size_t readAt(std::uint64_t position, void* data, std::size_t count) override {
     if (position <= failAt_ && failAt_ < position + count) {
       throw ArchiveError(Result::kCannotOpen, "cannot read, Input/output error");
     }
-    return file_.readAt(position, data, count);
-  }
-  std::unique_ptr<archivers::ArchiveInput> openSibling(std::string_view) override {
-    return nullptr;
+    return FileArchiveInput::readAt(position, data, count);
   }
 
  private:
-  archivers::FileArchiveInput file_;
   std::uint64_t failAt_;
 };
 
@@ -63,12 +59,9 @@ struct Outcome {
 class MemberPolicyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directories(folder / "src");
     unsigned seed = 1;
-    for (const auto& [name, size] : kMembers) {
-      contents[name] = noise(size, seed++);
-      writeFile(folder / ("src/" + name), contents[name]);
-    }
+    for (const auto& [name, size] : kMembers) contents[name] = noise(size, seed++);
+    writeFiles(folder / "src", contents);
     const fs::path src = folder / "src";
     runTool({"zip", "-q", "-0", "../m.zip", "a.dat", "b.dat", "c.dat"}, src);
     runTool({"tar", "-cf", "../m.tar", "a.dat", "b.dat", "c.dat"}, src);
@@ -94,19 +87,19 @@ class MemberPolicyTest : public ::testing::Test {
     return at;
   }
 
-  Outcome extract(const archivers::FormatReader& reader, archivers::ArchiveInput& input,
-                  archivers::FollowedCall& call) {
+  // Extracts the archive file into out as the libraries do, the call shown to presenter; any read
+  // touching failAt fails.
+  Outcome extract(const archivers::FormatReader& reader, const fs::path& file,
+                  std::unique_ptr<archivers::ProgressPresenter> presenter = nullptr,
+                  std::uint64_t failAt = std::numeric_limits<std::uint64_t>::max()) {
+    archivers::FollowedCall call(std::move(presenter));
+    FailingInput input(file, failAt, call);
+    call.setArchive(file.string(), input.size());
     try {
       return {Result::kOk, archivers::extractArchive(reader, input, folder / "out", call)};
     } catch (const ArchiveError& error) {
       return {error.result(), error.what()};
     }
-  }
-  Outcome extractAltered(const archivers::FormatReader& reader, const std::string& bytes) {
-    writeFile(folder / "altered", bytes);
-    archivers::FollowedCall call(nullptr);
-    archivers::FileArchiveInput input(folder / "altered", call);
-    return extract(reader, input, call);
   }
 
   // The members in the destination, each whole; a partial one fails the test.
@@ -127,7 +120,7 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
     std::function<Outcome(const archivers::FormatReader&)> run;
     Result result;
     std::vector<std::string> left;
-    std::string named;           // the member the message names, when it names one
+    std::string named = {};      // the member the message names, when it names one
     std::string mayBeLeft = {};  // whole, when it was decoded beside the member that failed
   };
   const std::vector<Fault> faults = {
@@ -135,35 +128,29 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
        [&](const archivers::FormatReader& reader) {
          std::string bytes = readFile(archive(reader.format));
          bytes[damagePoint(reader.format)] ^= 0x55;
-         return extractAltered(reader, bytes);
+         writeFile(folder / "altered", bytes);
+         return extract(reader, folder / "altered");
        },
        Result::kCorrupt,
        {"a.dat", "c.dat"},
        "b.dat"},
       {"read error",
        [&](const archivers::FormatReader& reader) {
-         archivers::FollowedCall call(nullptr);
-         FailingInput input(archive(reader.format), fs::file_size(archive(reader.format)) / 2,
-                            call);
-         return extract(reader, input, call);
+         return extract(reader, archive(reader.format), nullptr,
+                        fs::file_size(archive(reader.format)) / 2);
        },
        Result::kCannotOpen,
-       {"a.dat"},
-       ""},
+       {"a.dat"}},
       {"full disk",
        [&](const archivers::FormatReader& reader) {
          // The limit is per file: a fits, b does not. Set in a child, whose status is the result.
-         return Outcome{static_cast<Result>(exitStatusInChild(
-                            60,
-                            [&] {
-                              std::signal(SIGXFSZ, SIG_IGN);
-                              const rlimit limit{kSmall + kSmall / 2, kSmall + kSmall / 2};
-                              ::setrlimit(RLIMIT_FSIZE, &limit);
-                              archivers::FollowedCall call(nullptr);
-                              archivers::FileArchiveInput input(archive(reader.format), call);
-                              return static_cast<int>(extract(reader, input, call).result);
-                            })),
-                        ""};
+         const int status = exitStatusInChild(60, [&] {
+           std::signal(SIGXFSZ, SIG_IGN);
+           const rlimit limit{kSmall + kSmall / 2, kSmall + kSmall / 2};
+           ::setrlimit(RLIMIT_FSIZE, &limit);
+           return static_cast<int>(extract(reader, archive(reader.format)).result);
+         });
+         return Outcome{static_cast<Result>(status), ""};
        },
        Result::kWriteFailed,
        {"a.dat"},
@@ -171,14 +158,10 @@ TEST_F(MemberPolicyTest, EveryFormatEndsTheSameFaultTheSameWay) {
        "c.dat"},
       {"cancel",
        [&](const archivers::FormatReader& reader) {
-         archivers::FollowedCall call(std::make_unique<StopHalfway>());
-         archivers::FileArchiveInput input(archive(reader.format), call);
-         call.setArchive(archive(reader.format).string(), input.size());
-         return extract(reader, input, call);
+         return extract(reader, archive(reader.format), std::make_unique<StopHalfway>());
        },
        Result::kCancelled,
-       {"a.dat"},
-       ""},
+       {"a.dat"}},
   };
   for (const archivers::FormatReader& reader : archivers::kFormatReaders) {
     for (const Fault& fault : faults) {
