@@ -54,12 +54,6 @@ auto pack(const fs::path& archive, archivers::FollowedCall& call,
   return archivers::cab::writeCabinet(archive, false, method, call);
 }
 
-Result resultStopped(const std::function<bool(const ProgressSnapshot&)>& condition,
-                     const std::function<void(archivers::FollowedCall&)>& run) {
-  archivers::FollowedCall call(std::make_unique<StopWhen>(condition));
-  return resultOf([&] { run(call); });
-}
-
 class CancelTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -87,12 +81,12 @@ TEST_F(CancelTest, AStopWhileADisplacedFileIsComparedPutsItBack) {
     }
     return ::linkat(folderFd.get(), "ours", folderFd.get(), candidate, 0);
   };
-  const Result result =
-      resultStopped([](const ProgressSnapshot&) { return true; },
-                    [&](archivers::FollowedCall& call) {
-                      archivers::landAt(folderFd.get(), "user.txt", landing / "user.txt",
-                                        contentFd.get(), make, call);
-                    });
+  archivers::FollowedCall call(
+      std::make_unique<StopWhen>([](const ProgressSnapshot&) { return true; }));
+  const Result result = resultOf([&] {
+    archivers::landAt(folderFd.get(), "user.txt", landing / "user.txt", contentFd.get(), make,
+                      call);
+  });
   unsetenv("XDG_DATA_HOME");
   EXPECT_EQ(result, Result::kCancelled);
   EXPECT_EQ(readFile(landing / "user.txt"), "their bytes!!");
@@ -108,14 +102,13 @@ TEST_F(CancelTest, EveryWriterStopsHalfwayLeavingTheOlderArchiveAlone) {
     writeFile(out / name, "older archive\n");
     const InFolder in(folder / "src");
     std::uint64_t doneWhenStopped = 0;
-    const Result result = resultStopped(
-        [&](const ProgressSnapshot& snapshot) {
-          doneWhenStopped = snapshot.done;
-          return snapshot.done * 2 > snapshot.total;
-        },
-        [&](archivers::FollowedCall& call) {
-          pack(out / name, call, {archivers::cab::CompressionMethod::Kind::kLzx, 21});
-        });
+    archivers::FollowedCall call(std::make_unique<StopWhen>([&](const ProgressSnapshot& snapshot) {
+      doneWhenStopped = snapshot.done;
+      return snapshot.done * 2 > snapshot.total;
+    }));
+    const Result result = resultOf([&] {
+      pack(out / name, call, {archivers::cab::CompressionMethod::Kind::kLzx, 21});
+    });
     EXPECT_EQ(result, Result::kCancelled);
     EXPECT_LT(doneWhenStopped, kBigMember);  // while packing, not only once all was read
     EXPECT_EQ(readFile(out / name), "older archive\n");
@@ -236,13 +229,12 @@ void rewriteInPlace(const fs::path& file) {
                        nanoseconds(now) <= nanoseconds(before.st_ctim);) {
     usleep(1000);
   }
-  const int fd = open(file.c_str(), O_WRONLY);
-  ASSERT_GE(fd, 0);
+  const archivers::FileDescriptor fd(open(file.c_str(), O_WRONLY));
+  ASSERT_GE(fd.get(), 0);
   const std::string bytes(4096, 'X');
-  EXPECT_EQ(pwrite(fd, bytes.data(), bytes.size(), before.st_size / 2), 4096);
+  EXPECT_EQ(pwrite(fd.get(), bytes.data(), bytes.size(), before.st_size / 2), 4096);
   const timespec times[2] = {before.st_atim, before.st_mtim};
-  EXPECT_EQ(futimens(fd, times), 0);
-  close(fd);
+  EXPECT_EQ(futimens(fd.get(), times), 0);
 }
 
 // A file rewritten in place at the same size while a writer packs it (a database, a disk image)
@@ -326,19 +318,14 @@ TEST_F(CancelTest, ATerminationSignalCleansUpAsACancelThenEndsTheProcessByIt) {
   // What Cab -f copies is only looked at for its signature: a long conversion without the disk.
   writeFile(folder / "cabinet/long.cab", "MSCF");
   fs::resize_file(folder / "cabinet/long.cab", 64u << 20);
-  for (const char* older : {"src.run", "long.run"}) {
-    writeFile(desktop / older, "older archive\n");
-  }
+  for (const char* older : {"src.run", "long.run"}) writeFile(desktop / older, "older archive\n");
+  writeFile(home / ".config/norrin.ini", "[parvo]\narcdllselect=\"cabex\"\n");
   const int log = ::open((folder / "child.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  const auto parvo = [&](const std::vector<std::string>& paths, const std::string& preference) {
-    return [&, paths, preference] {
-      writeFile(home / ".config/norrin.ini", "[parvo]\narcdllselect=\"" + preference + "\"\n");
-      std::vector<std::string> argv{kParvo};
-      argv.insert(argv.end(), paths.begin(), paths.end());
-      return startProcess(argv, {"HOME=" + home.string(), "PATH=/usr/bin:/bin"},
-                          folder.path().string(), log);
-    };
+  const auto start = [&](const std::vector<std::string>& argv,
+                         const std::vector<std::string>& environment) {
+    return [&, argv, environment] { return startProcess(argv, environment, folder.path(), log); };
   };
+  const std::vector<std::string> parvoEnvironment{"HOME=" + home.string(), "PATH=/usr/bin:/bin"};
   constexpr std::uint64_t kMidway = 4u << 20;
   struct Case {
     std::string job;
@@ -350,29 +337,24 @@ TEST_F(CancelTest, ATerminationSignalCleansUpAsACancelThenEndsTheProcessByIt) {
     bool keepsSmall = false;  // the complete member before the large one is there
   };
   const std::vector<Case> cases = {
-      {"zip, then another path", parvo({folder / "a.zip", folder / "b.zip"}, "cabex"), "wchar",
-       kMidway, SIGTERM, desktop / "a", true},
-      {"cab at its first byte", parvo({folder / "a.cab"}, "cabex"), "wchar", 1, SIGINT,
-       desktop / "a"},
-      {"self-extracting pack", parvo({src}, "cabex"), "rchar", kMidway, SIGTERM,
+      {"zip, then another path",
+       start({kParvo, folder / "a.zip", folder / "b.zip"}, parvoEnvironment), "wchar", kMidway,
+       SIGTERM, desktop / "a", true},
+      {"cab at its first byte", start({kParvo, folder / "a.cab"}, parvoEnvironment), "wchar", 1,
+       SIGINT, desktop / "a"},
+      {"self-extracting pack", start({kParvo, src}, parvoEnvironment), "rchar", kMidway, SIGTERM,
        desktop / "src.run"},
       {"Cab -f",
        [&] {
+         const std::string line =
+             "-f \"" + folder / "cabinet/long.cab" + "\" \"" + desktop.string() + "/\"";
          const pid_t child = fork();
-         if (child == 0) {
-           _exit(callArchiver(kCab, "-f \"" + folder / "cabinet/long.cab" + "\" \"" +
-                                        desktop.string() + "/\"")
-                     .code);
-         }
+         if (child == 0) _exit(callArchiver(kCab, line).code);
          return child;
        },
        "wchar", kMidway, SIGINT, desktop / "long.run"},
-      {".run",
-       [&] {
-         return startProcess({folder / "sfx/a.run", "--dest", folder / "run-out"}, {},
-                             folder.path(), log);
-       },
-       "wchar", kMidway, SIGHUP, folder / "run-out"},
+      {".run", start({folder / "sfx/a.run", "--dest", folder / "run-out"}, {}), "wchar", kMidway,
+       SIGHUP, folder / "run-out"},
   };
   std::chrono::steady_clock::duration slowest{};
   for (const Case& c : cases) {
