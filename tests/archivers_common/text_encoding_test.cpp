@@ -13,11 +13,9 @@
 #include "common/archive_error.h"
 #include "common/archive_input.h"
 #include "common/entry_point.h"
-#include "common/input_file.h"
 #include "common/progress.h"
 #include "common/utf8.h"
 #include "support/temporary_folder.h"
-#include "support/thrown.h"
 
 namespace archivers {
 namespace {
