@@ -25,9 +25,8 @@ inline constexpr Archiver kZip{"libunzip32.so", "UnZip", "-xv"};
 inline constexpr Archiver kTar{"libtar32.so", "Tar", "-xvf"};
 inline constexpr Archiver kArj{"libunarj32.so", "UnArj", "x -u"};
 
-// Calls an archiver library's entry point the way Parvo does: the built shared
-// library is loaded from the build tree and called with a command line and a
-// 256-byte output buffer.
+// Calls an archiver library's entry point the way Parvo does: the built shared library is loaded
+// from the build tree and called with a command line and a 256-byte output buffer.
 struct ArchiverResult {
   int32_t code;
   std::string output;
@@ -47,16 +46,15 @@ inline ArchiverResult callArchiver(const Archiver& archiver, const std::string& 
   return {code, output};
 }
 
-// Extracts archive into destination with the command line Parvo hands the
-// library.
+// Extracts archive into destination with the command line Parvo hands the library.
 inline ArchiverResult extractWith(const Archiver& archiver, const std::filesystem::path& archive,
                                   const std::filesystem::path& destination) {
   return callArchiver(archiver, std::string(archiver.extractOptions) + " \"" + archive.string() +
                                     "\" \"" + destination.string() + "/\"");
 }
 
-// Packs the way Parvo does: the library is called with the folder as the
-// current folder, so the command line's "*.*" is that folder's contents.
+// Packs the way Parvo does: the library is called with the folder as the current folder, so the
+// command line's "*.*" is that folder's contents.
 inline ArchiverResult packIn(const std::filesystem::path& folder, const Archiver& archiver,
                              const std::string& commandLine) {
   const InFolder in(folder);

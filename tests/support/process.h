@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
 #include <optional>
 #include <stdexcept>
@@ -52,9 +51,9 @@ inline ProcessResult runProcess(const std::vector<std::string>& argv,
   const pid_t child = startProcess(argv, environment, directory, pipeFds[1]);
   close(pipeFds[1]);
   ProcessResult result;
-  std::array<char, 4096> buffer;
-  for (ssize_t n; (n = read(pipeFds[0], buffer.data(), buffer.size())) > 0;) {
-    result.output.append(buffer.data(), static_cast<std::size_t>(n));
+  char buffer[4096];
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+    result.output.append(buffer, static_cast<std::size_t>(n));
   }
   close(pipeFds[0]);
   int status = 0;

@@ -58,8 +58,7 @@ inline void writeFiles(const std::filesystem::path& root,
                        const std::map<std::string, std::string>& files) {
   for (const auto& [name, contents] : files) {
     writeFile(root / name, contents);
-    const bool script = name.size() > 3 && name.compare(name.size() - 3, 3, ".sh") == 0;
-    chmod((root / name).c_str(), script ? 0755 : 0644);
+    chmod((root / name).c_str(), name.ends_with(".sh") ? 0755 : 0644);
     setMtime(root / name);
   }
 }

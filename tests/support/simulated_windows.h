@@ -12,10 +12,9 @@
 
 namespace parvo {
 
-// The settings window in memory: the screen size it reports, the window as it stands and its
-// option as it stood when shown; when run it plays the user's part.
+// The settings window in memory: the window as it stands and its option as it stood when shown;
+// when run it plays the user's part.
 struct FakeDialog {
-  TwipSize screen{3000, 2000};     // smaller than the window
   std::optional<int> userSelects;  // the option the user picks before the ending
   bool pressOk = true;             // the ending: OK, else the close box
   std::optional<int> selected, selectedWhenShown;
@@ -26,7 +25,7 @@ struct FakeDialog {
 class FakeDialogView : public DialogView {
  public:
   explicit FakeDialogView(FakeDialog& dialog) : d_(dialog) {}
-  TwipSize screenSize() override { return d_.screen; }
+  TwipSize screenSize() override { return {3000, 2000}; }  // smaller than the window
   TwipSize windowSize() override { return {3795, 3915}; }
   void setLeft(float twips) override { d_.left = twips; }
   void setTop(float twips) override { d_.top = twips; }
@@ -124,9 +123,7 @@ class SimulatedWindows : public Platform {
     }
     return std::make_unique<FakeDialogView>(dialog);
   }
-  std::wstring libraryFileName(const std::wstring& windowsName) const override {
-    return windowsName;
-  }
+  std::wstring libraryFileName(const std::wstring& name) const override { return name; }
   std::unique_ptr<LoadedLibrary> loadLibrary(const std::wstring& fileName) override;
   // The simulation's ANSI code page is written as UTF-8 but, like a real one, lacks characters:
   // here every one from U+0100 on.

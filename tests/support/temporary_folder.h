@@ -13,32 +13,31 @@ namespace fs = std::filesystem;
 class TemporaryFolder {
  public:
   TemporaryFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "parvo-test-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "parvo-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }
   ~TemporaryFolder() {
     std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(path_, ignored);
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
   }
   TemporaryFolder(const TemporaryFolder&) = delete;
   TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
-  const std::filesystem::path& path() const { return path_; }
+  const fs::path& path() const { return path_; }
   std::string operator/(const std::string& relative) const { return (path_ / relative).string(); }
 
  private:
-  std::filesystem::path path_;
+  fs::path path_;
 };
 
-inline void writeFile(const std::filesystem::path& path, const std::string& contents) {
-  std::filesystem::create_directories(path.parent_path());
+inline void writeFile(const fs::path& path, const std::string& contents) {
+  fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << contents;
 }
 
-inline std::string readFile(const std::filesystem::path& path) {
+inline std::string readFile(const fs::path& path) {
   std::ifstream stream(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(stream), {});
 }
@@ -46,14 +45,13 @@ inline std::string readFile(const std::filesystem::path& path) {
 // Makes folder the current folder for its life, as the writers pack the current folder.
 class InFolder {
  public:
-  explicit InFolder(const std::filesystem::path& folder)
-      : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(folder);
+  explicit InFolder(const fs::path& folder) : previous_(fs::current_path()) {
+    fs::current_path(folder);
   }
-  ~InFolder() { std::filesystem::current_path(previous_); }
+  ~InFolder() { fs::current_path(previous_); }
   InFolder(const InFolder&) = delete;
   InFolder& operator=(const InFolder&) = delete;
 
  private:
-  std::filesystem::path previous_;
+  fs::path previous_;
 };

@@ -26,18 +26,17 @@ struct Node {
 using Tree = std::map<std::string, Node>;
 
 // Taken without following links; empty when root does not exist.
-inline Tree snapshot(const std::filesystem::path& root) {
+inline Tree snapshot(const fs::path& root) {
   Tree tree;
   std::error_code missing;
-  for (std::filesystem::recursive_directory_iterator item(root, missing), end; item != end;
-       ++item) {
+  for (fs::recursive_directory_iterator item(root, missing), end; item != end; ++item) {
     struct stat status {};
     if (lstat(item->path().c_str(), &status) != 0) continue;
     Node node;
     if (S_ISDIR(status.st_mode)) {
       node.type = 'd';
     } else if (S_ISLNK(status.st_mode)) {
-      node = {'l', std::filesystem::read_symlink(item->path()).string()};
+      node = {'l', fs::read_symlink(item->path()).string()};
     } else {
       node = {'f', readFile(item->path()), (status.st_mode & S_IXUSR) != 0, status.st_mtime};
     }
@@ -49,7 +48,7 @@ inline Tree snapshot(const std::filesystem::path& root) {
 using Contents = std::map<std::string, std::string>;
 
 // What each entry under root holds: a file's bytes, "-> target" for a link, "<dir>" for a folder.
-inline Contents entriesIn(const std::filesystem::path& root) {
+inline Contents entriesIn(const fs::path& root) {
   Contents contents;
   for (const auto& [name, node] : snapshot(root)) {
     contents[name] = node.type == 'd'   ? "<dir>"
@@ -60,7 +59,7 @@ inline Contents entriesIn(const std::filesystem::path& root) {
 }
 
 // The regular files under root with their bytes.
-inline Contents filesIn(const std::filesystem::path& root) {
+inline Contents filesIn(const fs::path& root) {
   Contents contents;
   for (const auto& [name, node] : snapshot(root)) {
     if (node.type == 'f') contents[name] = node.content;
@@ -83,7 +82,7 @@ inline void expectContents(const Contents& actual, const Contents& expected) {
 }
 
 // Every file that landed under root is one of expected and whole: nothing partial, no temporary.
-inline void expectOnlyIntactFiles(const std::filesystem::path& root, const Contents& expected) {
+inline void expectOnlyIntactFiles(const fs::path& root, const Contents& expected) {
   for (const auto& [name, contents] : filesIn(root)) {
     const auto source = expected.find(name);
     ASSERT_NE(source, expected.end()) << "unexpected file " << name;
@@ -92,10 +91,10 @@ inline void expectOnlyIntactFiles(const std::filesystem::path& root, const Conte
 }
 
 // The names directly in folder other than the allowed ones: whatever landed beside the destination.
-inline std::vector<std::string> strayNames(const std::filesystem::path& folder,
+inline std::vector<std::string> strayNames(const fs::path& folder,
                                            const std::set<std::string>& allowed) {
   std::vector<std::string> stray;
-  for (const auto& item : std::filesystem::directory_iterator(folder)) {
+  for (const auto& item : fs::directory_iterator(folder)) {
     const std::string name = item.path().filename().string();
     if (!allowed.count(name)) stray.push_back(name);
   }
