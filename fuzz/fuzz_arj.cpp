@@ -28,7 +28,7 @@ void decodeStream(const std::uint8_t* data, std::size_t size, int decoder) {
         source, expected, sink,
         decoder == 2 ? *kLhFormats[data[0] % 4] : archivers::lz::kArjHuffman);
   }
-  if (sink.data.size() != expected) std::abort();
+  fuzz::check(sink.data.size() == expected);
 }
 
 }  // namespace
@@ -36,16 +36,14 @@ void decodeStream(const std::uint8_t* data, std::size_t size, int decoder) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   if (data[0] % 4 == 2) {
-    fuzz::readInput(data + 1, size - 1, "arj");
+    fuzz::readInput(data + 1, size - 1, archivers::arj::kReader);
     return 0;
   }
   try {
     decodeStream(data + 1, size - 1, std::min(data[0] % 4, 2));
   } catch (const archivers::ArchiveError& error) {
-    if (error.result() != archivers::Result::kCorrupt &&
-        error.result() != archivers::Result::kCannotOpen) {
-      std::abort();
-    }
+    fuzz::check(error.result() == archivers::Result::kCorrupt ||
+                error.result() == archivers::Result::kCannotOpen);
   }
   return 0;
 }

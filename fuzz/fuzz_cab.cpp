@@ -4,6 +4,6 @@
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fuzz::readInput(data, size, "cab");
+  fuzz::readInput(data, size, archivers::cab::kReader);
   return 0;
 }

@@ -50,33 +50,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Names expectedVisited, expectedSkipped;
   expectFolder(root, "", expectedVisited, expectedSkipped);
 
-  const fs::path previous = fs::current_path();
-  fs::current_path(root);
+  const InFolder in(root);
   Names visited;
   std::set<archivers::FileIdentity> folders;
-  {
-    archivers::FollowedCall call(nullptr);
-    archivers::FolderWalk walk({}, true, call, [](std::string_view path, archivers::WalkEntryType) {
-      return unholdable(path.substr(path.rfind('/') + 1));
-    });
-    walk.walk([&](const archivers::WalkEntry& entry) {
-      check(visited.insert(entry.path).second);
-      if (entry.type == archivers::WalkEntryType::kFolder) {
-        check(entry.sourcePath == entry.path && folders.insert(entry.identity).second);
-        return;
-      }
-      archivers::WalkFile file = walk.open(entry);
-      std::string contents(entry.size + 1, '\0');
-      contents.resize(file.read(contents.data(), contents.size()));
-      check(contents == readFile(root / entry.sourcePath));
-    });
-    Names skipped;
-    for (const archivers::SkippedEntry& entry : walk.skipped()) {
-      check(skipped.insert(entry.path).second && !entry.reason.empty());
+  archivers::FollowedCall call(nullptr);
+  archivers::FolderWalk walk({}, true, call, [](std::string_view path, archivers::WalkEntryType) {
+    return unholdable(path.substr(path.rfind('/') + 1));
+  });
+  walk.walk([&](const archivers::WalkEntry& entry) {
+    check(visited.insert(entry.path).second);
+    if (entry.type == archivers::WalkEntryType::kFolder) {
+      check(entry.sourcePath == entry.path && folders.insert(entry.identity).second);
+      return;
     }
-    check(skipped == expectedSkipped);
+    archivers::WalkFile file = walk.open(entry);
+    std::string contents(entry.size + 1, '\0');
+    contents.resize(file.read(contents.data(), contents.size()));
+    check(contents == readFile(root / entry.sourcePath));
+  });
+  Names skipped;
+  for (const archivers::SkippedEntry& entry : walk.skipped()) {
+    check(skipped.insert(entry.path).second && !entry.reason.empty());
   }
-  fs::current_path(previous);
+  check(skipped == expectedSkipped);
   check(visited == expectedVisited);
   return 0;
 }

@@ -14,8 +14,6 @@
 
 namespace fuzz {
 
-namespace fs = std::filesystem;
-
 inline void check(bool condition) {
   if (!condition) std::abort();
 }
@@ -51,14 +49,11 @@ inline bool stayedInside(const fs::path& output) {
   return true;
 }
 
-// Reads the input from memory as an archive of format, with the reader the table lists for it,
-// into a folder emptied afterwards. Only kInternal stands for a fault of ours rather than of the
-// input; anything written outside the folder, or a link in it leading outside, is a breach.
-inline void readInput(const std::uint8_t* data, std::size_t size, std::string_view format) {
-  const auto reader =
-      std::find_if(std::begin(archivers::kFormatReaders), std::end(archivers::kFormatReaders),
-                   [&](const auto& entry) { return entry.format == format; });
-  check(reader != std::end(archivers::kFormatReaders));
+// Reads the input from memory as an archive, with the given reader, into a folder emptied
+// afterwards. Only kInternal stands for a fault of ours rather than of the input; anything written
+// outside the folder, or a link in it leading outside, is a breach.
+inline void readInput(const std::uint8_t* data, std::size_t size,
+                      const archivers::FormatReader& reader) {
   fs::path output = workFolder();
   for (int i = 0; i + 1 < kLevels; ++i) output /= "d";
   output /= "out";
@@ -67,7 +62,7 @@ inline void readInput(const std::uint8_t* data, std::size_t size, std::string_vi
     archivers::MemoryArchiveInput input(
         std::string_view(reinterpret_cast<const char*>(data), size));
     archivers::FollowedCall call(nullptr);
-    archivers::extractArchive(*reader, input, output.string(), call);
+    archivers::extractArchive(reader, input, output.string(), call);
   } catch (const archivers::ArchiveError& error) {
     check(error.result() != archivers::Result::kInternal);
   }

@@ -5,6 +5,6 @@
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  fuzz::readInput(data, size, "zip");
+  fuzz::readInput(data, size, archivers::zip::kReader);
   return 0;
 }
