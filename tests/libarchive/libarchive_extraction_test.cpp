@@ -37,28 +37,23 @@ TEST(Libarchive, ExtractsWhatEveryPeerToolWrites) {
   }
 }
 
-TEST(Tar, KeepsHolesAsHoles) {
-  // 8 TiB of hole in a 10 KiB archive: written out as zeros it would fill the disk.
+// 8 TiB of hole in a 10 KiB archive: written out as zeros it would fill the disk. A name that is
+// not UTF-8 is kept as it stands.
+TEST(Tar, KeepsHolesAsHolesAndNamesAsTheyStand) {
   TemporaryFolder work;
+  writeFile(work / "source/caf\xE9", "latin");
   writeFile(work / "source/huge", "");
   std::error_code noSparseFiles;
   fs::resize_file(work / "source/huge", std::uint64_t{8} << 40, noSparseFiles);
   if (noSparseFiles) GTEST_SKIP() << "no sparse files here";
-  runShell("echo end >> huge && tar --format=gnu -S -cf ../a.tar huge", work / "source");
+  runShell("echo end >> huge && tar --format=gnu -S -cf ../a.tar huge caf*", work / "source");
   const ArchiverResult result = extractWith(kTar, work / "a.tar", work / "out");
   ASSERT_EQ(result.code, kOk) << result.output;
   struct stat status {};
   ASSERT_EQ(stat((work / "out/huge").c_str(), &status), 0);
   EXPECT_EQ(static_cast<std::uint64_t>(status.st_size), (std::uint64_t{8} << 40) + 4);
   EXPECT_LT(status.st_blocks * 512, 1 << 20);
-}
-
-TEST(Tar, KeepsNamesThatAreNotUtf8AsTheyStand) {
-  TemporaryFolder work;
-  writeFile(work / "source/caf\xE9", "latin");
-  runTool({"tar", "--format=gnu", "-cf", "../a.tar", "caf\xE9"}, work / "source");
-  ASSERT_EQ(extractWith(kTar, work / "a.tar", work / "out").code, kOk);
-  EXPECT_EQ(entriesIn(work / "out"), (Contents{{"caf\xE9", "latin"}}));
+  EXPECT_EQ(readFile(work / "out/caf\xE9"), "latin");
 }
 
 }  // namespace
