@@ -146,18 +146,6 @@ TEST_F(ExtractionSinkTest, FileGrowingPastItsDeclaredSizeIsStoppedAndLeavesNothi
   EXPECT_TRUE(fs::is_empty(destination_));
 }
 
-// The count of further failures goes with the reason, before the name that ends the message.
-TEST_F(ExtractionSinkTest, DamageOutranksUnsupportedMembersWhichOutrankRefusals) {
-  ExtractionSink sink(destination_.string(), call_);
-  sink.refuse("../x", "climbs");
-  sink.fail(Result::kUnsupported, "method 9", "b");
-  sink.fail(Result::kCorrupt, "CRC error", "c");
-  sink.fail(ArchiveError(Result::kCorrupt, "bad header"));
-  const ArchiveError error = finishError(sink);
-  EXPECT_EQ(error.result(), Result::kCorrupt);
-  EXPECT_STREQ(error.what(), "CRC error (and 1 more): c");
-}
-
 // A folder's time is applied after its content, which would otherwise move it again.
 TEST_F(ExtractionSinkTest, MembersGetTheirContentModeAndTimeFoldersAfterTheirContent) {
   ExtractionSink sink((destination_ / "made/with/parents/").string(), call_);
@@ -224,29 +212,6 @@ TEST_F(ExtractionSinkTest, HardLinksOnlyToMembersAlreadyWritten) {
   EXPECT_EQ(fs::hard_link_count(root_ / "secret"), 1U);
   EXPECT_EQ(fs::hard_link_count(destination_ / "standing"), 1U);
   EXPECT_EQ(listing(destination_), (Strings{"a", "a/original", "preexisting", "standing"}));
-}
-
-TEST_F(ExtractionSinkTest, UnwritableDestinationIsAWriteFailure) {
-  // Root ignores permission bits; sysfs refuses new files to everybody.
-  fs::path readOnly = "/sys";
-  if (geteuid() != 0) {
-    readOnly = root_ / "read-only";
-    fs::create_directories(readOnly);
-    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
-  }
-  std::ofstream(root_ / "a-file") << "x";
-  const std::function<void()> actions[] = {
-      [&] {
-        ExtractionSink sink(readOnly.string(), call_);
-        sink.createFile(file("x"))->commit();
-        sink.finish();
-      },
-      [&] { ExtractionSink((readOnly / "new/folder/").string(), call_).finish(); },
-      [&] { ExtractionSink((root_ / "a-file/").string(), call_).finish(); },
-  };
-  for (const auto& action : actions)
-    EXPECT_EQ(thrown<ArchiveError>(action).result(), Result::kWriteFailed);
-  if (geteuid() != 0) fs::permissions(readOnly, fs::perms::owner_all);
 }
 
 // A reader that gives up (or is stopped) before its first file or link is complete leaves no
