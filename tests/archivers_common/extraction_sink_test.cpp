@@ -55,6 +55,13 @@ class ExtractionSinkTest : public testing::Test {
     EXPECT_EQ(stat(path.c_str(), &status), 0) << path;
     return {status.st_mode & 07777, status.st_mtime};
   }
+  // Hands the member to a landing thread, which takes a while before it writes the data.
+  static void extractSlowly(ExtractionSink& sink, const std::string& path, std::string data) {
+    sink.extractLater(file(path), {}, [data](std::span<const std::uint8_t>, FileOutput& output) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      output.write(data.data(), data.size());
+    });
+  }
   static ArchiveError finishError(ExtractionSink& sink) {
     return thrown<ArchiveError>([&] { sink.finish(); });
   }
@@ -298,10 +305,7 @@ TEST_F(ExtractionSinkTest, ReplacedFilesAndLinksThatDifferGoToTheTrashIdenticalO
 // A member decoded on a landing thread must not be overtaken by a later copy of its name.
 TEST_F(ExtractionSinkTest, ANameThatComesTwiceEndsAsItsLastCopyHoweverLongTheFirstTakes) {
   ExtractionSink sink(destination_.string(), call_);
-  sink.extractLater(file("x"), {}, [](std::span<const std::uint8_t>, FileOutput& output) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    output.write("first", 5);
-  });
+  extractSlowly(sink, "x", "first");
   writeFile(sink, file("x"), "second");
   EXPECT_EQ(sink.finish(), "2 files extracted");
   EXPECT_EQ(readFile(destination_ / "x"), "second");
@@ -312,10 +316,7 @@ TEST_F(ExtractionSinkTest, ANameThatComesTwiceEndsAsItsLastCopyHoweverLongTheFir
 // what came before it, however late a landing thread gets to that.
 TEST_F(ExtractionSinkTest, AMemberThatEndsTheExtractionLeavesTheMembersBeforeIt) {
   ExtractionSink sink(destination_.string(), call_);
-  sink.extractLater(file("one/a"), {}, [](std::span<const std::uint8_t>, FileOutput& output) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    output.write("slow", 4);
-  });
+  extractSlowly(sink, "one/a", "slow");
   writeFile(sink, file("two/a"), "queued behind one/a, by its name");
   const ArchiveError error = thrown<ArchiveError>([&] {
     sink.extractLater(file("b"), {}, [](std::span<const std::uint8_t>, FileOutput&) {
